@@ -1,0 +1,13 @@
+# tamsu_add_test(<name> LABEL <unit|audio|ui|net> SOURCES <files...> LIBS <targets...>)
+# One test binary per unit; ctest runs it with the given label.
+function(tamsu_add_test name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tamsu_testsupport GTest::gtest GTest::gmock)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "TAMSU_SKIN_DIR=${TAMSU_SKIN_DIR};QT_QPA_PLATFORM=offscreen")
+endfunction()

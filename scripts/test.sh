@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test (default build, then the sanitizer builds).
+# Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+
+# The sound tests talk to a private sound server, never to the user's own.
+server_env=""
+stop_server() { "$top/scripts/sound-server.sh" stop build >/dev/null 2>&1 || true; }
+trap stop_server EXIT
+if [ -x scripts/sound-server.sh ]; then
+  server_env=$(scripts/sound-server.sh start build)
+  eval "$server_env"
+fi
+
+run_ctest() { # build-dir label-regex
+  local dir=$1; shift
+  ctest --test-dir "$dir" --output-on-failure --no-tests=ignore "$@" || status=1
+}
+
+echo "== tests (default build)"
+run_ctest build -j 1
+
+echo "== address and undefined-behaviour sanitizers"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  run_ctest build-asan -L 'unit|net' -j 1
+
+echo "== thread sanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp" \
+  run_ctest build-tsan -L 'unit|audio|net' -j 1
+
+if [ $status -ne 0 ]; then echo "Some tests failed."; else echo "All tests passed."; fi
+exit $status

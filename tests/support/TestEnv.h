@@ -1,0 +1,26 @@
+#pragma once
+// A private temporary folder for one test, with XDG_DATA_HOME (and HOME's documents) pointed
+// into it, so configuration, logs and recordings never touch the user's own files.
+
+#include <QString>
+#include <string>
+
+class TestEnv {
+public:
+    TestEnv();
+    ~TestEnv();
+    TestEnv(const TestEnv&) = delete;
+    TestEnv& operator=(const TestEnv&) = delete;
+
+    const QString& Root() const { return root_; }
+    QString DataHome() const { return root_ + "/data"; }
+    // Path of the configuration file as the program computes it for this environment.
+    QString ConfigFile() const;
+    // A sub-folder of the root, created.
+    QString MakeFolder(const QString& name) const;
+
+private:
+    QString root_;
+    std::string oldDataHome_;
+    bool hadDataHome_ = false;
+};
