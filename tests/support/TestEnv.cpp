@@ -12,21 +12,27 @@ TestEnv::TestEnv()
     QTemporaryDir dir(QDir::tempPath() + "/tamsu-test-XXXXXX");
     dir.setAutoRemove(false);
     root_ = dir.path();
-    const char* old = std::getenv("XDG_DATA_HOME");
-    hadDataHome_ = old != nullptr;
-    if (old)
-        oldDataHome_ = old;
     QDir().mkpath(DataHome());
-    ::setenv("XDG_DATA_HOME", DataHome().toLocal8Bit().constData(), 1);
+    QDir().mkpath(root_ + "/home/Documents");
+    QDir().mkpath(root_ + "/config");
+    const std::pair<const char*, QString> vars[] = {
+        {"XDG_DATA_HOME", DataHome()}, {"HOME", root_ + "/home"}, {"XDG_CONFIG_HOME", root_ + "/config"}};
+    for (const auto& [name, value] : vars) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, value.toLocal8Bit().constData(), 1);
+    }
     ResetConfigFilePathForTesting();
 }
 
 TestEnv::~TestEnv()
 {
-    if (hadDataHome_)
-        ::setenv("XDG_DATA_HOME", oldDataHome_.c_str(), 1);
-    else
-        ::unsetenv("XDG_DATA_HOME");
+    for (const auto& [name, value] : saved_) {
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
     ResetConfigFilePathForTesting();
     QDir(root_).removeRecursively();
 }

@@ -1,9 +1,13 @@
 #pragma once
-// A private temporary folder for one test, with XDG_DATA_HOME (and HOME's documents) pointed
-// into it, so configuration, logs and recordings never touch the user's own files.
+// A private temporary folder for one test, with HOME, XDG_DATA_HOME and XDG_CONFIG_HOME pointed
+// into it, so configuration, logs and recordings never touch the user's own files. The documents
+// folder of that home ("home/Documents") exists.
 
 #include <QString>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TestEnv {
 public:
@@ -21,6 +25,5 @@ public:
 
 private:
     QString root_;
-    std::string oldDataHome_;
-    bool hadDataHome_ = false;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
