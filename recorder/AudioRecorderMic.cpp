@@ -1,0 +1,309 @@
+// AudioRecorder, microphone: opening the input at Open, and the microphone capture thread.
+
+#include "AudioRecorder.h"
+
+#include "DeviceDiscovery.h"
+#include "RecorderPipeline.h"
+#include "TextUtil.h"
+#include "VoiceProcessor.h"
+
+#include <glog/logging.h>
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+}
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Format of the voice-processing stage: 32000 Hz mono s16 in 10 ms units.
+constexpr int kProcessingRate = 32000;
+// Wait after a failed read before the next one, so a vanished device does not spin the thread.
+constexpr auto kReadRetry = std::chrono::milliseconds(10);
+// Wait for room in a full microphone FIFO.
+constexpr auto kFifoWait = std::chrono::milliseconds(400);
+// The microphone FIFO holds six seconds.
+constexpr int kMicFifoSeconds = 6;
+// Bytes the sound server hands over at a time: 10 ms of 48 kHz stereo s16.
+constexpr const char* kMicFragmentBytes = "1920";
+
+// Samples converted by one call of a resampler, in buffers that grow as needed.
+class ConvertBuffer {
+public:
+    ~ConvertBuffer() { Free(); }
+    // Makes room for count samples of fmt/channels; false when allocation failed.
+    bool Reserve(int count, int channels, AVSampleFormat fmt)
+    {
+        if (data_ && count <= capacity_)
+            return true;
+        Free();
+        if (av_samples_alloc_array_and_samples(&data_, &lineSize_, channels, count, fmt, 0) < 0) {
+            data_ = nullptr;
+            return false;
+        }
+        capacity_ = count;
+        return true;
+    }
+    uint8_t** Data() const { return data_; }
+
+private:
+    void Free()
+    {
+        if (data_) {
+            av_freep(&data_[0]);
+            av_freep(&data_);
+        }
+        capacity_ = 0;
+    }
+    uint8_t** data_ = nullptr;
+    int lineSize_ = 0;
+    int capacity_ = 0;
+};
+
+std::once_flag g_deviceRegistration;
+
+} // namespace
+
+int AudioRecorder::OpenMicrophone()
+{
+    std::call_once(g_deviceRegistration, [] { avdevice_register_all(); });
+    const AVInputFormat* inputFormat = av_find_input_format("pulse");
+    if (!inputFormat) {
+        LOG(ERROR) << "dshow not soport";
+        return -1;
+    }
+    std::vector<AudioInputDevice> devices;
+    EnumAudioInputDevices(devices);
+    if (devices.empty()) {
+        LOG(ERROR) << "no audio input device";
+        return -1;
+    }
+    DebugPrint("device name: %s\n", devices.front().friendlyName.toUtf8().constData());
+    const std::string deviceName = devices.front().displayName.toUtf8().toStdString();
+    DebugPrint("audiodevice: %s\n", deviceName.c_str());
+
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "fragment_size", kMicFragmentBytes, 0);
+    AVFormatContext* input = nullptr;
+    int ret = avformat_open_input(&input, deviceName.c_str(), inputFormat, &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        LOG(ERROR) << "psDevName:" << deviceName;
+        LOG(ERROR) << "avformat_open_input err,ret=" << ret << ",errstr=" << ff::ErrorText(ret);
+        return -1;
+    }
+    pipe_->micInput.reset(input);
+    if (avformat_find_stream_info(input, nullptr) < 0) {
+        LOG(ERROR) << "not found audio stream";
+        return -1;
+    }
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            pipe_->micStreamIndex = static_cast<int>(i);
+            break;
+        }
+    }
+    if (pipe_->micStreamIndex < 0) {
+        LOG(ERROR) << "Didn't find a audio stream";
+        return -1;
+    }
+    const AVCodecParameters* par = input->streams[pipe_->micStreamIndex]->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    pipe_->micDecoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
+    if (!pipe_->micDecoder || avcodec_parameters_to_context(pipe_->micDecoder.get(), par) < 0 ||
+        avcodec_open2(pipe_->micDecoder.get(), decoder, nullptr) < 0) {
+        LOG(ERROR) << "can not find or open audio decoder!";
+        return -1;
+    }
+    AVCodecContext* dec = pipe_->micDecoder.get();
+    if (dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&dec->ch_layout, dec->ch_layout.nb_channels);
+
+    // The converter to the output format takes what the device delivers, or the processing
+    // format when voice processing is on.
+    const bool processing = noiseSuppression_ || gainControl_;
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    SwrContext* swr = nullptr;
+    ret = swr_alloc_set_opts2(&swr, &stereo, static_cast<AVSampleFormat>(outSampleFormat_), outSampleRate_,
+                              processing ? &mono : &dec->ch_layout,
+                              processing ? AV_SAMPLE_FMT_S16 : dec->sample_fmt,
+                              processing ? kProcessingRate : dec->sample_rate, 0, nullptr);
+    if (ret < 0 || !swr) {
+        LOG(ERROR) << "Could not allocate resampler context";
+        return -1;
+    }
+    pipe_->micToOutput.reset(swr);
+    if (swr_init(swr) < 0) {
+        LOG(ERROR) << "Failed to initialize the resampling context";
+        return -1;
+    }
+    pipe_->micFifo.reset(av_audio_fifo_alloc(static_cast<AVSampleFormat>(outSampleFormat_), outChannels_,
+                                             outSampleRate_ * kMicFifoSeconds));
+    if (!pipe_->micFifo) {
+        LOG(ERROR) << "Could not allocate audio fifo";
+        return -1;
+    }
+    return 0;
+}
+
+void AudioRecorder::WriteToMicFifo(uint8_t** data, int samples)
+{
+    std::unique_lock<std::mutex> lock(micFifoLock_);
+    AVAudioFifo* fifo = pipe_->micFifo.get();
+    while (av_audio_fifo_space(fifo) < samples) {
+        LOG(ERROR) << "audio fifo space is not enough";
+        if (stopRequested_)
+            return; // the block is given up
+        micFifoSignal_.wait_for(lock, kFifoWait,
+                                [&] { return stopRequested_.load() || av_audio_fifo_space(fifo) >= samples; });
+    }
+    av_audio_fifo_write(fifo, reinterpret_cast<void**>(data), samples);
+    lock.unlock();
+    micFifoSignal_.notify_all();
+}
+
+void AudioRecorder::MicCaptureThread()
+{
+    // Microphone capture thread. Owns the input, the decoder, both converters and the voice
+    // processor while it runs. Writes micFifo under micFifoLock_ and wakes micFifoSignal_ after
+    // each write; shares micFlushed_, loopbackDrained_, running_ and stopRequested_ without a lock.
+    struct EndMark {
+        AudioRecorder* r;
+        ~EndMark()
+        {
+            r->micThreadEnded_ = true;
+            r->WakeAll();
+        }
+    } endMark{this};
+
+    AVFormatContext* input = pipe_->micInput.get();
+    AVCodecContext* dec = pipe_->micDecoder.get();
+    SwrContext* toOutput = pipe_->micToOutput.get();
+    ff::FramePtr frame = ff::MakeFrame();
+    ff::PacketPtr packet = ff::MakePacket();
+    if (!input || !dec || !toOutput || !frame || !packet) {
+        LOG(ERROR) << "frame alloc error";
+        return;
+    }
+
+    const bool processing = noiseSuppression_ || gainControl_;
+    VoiceProcessor voice;
+    if (processing && voice.Init(noiseSuppression_ != 0, gainControl_ != 0, micGainDb_) < 0)
+        return;
+    ff::SwrPtr toProcessing;
+    ConvertBuffer processingBuffer;
+    ConvertBuffer outputBuffer;
+    std::vector<int16_t> processed;
+    const auto outFormat = static_cast<AVSampleFormat>(outSampleFormat_);
+
+    // Converts count input samples (input == nullptr flushes) to the output format and stores
+    // them; false ends the thread.
+    auto toFifo = [&](const uint8_t** in, int count, int stageRate) -> bool {
+        const int want = static_cast<int>(av_rescale_rnd(swr_get_delay(toOutput, stageRate) + count,
+                                                         outSampleRate_, stageRate, AV_ROUND_UP));
+        if (want < 1)
+            return true; // nothing to convert in this packet
+        if (!outputBuffer.Reserve(want, outChannels_, outFormat)) {
+            LOG(ERROR) << "av_samples_alloc_array_and_samples error";
+            return false;
+        }
+        const int got = swr_convert(toOutput, outputBuffer.Data(), want, in, count);
+        if (got < 0) {
+            LOG(ERROR) << "Error while converting";
+            return false;
+        }
+        if (got > 0)
+            WriteToMicFifo(outputBuffer.Data(), got);
+        return true;
+    };
+
+    // One decoded frame through the voice processing (when on) into micFifo.
+    auto store = [&](AVFrame* f) -> bool {
+        if (!processing)
+            return toFifo(const_cast<const uint8_t**>(f->extended_data), f->nb_samples, f->sample_rate);
+        if (!toProcessing) {
+            AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+            SwrContext* swr = nullptr;
+            if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kProcessingRate, &f->ch_layout,
+                                    static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr) < 0 ||
+                !swr) {
+                LOG(ERROR) << "swr alloc error";
+                return false;
+            }
+            toProcessing.reset(swr);
+            if (swr_init(swr) < 0) {
+                LOG(ERROR) << "swr init error";
+                return false;
+            }
+        }
+        const int want = static_cast<int>(av_rescale_rnd(swr_get_delay(toProcessing.get(), f->sample_rate) +
+                                                             f->nb_samples,
+                                                         kProcessingRate, f->sample_rate, AV_ROUND_UP));
+        if (!processingBuffer.Reserve(std::max(want, 1), 1, AV_SAMPLE_FMT_S16)) {
+            LOG(ERROR) << "samples alloc error";
+            return false;
+        }
+        const int got = swr_convert(toProcessing.get(), processingBuffer.Data(), want,
+                                    const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+        if (got < 0) {
+            LOG(ERROR) << "Error while converting";
+            return false;
+        }
+        processed.clear();
+        voice.Process(reinterpret_cast<const int16_t*>(processingBuffer.Data()[0]), static_cast<size_t>(got),
+                      processed);
+        // A packet that completes no 10 ms unit gives an empty block; the thread goes on.
+        if (processed.empty())
+            return true;
+        const uint8_t* in = reinterpret_cast<const uint8_t*>(processed.data());
+        return toFifo(&in, static_cast<int>(processed.size()), kProcessingRate);
+    };
+
+    bool failed = false;
+    while (!stopRequested_ && !failed) {
+        if (source_ == kBoth && !(micFlushed_ && loopbackDrained_) && !systemThreadEnded_) {
+            // Start synchronisation with the system sound: drop what the input buffered, then
+            // wait (bounded) for the other side; ends on Stop and when that thread has ended.
+            avformat_flush(input);
+            micFlushed_ = true;
+            std::unique_lock<std::mutex> lock(stopLock_);
+            stopSignal_.wait_for(lock, std::chrono::milliseconds(1), [this] {
+                return stopRequested_.load() || loopbackDrained_.load() || systemThreadEnded_.load();
+            });
+            continue;
+        }
+        if (av_read_frame(input, packet.get()) < 0) {
+            LOG(ERROR) << "read audio packet err";
+            std::unique_lock<std::mutex> lock(stopLock_);
+            stopSignal_.wait_for(lock, kReadRetry, [this] { return stopRequested_.load(); });
+            continue;
+        }
+        if (!running_ || packet->stream_index != pipe_->micStreamIndex) {
+            av_packet_unref(packet.get()); // idle or paused: nothing heard now reaches the file
+            continue;
+        }
+        int ret = avcodec_send_packet(dec, packet.get());
+        av_packet_unref(packet.get());
+        if (ret < 0) {
+            LOG(ERROR) << "can not decoder a frame";
+            continue;
+        }
+        while ((ret = avcodec_receive_frame(dec, frame.get())) >= 0) {
+            const bool ok = store(frame.get());
+            av_frame_unref(frame.get());
+            if (!ok) {
+                failed = true;
+                break;
+            }
+        }
+    }
+    // What the converter still holds belongs to the end of the recording.
+    if (!failed)
+        toFifo(nullptr, 0, processing ? kProcessingRate : dec->sample_rate);
+    DebugPrint("micophone audio capture thread exit\n");
+}

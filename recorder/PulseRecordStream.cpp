@@ -1,0 +1,125 @@
+#include "PulseRecordStream.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+
+PulseRecordStream::~PulseRecordStream()
+{
+    Close();
+}
+
+void PulseRecordStream::Close()
+{
+    if (stream_) {
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+    if (context_) {
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    if (loop_) {
+        pa_mainloop_free(loop_);
+        loop_ = nullptr;
+    }
+}
+
+bool PulseRecordStream::Iterate(int timeoutMs)
+{
+    if (pa_mainloop_prepare(loop_, timeoutMs * 1000) < 0)
+        return false;
+    if (pa_mainloop_poll(loop_) < 0)
+        return false;
+    return pa_mainloop_dispatch(loop_) >= 0;
+}
+
+PulseRecordStream::OpenError PulseRecordStream::Open(const std::string& source, int rate, int channels,
+                                                     size_t fragmentBytes, int timeoutMs)
+{
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto remainingMs = [&] {
+        return static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count());
+    };
+
+    loop_ = pa_mainloop_new();
+    if (!loop_)
+        return OpenError::kConnect;
+    context_ = pa_context_new(pa_mainloop_get_api(loop_), "TamsuAudioRecorder");
+    if (!context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return OpenError::kConnect;
+    for (;;) {
+        const pa_context_state_t st = pa_context_get_state(context_);
+        if (st == PA_CONTEXT_READY)
+            break;
+        if (!PA_CONTEXT_IS_GOOD(st) || remainingMs() <= 0 || !Iterate(std::max(1, remainingMs())))
+            return OpenError::kConnect;
+    }
+
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S32LE;
+    spec.rate = static_cast<uint32_t>(rate);
+    spec.channels = static_cast<uint8_t>(channels);
+    pa_channel_map map;
+    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(context_, "TamsuAudioRecorder loopback", &spec, &map);
+    if (!stream_)
+        return OpenError::kStream;
+
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(fragmentBytes);
+    if (pa_stream_connect_record(stream_, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+        return OpenError::kStart;
+    for (;;) {
+        const pa_stream_state_t st = pa_stream_get_state(stream_);
+        if (st == PA_STREAM_READY)
+            return OpenError::kNone;
+        if (!PA_STREAM_IS_GOOD(st) || remainingMs() <= 0 || !Iterate(std::max(1, remainingMs())))
+            return OpenError::kStart;
+    }
+}
+
+bool PulseRecordStream::Healthy() const
+{
+    return context_ && stream_ && pa_context_get_state(context_) == PA_CONTEXT_READY &&
+           pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+bool PulseRecordStream::Wait(int timeoutMs)
+{
+    if (!Healthy())
+        return false;
+    const size_t readable = pa_stream_readable_size(stream_);
+    if (readable != static_cast<size_t>(-1) && readable > 0)
+        return true;
+    if (!Iterate(timeoutMs))
+        return false;
+    // Deliver whatever else is already queued without waiting.
+    while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
+    }
+    return Healthy();
+}
+
+bool PulseRecordStream::Peek(const void*& data, size_t& bytes)
+{
+    data = nullptr;
+    bytes = 0;
+    if (!Healthy())
+        return false;
+    const size_t readable = pa_stream_readable_size(stream_);
+    if (readable == static_cast<size_t>(-1))
+        return false;
+    if (readable == 0)
+        return true;
+    return pa_stream_peek(stream_, &data, &bytes) >= 0;
+}
+
+bool PulseRecordStream::Drop()
+{
+    return stream_ && pa_stream_drop(stream_) >= 0;
+}
