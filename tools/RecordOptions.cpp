@@ -1,0 +1,163 @@
+#include "RecordOptions.h"
+
+#include "RecorderTypes.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& value)
+{
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty() && value >= min && value <= max;
+}
+
+} // namespace
+
+bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error)
+{
+    options = RecordOptions{};
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        // The value of an option that takes one: after "=" or the next argument.
+        auto value = [&](std::string& out) -> bool {
+            if (inlineValue) {
+                out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        auto noValue = [&]() -> bool {
+            if (inlineValue)
+                error = name + " takes no value";
+            return !inlineValue;
+        };
+
+        std::string text;
+        int64_t number = 0;
+        if (name == "--help" || name == "-h") {
+            if (!noValue())
+                return false;
+            options.help = true;
+        } else if (name == "--silent") {
+            if (!noValue())
+                return false;
+            options.silent = true;
+        } else if (name == "--source") {
+            if (!value(text))
+                return false;
+            if (text == "both")
+                options.source = kBoth;
+            else if (text == "mic")
+                options.source = kMicrophone;
+            else if (text == "system")
+                options.source = kSystemSound;
+            else {
+                error = "--source must be both, mic or system, not \"" + text + "\"";
+                return false;
+            }
+        } else if (name == "--format") {
+            if (!value(text))
+                return false;
+            if (text != "mp3" && text != "wav") {
+                error = "--format must be mp3 or wav, not \"" + text + "\"";
+                return false;
+            }
+            options.format = text;
+        } else if (name == "--bitrate") {
+            if (!value(text))
+                return false;
+            if (!ParseInteger(text, 1, INT32_MAX, number) ||
+                std::find(std::begin(kBitRates), std::end(kBitRates), number) == std::end(kBitRates)) {
+                error = "--bitrate must be 64000, 96000, 128000, 192000, 256000 or 320000, not \"" + text + "\"";
+                return false;
+            }
+            options.bitRate = static_cast<int32_t>(number);
+        } else if (name == "--seconds") {
+            if (!value(text))
+                return false;
+            if (!ParseInteger(text, 1, kMaxSeconds, number)) {
+                error = "--seconds must be a whole number from 1 to " + std::to_string(kMaxSeconds) +
+                        ", not \"" + text + "\"";
+                return false;
+            }
+            options.seconds = number;
+        } else if (name == "--output") {
+            if (!value(text))
+                return false;
+            if (text.empty()) {
+                error = "--output needs a folder";
+                return false;
+            }
+            options.output = text;
+        } else if (name == "--pause-at" || name == "--resume-at") {
+            if (!value(text))
+                return false;
+            if (!ParseInteger(text, 0, kMaxSeconds, number)) {
+                error = name + " must be a whole number of seconds, not \"" + text + "\"";
+                return false;
+            }
+            (name == "--pause-at" ? options.pauseAt : options.resumeAt) = number;
+        } else {
+            error = "unknown argument \"" + args[i] + "\"";
+            return false;
+        }
+    }
+    if (options.help)
+        return true;
+    if (options.resumeAt && !options.pauseAt) {
+        error = "--resume-at needs --pause-at";
+        return false;
+    }
+    if (options.pauseAt && *options.pauseAt >= options.seconds) {
+        error = "--pause-at must come before the end of the recording (--seconds)";
+        return false;
+    }
+    if (options.resumeAt && (*options.resumeAt <= *options.pauseAt || *options.resumeAt >= options.seconds)) {
+        error = "--resume-at must lie after --pause-at and before the end of the recording (--seconds)";
+        return false;
+    }
+    return true;
+}
+
+std::string RecordUsage()
+{
+    return "Usage: tamsu-record [--source both|mic|system] [--format mp3|wav] [--bitrate BPS]\n"
+           "                    [--seconds N] [--output DIR] [--silent] [--pause-at S [--resume-at S]]\n"
+           "\n"
+           "Records what the computer plays, what the microphone hears, or both mixed, into an MP3 or\n"
+           "WAV file (44100 Hz stereo) named \"新录音-\" + local time (YYYYMMDDhhmmss) + \".\" + format,\n"
+           "with the same engine as the TAMSU电脑录音软件 window.\n"
+           "\n"
+           "Options apply to this run only; the stored settings are never changed. An option left out\n"
+           "takes the stored setting.\n"
+           "  --source both|mic|system  what to record (stored \"voice-source\")\n"
+           "  --format mp3|wav          file format (stored \"audio-format\")\n"
+           "  --bitrate BPS             MP3 bit rate: 64000, 96000, 128000, 192000, 256000 or 320000\n"
+           "                            (stored \"voice-bitrate-index\")\n"
+           "  --seconds N               stop N seconds after the start, wall clock (default 10)\n"
+           "  --output DIR              folder of the file, created when missing (the program's\n"
+           "                            output folder)\n"
+           "  --silent                  record silence instead of the sources; no device is opened\n"
+           "                            (the \"audio-mute-check\" mode)\n"
+           "  --pause-at S              pause S seconds after the start (until the end without\n"
+           "                            --resume-at)\n"
+           "  --resume-at S             resume S seconds after the start\n"
+           "  --help                    show this text\n"
+           "\n"
+           "Prints the recorded time (hh:mm:ss) as each second is written and, as its last line, the\n"
+           "path of the file. Ctrl+C or SIGTERM ends the recording early and still finishes the file.\n"
+           "Exit status: 0 file written, 1 recording failed, 2 invalid arguments.\n";
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Command-line options of tamsu-record and their parser. Every option applies to one run only;
+// an option that is not given leaves the stored setting in force. No state; safe from any thread.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct RecordOptions {
+    std::optional<int> source;          // RecordSource value (--source)
+    std::optional<std::string> format;  // "mp3" or "wav" (--format)
+    std::optional<int32_t> bitRate;     // one of kBitRates (--bitrate)
+    int64_t seconds = 10;               // wall-clock length of the run (--seconds)
+    std::optional<std::string> output;  // output folder (--output)
+    bool silent = false;                // record silence (--silent)
+    std::optional<int64_t> pauseAt;     // seconds after the start (--pause-at)
+    std::optional<int64_t> resumeAt;    // seconds after the start (--resume-at)
+    bool help = false;                  // --help: print the usage and do nothing else
+};
+
+// The MP3 bit rates the program offers, by "voice-bitrate-index" 0..5.
+inline constexpr int32_t kBitRates[] = {64000, 96000, 128000, 192000, 256000, 320000};
+// Bit rate for an index without an entry (the window's rate for an unknown quality text).
+inline constexpr int32_t kFallbackBitRate = 128000;
+// Longest run accepted: 31 days, far beyond any recording and far from any overflow.
+inline constexpr int64_t kMaxSeconds = 31LL * 24 * 3600;
+
+// Parses the arguments after the program name. False with a one-line reason in error when an
+// argument is unknown, lacks its value, has a value out of range, or the options contradict
+// each other. Accepts "--name value" and "--name=value"; a repeated option takes its last value.
+bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error);
+
+// The usage text printed by --help and after an invalid argument.
+std::string RecordUsage();
