@@ -1,0 +1,44 @@
+#pragma once
+// Decoding of recorded files and simple measurements on their samples, for the sound tests.
+// Stateless; safe from any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A whole file decoded to float samples (-1..1), one vector per channel.
+struct DecodedAudio {
+    int sampleRate = 0;
+    int channels = 0;         // channels of the file; a mono file has right == left
+    std::vector<float> left;
+    std::vector<float> right;
+    int64_t packets = 0;      // audio packets read from the container
+
+    double Seconds() const { return sampleRate > 0 ? static_cast<double>(left.size()) / sampleRate : 0.0; }
+    size_t IndexAt(double seconds) const { return seconds <= 0 ? 0 : static_cast<size_t>(seconds * sampleRate); }
+};
+
+// Decodes the first audio stream of any file FFmpeg reads. False (with a reason in *error) when the
+// file cannot be opened or decoded.
+bool DecodeAudioFile(const std::string& path, DecodedAudio& out, std::string* error = nullptr);
+
+// Root mean square of s[begin, end) (end is clamped to the size; an empty range gives 0).
+double Rms(const std::vector<float>& s, size_t begin = 0, size_t end = SIZE_MAX);
+// The same in dBFS (a full-scale square wave is 0 dB, a full-scale sine -3 dB); -200 for silence.
+double RmsDb(const std::vector<float>& s, size_t begin = 0, size_t end = SIZE_MAX);
+
+// Mean power of the component at freq in s[begin, end) (Goertzel filter over a Hann window,
+// normalised for the window): a sine of amplitude A at freq gives A^2 / 2, so a full-scale sine
+// gives 0.5 and the value compares directly with Rms()^2 (share of the power at that frequency).
+double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
+
+// The frequency in [lo, hi] (scanned in steps of step Hz) with the highest GoertzelPower.
+double DominantFrequency(const std::vector<float>& s, int rate, double lo, double hi, double step,
+    size_t begin = 0, size_t end = SIZE_MAX);
+
+// Start and end (seconds) of the regions whose RMS, measured in windows of windowSeconds, lies
+// above thresholdDb (dBFS). Quiet gaps shorter than minGapSeconds do not split a region.
+std::vector<std::pair<double, double>> FindLoudSpans(const std::vector<float>& s, int rate, double thresholdDb,
+    double windowSeconds = 0.01, double minGapSeconds = 0.05);

@@ -1,0 +1,147 @@
+#include "SoundServer.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+// pactl answers a local server in milliseconds; this only ends a hung call.
+constexpr const char* kPactlTimeoutSeconds = "10";
+// The module that carries our own connection: never unloaded.
+constexpr const char* kProtocolModule = "module-native-protocol-unix";
+
+// Owns a pipe's two ends.
+class Pipe {
+public:
+    Pipe() { ok_ = pipe(fds_) == 0; }
+    ~Pipe() { CloseRead(); CloseWrite(); }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    bool Ok() const { return ok_; }
+    int Read() const { return fds_[0]; }
+    int Write() const { return fds_[1]; }
+    void CloseRead() { Close(fds_[0]); }
+    void CloseWrite() { Close(fds_[1]); }
+
+private:
+    static void Close(int& fd) { if (fd >= 0) { close(fd); fd = -1; } }
+    int fds_[2] = {-1, -1};
+    bool ok_ = false;
+};
+
+} // namespace
+
+bool SoundServer::Available()
+{
+    const char* server = std::getenv("PULSE_SERVER");
+    return server && *server && Pactl({"info"}) == 0;
+}
+
+int SoundServer::Pactl(const std::vector<std::string>& args, std::string* output)
+{
+    std::vector<std::string> command{"timeout", kPactlTimeoutSeconds, "pactl"};
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : command)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    Pipe out;
+    if (!out.Ok())
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out.Write(), STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out.Read());
+    pid_t pid = 0;
+    int spawned = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    out.CloseWrite();
+
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = read(out.Read(), buf, sizeof buf);
+        if (n > 0)
+            text.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (output)
+        *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int SoundServer::LoadModule(const std::string& module, const std::vector<std::string>& args)
+{
+    std::vector<std::string> command{"load-module", module};
+    command.insert(command.end(), args.begin(), args.end());
+    std::string out;
+    if (Pactl(command, &out) != 0)
+        return -1;
+    try {
+        return std::stoi(out);
+    } catch (...) {
+        return -1;
+    }
+}
+
+bool SoundServer::UnloadModule(int index) { return Pactl({"unload-module", std::to_string(index)}) == 0; }
+
+bool SoundServer::RemoveAllDevices()
+{
+    std::string list;
+    if (Pactl({"list", "short", "modules"}, &list) != 0)
+        return false;
+    std::vector<int> modules;
+    std::istringstream lines(list);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        int index = -1;
+        std::string name;
+        if ((fields >> index >> name) && name != kProtocolModule)
+            modules.push_back(index);
+    }
+    // Newest first: a remap goes before the device it was made from (which would take it along).
+    std::sort(modules.rbegin(), modules.rend());
+    for (int index : modules)
+        UnloadModule(index); // may already be gone with its master device
+    std::string sinks, sources;
+    return Pactl({"list", "short", "sinks"}, &sinks) == 0 && sinks.empty()
+        && Pactl({"list", "short", "sources"}, &sources) == 0 && sources.empty();
+}
+
+bool SoundServer::Reset(int micFeedRate)
+{
+    // The layout scripts/sound-server.sh starts with.
+    return RemoveAllDevices()
+        && LoadModule("module-null-sink",
+               {"sink_name=speaker", "rate=44100", "channels=2", DescriptionArg("sink_properties", "Speaker")}) >= 0
+        && LoadModule("module-null-sink",
+               {"sink_name=mic-feed", "rate=" + std::to_string(micFeedRate), "channels=2",
+                   DescriptionArg("sink_properties", "Microphone feed")}) >= 0
+        && LoadModule("module-remap-source",
+               {"master=mic-feed.monitor", "source_name=mic",
+                   DescriptionArg("source_properties", "Virtual Microphone")}) >= 0
+        && Pactl({"set-default-sink", "speaker"}) == 0 && Pactl({"set-default-source", "mic"}) == 0;
+}
+
+std::string SoundServer::DescriptionArg(const std::string& key, const std::string& description)
+{
+    return key + "='device.description=\"" + description + "\"'";
+}

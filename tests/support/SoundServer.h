@@ -1,0 +1,54 @@
+#pragma once
+// SoundServer: control of the private sound server that scripts/sound-server.sh starts (the one
+// PULSE_SERVER names), through pactl. Its standard layout: null sink "speaker" (default sink),
+// null sink "mic-feed", and source "mic" ("Virtual Microphone", default source), a remap of
+// "mic-feed"'s monitor.
+//
+// A test that changes the layout puts it back with Reset() (also when it fails: call it from
+// TearDown). Called from the test's thread; every pactl call is bounded in time.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <string>
+#include <vector>
+
+class SoundServer {
+public:
+    // PULSE_SERVER is set and the server answers.
+    static bool Available();
+
+    // Runs pactl with args against the private server; its exit code (-1 when it could not run or
+    // took too long). *output receives what it printed on standard output.
+    static int Pactl(const std::vector<std::string>& args, std::string* output = nullptr);
+
+    // Loads a module; its index, or -1 on failure.
+    static int LoadModule(const std::string& module, const std::vector<std::string>& args);
+    static bool UnloadModule(int index);
+
+    // Puts back the standard layout (every volume 100 %, nothing muted), with "mic-feed" and so
+    // "mic" at micFeedRate Hz. Modules loaded by tests are removed.
+    static bool Reset(int micFeedRate = 44100);
+    // Removes every sink and every capture device: the server then has no default sink and no
+    // default source.
+    static bool RemoveAllDevices();
+
+    // "key=value" module argument for a device description, quoted for the server's parser.
+    static std::string DescriptionArg(const std::string& key, const std::string& description);
+};
+
+// SoundServer::Available().
+inline bool SoundServerAvailable() { return SoundServer::Available(); }
+
+// Opens an audio test: skips it when no private server runs (a run without scripts/test.sh), but
+// fails it in CI, where the server must be there.
+#define TAMSU_REQUIRE_SOUND_SERVER()                                                                   \
+    do {                                                                                               \
+        if (!SoundServer::Available()) {                                                               \
+            if (std::getenv("CI"))                                                                     \
+                GTEST_FAIL() << "the private sound server is not running (scripts/sound-server.sh)";  \
+            GTEST_SKIP() << "no private sound server: run through scripts/test.sh, or eval "            \
+                            "\"$(scripts/sound-server.sh start build)\" first";                        \
+        }                                                                                              \
+    } while (0)
