@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 #include <webrtc/modules/interface/module_common_types.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
