@@ -7,13 +7,21 @@
 //   ... record ...
 //   speaker.Stop();
 //
-// The Play and Stop methods are called from one thread (the test's); a new Play replaces what is
-// playing. The destructor stops.
+// Why the stream stays open between signals: an idle null sink renders up to 2 s ahead, and a
+// stream that joins it then is heard only after that stretch (and a recorder on its monitor gets
+// no data meanwhile). So the player keeps one low-latency stream open from Open (or the first
+// Play) to Close or destruction, playing silence between signals. Open returns only once the
+// server takes the stream's data in real time; from then on a signal reaches the sink and its
+// monitor within a few tens of milliseconds. Create and Open the player before opening a recorder
+// on the sink's monitor, and that recorder gets data at once too.
+//
+// The public methods are called from one thread (the test's).
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -22,32 +30,46 @@ struct pa_simple;
 class SoundPlayer {
 public:
     explicit SoundPlayer(std::string sink, int rate = 44100, int channels = 2);
-    ~SoundPlayer();
+    ~SoundPlayer(); // Close()
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
 
-    // Each returns once the stream is connected (sound reaches the sink from then on), false when
-    // the server or the sink is not there. The signal goes on until Stop.
-    bool PlayTone(double freq, double amplitude);  // sine of peak amplitude 0..1 on every channel
-    bool PlayNoise(double amplitude);              // white noise, uniform in [-amplitude, amplitude]
-    // A 1 ms pulse of amplitude every intervalSeconds, the first one at once.
-    bool PlayClicks(double intervalSeconds, double amplitude);
-    // Ends the signal and waits for the playing thread; harmless when nothing plays.
-    void Stop();
+    // Connects the stream (silence) and waits until the server plays it in real time (up to about
+    // 2 s, once). True at once when already open; false when the server or the sink is not there.
+    bool Open();
 
-    bool Playing() const { return thread_.joinable(); }
+    // Each opens the stream when needed and replaces what is playing; the signal starts at once
+    // (phase 0, first click) and goes on until Stop. False when the stream cannot be opened.
+    bool PlayTone(double freq, double amplitude); // sine of peak amplitude 0..1 on every channel
+    bool PlayNoise(double amplitude);             // white noise, uniform in [-amplitude, amplitude]
+    // A 1 ms pulse of amplitude every intervalSeconds.
+    bool PlayClicks(double intervalSeconds, double amplitude);
+
+    // Back to silence; the stream stays open. Harmless when nothing plays.
+    void Stop();
+    // Ends the stream and waits for the playing thread.
+    void Close();
+
+    // A signal (not silence) is being played.
+    bool Playing() const;
 
 private:
-    // Fills one frame's worth of samples: (frame number since start) -> value for every channel.
+    // Sample value for every channel at frame n since the signal started.
     using Generator = std::function<float(int64_t)>;
     struct SimpleDeleter { void operator()(pa_simple* s) const; };
 
     bool Play(Generator generator);
-    void PlayThread(std::unique_ptr<pa_simple, SimpleDeleter> stream, Generator generator);
+    void PlayThread(std::unique_ptr<pa_simple, SimpleDeleter> stream);
 
-    std::string sink_;
-    int rate_;
-    int channels_;
-    std::atomic<bool> stop_{false};
+    const std::string sink_;
+    const int rate_;
+    const int channels_;
+
+    mutable std::mutex mutex_;
+    Generator generator_; // guarded by mutex_; empty = silence
+    int64_t position_ = 0; // guarded by mutex_; frames since the signal started
+
+    std::atomic<bool> close_{false}; // test thread -> playing thread
+    std::atomic<bool> alive_{false}; // playing thread -> test thread: the stream still plays
     std::thread thread_;
 };
