@@ -4,6 +4,7 @@
 #include "AudioAnalysis.h"
 #include "SoundPlayer.h"
 #include "SoundServer.h"
+#include "SoundServerTest.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -45,20 +46,7 @@ std::vector<float> Record(const std::string& source, int rate, double seconds)
     return left;
 }
 
-class SoundHarnessTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TAMSU_REQUIRE_SOUND_SERVER();
-        ASSERT_TRUE(SoundServer::Reset());
-    }
-    void TearDown() override
-    {
-        if (SoundServer::Available()) {
-            EXPECT_TRUE(SoundServer::Reset());
-        }
-    }
-};
+class SoundHarnessTest : public SoundServerTest {};
 
 TEST_F(SoundHarnessTest, ATonePlayedIntoASinkArrivesWhereTheRecorderListens)
 {

@@ -4,6 +4,7 @@
 #include "DeadSoundServer.h"
 #include "DeviceDiscovery.h"
 #include "SoundServer.h"
+#include "SoundServerTest.h"
 
 #include <glog/logging.h>
 #include <gtest/gtest.h>
@@ -17,20 +18,7 @@ namespace {
 // after about a second.
 constexpr double kNoServerBoundSeconds = 3.0;
 
-class DiscoveryTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TAMSU_REQUIRE_SOUND_SERVER();
-        ASSERT_TRUE(SoundServer::Reset());
-    }
-    void TearDown() override
-    {
-        if (SoundServer::Available()) {
-            EXPECT_TRUE(SoundServer::Reset());
-        }
-    }
-};
+class DiscoveryTest : public SoundServerTest {};
 
 // Collects error lines logged while it is installed.
 class ErrorLogCapture : public google::LogSink {
@@ -226,6 +214,6 @@ TEST_P(NoServerDiscoveryTest, EveryFunctionAnswersNoneWithoutHanging)
 
 INSTANTIATE_TEST_SUITE_P(DeadServers, NoServerDiscoveryTest,
     ::testing::Values(DeadSoundServer::Kind::kNoSocket, DeadSoundServer::Kind::kSilentSocket),
-    [](const auto& info) { return info.param == DeadSoundServer::Kind::kNoSocket ? "NoSocket" : "SilentSocket"; });
+    [](const auto& info) { return DeadSoundServer::KindName(info.param); });
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "DeadSoundServer.h"
 #include "EndpointVolume.h"
 #include "SoundServer.h"
+#include "SoundServerTest.h"
 
 #include <gtest/gtest.h>
 
@@ -45,20 +46,7 @@ void SetRaw(const std::string& kind, const std::string& name, unsigned raw)
     ASSERT_EQ(SoundServer::Pactl({"set-" + kind + "-volume", name, std::to_string(raw)}), 0);
 }
 
-class VolumeTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        TAMSU_REQUIRE_SOUND_SERVER();
-        ASSERT_TRUE(SoundServer::Reset());
-    }
-    void TearDown() override
-    {
-        if (SoundServer::Available()) {
-            EXPECT_TRUE(SoundServer::Reset());
-        }
-    }
-};
+class VolumeTest : public SoundServerTest {};
 
 TEST_F(VolumeTest, WhatIsSetIsReadBack)
 {
@@ -244,6 +232,6 @@ TEST_P(NoServerVolumeTest, NothingIsReadAndTheSpeakerFunctionsSaySo)
 
 INSTANTIATE_TEST_SUITE_P(DeadServers, NoServerVolumeTest,
     ::testing::Values(DeadSoundServer::Kind::kNoSocket, DeadSoundServer::Kind::kSilentSocket),
-    [](const auto& info) { return info.param == DeadSoundServer::Kind::kNoSocket ? "NoSocket" : "SilentSocket"; });
+    [](const auto& info) { return DeadSoundServer::KindName(info.param); });
 
 } // namespace
