@@ -17,8 +17,7 @@ usage() { echo "usage: $0 start|stop|env [build-dir]" >&2; exit 2; }
 command=$1
 build_dir=${2:-build}
 
-mkdir -p "$build_dir"
-build_dir=$(cd "$build_dir" && pwd -P)
+build_dir=$(realpath -m "$build_dir")
 dir="$build_dir/pulse"
 script_file="$dir/server.pa"
 log_file="$dir/server.log"
