@@ -10,7 +10,7 @@ packages=(
   libpulse-dev libwebrtc-audio-processing-dev libgoogle-glog-dev libcurl4-openssl-dev libjsoncpp-dev
   libgtest-dev libgmock-dev
   pulseaudio pulseaudio-utils sox libsox-fmt-mp3 ffmpeg
-  xvfb xauth x11-utils imagemagick dbus
+  xvfb xauth x11-utils imagemagick dbus xcompmgr
 )
 
 missing=()

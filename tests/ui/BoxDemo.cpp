@@ -7,6 +7,7 @@
 // For a screenshot without a desktop (one line):
 //   TAMSU_SKIN_DIR=skin xvfb-run -s "-screen 0 1280x800x24" sh -c 'tamsu_box_demo prompt &
 //     sleep 2; import -window root /tmp/box.png; kill $!'
+// Shadows need a compositing manager: start "xcompmgr &" first to see them.
 
 #include "CWndShadow.h"
 #include "ControlUtil.h"
@@ -60,7 +61,8 @@ int main(int argc, char** argv)
 
     QWidget owner;
     owner.setWindowTitle("TAMSU电脑录音软件");
-    owner.setStyleSheet("background-color: #EEF1F5;");
+    owner.setObjectName("owner");
+    owner.setStyleSheet("QWidget#owner { background-color: #EEF1F5; }");
     auto* layout = new QVBoxLayout(&owner);
     layout->addWidget(new QLabel("TAMSU电脑录音软件 — 主窗口"));
     owner.setGeometry(240, 160, 800, 480);

@@ -230,7 +230,11 @@ TEST_F(WindowImplBaseTest, PostedMessageArrivesOnTheUiThreadWithItsParameters)
 {
     const std::thread::id uiThread = std::this_thread::get_id();
     TestWindow* window = window_;
-    std::thread poster([window] { window->PostMessage(1724, 0, 3725); }); // the recorder's encode thread
+    std::thread poster([window] {
+        // Stands in for the recorder's encode thread: owns nothing, shares only the window,
+        // whose PostMessage is thread-safe.
+        window->PostMessage(1724, 0, 3725);
+    });
     poster.join();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !observed_.messages.empty(); }, kDeliveryTimeoutMs));
     ASSERT_EQ(observed_.messages.size(), 1u);
@@ -245,6 +249,7 @@ TEST_F(WindowImplBaseTest, MessagesFromTwoThreadsAllArriveInEachThreadsOrder)
     constexpr int kPerThread = 500;
     TestWindow* window = window_;
     auto post = [window](unsigned msg) {
+        // A posting worker thread: owns nothing, shares only the window (PostMessage is thread-safe).
         for (int i = 0; i < kPerThread; ++i)
             window->PostMessage(msg, 0, i);
     };

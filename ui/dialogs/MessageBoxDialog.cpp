@@ -38,10 +38,7 @@ MessageBoxDialog::~MessageBoxDialog() = default;
 
 int MessageBoxDialog::Show(QWidget* owner, const QString& text)
 {
-    auto* box = new MessageBoxDialog(owner, text);
-    box->Create(owner, QString());
-    box->CenterWindow();
-    return box->ShowModal();
+    return RunModalDialog<MessageBoxDialog>(owner, text);
 }
 
 QString MessageBoxDialog::GetWindowClassName() const

@@ -18,10 +18,7 @@ PromptBoxDialog::~PromptBoxDialog() = default;
 
 int PromptBoxDialog::Show(QWidget* owner, const QString& text, int width, int height)
 {
-    auto* box = new PromptBoxDialog(owner, text, width, height);
-    box->Create(owner, QString());
-    box->CenterWindow();
-    return box->ShowModal();
+    return RunModalDialog<PromptBoxDialog>(owner, text, width, height);
 }
 
 QString PromptBoxDialog::GetWindowClassName() const

@@ -12,6 +12,8 @@ class QWidget;
 //                    (wParam: 1 now selected, 0 not); the button being unselected reports first
 //   "itemselect"     a combo box selected another entry (wParam: new index, lParam: previous index)
 //   "valuechanged"   a slider moved (wParam: the new value)
+// The program's own changes of a control (setChecked, setCurrentIndex, setValue) notify too, like
+// the user's, except while the window's OnCreate and InitWindow run.
 inline constexpr const char* kNotifyClick = "click";
 inline constexpr const char* kNotifySelectChanged = "selectchanged";
 inline constexpr const char* kNotifyItemSelect = "itemselect";

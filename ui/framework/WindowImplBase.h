@@ -22,6 +22,8 @@
 //   box->CenterWindow();
 //   const int result = box->ShowModal();   // the code given to Close; 0 when Create failed
 //
+// which RunModalDialog<MessageBoxDialog>(owner, text) does in one call.
+//
 // A window without a modal loop (the main window): Create, CenterWindow, ShowWindow; it deletes
 // itself after its final message (Close). If Create fails, Close() (or delete) disposes of it.
 //
@@ -61,6 +63,7 @@
 
 #include <cstdint>
 #include <map>
+#include <utility>
 
 class QListWidget;
 
@@ -176,3 +179,14 @@ private:
     bool dragging_ = false;
     QPoint dragOffset_;
 };
+
+// The modal procedure of every dialog: a new Dialog(owner, args...) on the heap, built without a
+// title as a dialog owned by owner, centred on it and run modally. Returns what ShowModal returns.
+template <class Dialog, class... Args>
+int RunModalDialog(QWidget* owner, Args&&... args)
+{
+    auto* dialog = new Dialog(owner, std::forward<Args>(args)...);
+    dialog->Create(owner, QString());
+    dialog->CenterWindow();
+    return dialog->ShowModal();
+}
