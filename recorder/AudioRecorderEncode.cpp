@@ -138,7 +138,8 @@ bool AudioRecorder::DrainEncoder(AVPacket* packet)
             LOG(ERROR) << "write audio frame err,ret=" << w;
         av_packet_unref(packet);
 
-        const int64_t seconds = av_rescale_q(stamped, stream->time_base, AVRational{1, 1});
+        // Whole seconds, truncated: second n is reported once n seconds of audio are written.
+        const int64_t seconds = av_rescale_rnd(stamped, stream->time_base.num, stream->time_base.den, AV_ROUND_DOWN);
         if (seconds != lastPostedSecond_.load()) {
             if (owner_)
                 owner_->PostRecorderSeconds(seconds);

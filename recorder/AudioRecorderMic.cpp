@@ -8,9 +8,11 @@
 #include "VoiceProcessor.h"
 
 #include <glog/logging.h>
+#include <pulse/sample.h>
+
+#include <cstring>
 
 extern "C" {
-#include <libavdevice/avdevice.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
 }
@@ -22,14 +24,14 @@ namespace {
 
 // Format of the voice-processing stage: 32000 Hz mono s16 in 10 ms units.
 constexpr int kProcessingRate = 32000;
-// Wait after a failed read before the next one, so a vanished device does not spin the thread.
-constexpr auto kReadRetry = std::chrono::milliseconds(10);
 // Wait for room in a full microphone FIFO.
 constexpr auto kFifoWait = std::chrono::milliseconds(400);
 // The microphone FIFO holds six seconds.
 constexpr int kMicFifoSeconds = 6;
-// Bytes the sound server hands over at a time: 10 ms of 48 kHz stereo s16.
-constexpr const char* kMicFragmentBytes = "1920";
+// Bound for connecting to the sound server and starting the stream.
+constexpr int kOpenTimeoutMs = 2000;
+// Wait for data before looking again (also how often Stop is noticed).
+constexpr int kPollMs = 10;
 
 // Samples converted by one call of a resampler, in buffers that grow as needed.
 class ConvertBuffer {
@@ -64,18 +66,10 @@ private:
     int capacity_ = 0;
 };
 
-std::once_flag g_deviceRegistration;
-
 } // namespace
 
 int AudioRecorder::OpenMicrophone()
 {
-    std::call_once(g_deviceRegistration, [] { avdevice_register_all(); });
-    const AVInputFormat* inputFormat = av_find_input_format("pulse");
-    if (!inputFormat) {
-        LOG(ERROR) << "dshow not soport";
-        return -1;
-    }
     std::vector<AudioInputDevice> devices;
     EnumAudioInputDevices(devices);
     if (devices.empty()) {
@@ -86,42 +80,28 @@ int AudioRecorder::OpenMicrophone()
     const std::string deviceName = devices.front().displayName.toUtf8().toStdString();
     DebugPrint("audiodevice: %s\n", deviceName.c_str());
 
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "fragment_size", kMicFragmentBytes, 0);
-    AVFormatContext* input = nullptr;
-    int ret = avformat_open_input(&input, deviceName.c_str(), inputFormat, &options);
-    av_dict_free(&options);
-    if (ret < 0) {
+    // The device's own rate and channel count; the converter below takes them as they are.
+    pipe_->micInput = std::make_unique<PulseRecordStream>();
+    if (pipe_->micInput->Open(deviceName, PA_SAMPLE_S16LE, 0, 0, 0, kOpenTimeoutMs) !=
+        PulseRecordStream::OpenError::kNone) {
         LOG(ERROR) << "psDevName:" << deviceName;
-        LOG(ERROR) << "avformat_open_input err,ret=" << ret << ",errstr=" << ff::ErrorText(ret);
+        LOG(ERROR) << "avformat_open_input err,ret=" << AVERROR(EIO) << ",errstr=" << ff::ErrorText(AVERROR(EIO));
         return -1;
     }
-    pipe_->micInput.reset(input);
-    if (avformat_find_stream_info(input, nullptr) < 0) {
-        LOG(ERROR) << "not found audio stream";
-        return -1;
-    }
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            pipe_->micStreamIndex = static_cast<int>(i);
-            break;
-        }
-    }
-    if (pipe_->micStreamIndex < 0) {
-        LOG(ERROR) << "Didn't find a audio stream";
-        return -1;
-    }
-    const AVCodecParameters* par = input->streams[pipe_->micStreamIndex]->codecpar;
-    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    pipe_->micStreamIndex = 0;
+    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_PCM_S16LE);
     pipe_->micDecoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
-    if (!pipe_->micDecoder || avcodec_parameters_to_context(pipe_->micDecoder.get(), par) < 0 ||
-        avcodec_open2(pipe_->micDecoder.get(), decoder, nullptr) < 0) {
+    AVCodecContext* dec = pipe_->micDecoder.get();
+    if (!dec) {
         LOG(ERROR) << "can not find or open audio decoder!";
         return -1;
     }
-    AVCodecContext* dec = pipe_->micDecoder.get();
-    if (dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&dec->ch_layout, dec->ch_layout.nb_channels);
+    dec->sample_rate = pipe_->micInput->Rate();
+    av_channel_layout_default(&dec->ch_layout, pipe_->micInput->Channels());
+    if (avcodec_open2(dec, decoder, nullptr) < 0) {
+        LOG(ERROR) << "can not find or open audio decoder!";
+        return -1;
+    }
 
     // The converter to the output format takes what the device delivers, or the processing
     // format when voice processing is on.
@@ -129,10 +109,10 @@ int AudioRecorder::OpenMicrophone()
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     SwrContext* swr = nullptr;
-    ret = swr_alloc_set_opts2(&swr, &stereo, static_cast<AVSampleFormat>(outSampleFormat_), outSampleRate_,
-                              processing ? &mono : &dec->ch_layout,
-                              processing ? AV_SAMPLE_FMT_S16 : dec->sample_fmt,
-                              processing ? kProcessingRate : dec->sample_rate, 0, nullptr);
+    const int ret = swr_alloc_set_opts2(&swr, &stereo, static_cast<AVSampleFormat>(outSampleFormat_), outSampleRate_,
+                                        processing ? &mono : &dec->ch_layout,
+                                        processing ? AV_SAMPLE_FMT_S16 : dec->sample_fmt,
+                                        processing ? kProcessingRate : dec->sample_rate, 0, nullptr);
     if (ret < 0 || !swr) {
         LOG(ERROR) << "Could not allocate resampler context";
         return -1;
@@ -181,7 +161,7 @@ void AudioRecorder::MicCaptureThread()
         }
     } endMark{this};
 
-    AVFormatContext* input = pipe_->micInput.get();
+    PulseRecordStream* input = pipe_->micInput.get();
     AVCodecContext* dec = pipe_->micDecoder.get();
     SwrContext* toOutput = pipe_->micToOutput.get();
     ff::FramePtr frame = ff::MakeFrame();
@@ -190,6 +170,7 @@ void AudioRecorder::MicCaptureThread()
         LOG(ERROR) << "frame alloc error";
         return;
     }
+    const size_t blockAlign = static_cast<size_t>(input->Channels()) * 2;
 
     const bool processing = noiseSuppression_ || gainControl_;
     VoiceProcessor voice;
@@ -267,26 +248,40 @@ void AudioRecorder::MicCaptureThread()
     bool failed = false;
     while (!stopRequested_ && !failed) {
         if (source_ == kBoth && !(micFlushed_ && loopbackDrained_) && !systemThreadEnded_) {
-            // Start synchronisation with the system sound: drop what the input buffered, then
-            // wait (bounded) for the other side; ends on Stop and when that thread has ended.
-            avformat_flush(input);
+            // Start synchronisation with the system sound: drop what the device has buffered,
+            // then wait (bounded) for the other side; ends on Stop and when that thread ended.
+            const void* data = nullptr;
+            size_t bytes = 0;
+            while (input->Peek(data, bytes) && bytes > 0)
+                input->Drop();
             micFlushed_ = true;
-            std::unique_lock<std::mutex> lock(stopLock_);
-            stopSignal_.wait_for(lock, std::chrono::milliseconds(1), [this] {
-                return stopRequested_.load() || loopbackDrained_.load() || systemThreadEnded_.load();
-            });
+            input->Wait(1);
             continue;
         }
-        if (av_read_frame(input, packet.get()) < 0) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (!input->Wait(kPollMs) || !input->Peek(data, bytes)) {
+            // The device or the sound server went away: the recording goes on without it.
             LOG(ERROR) << "read audio packet err";
-            std::unique_lock<std::mutex> lock(stopLock_);
-            stopSignal_.wait_for(lock, kReadRetry, [this] { return stopRequested_.load(); });
+            failed = true;
+            break;
+        }
+        if (bytes == 0)
+            continue;
+        if (!running_) {
+            input->Drop(); // idle or paused: nothing heard now reaches the file
             continue;
         }
-        if (!running_ || packet->stream_index != pipe_->micStreamIndex) {
-            av_packet_unref(packet.get()); // idle or paused: nothing heard now reaches the file
-            continue;
+        const size_t whole = bytes - bytes % blockAlign;
+        if (whole > 0 && av_new_packet(packet.get(), static_cast<int>(whole)) == 0) {
+            if (data)
+                std::memcpy(packet->data, data, whole);
+            else
+                std::memset(packet->data, 0, whole); // a hole in the stream is silence
         }
+        input->Drop();
+        if (packet->size == 0)
+            continue;
         int ret = avcodec_send_packet(dec, packet.get());
         av_packet_unref(packet.get());
         if (ret < 0) {
@@ -303,7 +298,6 @@ void AudioRecorder::MicCaptureThread()
         }
     }
     // What the converter still holds belongs to the end of the recording.
-    if (!failed)
-        toFifo(nullptr, 0, processing ? kProcessingRate : dec->sample_rate);
+    toFifo(nullptr, 0, processing ? kProcessingRate : dec->sample_rate);
     DebugPrint("micophone audio capture thread exit\n");
 }

@@ -8,6 +8,7 @@
 #include "TextUtil.h"
 
 #include <glog/logging.h>
+#include <pulse/sample.h>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -60,7 +61,7 @@ void AudioRecorder::SystemCaptureThread()
     PulseRecordStream stream;
     // Packets of about 10 ms keep the start synchronisation and pauses precise.
     const size_t fragment = static_cast<size_t>(blockAlign) * static_cast<size_t>(rate) / 100;
-    switch (stream.Open(monitor, rate, channels, fragment, kOpenTimeoutMs)) {
+    switch (stream.Open(monitor, PA_SAMPLE_S32LE, rate, channels, fragment, kOpenTimeoutMs)) {
     case PulseRecordStream::OpenError::kNone:
         break;
     case PulseRecordStream::OpenError::kConnect:

@@ -32,9 +32,6 @@ struct SwrDeleter {
 struct FilterGraphDeleter {
     void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
 };
-struct InputDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
 // An output context together with the file it opened (closed here when it was opened).
 struct OutputDeleter {
     void operator()(AVFormatContext* c) const
@@ -54,7 +51,6 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
-using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
 using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
 

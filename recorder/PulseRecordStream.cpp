@@ -36,8 +36,43 @@ bool PulseRecordStream::Iterate(int timeoutMs)
     return pa_mainloop_dispatch(loop_) >= 0;
 }
 
-PulseRecordStream::OpenError PulseRecordStream::Open(const std::string& source, int rate, int channels,
-                                                     size_t fragmentBytes, int timeoutMs)
+bool PulseRecordStream::QuerySourceSpec(const std::string& source, int timeoutMs)
+{
+    struct Result {
+        bool done = false;
+        bool found = false;
+        pa_sample_spec spec{};
+    } result;
+    pa_operation* op = pa_context_get_source_info_by_name(
+        context_, source.c_str(),
+        [](pa_context*, const pa_source_info* info, int eol, void* user) {
+            auto* r = static_cast<Result*>(user);
+            if (eol || !info) {
+                r->done = true;
+                return;
+            }
+            r->found = true;
+            r->spec = info->sample_spec;
+        },
+        &result);
+    if (!op)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!result.done && std::chrono::steady_clock::now() < deadline && Iterate(10)) {
+    }
+    pa_operation_cancel(op);
+    pa_operation_unref(op);
+    if (!result.found)
+        return false;
+    if (rate_ == 0)
+        rate_ = static_cast<int>(result.spec.rate);
+    if (channels_ == 0)
+        channels_ = result.spec.channels;
+    return true;
+}
+
+PulseRecordStream::OpenError PulseRecordStream::Open(const std::string& source, int sampleFormat, int rate,
+                                                     int channels, size_t fragmentBytes, int timeoutMs)
 {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -60,10 +95,18 @@ PulseRecordStream::OpenError PulseRecordStream::Open(const std::string& source, 
             return OpenError::kConnect;
     }
 
+    rate_ = rate;
+    channels_ = channels;
+    if ((rate_ == 0 || channels_ == 0) && !QuerySourceSpec(source, std::max(1, remainingMs())))
+        return OpenError::kStream;
     pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S32LE;
-    spec.rate = static_cast<uint32_t>(rate);
-    spec.channels = static_cast<uint8_t>(channels);
+    spec.format = static_cast<pa_sample_format_t>(sampleFormat);
+    spec.rate = static_cast<uint32_t>(rate_);
+    spec.channels = static_cast<uint8_t>(channels_);
+    if (!pa_sample_spec_valid(&spec))
+        return OpenError::kStream;
+    if (fragmentBytes == 0)
+        fragmentBytes = pa_usec_to_bytes(10000, &spec);
     pa_channel_map map;
     pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
     stream_ = pa_stream_new(context_, "TamsuAudioRecorder loopback", &spec, &map);

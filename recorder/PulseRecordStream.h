@@ -21,11 +21,14 @@ public:
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-    // Connects to the server and starts recording source in signed 32-bit at rate/channels.
-    // fragmentBytes is the size the server delivers at a time. Bounded: gives up after
-    // timeoutMs.
-    OpenError Open(const std::string& source, int rate, int channels, size_t fragmentBytes,
-                   int timeoutMs);
+    // Connects to the server and starts recording source in the given sample format (a
+    // pa_sample_format_t) at rate/channels; a rate or channel count of 0 takes the source's own.
+    // fragmentBytes (0: about 10 ms) is what the server delivers at a time. Bounded: gives up
+    // after timeoutMs.
+    OpenError Open(const std::string& source, int sampleFormat, int rate, int channels,
+                   size_t fragmentBytes, int timeoutMs);
+    int Rate() const { return rate_; }
+    int Channels() const { return channels_; }
 
     // Runs the main loop until data is readable or timeoutMs passed; false when the connection
     // or the stream failed (the server went away).
@@ -38,9 +41,12 @@ public:
 
 private:
     bool Iterate(int timeoutMs);
+    bool QuerySourceSpec(const std::string& source, int timeoutMs);
     void Close();
 
     pa_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    int rate_ = 0;
+    int channels_ = 0;
 };

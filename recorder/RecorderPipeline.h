@@ -6,6 +6,7 @@
 
 #include "AudioRecorder.h"
 #include "FFmpegPtr.h"
+#include "PulseRecordStream.h"
 
 struct AudioRecorder::Pipeline {
     // Output side: encode thread, then finishing thread.
@@ -14,8 +15,8 @@ struct AudioRecorder::Pipeline {
     AVStream* stream = nullptr;
     bool headerWritten = false;
 
-    // Microphone input: microphone thread.
-    ff::InputPtr micInput;
+    // Microphone input (a record stream on the first input device, s16): microphone thread.
+    std::unique_ptr<PulseRecordStream> micInput;
     ff::CodecContextPtr micDecoder;
     int micStreamIndex = -1;
     ff::SwrPtr micToOutput; // decoder format (or the processing format) -> output format
