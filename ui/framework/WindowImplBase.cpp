@@ -296,8 +296,7 @@ void WindowImplBase::ShowWindow(bool show, bool activate)
         LOG(ERROR) << "window \"" << objectName().toStdString() << "\": shown without being created";
         return;
     }
-    if (!activate)
-        setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     QWidget::show();
     if (activate) {
         raise();
