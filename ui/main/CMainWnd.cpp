@@ -1,0 +1,325 @@
+#include "CMainWnd.h"
+
+#include "AudioRecorder.h"
+#include "ConfigStore.h"
+#include "DeviceDiscovery.h"
+#include "Folders.h"
+#include "GifControl.h"
+#include "InstancePaths.h"
+#include "MessageBoxDialog.h"
+#include "PromptBoxDialog.h"
+#include "RecordingText.h"
+#include "SkinResources.h"
+#include "TextUtil.h"
+#include "WindowError.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QScrollBar>
+
+#include <ctime>
+
+#include <glog/logging.h>
+
+namespace {
+
+// Skin image of the window icon (res.xml).
+constexpr const char* kIconImage = "logo";
+
+} // namespace
+
+CMainWnd::CMainWnd()
+    : options_(*this)
+    , instanceServer_(this)
+{
+}
+
+CMainWnd::~CMainWnd()
+{
+    FinishRecorder();
+}
+
+QString CMainWnd::GetWindowClassName() const
+{
+    return QString::fromUtf8("音频剪辑");
+}
+
+QString CMainWnd::GetSkinFile()
+{
+    return GuardWindowOperation("CMainWnd::GetSkinFile", [] { return QStringLiteral("MainWindow.xml"); });
+}
+
+void CMainWnd::OnCreate()
+{
+    WindowImplBase::OnCreate();
+    AttachBoxShadow(shadow_, this); // the same soft edge as the boxes: the window has no frame
+}
+
+void CMainWnd::InitWindow()
+{
+    GuardWindowOperation("CMainWnd::Init", [this] {
+        // 1. No maximising, no resizing: the window keeps its skin's size.
+        setFixedSize(size());
+        setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+
+        // 2. The mark a second start of the program looks for.
+        instanceServer_.Listen(InstanceSocketPath());
+
+        // 3. The window icon. (The tray icon joins here with the tray menu.)
+        const QPixmap icon = SkinImage(kIconImage);
+        if (!icon.isNull())
+            setWindowIcon(QIcon(icon));
+
+        // 4. Every control of the window, once.
+        login_ = FindControl<QAbstractButton>("login");
+        register_ = FindControl<QAbstractButton>("register");
+        separator_ = FindControl<QWidget>("separator");
+        username_ = FindControl<QAbstractButton>("username");
+        feedback_ = FindControl<QAbstractButton>("feedback");
+        help_ = FindControl<QAbstractButton>("help");
+        recorderInfo_ = FindControl<QLabel>("recorder-info");
+        recorderReady_ = FindControl<QWidget>("recorder-ready");
+        recorderStatusInit_ = FindControl<QWidget>("recorder-status-init");
+        recorderWorking_ = FindControl<QLabel>("recorder-working");
+        recorderStatusWorking_ = FindControl<QLabel>("recorder-status-working");
+        recorderProgress_ = FindControl<QLabel>("recorder-progress");
+        recorderStart_ = FindControl<QAbstractButton>("recorder-start");
+        recorderPause_ = FindControl<QAbstractButton>("recorder-pause");
+        recorderStop_ = FindControl<QAbstractButton>("recorder-stop");
+        recorderDisabled_ = FindControl<QWidget>("recorder-disabled");
+        recordList_ = FindControl<QListWidget>("audio-record-list");
+        options_.FindControls();
+
+        // 5. The options panel from the devices and the configuration.
+        options_.Initialise();
+
+        // 6. One-shot workers start here as their parts arrive: the background upgrade check,
+        //    the automatic login, the public address lookup (only while "user-real-ip" is
+        //    empty) and the scan of the output folder that fills the recordings list.
+    });
+}
+
+std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam, bool& handled)
+{
+    handled = false;
+    switch (msg) {
+    case WM_RECORDER_SECONDS:
+        // A report can still be queued when the recorder is gone; the idle window keeps 00:00:00.
+        if (recorder_ && recorderProgress_)
+            recorderProgress_->setText(FormatElapsedTime(lParam));
+        handled = true;
+        break;
+    case kMsgQuit:
+        Close(static_cast<int>(kMsgQuit));
+        handled = true;
+        break;
+    case kMsgShow:
+        InstanceServer::BringToFront(this);
+        handled = true;
+        break;
+    default:
+        // 1236-1239 (help, settings, feedback, upgrade) and 1254 (tray) arrive with the tray menu.
+        break;
+    }
+    return 0;
+}
+
+void CMainWnd::Notify(TNotifyUI& msg)
+{
+    if (msg.type == QLatin1String(kNotifyClick)) {
+        if (msg.senderName == QLatin1String("recorder-start")) {
+            if (!recorder_)
+                StartRecording();
+            else
+                ResumeRecording();
+        } else if (msg.senderName == QLatin1String("recorder-pause")) {
+            PauseRecording();
+        } else if (msg.senderName == QLatin1String("recorder-stop")) {
+            StopRecording();
+        } else {
+            // "login", "register", "username", "feedback", "help" and the list entries' buttons
+            // are wired by the account, online and recordings-list parts.
+            options_.Notify(msg);
+        }
+    } else {
+        options_.Notify(msg);
+    }
+    WindowImplBase::Notify(msg);
+}
+
+void CMainWnd::OnTimer(int id)
+{
+    if (id != kListScrollTimer)
+        return;
+    KillTimer(kListScrollTimer);
+    if (!recordList_ || recordList_->count() == 0)
+        return;
+    const int horizontal = recordList_->horizontalScrollBar()->value();
+    recordList_->scrollToBottom();
+    recordList_->horizontalScrollBar()->setValue(horizontal);
+    recordList_->setCurrentRow(recordList_->count() - 1);
+}
+
+void CMainWnd::OnFinalMessage()
+{
+    GuardWindowOperation("CMainWnd::OnFinalMessage", [this] {
+        FinishRecorder();
+        WindowImplBase::OnFinalMessage();
+        // The program ends with its main window (a no-op when no event loop runs).
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+}
+
+void CMainWnd::PostRecorderSeconds(int64_t seconds)
+{
+    PostMessage(WM_RECORDER_SECONDS, 0, static_cast<std::intptr_t>(seconds));
+}
+
+// ---- Recording ----------------------------------------------------------------------------------
+
+void CMainWnd::StartRecording()
+{
+    // 1. The output folder, created when missing.
+    const QString folder = GetOutputFolder();
+    currentFolder_ = folder;
+
+    // 2.-4. The file name from the local time of the click and the chosen format.
+    const std::time_t now = std::time(nullptr);
+    const auto* format = FindControl<QComboBox>("record-audio-format");
+    const QString extension = format ? format->currentText() : QString();
+    if (extension != QLatin1String("mp3") && extension != QLatin1String("wav"))
+        return;
+    const QString fileName = ChooseRecordingFileName(folder, now, extension);
+    if (fileName.isEmpty()) {
+        LOG(ERROR) << "mainwnd: no free file name in \"" << folder.toStdString() << "\"";
+        return;
+    }
+    currentFileName_ = fileName;
+
+    // 5. The bit rate from the quality entry's text.
+    const auto* quality = FindControl<QComboBox>("record-audio-quality");
+    const int32_t bitRate = BitRateForQuality(quality ? quality->currentText() : QString());
+
+    // 6. System sound needs a playback device.
+    if (!HasDefaultSpeaker()) {
+        const auto source = static_cast<int>(ReadConfigInt(config::kSection, config::kVoiceSource, 0));
+        if (source == kBoth || source == kSystemSound) {
+            Prompt(kNoSpeakerText, kPromptWidth);
+            return;
+        }
+    }
+
+    // 7. The microphone: without one, "both" records system sound only, "microphone" cannot start.
+    QString micName;
+    const bool micPresent = GetDefaultMicName(micName);
+    if (!micPresent) {
+        const auto source = static_cast<int>(ReadConfigInt(config::kSection, config::kVoiceSource, 0));
+        if (source == kBoth) {
+            Prompt(kNoMicSystemOnlyText, kWidePromptWidth);
+        } else if (source == kMicrophone) {
+            Prompt(kNoMicText, kPromptWidth);
+            return;
+        }
+    }
+
+    // 8. Open the recorder.
+    RecordParams params;
+    params.fileName = WideToAnsi(fileName);
+    params.folder = WideToAnsi(folder);
+    params.bitRate = bitRate;
+    params.format = extension.toStdString();
+    params.micPresent = micPresent;
+    params.micName = micName;
+    recorder_ = std::make_unique<AudioRecorder>(this);
+    if (recorder_->Open(params) < 0) {
+        LOG(ERROR) << "mainwnd: recorder open failed for \"" << (folder + "/" + fileName).toStdString() << "\"";
+        recorder_.reset();
+        Prompt(kDeviceErrorText, kPromptWidth);
+        return;
+    }
+
+    // 9. Recording.
+    LOG(INFO) << "mainwnd: recording \"" << (folder + "/" + fileName).toStdString() << "\" at " << bitRate;
+    ShowRecorderView(RecorderView::kRecording);
+    recorder_->Run();
+}
+
+void CMainWnd::ResumeRecording()
+{
+    if (!recorder_ || recorder_->GetState() != kPaused)
+        return;
+    ShowRecorderView(RecorderView::kRecording);
+    recorder_->Run();
+}
+
+void CMainWnd::PauseRecording()
+{
+    if (!recorder_ || recorder_->GetState() != kRecording)
+        return;
+    ShowRecorderView(RecorderView::kPaused);
+    recorder_->Pause();
+}
+
+void CMainWnd::StopRecording()
+{
+    if (!recorder_)
+        return;
+    ShowRecorderView(RecorderView::kIdle);
+    FinishRecorder();
+    OnRecordingFinished();
+}
+
+void CMainWnd::FinishRecorder()
+{
+    if (!recorder_)
+        return;
+    recorder_->Stop();
+    recorder_.reset(); // waits for the recorder's threads: the file is complete afterwards
+    LOG(INFO) << "mainwnd: recording finished \"" << (currentFolder_ + "/" + currentFileName_).toStdString() << "\"";
+}
+
+void CMainWnd::OnRecordingFinished()
+{
+    // The recordings list adds the entry for currentFolder_/currentFileName_ here; the timer then
+    // brings it into view.
+    SetTimer(kListScrollTimer, kListScrollMs);
+}
+
+void CMainWnd::ShowRecorderView(RecorderView view)
+{
+    const bool idle = view == RecorderView::kIdle;
+    const bool recording = view == RecorderView::kRecording;
+    const auto setVisible = [](QWidget* control, bool visible) {
+        if (control)
+            control->setVisible(visible);
+    };
+    setVisible(recorderStart_, !recording);
+    setVisible(recorderPause_, recording);
+    setVisible(recorderStop_, !idle);
+    setVisible(recorderDisabled_, idle);
+    setVisible(recorderReady_, idle);
+    setVisible(recorderStatusInit_, idle);
+    setVisible(recorderWorking_, !idle);
+    setVisible(recorderStatusWorking_, !idle);
+    for (QLabel* gif : {recorderWorking_, recorderStatusWorking_}) {
+        if (recording)
+            GifControl::Play(gif);
+        else if (idle)
+            GifControl::Stop(gif);
+        else
+            GifControl::Pause(gif);
+    }
+    if (recorderInfo_)
+        recorderInfo_->setText(QString::fromUtf8(idle ? kInfoReady : recording ? kInfoRecording : kInfoPaused));
+    if (idle && recorderProgress_)
+        recorderProgress_->setText(QString::fromLatin1(kProgressZero));
+}
+
+void CMainWnd::Prompt(const char* text, int width)
+{
+    PromptBoxDialog::Show(this, QString::fromUtf8(text), width, kPromptHeight);
+}

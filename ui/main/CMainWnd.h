@@ -1,0 +1,136 @@
+#pragma once
+// CMainWnd: the program's main window, "TAMSU电脑录音软件". It hosts the recorder controls, the
+// options panel (RecordOptionsPanel), the recordings list, the account area and the help and
+// feedback buttons, and owns the AudioRecorder while a recording exists.
+//
+// A recording, from the user's side:
+//   "recorder-start"  idle:   checks the devices against the configured source (prompts), names
+//                             the file "新录音-" + local time + extension in the output folder,
+//                             opens and runs a recorder -> recording
+//                     paused: resumes -> recording
+//   "recorder-pause"  recording -> paused
+//   "recorder-stop"   recording or paused: stops the recorder and waits until the file is
+//                     complete (the recorder needs well under 100 ms) -> idle
+// The recorder reports the elapsed seconds from its encode thread; they arrive here as message
+// WM_RECORDER_SECONDS (1724) and show in "recorder-progress" as hours:minutes:seconds.
+//
+// Ending the window (close button, quit message 1234, or the program being asked to quit)
+// finishes a running recording first, so its file is complete; then the window posts the
+// application's quit.
+//
+// Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). The window deletes
+// itself after its final message.
+//
+// Thread: UI thread, except PostRecorderSeconds (the recorder's encode thread).
+
+#include "CWndShadow.h"
+#include "InstanceServer.h"
+#include "RecordOptionsPanel.h"
+#include "RecorderTypes.h"
+#include "WindowImplBase.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class AudioRecorder;
+class QAbstractButton;
+class QLabel;
+class QListWidget;
+
+class CMainWnd : public WindowImplBase, public RecorderOwner {
+    Q_OBJECT
+public:
+    // The window's title, also the tray icon's tip.
+    static constexpr const char* kWindowTitle = "TAMSU电脑录音软件";
+
+    // Messages of the task menu this window handles itself (the others come with the tray menu).
+    static constexpr unsigned kMsgQuit = 1234; // close for real, with this code
+    static constexpr unsigned kMsgShow = 1235; // show and activate the window
+    // After a recording was added to the list: one tick brings the new entry into view. 50 ms
+    // lets the list lay the new row out first.
+    static constexpr int kListScrollTimer = 1001;
+    static constexpr int kListScrollMs = 50;
+
+    // Texts of the recorder's status line.
+    static constexpr const char* kInfoReady = "准备录音";
+    static constexpr const char* kInfoRecording = "正在录音";
+    static constexpr const char* kInfoPaused = "暂停录音";
+    static constexpr const char* kProgressZero = "00:00:00";
+
+    // Prompts of a start, with their box sizes.
+    static constexpr const char* kNoSpeakerText = "未启用音频输出设备!";
+    static constexpr const char* kNoMicSystemOnlyText = "没有插入麦克风设备,仅录系统声音";
+    static constexpr const char* kNoMicText = "请先插入麦克风设备!";
+    static constexpr const char* kDeviceErrorText = "音频设备出错!";
+    static constexpr int kPromptWidth = 200;
+    static constexpr int kWidePromptWidth = 250;
+    static constexpr int kPromptHeight = 100;
+
+    CMainWnd();
+    // Finishes a recording that still runs (the file is complete afterwards).
+    ~CMainWnd() override;
+
+    QString GetWindowClassName() const override;
+    QString GetSkinFile() override;
+    void OnCreate() override;
+    void InitWindow() override;
+    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam,
+                                      bool& handled) override;
+    void Notify(TNotifyUI& msg) override;
+    void OnTimer(int id) override;
+    void OnFinalMessage() override;
+
+    // RecorderOwner, on the recorder's encode thread: posts WM_RECORDER_SECONDS to the window.
+    void PostRecorderSeconds(int64_t seconds) override;
+
+    // The recording in progress (nullptr while idle), its file name and folder (also of the last
+    // one after a stop).
+    AudioRecorder* Recorder() const { return recorder_.get(); }
+    const QString& CurrentFileName() const { return currentFileName_; }
+    const QString& CurrentFolder() const { return currentFolder_; }
+    // The local socket through which a second start reaches this window.
+    const InstanceServer& Instance() const { return instanceServer_; }
+
+private:
+    enum class RecorderView { kIdle, kRecording, kPaused };
+
+    void StartRecording();
+    void ResumeRecording();
+    void PauseRecording();
+    void StopRecording();
+    // Stops the recorder and destroys it; the destructor returns once the file is complete.
+    void FinishRecorder();
+    // Visibility, animation and status text of the recorder controls for view.
+    void ShowRecorderView(RecorderView view);
+    void Prompt(const char* text, int width);
+    // A finished recording: folder/file name is complete on disk.
+    void OnRecordingFinished();
+
+    // Skin controls, looked up once in InitWindow (owned by the layout; nullptr when missing).
+    QAbstractButton* login_ = nullptr;
+    QAbstractButton* register_ = nullptr;
+    QWidget* separator_ = nullptr;
+    QAbstractButton* username_ = nullptr;
+    QAbstractButton* feedback_ = nullptr;
+    QAbstractButton* help_ = nullptr;
+    QLabel* recorderInfo_ = nullptr;
+    QWidget* recorderReady_ = nullptr;
+    QWidget* recorderStatusInit_ = nullptr;
+    QLabel* recorderWorking_ = nullptr;       // GIF
+    QLabel* recorderStatusWorking_ = nullptr; // GIF
+    QLabel* recorderProgress_ = nullptr;
+    QAbstractButton* recorderStart_ = nullptr;
+    QAbstractButton* recorderPause_ = nullptr;
+    QAbstractButton* recorderStop_ = nullptr;
+    QWidget* recorderDisabled_ = nullptr;
+    QListWidget* recordList_ = nullptr;
+    RecordOptionsPanel options_;
+
+    CWndShadow shadow_;
+    InstanceServer instanceServer_;
+    std::unique_ptr<AudioRecorder> recorder_;
+    QString currentFileName_;
+    QString currentFolder_;
+};

@@ -1,0 +1,261 @@
+#include "RecordOptionsPanel.h"
+
+#include "ConfigStore.h"
+#include "EndpointVolume.h"
+#include "Folders.h"
+#include "TNotifyUI.h"
+#include "WindowImplBase.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <array>
+
+#include <glog/logging.h>
+
+namespace {
+
+// Entries of "record-audio-origin" (the values of "voice-source") and of "record-audio-format".
+constexpr int kSourceCount = 3;
+constexpr int kFormatCount = 2;
+// Stored quality indices that select an entry; 6 has no entry and leaves none selected, as it
+// always has.
+constexpr int kMaxStoredQualityIndex = 6;
+
+// "voice-bitrate" beside each quality entry, written for the record.
+constexpr std::array<const char*, 6> kQualityBitRateTexts{"64000", "96000", "128000", "192000", "256000", "320000"};
+
+bool Write(const char* key, const QString& value)
+{
+    return WriteConfigString(config::kSection, key, value);
+}
+
+int ReadInt(const char* key)
+{
+    return static_cast<int>(ReadConfigInt(config::kSection, key, 0));
+}
+
+void SetSlider(QAbstractSlider* slider, QLabel* label, int value)
+{
+    if (slider)
+        slider->setValue(value);
+    if (label)
+        label->setText(QString::number(slider ? slider->value() : value));
+}
+
+} // namespace
+
+RecordOptionsPanel::RecordOptionsPanel(WindowImplBase& window)
+    : window_(window)
+{
+}
+
+void RecordOptionsPanel::FindControls()
+{
+    origin_ = window_.FindControl<QComboBox>("record-audio-origin");
+    format_ = window_.FindControl<QComboBox>("record-audio-format");
+    quality_ = window_.FindControl<QComboBox>("record-audio-quality");
+    agc_ = window_.FindControl<QAbstractButton>("agc-check");
+    noise_ = window_.FindControl<QAbstractButton>("noise-check");
+    micSlider_ = window_.FindControl<QAbstractSlider>("mic-volume-slider");
+    micLabel_ = window_.FindControl<QLabel>("mic-volume-label");
+    sysSlider_ = window_.FindControl<QAbstractSlider>("sys-volume-slider");
+    sysLabel_ = window_.FindControl<QLabel>("sys-volume-label");
+    strengthenSlider_ = window_.FindControl<QAbstractSlider>("mic-strengthen-slider");
+    strengthenLabel_ = window_.FindControl<QLabel>("mic-strengthen-label");
+    savePath_ = window_.FindControl<QLineEdit>("save-path-eidt");
+    changeDir_ = window_.FindControl<QAbstractButton>("change-dir-btn");
+    openDir_ = window_.FindControl<QAbstractButton>("open-dir-btn");
+}
+
+void RecordOptionsPanel::Initialise()
+{
+    // 1. Microphone volume; a value that could not be read shows 0.
+    unsigned micVolume = 0;
+    GetMicVolume(micVolume);
+    if (micVolume > kMaxSliderValue)
+        micVolume = 0;
+    SetSlider(micSlider_, micLabel_, static_cast<int>(micVolume));
+
+    // 2. System volume. The device reports the rounded percent plus one half (100.5 at full
+    //    volume), so it is truncated before the range check; checking first would show a device
+    //    at full volume as 0.
+    float sysVolume = 0;
+    GetSpeakerVolume(sysVolume);
+    const int sysPercent = sysVolume >= 0 && sysVolume < kMaxSliderValue + 1 ? static_cast<int>(sysVolume) : 0;
+    SetSlider(sysSlider_, sysLabel_, sysPercent);
+
+    // 3. Amplification: 0 (also "not stored") shows the default.
+    int amplification = ReadInt(config::kVoiceSize);
+    if (amplification == 0)
+        amplification = kDefaultAmplification;
+    SetSlider(strengthenSlider_, strengthenLabel_, amplification);
+
+    // 4.-6. Format, quality, source; stored values without a meaning leave the layout's choice.
+    const int format = ReadInt(config::kAudioFormat);
+    if (format_ && format >= 0 && format < kFormatCount)
+        format_->setCurrentIndex(format);
+    const int quality = ReadInt(config::kVoiceBitrateIndex);
+    if (quality_ && quality >= 0 && quality <= kMaxStoredQualityIndex)
+        quality_->setCurrentIndex(quality < quality_->count() ? quality : -1);
+    const int source = ReadInt(config::kVoiceSource);
+    if (origin_ && source >= 0 && source < kSourceCount)
+        origin_->setCurrentIndex(source);
+
+    // 7. The checks.
+    if (agc_)
+        agc_->setChecked(ReadInt(config::kAgcCheck) != 0);
+    if (noise_)
+        noise_->setChecked(ReadInt(config::kNoiseCheck) != 0);
+
+    // 8. The output folder (created when missing).
+    ShowFolder(GetOutputFolder());
+}
+
+bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
+{
+    const QWidget* sender = msg.sender;
+    const int value = static_cast<int>(msg.wParam);
+    if (msg.type == QLatin1String(kNotifyItemSelect)) {
+        if (sender && sender == origin_)
+            OnSourceSelected(value);
+        else if (sender && sender == format_)
+            OnFormatSelected(value);
+        else if (sender && sender == quality_)
+            OnQualitySelected(value);
+        else
+            return false;
+        return true;
+    }
+    if (msg.type == QLatin1String(kNotifySelectChanged)) {
+        if (sender && sender == agc_)
+            OnCheckChanged(config::kAgcCheck, msg.wParam != 0);
+        else if (sender && sender == noise_)
+            OnCheckChanged(config::kNoiseCheck, msg.wParam != 0);
+        else
+            return false;
+        return true;
+    }
+    if (msg.type == QLatin1String(kNotifyValueChanged)) {
+        if (!sender || (sender != micSlider_ && sender != sysSlider_ && sender != strengthenSlider_))
+            return false;
+        OnSliderMoved(msg.senderName, value);
+        return true;
+    }
+    if (msg.type == QLatin1String(kNotifyClick)) {
+        if (sender && sender == changeDir_)
+            ChooseFolder();
+        else if (sender && sender == openDir_)
+            OpenFolder();
+        else
+            return false;
+        return true;
+    }
+    return false;
+}
+
+void RecordOptionsPanel::OnSourceSelected(int index)
+{
+    if (index >= 0 && index < kSourceCount)
+        Write(config::kVoiceSource, QString::number(index));
+}
+
+void RecordOptionsPanel::OnFormatSelected(int index)
+{
+    if (index >= 0 && index < kFormatCount)
+        Write(config::kAudioFormat, QString::number(index));
+}
+
+void RecordOptionsPanel::OnQualitySelected(int index)
+{
+    if (index < 0 || index >= static_cast<int>(kQualityBitRateTexts.size()))
+        return;
+    Write(config::kVoiceBitrateIndex, QString::number(index));
+    Write(config::kVoiceBitrate, QString::fromLatin1(kQualityBitRateTexts[index]));
+}
+
+void RecordOptionsPanel::OnCheckChanged(const QString& key, bool selected)
+{
+    WriteConfigString(config::kSection, key, selected ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void RecordOptionsPanel::OnSliderMoved(const QString& name, int value)
+{
+    if (value < 0 || value > kMaxSliderValue)
+        return;
+    const QString text = QString::number(value);
+    if (name == QLatin1String("mic-volume-slider")) {
+        if (micLabel_)
+            micLabel_->setText(text);
+        SetMicVolume(false, static_cast<float>(value)); // also unmutes the microphone
+        Write(config::kMicVolumeSize, text);
+    } else if (name == QLatin1String("sys-volume-slider")) {
+        if (sysLabel_)
+            sysLabel_->setText(text);
+        SetSpeakerVolume(static_cast<float>(value));
+        Write(config::kSysVolumeSize, text);
+    } else if (name == QLatin1String("mic-strengthen-slider")) {
+        if (strengthenLabel_)
+            strengthenLabel_->setText(text);
+        Write(config::kVoiceSize, text);
+    }
+}
+
+void RecordOptionsPanel::ChooseFolder()
+{
+    QFileDialog dialog(&window_, QString::fromUtf8(kChooseFolderTitle),
+                       QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.first().isEmpty())
+        return;
+    AcceptFolder(chosen.first());
+}
+
+bool RecordOptionsPanel::AcceptFolder(const QString& folder)
+{
+    QFile probe(folder + "/" + kWriteProbeName);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        LOG(ERROR) << "mainwnd: folder \"" << folder.toStdString() << "\" is not writable: "
+                   << probe.errorString().toStdString();
+        QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromUtf8(kNotWritableText), QMessageBox::Ok,
+                        &window_);
+        box.exec();
+        return false;
+    }
+    probe.close();
+    probe.remove();
+    ShowFolder(folder);
+    Write(config::kOutputDir, folder);
+    return true;
+}
+
+void RecordOptionsPanel::ShowFolder(const QString& folder)
+{
+    if (!savePath_)
+        return;
+    savePath_->setText(folder);
+    savePath_->setCursorPosition(0); // a long path shows its beginning, the tip shows all of it
+    savePath_->setToolTip(folder);
+}
+
+void RecordOptionsPanel::OpenFolder()
+{
+    const QString folder = savePath_ ? savePath_->text() : QString();
+    if (folder.isEmpty())
+        return;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        LOG(ERROR) << "mainwnd: cannot open folder \"" << folder.toStdString() << "\"";
+}
