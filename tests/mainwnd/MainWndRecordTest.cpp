@@ -1,0 +1,286 @@
+// The recorder controls of the main window: start, pause, resume, stop, the prompts of a start,
+// the elapsed time, and quitting while a recording runs.
+
+#include "AudioAnalysis.h"
+#include "AudioRecorder.h"
+#include "GifControl.h"
+#include "MainWndTestSupport.h"
+#include "RecordingText.h"
+#include "SoundPlayer.h"
+#include "SoundServer.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace {
+
+// The test tone and how clearly it must stand out in a recording.
+constexpr double kToneHz = 440.0;
+constexpr double kToneAmplitude = 0.5;
+constexpr double kToneToleranceHz = 10.0;
+
+enum class View { kIdle, kRecording, kPaused };
+
+class MainWndRecordTest : public MainWndTest {
+protected:
+    // Every control of the recorder table against its row for view.
+    void ExpectView(View view)
+    {
+        const bool idle = view == View::kIdle;
+        const bool recording = view == View::kRecording;
+        const struct {
+            const char* name;
+            bool visible;
+        } rows[] = {
+            {"recorder-start", !recording},     {"recorder-pause", recording},
+            {"recorder-stop", !idle},           {"recorder-disabled", idle},
+            {"recorder-ready", idle},           {"recorder-status-init", idle},
+            {"recorder-working", !idle},        {"recorder-status-working", !idle},
+        };
+        for (const auto& row : rows) {
+            auto* control = Control<QWidget>(row.name);
+            ASSERT_NE(control, nullptr) << row.name;
+            EXPECT_EQ(control->isVisible(), row.visible) << row.name;
+        }
+        for (const char* gif : {"recorder-working", "recorder-status-working"})
+            EXPECT_EQ(GifControl::IsPlaying(Control<QLabel>(gif)), recording) << gif;
+        const char* info = idle ? CMainWnd::kInfoReady : recording ? CMainWnd::kInfoRecording : CMainWnd::kInfoPaused;
+        EXPECT_EQ(Control<QLabel>("recorder-info")->text(), QString::fromUtf8(info));
+        EXPECT_EQ(window_->Recorder() != nullptr, !idle);
+    }
+
+    QString Progress() const { return Control<QLabel>("recorder-progress")->text(); }
+
+    // Waits until the elapsed time shows at least one second.
+    bool WaitForElapsedTime()
+    {
+        return QTest::qWaitFor([this] { return Progress() != QLatin1String(CMainWnd::kProgressZero); },
+                               kDeliveryTimeoutMs);
+    }
+
+    QStringList Recordings() const
+    {
+        return QDir(env_->Root() + "/home/Documents/" + QString::fromUtf8("TAMSU电脑录音"))
+            .entryList(QDir::Files, QDir::Name);
+    }
+
+    // The recording holds the test tone.
+    static void ExpectTone(const QString& path)
+    {
+        DecodedAudio audio;
+        std::string error;
+        ASSERT_TRUE(DecodeAudioFile(path.toStdString(), audio, &error)) << error;
+        EXPECT_EQ(audio.sampleRate, 44100);
+        EXPECT_EQ(audio.channels, 2);
+        ASSERT_GT(audio.Seconds(), 0.8);
+        const size_t begin = audio.IndexAt(0.2);
+        const size_t end = audio.IndexAt(audio.Seconds() - 0.2);
+        EXPECT_NEAR(DominantFrequency(audio.left, audio.sampleRate, 200, 1000, 5, begin, end), kToneHz,
+                    kToneToleranceHz);
+        EXPECT_GT(RmsDb(audio.left, begin, end), -20.0) << "the tone is missing or far too quiet";
+    }
+};
+
+TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsTheToneIntoANamedFile)
+{
+    SoundPlayer speaker("speaker");
+    ASSERT_TRUE(speaker.Open());
+    ASSERT_TRUE(speaker.PlayTone(kToneHz, kToneAmplitude));
+    OpenWindow();
+    ExpectView(View::kIdle);
+    EXPECT_EQ(Progress(), "00:00:00");
+
+    const std::time_t before = std::time(nullptr);
+    Click("recorder-start");
+    const std::time_t after = std::time(nullptr);
+    ExpectView(View::kRecording);
+    ASSERT_NE(window_->Recorder(), nullptr);
+    EXPECT_EQ(window_->Recorder()->GetState(), kRecording);
+
+    // The file name is the local time of the click, in the default output folder.
+    const QString name = window_->CurrentFileName();
+    EXPECT_TRUE(name == MakeRecordingFileName(before, "mp3") || name == MakeRecordingFileName(after, "mp3"))
+        << name.toStdString();
+    EXPECT_EQ(window_->CurrentFolder(), env_->Root() + "/home/Documents/" + QString::fromUtf8("TAMSU电脑录音"));
+
+    // A second click on the (hidden) start button while recording changes nothing.
+    Control<QAbstractButton>("recorder-start")->click();
+    ExpectView(View::kRecording);
+
+    ASSERT_TRUE(WaitForElapsedTime()) << "no elapsed time arrived";
+    Click("recorder-pause");
+    ExpectView(View::kPaused);
+    EXPECT_EQ(window_->Recorder()->GetState(), kPaused);
+    // While paused the display keeps the last time; a report of 3725 s shows as 01:02:05.
+    window_->PostMessage(WM_RECORDER_SECONDS, 0, 3725);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return Progress() == "01:02:05"; }, kDeliveryTimeoutMs));
+
+    Click("recorder-start"); // resume
+    ExpectView(View::kRecording);
+    EXPECT_EQ(window_->Recorder()->GetState(), kRecording);
+    QTest::qWait(1000);
+
+    Click("recorder-stop");
+    ExpectView(View::kIdle);
+    EXPECT_EQ(Progress(), "00:00:00");
+    // A report still queued from the recorder does not bring a time back.
+    QTest::qWait(200);
+    EXPECT_EQ(Progress(), "00:00:00");
+
+    // The file is complete as soon as the window is idle again.
+    EXPECT_EQ(Recordings(), QStringList{name});
+    ExpectTone(window_->CurrentFolder() + "/" + name);
+}
+
+TEST_F(MainWndRecordTest, StopWithoutARecordingDoesNothing)
+{
+    OpenWindow();
+    Control<QAbstractButton>("recorder-stop")->click(); // hidden, clicked all the same
+    Control<QAbstractButton>("recorder-pause")->click();
+    ExpectView(View::kIdle);
+    EXPECT_TRUE(Recordings().isEmpty());
+    // A report without a recording leaves the idle time.
+    window_->PostMessage(WM_RECORDER_SECONDS, 0, 42);
+    QTest::qWait(100);
+    EXPECT_EQ(Progress(), "00:00:00");
+}
+
+TEST_F(MainWndRecordTest, WavRecordingAndQualityReachTheFile)
+{
+    SetConfig("audio-format", "1");
+    SetConfig("voice-source", "2"); // system sound only
+    SoundPlayer speaker("speaker");
+    ASSERT_TRUE(speaker.Open());
+    ASSERT_TRUE(speaker.PlayTone(kToneHz, kToneAmplitude));
+    OpenWindow();
+    Click("recorder-start");
+    ASSERT_NE(window_->Recorder(), nullptr);
+    EXPECT_TRUE(window_->CurrentFileName().endsWith(".wav"));
+    ASSERT_TRUE(WaitForElapsedTime());
+    Click("recorder-stop");
+    ExpectTone(window_->CurrentFolder() + "/" + window_->CurrentFileName());
+}
+
+// The device checks of a start, by what the sound server has and which source is chosen.
+struct DeviceCase {
+    const char* label;
+    bool speaker;     // a default playback device exists
+    bool microphone;  // a default capture device exists
+    int source;       // "voice-source"
+    const char* prompt; // expected prompt, nullptr for none
+    int promptWidth;
+    bool records;     // a recording starts
+};
+
+class MainWndDeviceTest : public MainWndRecordTest, public testing::WithParamInterface<DeviceCase> {};
+
+TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
+{
+    const DeviceCase& c = GetParam();
+    if (!c.speaker) {
+        // Nothing to play to; a capture device of its own.
+        ASSERT_TRUE(SoundServer::RemoveAllDevices());
+        if (c.microphone) {
+            ASSERT_GE(SoundServer::LoadModule("module-null-source",
+                                              {"source_name=mic", SoundServer::DescriptionArg("description",
+                                                                                              "Virtual Microphone")}),
+                      0);
+        }
+    } else if (!c.microphone) {
+        UnloadModules("module-remap-source"); // only the monitors are left
+    }
+    SetConfig("voice-source", QString::number(c.source));
+    OpenWindow();
+
+    const auto prompt = AnswerNextPrompt();
+    Click("recorder-start");
+    QTest::qWait(50); // let a prompt that did not open show that it did not
+    if (c.prompt) {
+        ASSERT_TRUE(prompt->shown) << "no prompt";
+        EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt));
+        EXPECT_EQ(prompt->size, QSize(c.promptWidth, CMainWnd::kPromptHeight));
+    } else {
+        EXPECT_FALSE(prompt->shown) << prompt->text.toStdString();
+    }
+    if (!c.records) {
+        ExpectView(View::kIdle);
+        EXPECT_TRUE(Recordings().isEmpty());
+        return;
+    }
+    ExpectView(View::kRecording);
+    ASSERT_TRUE(WaitForElapsedTime());
+    Click("recorder-stop");
+    ASSERT_EQ(Recordings().size(), 1);
+    DecodedAudio audio;
+    EXPECT_TRUE(DecodeAudioFile((window_->CurrentFolder() + "/" + window_->CurrentFileName()).toStdString(), audio));
+    EXPECT_GT(audio.Seconds(), 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, MainWndDeviceTest,
+    testing::Values(
+        DeviceCase{"NoSpeakerBoth", false, true, 0, CMainWnd::kNoSpeakerText, 200, false},
+        DeviceCase{"NoSpeakerSystem", false, true, 2, CMainWnd::kNoSpeakerText, 200, false},
+        DeviceCase{"NoSpeakerMicrophone", false, true, 1, nullptr, 0, true},
+        DeviceCase{"NoMicBoth", true, false, 0, CMainWnd::kNoMicSystemOnlyText, 250, true},
+        DeviceCase{"NoMicMicrophone", true, false, 1, CMainWnd::kNoMicText, 200, false},
+        DeviceCase{"NoMicSystem", true, false, 2, nullptr, 0, true}),
+    [](const testing::TestParamInfo<DeviceCase>& info) { return std::string(info.param.label); });
+
+TEST_F(MainWndRecordTest, NoMicrophoneRecordsTheSystemSound)
+{
+    UnloadModules("module-remap-source");
+    SoundPlayer speaker("speaker");
+    ASSERT_TRUE(speaker.Open());
+    ASSERT_TRUE(speaker.PlayTone(kToneHz, kToneAmplitude));
+    OpenWindow();
+    const auto prompt = AnswerNextPrompt();
+    Click("recorder-start");
+    ASSERT_TRUE(prompt->shown);
+    EXPECT_EQ(prompt->size, QSize(250, 100));
+    ASSERT_TRUE(WaitForElapsedTime());
+    QTest::qWait(500);
+    Click("recorder-stop");
+    ExpectTone(window_->CurrentFolder() + "/" + window_->CurrentFileName());
+}
+
+TEST_F(MainWndRecordTest, ClosingWhileRecordingFinishesTheFile)
+{
+    SetConfig("audio-format", "1"); // WAV: the header's sizes are written at the very end
+    SetConfig("voice-source", "2");
+    SoundPlayer speaker("speaker");
+    ASSERT_TRUE(speaker.Open());
+    ASSERT_TRUE(speaker.PlayTone(kToneHz, kToneAmplitude));
+    OpenWindow();
+    Click("recorder-start");
+    const QString path = window_->CurrentFolder() + "/" + window_->CurrentFileName();
+    ASSERT_TRUE(WaitForElapsedTime());
+    QTest::qWait(500);
+
+    CloseWindow(); // the close button, as a user quits
+    ASSERT_TRUE(window_.isNull());
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    ASSERT_GT(data.size(), 44);
+    const auto le32 = [&data](int at) {
+        return static_cast<quint32>(static_cast<unsigned char>(data[at])) |
+               static_cast<quint32>(static_cast<unsigned char>(data[at + 1])) << 8 |
+               static_cast<quint32>(static_cast<unsigned char>(data[at + 2])) << 16 |
+               static_cast<quint32>(static_cast<unsigned char>(data[at + 3])) << 24;
+    };
+    EXPECT_EQ(data.left(4), QByteArray("RIFF"));
+    EXPECT_EQ(le32(4), static_cast<quint32>(data.size() - 8)) << "the RIFF size was not written: file unfinished";
+    ExpectTone(path);
+}
+
+} // namespace
