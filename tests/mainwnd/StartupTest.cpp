@@ -1,0 +1,163 @@
+// tamsu-recorder as a program: one instance per user, the log folder's clean-up, exit codes.
+// Each test runs the built program on Qt's offscreen platform with its own data, home and runtime
+// folders.
+
+#include "LogCleanup.h"
+#include "SingleInstance.h"
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <ctime>
+
+namespace {
+
+// How long a test waits for the program to start, answer or end.
+constexpr int kProgramTimeoutMs = 20000;
+
+class StartupTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        runtime_ = env_.MakeFolder("run");
+        ::chmod(runtime_.toLocal8Bit().constData(), 0700);
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* process : {&first_, &second_}) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(kProgramTimeoutMs);
+            }
+        }
+    }
+
+    QString LogFolder() const { return env_.DataHome() + "/TamsuAudioRecorder/Log"; }
+
+    // The log files (not folders) in the log folder.
+    QStringList LogFiles() const { return QDir(LogFolder()).entryList(QDir::Files, QDir::Name); }
+
+    QString LogText() const
+    {
+        QString text;
+        for (const QString& name : LogFiles()) {
+            QFile file(LogFolder() + "/" + name);
+            if (file.open(QIODevice::ReadOnly))
+                text += QString::fromUtf8(file.readAll());
+        }
+        return text;
+    }
+
+    void Start(QProcess& process, const QStringList& arguments = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(); // TestEnv's folders
+        environment.insert("XDG_RUNTIME_DIR", runtime_);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        if (!environment.contains("TAMSU_SKIN_DIR"))
+            environment.insert("TAMSU_SKIN_DIR", TAMSU_TEST_SKIN_DIR);
+        process.setProcessEnvironment(environment);
+        process.start(TAMSU_RECORDER_PATH, arguments);
+        ASSERT_TRUE(process.waitForStarted(kProgramTimeoutMs)) << process.errorString().toStdString();
+    }
+
+    // Runs the program to its end; its exit code (-1000 when it crashed or did not end).
+    int Run(QProcess& process, const QStringList& arguments = {})
+    {
+        Start(process, arguments);
+        if (!process.waitForFinished(kProgramTimeoutMs) || process.exitStatus() != QProcess::NormalExit)
+            return -1000;
+        return process.exitCode();
+    }
+
+    TestEnv env_;
+    QString runtime_;
+    QProcess first_;
+    QProcess second_;
+};
+
+TEST_F(StartupTest, SecondStartBringsTheFirstForwardAndEndsWithoutALog)
+{
+    Start(first_);
+    // The first instance is up once its window listens.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return QFileInfo::exists(runtime_ + "/TamsuAudioRecorder"); },
+                                kProgramTimeoutMs));
+    ASSERT_EQ(LogFiles().size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(runtime_ + "/TamsuAudioRecorderProcessMutex"));
+
+    EXPECT_EQ(Run(second_), 0);
+    EXPECT_EQ(LogFiles().size(), 1) << "the second start wrote a log file";
+    EXPECT_TRUE(QTest::qWaitFor([this] { return LogText().contains("window brought to the front for a second start"); },
+                                kProgramTimeoutMs))
+        << LogText().toStdString();
+    EXPECT_EQ(first_.state(), QProcess::Running) << "the first instance must go on";
+
+    // Asked to end (as a session's end does), the first one closes its window and ends with 0.
+    first_.terminate();
+    ASSERT_TRUE(first_.waitForFinished(kProgramTimeoutMs));
+    EXPECT_EQ(first_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first_.exitCode(), 0);
+    EXPECT_TRUE(LogText().contains("TamsuAudioRecorder ended"));
+}
+
+TEST_F(StartupTest, SecondStartWhileTheFirstHasNoWindowEndsQuietly)
+{
+    // This test process plays the first instance that is still starting: it holds the lock, but
+    // no window listens yet.
+    SingleInstance holder;
+    ASSERT_TRUE(holder.Acquire(runtime_ + "/TamsuAudioRecorderProcessMutex"));
+    EXPECT_EQ(Run(second_, {"--quit-after-show"}), 0);
+    EXPECT_TRUE(second_.readAllStandardOutput().isEmpty()) << "the second start showed a window";
+    EXPECT_TRUE(LogFiles().isEmpty());
+}
+
+TEST_F(StartupTest, LogFilesOfEarlierDaysAreRemovedAtStart)
+{
+    ASSERT_TRUE(QDir().mkpath(LogFolder() + "/kept-folder"));
+    const std::time_t yesterdayTime = std::time(nullptr) - 24 * 3600;
+    std::tm local{};
+    localtime_r(&yesterdayTime, &local);
+    char yesterday[16] = {};
+    std::strftime(yesterday, sizeof yesterday, "%Y%m%d", &local);
+    const QString today = TodayLogDate();
+    const QString old = "log." + QString::fromLatin1(yesterday) + "-120000.123";
+    const QString current = "log." + today + "-000001.123";
+    for (const QString& name : {old, current, QString("a.txt"), QString("kept-folder/inside.txt")}) {
+        QFile file(LogFolder() + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name.toStdString();
+    }
+
+    EXPECT_EQ(Run(first_, {"--quit-after-show"}), 0);
+    EXPECT_TRUE(first_.readAllStandardOutput().startsWith("main window shown "));
+
+    EXPECT_FALSE(QFileInfo::exists(LogFolder() + "/" + old));
+    EXPECT_FALSE(QFileInfo::exists(LogFolder() + "/a.txt"));
+    EXPECT_TRUE(QFileInfo::exists(LogFolder() + "/" + current));
+    EXPECT_TRUE(QFileInfo::exists(LogFolder() + "/kept-folder/inside.txt"));
+    // Besides today's old file, the program's own log of this run.
+    const QStringList files = LogFiles();
+    ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
+    for (const QString& name : files)
+        EXPECT_TRUE(name.startsWith("log." + today + "-")) << name.toStdString();
+}
+
+TEST_F(StartupTest, LogFolderThatCannotBeListedEndsWithMinusOne)
+{
+    ASSERT_TRUE(QDir().mkpath(env_.DataHome() + "/TamsuAudioRecorder"));
+    QFile blocker(LogFolder()); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_EQ(Run(first_, {"--quit-after-show"}), 255); // -1 as an exit status
+    EXPECT_TRUE(first_.readAllStandardOutput().isEmpty()) << "a window was shown";
+}
+
+} // namespace
