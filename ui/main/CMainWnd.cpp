@@ -14,7 +14,6 @@
 #include "WindowError.h"
 
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QLabel>
@@ -189,8 +188,7 @@ void CMainWnd::StartRecording()
 
     // 2.-4. The file name from the local time of the click and the chosen format.
     const std::time_t now = std::time(nullptr);
-    const auto* format = FindControl<QComboBox>("record-audio-format");
-    const QString extension = format ? format->currentText() : QString();
+    const QString extension = options_.SelectedFormatText();
     if (extension != QLatin1String("mp3") && extension != QLatin1String("wav"))
         return;
     const QString fileName = ChooseRecordingFileName(folder, now, extension);
@@ -201,8 +199,7 @@ void CMainWnd::StartRecording()
     currentFileName_ = fileName;
 
     // 5. The bit rate from the quality entry's text.
-    const auto* quality = FindControl<QComboBox>("record-audio-quality");
-    const int32_t bitRate = BitRateForQuality(quality ? quality->currentText() : QString());
+    const int32_t bitRate = BitRateForQuality(options_.SelectedQualityText());
 
     // 6. System sound needs a playback device.
     if (!HasDefaultSpeaker()) {

@@ -163,6 +163,16 @@ bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
     return false;
 }
 
+QString RecordOptionsPanel::SelectedFormatText() const
+{
+    return format_ ? format_->currentText() : QString();
+}
+
+QString RecordOptionsPanel::SelectedQualityText() const
+{
+    return quality_ ? quality_->currentText() : QString();
+}
+
 void RecordOptionsPanel::OnSourceSelected(int index)
 {
     if (index >= 0 && index < kSourceCount)

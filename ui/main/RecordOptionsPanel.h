@@ -47,6 +47,11 @@ public:
     // true when msg came from one of the panel's controls.
     bool Notify(const TNotifyUI& msg);
 
+    // Texts of the selected format and quality entries (empty when none is selected), read by a
+    // start of a recording.
+    QString SelectedFormatText() const;
+    QString SelectedQualityText() const;
+
     // Accepts folder as the output folder when a probe file can be created in it: shows it and
     // writes "output-dir". Otherwise shows the "not writable" box and changes nothing. True when
     // accepted. (What choosing a folder does after the chooser closed.)
