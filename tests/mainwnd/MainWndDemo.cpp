@@ -6,7 +6,7 @@
 //     sleep 4; import -window root /tmp/paused.png; kill $!'
 //
 // Arguments: idle (default) | recording (clicks "recorder-start") | paused (start, then
-// "recorder-pause" after 2 s). A prompt shows when the device layout asks for one (for instance
+// "recorder-pause" after 2 s) | quality (opens the quality list). A prompt shows when the device layout asks for one (for instance
 // after `pactl unload-module module-remap-source`, "recording" shows the no-microphone prompt).
 // Uses the real configuration and output folder of the environment it runs in.
 
@@ -16,6 +16,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QTest>
 #include <QTimer>
 
@@ -44,5 +45,11 @@ int main(int argc, char** argv)
         QTimer::singleShot(500, window, [click] { click("recorder-start"); });
     if (std::strcmp(state, "paused") == 0)
         QTimer::singleShot(2500, window, [click] { click("recorder-pause"); });
+    if (std::strcmp(state, "quality") == 0) {
+        QTimer::singleShot(500, window, [window] {
+            if (auto* combo = window->FindControl<QComboBox>("record-audio-quality"))
+                combo->showPopup();
+        });
+    }
     return QApplication::exec();
 }
