@@ -231,6 +231,16 @@ bool AudioRecorder::ReadSystemFrame(AVFrame* frame, Pacing& pacing, bool drainin
         FillSilence(frame, std::max(n, 0));
         return true;
     }
+    if (fifo && av_audio_fifo_size(fifo) > 0) {
+        // The sound stopped flowing (or its device went away) with samples still waiting: they
+        // were captured in real time before, so they come first, without pacing.
+        if (source_ == kSystemSound)
+            pacing.Reset();
+        const int n = std::min(av_audio_fifo_size(fifo), frameSize_);
+        av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), n);
+        FillSilence(frame, n);
+        return true;
+    }
     lock.unlock();
     if (source_ == kSystemSound)
         PaceSilence(pacing);
@@ -283,9 +293,11 @@ void AudioRecorder::EncodeThread()
             const bool haveMic = ReadMicFrame(micFrame.get(), draining);
             if (!haveMic && !draining)
                 return true; // stopping: the loop ends and the FIFOs are drained
-            const bool haveSystem = ReadSystemFrame(systemFrame.get(), pacing, draining);
-            if (draining && !haveMic && !haveSystem)
+            // The microphone sets the pace of a mixed recording, also at its end: the drain
+            // ends with the microphone's last samples.
+            if (draining && !haveMic)
                 return false;
+            const bool haveSystem = ReadSystemFrame(systemFrame.get(), pacing, draining);
             if (!haveMic)
                 FillSilence(micFrame.get(), 0);
             if (!haveSystem)

@@ -122,6 +122,11 @@ void AudioRecorder::SystemCaptureThread()
         }
     }
 
+    // The stream delivers from now on; until it proves otherwise (a second without packets),
+    // the encode thread waits for its samples instead of putting silence in their place.
+    if (!stopRequested_)
+        systemActive_ = true;
+
     const size_t blockBytes = static_cast<size_t>(blockAlign) * kBlockFrames;
     std::vector<uint8_t> block(blockBytes, 0);
     size_t fill = 0;

@@ -15,6 +15,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -250,9 +252,10 @@ TEST_F(RecorderSound, StopEndsEveryThreadPromptlyWhileTheMicrophoneIsSilentOrThe
     DecodedAudio a;
     EXPECT_TRUE(DecodeAudioFile(folder_ + "/mic-silent.wav", a));
 
-    // The speaker disappears in the middle of a recording: the file goes on with silence and is
-    // complete.
-    ASSERT_TRUE(SoundServer::Reset());
+    // Every device disappears in the middle of a recording: the file goes on in real time and is
+    // complete. (The server may first move the loopback stream to another device, whose buffered
+    // audio then adds up to half a second.)
+    ASSERT_EQ(SoundServer::Pactl({"suspend-source", "mic", "0"}), 0);
     ASSERT_TRUE(speaker_.PlayTone(440, 0.5));
     SleepMs(200);
     std::string path;
@@ -271,6 +274,7 @@ TEST_F(RecorderSound, StopEndsEveryThreadPromptlyWhileTheMicrophoneIsSilentOrThe
         path = rec.OutputPath();
     }
     ASSERT_TRUE(DecodeAudioFile(path, a));
-    EXPECT_NEAR(a.Seconds(), 3.0, 0.3);
+    EXPECT_GT(a.Seconds(), 2.8);
+    EXPECT_LT(a.Seconds(), 3.6);
     EXPECT_GT(Share(a, 440, 0.3, 1.0), 0.9);
 }
