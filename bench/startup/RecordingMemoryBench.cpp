@@ -1,6 +1,7 @@
 // recording_memory_bench: resident memory of the main window, idle and while it records, in one
 // process: after the application and skin are up (reference), with the window shown, during a
-// recording (sampled every 200 ms), and after the stop.
+// recording (sampled every 200 ms), and after the stop; also how long the stop click blocks the
+// window until the file is complete.
 //
 //   eval "$(scripts/sound-server.sh start build)"   # a sound server with a speaker and a microphone
 //   recording_memory_bench [seconds]                  (default 10)
@@ -116,7 +117,10 @@ int main(int argc, char** argv)
         ++samples;
     }
     const Resident last = ResidentKiB();
+    QElapsedTimer stopClock;
+    stopClock.start();
     QTest::mouseClick(window->FindControl<QAbstractButton>("recorder-stop"), Qt::LeftButton);
+    const double stopMs = static_cast<double>(stopClock.nsecsElapsed()) / 1e6; // UI thread blocked
     QTest::qWait(500);
     const Resident after = ResidentKiB();
 
@@ -131,6 +135,7 @@ int main(int argc, char** argv)
     row("recording: peak", peak.total, peak.anon);
     row("recording: at the end", last.total, last.anon);
     row("after the stop", after.total, after.anon);
+    std::printf("stop click to idle window with a complete file: %.1f ms\n", stopMs);
     window->Close(0);
     QTest::qWait(100);
     return 0;
