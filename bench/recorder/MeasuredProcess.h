@@ -1,0 +1,32 @@
+#pragma once
+// MeasuredProcess: runs one command to its end and measures what it cost: the CPU time its process
+// and everything it waited for used (user + system, from wait4), and the wall time. The benchmark
+// compares our recorder with the ffmpeg command line this way, both as child processes.
+//
+// Used from one thread; Run blocks until the command has ended.
+
+#include <string>
+#include <vector>
+
+struct ProcessCost {
+    bool started = false;
+    int exitCode = -1;       // -1 when it did not exit normally
+    double cpuSeconds = 0.0; // user + system
+    double userSeconds = 0.0;
+    double systemSeconds = 0.0;
+    double wallSeconds = 0.0;
+    std::string output;      // what it printed on standard output
+    std::string errors;      // what it printed on standard error (last part)
+};
+
+class MeasuredProcess {
+public:
+    explicit MeasuredProcess(std::vector<std::string> argv) : argv_(std::move(argv)) {}
+
+    ProcessCost Run() const;
+    // The command as a shell would take it (arguments quoted where needed).
+    std::string CommandLine() const;
+
+private:
+    std::vector<std::string> argv_;
+};
