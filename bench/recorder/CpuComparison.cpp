@@ -83,27 +83,32 @@ double CpuComparison::Marginal(const Series& longRuns, const Series& shortRuns)
     return seconds > 0 ? (longRuns.Median(&Sample::cpu) - shortRuns.Median(&Sample::cpu)) / seconds : 0.0;
 }
 
-bool CpuComparison::Run(int repeats, int longSeconds, int shortSeconds)
+bool CpuComparison::Run(int repeats, int longSeconds, int shortSeconds, int referenceMarginalSeconds)
 {
     longSeconds_ = longSeconds;
     const Commands longCommands = commands_(longSeconds);
     const Commands shortCommands = commands_(shortSeconds);
+    const Commands marginalCommands = commands_(referenceMarginalSeconds > 0 ? referenceMarginalSeconds : longSeconds);
     for (int i = 0; i < repeats; ++i) {
-        Sample a, b, c, d;
+        Sample a, b, c, d, e;
         if (!Measure(longCommands.ours, {}, a) || !Measure(longCommands.reference, longCommands.referenceFile, b) ||
             !Measure(shortCommands.ours, {}, c) || !Measure(shortCommands.reference, shortCommands.referenceFile, d))
+            return false;
+        if (referenceMarginalSeconds > 0 && !Measure(marginalCommands.reference, marginalCommands.referenceFile, e))
             return false;
         oursLong_.samples.push_back(a);
         referenceLong_.samples.push_back(b);
         oursShort_.samples.push_back(c);
         referenceShort_.samples.push_back(d);
+        referenceMarginal_.samples.push_back(referenceMarginalSeconds > 0 ? e : b);
     }
     return true;
 }
 
-void CpuComparison::RunInto(BenchTable& table, int repeats, int longSeconds, int shortSeconds)
+void CpuComparison::RunInto(BenchTable& table, int repeats, int longSeconds, int shortSeconds,
+                            int referenceMarginalSeconds)
 {
-    if (!Run(repeats, longSeconds, shortSeconds)) {
+    if (!Run(repeats, longSeconds, shortSeconds, referenceMarginalSeconds)) {
         table.AddRow({name_, "failed (see standard error)"});
         return;
     }
@@ -126,7 +131,7 @@ std::vector<std::string> CpuComparison::Row() const
     };
     auto ratio = [](double a, double b) { return b > 0 ? BenchTable::Format("%.2f", a / b) : std::string("-"); };
     const double oursMarginal = Marginal(oursLong_, oursShort_);
-    const double referenceMarginal = Marginal(referenceLong_, referenceShort_);
+    const double referenceMarginal = Marginal(referenceMarginal_, referenceShort_);
     return {name_,
             perSecond(oursLong_),
             perSecond(referenceLong_),

@@ -30,11 +30,13 @@ public:
     CpuComparison(std::string name, CommandsFor commands) : name_(std::move(name)), commands_(std::move(commands)) {}
 
     // Runs both commands repeats times at longSeconds and at shortSeconds; false (with the reason
-    // printed) when a run failed.
-    bool Run(int repeats, int longSeconds, int shortSeconds);
+    // printed) when a run failed. A reference that runs faster than real time can take its cost
+    // without start and end from a longer run of referenceMarginalSeconds (0: longSeconds), which
+    // lifts it above the noise of the process start.
+    bool Run(int repeats, int longSeconds, int shortSeconds, int referenceMarginalSeconds = 0);
 
     // Run, then its row (or the failure) and the commands of the long runs as notes into table.
-    void RunInto(BenchTable& table, int repeats, int longSeconds, int shortSeconds);
+    void RunInto(BenchTable& table, int repeats, int longSeconds, int shortSeconds, int referenceMarginalSeconds = 0);
 
     static std::vector<std::string> Columns();
     std::vector<std::string> Row() const;
@@ -62,5 +64,5 @@ private:
     std::string name_;
     CommandsFor commands_;
     int longSeconds_ = 0;
-    Series oursLong_, oursShort_, referenceLong_, referenceShort_;
+    Series oursLong_, oursShort_, referenceLong_, referenceShort_, referenceMarginal_;
 };
