@@ -84,6 +84,7 @@ private:
     bool ReadMicFrame(AVFrame* frame, bool draining);
     bool ReadSystemFrame(AVFrame* frame, Pacing& pacing, bool draining);
     void PaceSilence(Pacing& pacing);
+    void WaitForCaptureThreads(); // after Stop: until both capture threads have ended
     bool EncodeAndWrite(AVFrame* frame, AVPacket* packet);
     bool DrainEncoder(AVPacket* packet);
     void FillSilence(AVFrame* frame, int offset);

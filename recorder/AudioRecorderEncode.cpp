@@ -297,7 +297,14 @@ void AudioRecorder::EncodeThread()
             // ends with the microphone's last samples.
             if (draining && !haveMic)
                 return false;
-            const bool haveSystem = ReadSystemFrame(systemFrame.get(), pacing, draining);
+            bool haveSystem = ReadSystemFrame(systemFrame.get(), pacing, draining);
+            if (!haveSystem && !draining) {
+                // Stop came between the two reads: the system part of this frame is taken as the
+                // drain takes it, after the last captured samples are in, so both sources stay
+                // aligned to the end.
+                WaitForCaptureThreads();
+                haveSystem = ReadSystemFrame(systemFrame.get(), pacing, true);
+            }
             if (!haveMic)
                 FillSilence(micFrame.get(), 0);
             if (!haveSystem)
@@ -371,16 +378,19 @@ void AudioRecorder::EncodeThread()
     if (!failed) {
         // Stopped: once the capture threads have delivered their last samples, encode what is
         // left in the FIFOs (padded to whole frames), then flush the encoder.
-        {
-            std::unique_lock<std::mutex> lock(stopLock_);
-            stopSignal_.wait(lock, [this] { return captureWorkers_ == 0; });
-        }
+        WaitForCaptureThreads();
         while (encodeOne(true)) {
         }
     }
     if (avcodec_send_frame(pipe_->encoder.get(), nullptr) >= 0)
         DrainEncoder(packet.get());
     DebugPrint("audio encode thread exit\n");
+}
+
+void AudioRecorder::WaitForCaptureThreads()
+{
+    std::unique_lock<std::mutex> lock(stopLock_);
+    stopSignal_.wait(lock, [this] { return captureWorkers_ == 0; });
 }
 
 void AudioRecorder::FinishThread()
