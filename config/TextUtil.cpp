@@ -45,7 +45,6 @@ void DebugPrint(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    std::vprintf(format, args); // buffered: the traces come often in the recording threads
     va_end(args);
-    std::fflush(stdout);
 }

@@ -82,7 +82,7 @@ int AudioRecorder::OpenMicrophone()
 
     // The device's own rate and channel count; the converter below takes them as they are.
     pipe_->micInput = std::make_unique<PulseRecordStream>();
-    if (pipe_->micInput->Open(deviceName, PA_SAMPLE_S16LE, 0, 0, 0, kOpenTimeoutMs) !=
+    if (pipe_->micInput->Open(deviceName, PA_SAMPLE_S16LE, 0, 0, kOpenTimeoutMs) !=
         PulseRecordStream::OpenError::kNone) {
         LOG(ERROR) << "psDevName:" << deviceName;
         LOG(ERROR) << "avformat_open_input err,ret=" << AVERROR(EIO) << ",errstr=" << ff::ErrorText(AVERROR(EIO));
@@ -270,8 +270,10 @@ void AudioRecorder::MicCaptureThread()
             continue;
         if (!running_) {
             input->Drop(); // idle or paused: nothing heard now reaches the file
+            input->SetFineFragments(true);
             continue;
         }
+        input->SetFineFragments(false);
         const size_t whole = bytes - bytes % blockAlign;
         if (whole > 0 && av_new_packet(packet.get(), static_cast<int>(whole)) == 0) {
             if (data)

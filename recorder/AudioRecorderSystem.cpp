@@ -59,9 +59,7 @@ void AudioRecorder::SystemCaptureThread()
     }
     const int blockAlign = channels * kCaptureSampleBytes;
     PulseRecordStream stream;
-    // Packets of about 10 ms keep the start synchronisation and pauses precise.
-    const size_t fragment = static_cast<size_t>(blockAlign) * static_cast<size_t>(rate) / 100;
-    switch (stream.Open(monitor, PA_SAMPLE_S32LE, rate, channels, fragment, kOpenTimeoutMs)) {
+    switch (stream.Open(monitor, PA_SAMPLE_S32LE, rate, channels, kOpenTimeoutMs)) {
     case PulseRecordStream::OpenError::kNone:
         break;
     case PulseRecordStream::OpenError::kConnect:
@@ -197,8 +195,10 @@ void AudioRecorder::SystemCaptureThread()
         }
         if (!running_) {
             stream.Drop(); // idle or paused: nothing heard now reaches the file
+            stream.SetFineFragments(true);
             continue;
         }
+        stream.SetFineFragments(false);
         systemActive_ = true;
         emptyPolls = 0;
 

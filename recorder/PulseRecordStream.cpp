@@ -71,8 +71,37 @@ bool PulseRecordStream::QuerySourceSpec(const std::string& source, int timeoutMs
     return true;
 }
 
+namespace {
+
+constexpr pa_usec_t kFineFragmentUsec = 2000;    // start alignment of the sources
+constexpr pa_usec_t kCoarseFragmentUsec = 10000; // while recording
+
+pa_buffer_attr RecordAttr(const pa_sample_spec& spec, pa_usec_t fragment)
+{
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(fragment, &spec));
+    return attr;
+}
+
+} // namespace
+
+void PulseRecordStream::SetFineFragments(bool fine)
+{
+    if (fine == fine_ || !Healthy())
+        return;
+    fine_ = fine;
+    pa_sample_spec spec{};
+    spec.format = static_cast<pa_sample_format_t>(sampleFormat_);
+    spec.rate = static_cast<uint32_t>(rate_);
+    spec.channels = static_cast<uint8_t>(channels_);
+    const pa_buffer_attr attr = RecordAttr(spec, fine ? kFineFragmentUsec : kCoarseFragmentUsec);
+    if (pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr))
+        pa_operation_unref(op); // takes effect with the server's answer; nothing waits for it
+}
+
 PulseRecordStream::OpenError PulseRecordStream::Open(const std::string& source, int sampleFormat, int rate,
-                                                     int channels, size_t fragmentBytes, int timeoutMs)
+                                                     int channels, int timeoutMs)
 {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -105,17 +134,15 @@ PulseRecordStream::OpenError PulseRecordStream::Open(const std::string& source, 
     spec.channels = static_cast<uint8_t>(channels_);
     if (!pa_sample_spec_valid(&spec))
         return OpenError::kStream;
-    if (fragmentBytes == 0)
-        fragmentBytes = pa_usec_to_bytes(10000, &spec);
+    sampleFormat_ = sampleFormat;
+    fine_ = true;
     pa_channel_map map;
     pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
     stream_ = pa_stream_new(context_, "TamsuAudioRecorder loopback", &spec, &map);
     if (!stream_)
         return OpenError::kStream;
 
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(fragmentBytes);
+    pa_buffer_attr attr = RecordAttr(spec, kFineFragmentUsec);
     if (pa_stream_connect_record(stream_, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
         return OpenError::kStart;
     for (;;) {

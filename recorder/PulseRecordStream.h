@@ -23,10 +23,13 @@ public:
 
     // Connects to the server and starts recording source in the given sample format (a
     // pa_sample_format_t) at rate/channels; a rate or channel count of 0 takes the source's own.
-    // fragmentBytes (0: about 10 ms) is what the server delivers at a time. Bounded: gives up
-    // after timeoutMs.
-    OpenError Open(const std::string& source, int sampleFormat, int rate, int channels,
-                   size_t fragmentBytes, int timeoutMs);
+    // The stream starts with fine packets. Bounded: gives up after timeoutMs.
+    OpenError Open(const std::string& source, int sampleFormat, int rate, int channels, int timeoutMs);
+
+    // Fine packets (2 ms) while waiting for the recording to start or resume place its first
+    // sample within 2 ms on every source; coarse packets (10 ms) while recording keep the
+    // wake-ups few. Asks the server only when the choice changes.
+    void SetFineFragments(bool fine);
     int Rate() const { return rate_; }
     int Channels() const { return channels_; }
 
@@ -49,4 +52,6 @@ private:
     pa_stream* stream_ = nullptr;
     int rate_ = 0;
     int channels_ = 0;
+    int sampleFormat_ = 0;
+    bool fine_ = true;
 };
