@@ -20,6 +20,11 @@
 #include <cstdio>
 #include <system_error>
 
+namespace {
+// Two packets of 10 ms at 44100 Hz: the most the two sources can differ by at a pause.
+constexpr int64_t kMaxPauseSkew = 882;
+} // namespace
+
 AudioRecorder::AudioRecorder(RecorderOwner* owner) : owner_(owner) {}
 
 AudioRecorder::~AudioRecorder()
@@ -117,6 +122,16 @@ int AudioRecorder::Open(const RecordParams& params)
 
 int AudioRecorder::Run()
 {
+    if (state_ == kPaused && source_ == kBoth && silentMode_ == 0) {
+        // Each source stopped at the end of its own last packet before the pause; the one that
+        // took in less gets the difference as silence, so both go on aligned. A larger gap comes
+        // from system sound that was not flowing and is left alone.
+        const int64_t skew = micTaken_.load() - systemTaken_.load();
+        if (skew > 0 && skew <= kMaxPauseSkew)
+            systemPad_ += skew;
+        else if (skew < 0 && -skew <= kMaxPauseSkew)
+            micPad_ += -skew;
+    }
     state_ = kRecording;
     running_ = true;
     WakeAll();

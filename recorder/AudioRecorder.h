@@ -113,6 +113,12 @@ private:
     std::atomic<bool> systemActive_{false};
     std::atomic<bool> loopbackDrained_{false};
     std::atomic<bool> micFlushed_{false};
+    // What each capture thread took in since Open, in output samples (written by that thread),
+    // and the silence Run asks it to put in before its next samples after a pause.
+    std::atomic<int64_t> micTaken_{0};
+    std::atomic<int64_t> systemTaken_{0};
+    std::atomic<int64_t> micPad_{0};
+    std::atomic<int64_t> systemPad_{0};
     std::atomic<bool> systemThreadEnded_{false};
     std::atomic<bool> micThreadEnded_{false};
 

@@ -179,6 +179,8 @@ void AudioRecorder::MicCaptureThread()
     ff::SwrPtr toProcessing;
     ConvertBuffer processingBuffer;
     ConvertBuffer outputBuffer;
+    ConvertBuffer silenceBuffer;
+    double takenSeconds = 0; // what this thread took in since Open, padding included
     std::vector<int16_t> processed;
     const auto outFormat = static_cast<AVSampleFormat>(outSampleFormat_);
 
@@ -274,7 +276,20 @@ void AudioRecorder::MicCaptureThread()
             continue;
         }
         input->SetFineFragments(false);
+        // Silence asked for by Run after a pause evens this source out with the system sound.
+        if (const int64_t pad = micPad_.exchange(0); pad > 0) {
+            if (!silenceBuffer.Reserve(static_cast<int>(pad), outChannels_, outFormat)) {
+                LOG(ERROR) << "av_samples_alloc_array_and_samples error";
+                failed = true;
+                break;
+            }
+            av_samples_set_silence(silenceBuffer.Data(), 0, static_cast<int>(pad), outChannels_, outFormat);
+            WriteToMicFifo(silenceBuffer.Data(), static_cast<int>(pad));
+            takenSeconds += static_cast<double>(pad) / outSampleRate_;
+        }
         const size_t whole = bytes - bytes % blockAlign;
+        takenSeconds += static_cast<double>(whole / blockAlign) / input->Rate();
+        micTaken_ = static_cast<int64_t>(takenSeconds * outSampleRate_ + 0.5);
         if (whole > 0 && av_new_packet(packet.get(), static_cast<int>(whole)) == 0) {
             if (data)
                 std::memcpy(packet->data, data, whole);

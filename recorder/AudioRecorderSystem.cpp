@@ -152,6 +152,31 @@ void AudioRecorder::SystemCaptureThread()
         return true;
     };
 
+    // Appends bytes (zeros when src is null: a hole in the stream, or padding) to the block;
+    // each full block is converted into systemFifo. Counts what was taken in.
+    int64_t takenFrames = 0;
+    auto append = [&](const uint8_t* src, size_t left) -> bool {
+        takenFrames += static_cast<int64_t>(left / static_cast<size_t>(blockAlign));
+        systemTaken_ = takenFrames * outSampleRate_ / rate;
+        while (left > 0) {
+            const size_t take = std::min(left, blockBytes - fill);
+            if (src)
+                std::memcpy(block.data() + fill, src, take);
+            else
+                std::memset(block.data() + fill, 0, take);
+            fill += take;
+            left -= take;
+            if (src)
+                src += take;
+            if (fill == blockBytes) {
+                if (!convertAndStore(kBlockFrames, false))
+                    return false;
+                fill = 0;
+            }
+        }
+        return true;
+    };
+
     int emptyPolls = 0;
     bool failed = false;
     while (!stopRequested_ && !failed) {
@@ -202,27 +227,14 @@ void AudioRecorder::SystemCaptureThread()
         systemActive_ = true;
         emptyPolls = 0;
 
-        // Append the packet to the block; each full block is converted into systemFifo.
-        const uint8_t* src = static_cast<const uint8_t*>(data);
-        size_t left = bytes - bytes % static_cast<size_t>(blockAlign);
-        while (left > 0) {
-            const size_t take = std::min(left, blockBytes - fill);
-            if (src)
-                std::memcpy(block.data() + fill, src, take);
-            else
-                std::memset(block.data() + fill, 0, take); // a hole in the stream is silence
-            fill += take;
-            left -= take;
-            if (src)
-                src += take;
-            if (fill == blockBytes) {
-                if (!convertAndStore(kBlockFrames, false)) {
-                    failed = true;
-                    break;
-                }
-                fill = 0;
-            }
+        // Silence asked for by Run after a pause evens this source out with the microphone.
+        const int64_t pad = systemPad_.exchange(0);
+        if (pad > 0 && !append(nullptr, static_cast<size_t>(pad * rate / outSampleRate_) * blockAlign)) {
+            failed = true;
+            break;
         }
+        if (!append(static_cast<const uint8_t*>(data), bytes - bytes % static_cast<size_t>(blockAlign)))
+            failed = true;
         if (!stream.Drop()) {
             LOG(ERROR) << "AudioCaptureClient ReleaseBuffer  error";
             failed = true;
