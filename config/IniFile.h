@@ -33,9 +33,9 @@ public:
 
     const QString& Path() const { return path_; }
 
-    // The profile functions' reading of a number (exposed for the callers that parse stored text).
+private:
+    // The profile functions' reading of a number.
     static uint32_t ParseProfileInt(const QString& text);
 
-private:
     QString path_;
 };

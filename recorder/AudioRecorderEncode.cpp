@@ -93,7 +93,6 @@ int AudioRecorder::OpenEncoderAndFile()
         std::remove(path.c_str());
         return -1;
     }
-    pipe_->headerWritten = true;
     return 0;
 }
 

@@ -88,7 +88,6 @@ int AudioRecorder::OpenMicrophone()
         LOG(ERROR) << "avformat_open_input err,ret=" << AVERROR(EIO) << ",errstr=" << ff::ErrorText(AVERROR(EIO));
         return -1;
     }
-    pipe_->micStreamIndex = 0;
     const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_PCM_S16LE);
     pipe_->micDecoder.reset(decoder ? avcodec_alloc_context3(decoder) : nullptr);
     AVCodecContext* dec = pipe_->micDecoder.get();

@@ -13,12 +13,10 @@ struct AudioRecorder::Pipeline {
     ff::OutputPtr output;
     ff::CodecContextPtr encoder;
     AVStream* stream = nullptr;
-    bool headerWritten = false;
 
     // Microphone input (a record stream on the first input device, s16): microphone thread.
     std::unique_ptr<PulseRecordStream> micInput;
     ff::CodecContextPtr micDecoder;
-    int micStreamIndex = -1;
     ff::SwrPtr micToOutput; // decoder format (or the processing format) -> output format
 
     // FIFOs in the output format: micFifo under micFifoLock_, systemFifo under systemFifoLock_.
