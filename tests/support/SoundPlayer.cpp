@@ -1,5 +1,7 @@
 #include "SoundPlayer.h"
 
+#include "SoundServer.h"
+
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
@@ -7,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -24,6 +27,23 @@ constexpr double kClickSeconds = 0.001;
 // Fixed seed: every run plays the same noise.
 constexpr unsigned kNoiseSeed = 12345;
 
+// The server lists a sink of this name. pipewire-pulse plays a stream meant for a sink that is not
+// there into the default sink instead of refusing it as PulseAudio does, so the player looks first.
+bool SinkListed(const std::string& name)
+{
+    std::string list;
+    if (SoundServer::Pactl({"list", "short", "sinks"}, &list) != 0)
+        return false;
+    std::istringstream lines(list);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string index, sink;
+        if ((fields >> index >> sink) && sink == name)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void SoundPlayer::SimpleDeleter::operator()(pa_simple* s) const { pa_simple_free(s); }
@@ -40,6 +60,10 @@ bool SoundPlayer::Open()
     if (alive_)
         return true;
     Close(); // a stream the server ended (its sink went away) leaves a finished thread
+    if (!SinkListed(sink_)) {
+        std::fprintf(stderr, "SoundPlayer: cannot play into \"%s\": no such sink\n", sink_.c_str());
+        return false;
+    }
 
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32LE;

@@ -17,6 +17,9 @@ namespace {
 constexpr const char* kPactlTimeoutSeconds = "10";
 // The module that carries our own connection: never unloaded.
 constexpr const char* kProtocolModule = "module-native-protocol-unix";
+// Name prefix of the sound server's modules. pipewire-pulse also lists PipeWire's own modules
+// ("libpipewire-module-..."), which are the server itself and cannot be unloaded.
+constexpr const char* kServerModulePrefix = "module-";
 
 // Owns a pipe's two ends.
 class Pipe {
@@ -114,7 +117,7 @@ bool SoundServer::RemoveAllDevices()
         std::istringstream fields(line);
         int index = -1;
         std::string name;
-        if ((fields >> index >> name) && name != kProtocolModule)
+        if ((fields >> index >> name) && name.rfind(kServerModulePrefix, 0) == 0 && name != kProtocolModule)
             modules.push_back(index);
     }
     // Newest first: a remap goes before the device it was made from (which would take it along).
