@@ -1,7 +1,8 @@
-# tamsu_add_test(<name> LABEL <unit|audio|ui|net> SOURCES <files...> LIBS <targets...>)
-# One test binary per unit; ctest runs it with the given label.
+# tamsu_add_test(<name> LABEL <label...> SOURCES <files...> LIBS <targets...> [TIMEOUT <seconds>])
+# One test binary per unit; ctest runs it with the given labels: one of unit|audio|ui|net, plus
+# "pipewire" for an audio test that also runs against the private PipeWire server.
 function(tamsu_add_test name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "LABEL;SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tamsu_testsupport GTest::gtest GTest::gmock)
   add_test(NAME ${name} COMMAND ${name})
