@@ -32,11 +32,12 @@ struct SwrDeleter {
 struct FilterGraphDeleter {
     void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
 };
-// An output context together with the file it opened (closed here when it was opened).
+// An output context together with the file it opened (closed here when it was opened; a custom
+// pb belongs to whoever set it).
 struct OutputDeleter {
     void operator()(AVFormatContext* c) const
     {
-        if (c->pb && !(c->oformat->flags & AVFMT_NOFILE))
+        if (c->pb && !(c->oformat->flags & AVFMT_NOFILE) && !(c->flags & AVFMT_FLAG_CUSTOM_IO))
             avio_closep(&c->pb);
         avformat_free_context(c);
     }

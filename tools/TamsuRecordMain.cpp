@@ -8,6 +8,7 @@
 #include "Folders.h"
 #include "LogSetup.h"
 #include "RecordOptions.h"
+#include "RecordingJournal.h"
 #include "SignalWatcher.h"
 #include "TextUtil.h"
 
@@ -92,6 +93,8 @@ int main(int argc, char** argv)
     SignalWatcher watcher([&owner] { owner.RequestStop(); });
 
     InitLogging(GetAppDataSubfolder("TamsuAudioRecorder/Log"));
+    for (const std::string& recovered : RecoverUnfinishedRecordings())
+        std::fprintf(stderr, "tamsu-record: 已恢复上次未完成的录音: %s\n", recovered.c_str());
 
     // Settings of this run: the options, else the stored settings (which are only read).
     const std::string format =

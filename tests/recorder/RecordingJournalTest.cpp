@@ -1,0 +1,123 @@
+// RepairWavFile on what a kill leaves, and RecoverUnfinishedRecordings over the entries of dead,
+// live, reused-pid and corrupt owners.
+
+#include "AudioAnalysis.h"
+#include "FileBytes.h"
+#include "RecordingJournal.h"
+#include "TestEnv.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+
+namespace {
+
+// A 44.1 kHz 16-bit stereo WAV as the muxer lays it out (a LIST/INFO chunk before "data", so the
+// samples start at 78), both sizes still unknown, holding frames frames plus extra bytes.
+constexpr size_t kDataStart = 78;
+std::string UnfinishedWav(int frames, int extra)
+{
+    std::string b;
+    const auto le = [&b](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b += char(v >> (8 * i));
+    };
+    b += "RIFF", le(0xFFFFFFFF, 4), b += "WAVEfmt ";
+    // chunk size, PCM, channels, rate, bytes per second, block align, bits
+    for (auto [v, bytes] : {std::pair{16u, 4}, {1u, 2}, {2u, 2}, {44100u, 4}, {176400u, 4}, {4u, 2}, {16u, 2}})
+        le(v, bytes);
+    b += "LIST", le(26, 4), b += "INFOISFT", le(14, 4), b += std::string("Lavf59.27.100\0", 14);
+    b += "data", le(0xFFFFFFFF, 4);
+    return b + std::string(size_t(frames) * 4 + extra, '\x11');
+}
+
+struct RepairCase {
+    const char* name;
+    std::string bytes;
+    bool repaired;
+    int frames; // whole frames counted afterwards
+};
+
+class RepairWavTest : public ::testing::TestWithParam<RepairCase> {};
+
+TEST_P(RepairWavTest, SizesFromLength)
+{
+    const RepairCase& c = GetParam();
+    TestEnv env;
+    const std::string path = env.Root().toStdString() + "/f.wav";
+    WriteBytes(path, c.bytes);
+    EXPECT_EQ(RepairWavFile(path), c.repaired);
+    const std::string after = ReadBytes(path);
+    if (!c.repaired) {
+        EXPECT_EQ(after, c.bytes); // untouched
+        return;
+    }
+    ASSERT_EQ(after.size(), kDataStart + size_t(c.frames) * 4); // the partial frame is cut off
+    EXPECT_EQ(Le32At(after, 4), after.size() - 8);
+    EXPECT_EQ(Le32At(after, kDataStart - 4), size_t(c.frames) * 4);
+    DecodedAudio audio;
+    if (c.frames > 0) {
+        ASSERT_TRUE(DecodeAudioFile(path, audio));
+        EXPECT_EQ(audio.left.size(), size_t(c.frames));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RepairWavTest,
+    ::testing::Values(RepairCase{"KilledWithHalfFrame", UnfinishedWav(44100, 2), true, 44100},
+                      RepairCase{"HeaderOnly", UnfinishedWav(0, 0), true, 0},
+                      RepairCase{"HeaderCutShort", UnfinishedWav(0, 0).substr(0, 40), false, 0},
+                      RepairCase{"NotAWav", "ID3\x04" + std::string(400, '\x55'), false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RecordingJournalTest, RecoversOnlyWhatNoLiveProcessOwns)
+{
+    TestEnv env;
+    const std::string root = env.Root().toStdString();
+    const std::string deadWav = root + "/新录音\n一.wav"; // any bytes round-trip
+    const std::string deadMp3 = root + "/dead.mp3", liveWav = root + "/live.wav", reusedWav = root + "/reused.wav";
+    const std::string unfinished = UnfinishedWav(1000, 2);
+    for (const auto& path : {deadWav, liveWav, reusedWav})
+        WriteBytes(path, unfinished);
+    WriteBytes(deadMp3, "ID3 frames");
+
+    // A process that journals two recordings and dies without ending them.
+    const pid_t child = fork();
+    if (child == 0) {
+        RecordingJournal wav, mp3;
+        _exit(wav.Begin(deadWav, "wav") && mp3.Begin(deadMp3, "mp3") ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    // The entry of an earlier process that had this process's pid: ours but for the start time.
+    const QString folder = env.DataHome() + "/TamsuAudioRecorder/Journal";
+    RecordingJournal reused;
+    ASSERT_TRUE(reused.Begin(reusedWav, "wav"));
+    const QStringList own = QDir(folder).entryList({QString::number(getpid()) + "-*.entry"});
+    ASSERT_EQ(own.size(), 1);
+    const std::string entry = (folder + "/" + own[0]).toStdString();
+    std::string text = ReadBytes(entry);
+    const size_t start = text.find(' ', text.find('\n')) + 1; // second line: pid, start time, format
+    WriteBytes(entry, text.replace(start, text.find(' ', start) - start, "1"));
+    RecordingJournal live; // this process, recording right now
+    ASSERT_TRUE(live.Begin(liveWav, "wav"));
+    WriteBytes((folder + "/1-2-3.entry").toStdString(), "garbage\npid=x\n");
+
+    testing::internal::CaptureStderr(); // glog writes there in tests
+    EXPECT_THAT(RecoverUnfinishedRecordings(), ::testing::UnorderedElementsAre(deadWav, deadMp3, reusedWav));
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), ::testing::HasSubstr("recovered unfinished recording: " + deadWav));
+    EXPECT_EQ(Le32At(ReadBytes(deadWav), kDataStart - 4), 4000u);
+    EXPECT_EQ(ReadBytes(deadMp3), "ID3 frames");
+    EXPECT_EQ(ReadBytes(liveWav), unfinished);
+    EXPECT_EQ(QDir(folder).entryList({"*.entry"}).size(), 1); // the live one
+
+    EXPECT_TRUE(RecoverUnfinishedRecordings().empty());
+    live.End();
+    EXPECT_TRUE(QDir(folder).entryList({"*.entry"}).isEmpty());
+}
+
+} // namespace
