@@ -1,6 +1,6 @@
 #include "DeviceDiscovery.h"
 
-#include "PulseConnection.h"
+#include "PulseContext.h"
 
 #include <glog/logging.h>
 
@@ -19,11 +19,10 @@ QString CutToWidth(const QString& text, int maxUnits)
 int EnumAudioInputDevices(std::vector<AudioInputDevice>& list)
 {
     list.clear();
-    PulseConnection connection;
-    std::vector<PulseDevice> sources;
-    if (connection.ListDevices(PulseDirection::kCapture, sources) != PulseListResult::kOk)
+    PulseServerState server = PulseContext::Instance().Refresh();
+    if (!server.connected)
         return kEnumDevicesNoServer;
-    for (const PulseDevice& source : sources) {
+    for (const PulseDevice& source : server.sources) {
         if (source.isMonitor)
             continue;
         AudioInputDevice device;
@@ -38,22 +37,18 @@ int EnumAudioInputDevices(std::vector<AudioInputDevice>& list)
 bool GetDefaultMicName(QString& name)
 {
     name.clear();
-    PulseConnection connection;
-    std::string sink, source;
-    PulseDevice device;
-    if (!connection.GetDefaultNames(sink, source)
-        || !connection.GetDevice(PulseDirection::kCapture, source, device) || device.isMonitor)
+    PulseServerState server = PulseContext::Instance().Refresh();
+    const PulseDevice* source = server.Find(PulseDirection::kCapture, server.defaultSource);
+    if (!server.connected || !source || source->isMonitor)
         return false;
-    name = QString::fromStdString(device.description);
+    name = QString::fromStdString(source->description);
     return true;
 }
 
 bool HasDefaultSpeaker()
 {
-    PulseConnection connection;
-    std::string sink, source;
-    PulseDevice device;
-    if (connection.GetDefaultNames(sink, source) && connection.GetDevice(PulseDirection::kRender, sink, device))
+    PulseServerState server = PulseContext::Instance().Refresh();
+    if (server.connected && server.Find(PulseDirection::kRender, server.defaultSink))
         return true;
     LOG(ERROR) << "Get Default Audio Endpoint error";
     return false;
@@ -61,14 +56,12 @@ bool HasDefaultSpeaker()
 
 bool GetDefaultSinkMonitor(std::string& monitorSource, int& rate, int& channels)
 {
-    PulseConnection connection;
-    std::string sink, source;
-    PulseDevice device;
-    if (!connection.GetDefaultNames(sink, source) || !connection.GetDevice(PulseDirection::kRender, sink, device)
-        || device.monitorSource.empty())
+    PulseServerState server = PulseContext::Instance().Refresh();
+    const PulseDevice* sink = server.Find(PulseDirection::kRender, server.defaultSink);
+    if (!server.connected || !sink || sink->monitorSource.empty())
         return false;
-    monitorSource = device.monitorSource;
-    rate = static_cast<int>(device.rate);
-    channels = device.channels;
+    monitorSource = sink->monitorSource;
+    rate = static_cast<int>(sink->rate);
+    channels = sink->channels;
     return true;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // Which capture devices exist and which default devices the sound server has.
 //
-// Plain functions without state: each opens its own short connection to the server (bounded
-// waits, no server spawned), so they may be called from any thread, also at the same time.
-// With no server running every function answers "no device" within about a second.
+// Plain functions without state of their own: each asks the server afresh through the process's
+// one connection (PulseContext::Refresh, bounded by its kRequestTimeout; no server spawned), so
+// they may be called from any thread but the PulseContext loop thread, also at the same time.
+// With no server running every function answers "no device" at once (the first call of the
+// process may wait up to PulseContext::kFirstConnectWait for the first connection).
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "EndpointVolume.h"
 
-#include "PulseConnection.h"
+#include "PulseContext.h"
 #include "TextUtil.h"
 
 #include <algorithm>
@@ -13,45 +13,45 @@ namespace {
 // Below this a playback device counts as silent and its volume is not reported.
 constexpr double kSilentScalar = 0.00001;
 
-// The devices of the direction whose description equals the default device's, in the server's
-// order. When printFailures is set, a missing connection and a failed device list are printed.
-void FindEndpoints(PulseConnection& connection, PulseDirection direction, bool printFailures,
-    std::vector<PulseDevice>& matches)
+// The server's current devices for a volume call; false when no server answers, printing why
+// when printFailures is set: no ready connection ("CoCreateInstance"), a connection whose server
+// had already stopped answering so nothing was asked ("EnumAudioEndpoints"), or one that did not
+// answer this call in time ("GetCount").
+bool AskServer(bool printFailures, PulseServerState& server)
 {
-    matches.clear();
-    if (!connection.Connected()) {
-        if (printFailures)
-            DebugPrint("CoCreateInstance Failed!/n");
-        return;
+    PulseContext& pulse = PulseContext::Instance();
+    bool answeredBefore = pulse.Snapshot().connected;
+    server = pulse.Refresh();
+    if (server.connected)
+        return true;
+    if (printFailures) {
+        bool ready = false;
+        {
+            PulseContext::Lock lock(pulse);
+            ready = pulse.Context() != nullptr;
+        }
+        DebugPrint(!ready ? "CoCreateInstance Failed!/n"
+                : answeredBefore ? "GetCount Failed!/n"
+                                 : "EnumAudioEndpoints Failed!/n");
     }
-    // Without a default device no description is known and nothing matches.
-    std::string defaultDescription;
-    std::string sink, source;
-    PulseDevice defaultDevice;
-    if (connection.GetDefaultNames(sink, source)
-        && connection.GetDevice(direction, direction == PulseDirection::kCapture ? source : sink, defaultDevice)
-        && !defaultDevice.isMonitor)
-        defaultDescription = defaultDevice.description;
+    return false;
+}
 
-    std::vector<PulseDevice> devices;
-    switch (connection.ListDevices(direction, devices)) {
-    case PulseListResult::kOk:
-        break;
-    case PulseListResult::kNotStarted:
-        if (printFailures)
-            DebugPrint("EnumAudioEndpoints Failed!/n");
-        return;
-    case PulseListResult::kIncomplete:
-        if (printFailures)
-            DebugPrint("GetCount Failed!/n");
-        return;
+// The devices of the direction whose description equals the default device's, in the server's
+// order (the server's answer is empty when there is none).
+std::vector<PulseDevice> FindEndpoints(const PulseServerState& server, PulseDirection direction)
+{
+    std::vector<PulseDevice> matches;
+    const PulseDevice* defaultDevice = server.Find(direction,
+        direction == PulseDirection::kCapture ? server.defaultSource : server.defaultSink);
+    // Without a default device no description is known and nothing matches.
+    if (!defaultDevice || defaultDevice->isMonitor || defaultDevice->description.empty())
+        return matches;
+    for (const PulseDevice& device : direction == PulseDirection::kCapture ? server.sources : server.sinks) {
+        if (!device.isMonitor && device.description == defaultDevice->description)
+            matches.push_back(device);
     }
-    if (defaultDescription.empty())
-        return;
-    for (PulseDevice& device : devices) {
-        if (!device.isMonitor && device.description == defaultDescription)
-            matches.push_back(std::move(device));
-    }
+    return matches;
 }
 
 // The device's volume as a 0..1 scalar: its loudest channel over the normal volume, capped at 1.
@@ -69,9 +69,10 @@ pa_volume_t VolumeFromScalar(double scalar)
 
 int GetMicVolume(unsigned& out)
 {
-    PulseConnection connection;
-    std::vector<PulseDevice> mics;
-    FindEndpoints(connection, PulseDirection::kCapture, false, mics);
+    PulseServerState server;
+    if (!AskServer(false, server))
+        return -1;
+    std::vector<PulseDevice> mics = FindEndpoints(server, PulseDirection::kCapture);
     for (const PulseDevice& mic : mics)
         out = static_cast<unsigned>(Scalar(mic) * 100 + 0.5);
     return mics.empty() ? -1 : 0;
@@ -79,11 +80,11 @@ int GetMicVolume(unsigned& out)
 
 bool GetSpeakerVolume(float& out)
 {
-    PulseConnection connection;
-    std::vector<PulseDevice> speakers;
-    FindEndpoints(connection, PulseDirection::kRender, true, speakers);
+    PulseServerState server;
+    if (!AskServer(true, server))
+        return false;
     bool written = false;
-    for (const PulseDevice& speaker : speakers) {
+    for (const PulseDevice& speaker : FindEndpoints(server, PulseDirection::kRender)) {
         double scalar = Scalar(speaker);
         if (speaker.channels > 0 && std::fabs(scalar) > kSilentScalar) {
             out = static_cast<float>(scalar * 100 + 0.5);
@@ -95,17 +96,19 @@ bool GetSpeakerVolume(float& out)
 
 bool SetMicVolume(bool mute, float volume)
 {
-    PulseConnection connection;
-    std::vector<PulseDevice> mics;
-    FindEndpoints(connection, PulseDirection::kCapture, false, mics);
+    PulseServerState server;
+    if (!AskServer(false, server))
+        return false;
+    std::vector<PulseDevice> mics = FindEndpoints(server, PulseDirection::kCapture);
     // Not clamped: a volume outside the scale is refused, as a device refuses such a scalar.
     double scalar = volume / 100.0;
     bool inRange = scalar >= 0.0 && scalar <= 1.0; // also false for NaN
     bool ok = !mics.empty();
+    PulseContext& pulse = PulseContext::Instance();
     for (const PulseDevice& mic : mics) {
-        ok = connection.SetMute(PulseDirection::kCapture, mic.index, mute) && ok;
+        ok = pulse.SetMute(PulseDirection::kCapture, mic.index, mute) && ok;
         if (inRange)
-            ok = connection.SetVolume(PulseDirection::kCapture, mic.index, mic.channels, VolumeFromScalar(scalar)) && ok;
+            ok = pulse.SetVolume(PulseDirection::kCapture, mic.index, mic.channels, VolumeFromScalar(scalar)) && ok;
     }
     return ok && inRange;
 }
@@ -114,13 +117,15 @@ bool SetSpeakerVolume(float volume)
 {
     if (std::isnan(volume))
         return false;
-    PulseConnection connection;
-    std::vector<PulseDevice> speakers;
-    FindEndpoints(connection, PulseDirection::kRender, true, speakers);
+    PulseServerState server;
+    if (!AskServer(true, server))
+        return false;
+    std::vector<PulseDevice> speakers = FindEndpoints(server, PulseDirection::kRender);
     // Clamped on the float itself, so a fraction just outside the scale (-0.5, 100.5) is clamped too.
     double scalar = std::clamp(static_cast<double>(volume), 0.0, 100.0) / 100.0;
     bool ok = !speakers.empty();
+    PulseContext& pulse = PulseContext::Instance();
     for (const PulseDevice& speaker : speakers)
-        ok = connection.SetVolume(PulseDirection::kRender, speaker.index, speaker.channels, VolumeFromScalar(scalar)) && ok;
+        ok = pulse.SetVolume(PulseDirection::kRender, speaker.index, speaker.channels, VolumeFromScalar(scalar)) && ok;
     return ok;
 }

@@ -3,9 +3,11 @@
 // on a 0..100 scale. Each call finds the devices anew and acts on every device of that direction
 // whose description equals the default device's (the default itself and any namesake).
 //
-// Plain functions without state: each opens its own short connection to the server (bounded
-// waits), so they may be called from any thread. With no server nothing is read or set and the
-// outputs keep the caller's value.
+// Plain functions without state of their own: each asks the server afresh through the process's
+// one connection (PulseContext: a round trip of about a millisecond, each wait bounded by its
+// kRequestTimeout), so they may be called from any thread but the PulseContext loop thread, also
+// on the UI thread for every slider tick. With no server nothing is read or set and the outputs
+// keep the caller's value.
 //
 // Scale: a device's scalar is its volume divided by the normal (100 %) volume, capped at 1.0.
 

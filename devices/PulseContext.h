@@ -1,0 +1,123 @@
+#pragma once
+// PulseContext: the process's one connection to the sound server (a libpulse threaded main loop
+// and its context), shared by capture streams, device discovery, volume and level meters.
+//
+// - Created on first use (Instance()); connects in the background and never spawns a server.
+// - When the server goes away (restart, crash), the context is dropped and a new one is tried
+//   every kReconnectInterval until the server answers again. Generation() grows with every new
+//   ready context, so a user of pa objects (a record stream) knows it must create them anew.
+// - A cached picture of the server (defaults, sinks, sources) is kept fresh by the server's
+//   change events; Snapshot() returns it without waiting, Refresh() asks the server again with a
+//   short bound (a local server answers in about a millisecond).
+// - Listeners hear about every change of the picture or of the connection, on the main loop
+//   thread with the loop lock held: they must only note the change (set a flag, signal a
+//   condition) and return.
+//
+// Thread-safety: every public method may be called from any thread except the main loop thread,
+// unless it says otherwise. Objects of libpulse (streams, operations) created through Context()
+// must be used under Lock and belong to the generation they were created in.
+
+#include <pulse/context.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/volume.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Which side of the server a device is on: sources capture, sinks render.
+enum class PulseDirection { kCapture, kRender };
+
+// One source or sink as the server describes it.
+struct PulseDevice {
+    uint32_t index = PA_INVALID_INDEX;
+    std::string name;          // the server's name, e.g. "mic"
+    std::string description;   // the human-readable name, e.g. "Virtual Microphone"
+    bool isMonitor = false;    // a source that is the monitor of a sink
+    std::string monitorSource; // for a sink: the name of its monitor source
+    pa_cvolume volume{};
+    bool mute = false;
+    uint32_t rate = 0;
+    uint8_t channels = 0;
+};
+
+// What the server looked like when last asked.
+struct PulseServerState {
+    bool connected = false;     // a context is ready
+    uint64_t generation = 0;    // Generation() at the time of the picture
+    std::string defaultSink;    // empty when the server has none
+    std::string defaultSource;  // empty when the server has none (may name a monitor)
+    std::vector<PulseDevice> sinks;   // in the server's index order
+    std::vector<PulseDevice> sources; // in the server's index order, monitors included
+
+    // The device of that name in the picture, or nullptr.
+    const PulseDevice* Find(PulseDirection direction, const std::string& name) const;
+};
+
+class PulseContext {
+public:
+    // Client name the server shows for our connection.
+    static constexpr const char* kClientName = "TamsuAudioRecorder";
+    // How often a lost server is tried again.
+    static constexpr std::chrono::milliseconds kReconnectInterval{500};
+    // Bound of Refresh() and of the volume calls: a local server answers in about a millisecond;
+    // this only guards against a hung one.
+    static constexpr std::chrono::milliseconds kRequestTimeout{250};
+
+    // The process's instance; the first call starts the main loop and the first connection
+    // attempt and waits (up to kFirstConnectWait) for the first picture, so that the very first
+    // question of a program is answered from a complete picture.
+    static PulseContext& Instance();
+    static constexpr std::chrono::milliseconds kFirstConnectWait{1000};
+
+    ~PulseContext();
+    PulseContext(const PulseContext&) = delete;
+    PulseContext& operator=(const PulseContext&) = delete;
+
+    // The cached picture, without waiting on the server.
+    PulseServerState Snapshot() const;
+    // Asks the server for the defaults, sinks and sources again (bounded by kRequestTimeout) and
+    // returns the new picture; on time-out or without a server, the cached one (connected false
+    // without a server).
+    PulseServerState Refresh();
+
+    // Sets every channel of the device to volume / mute; true when the server confirmed it within
+    // kRequestTimeout.
+    bool SetVolume(PulseDirection direction, uint32_t index, uint8_t channels, pa_volume_t volume);
+    bool SetMute(PulseDirection direction, uint32_t index, bool mute);
+
+    // Number of the current ready context (0 before the first one); grows at every reconnect.
+    uint64_t Generation() const;
+
+    // Listener of changes (new picture, connection lost or back). Called on the main loop thread
+    // with the lock held. Returns an id for RemoveListener, which waits until a running call of
+    // that listener has returned (not callable from the main loop thread).
+    int AddListener(std::function<void()> listener);
+    void RemoveListener(int id);
+
+    // The loop lock, for creating and using libpulse objects on Context(). Not recursive; never
+    // taken on the main loop thread (callbacks already hold it).
+    class Lock {
+    public:
+        explicit Lock(PulseContext& pulse);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        PulseContext& pulse_;
+    };
+    // Under Lock: the current context when it is ready, else nullptr.
+    pa_context* Context() const;
+    // Under Lock: the threaded main loop (for pa_threaded_mainloop_wait/signal).
+    pa_threaded_mainloop* Loop() const;
+
+private:
+    PulseContext();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,168 @@
+// The process's one sound-server connection against the private server: one client for every
+// call, back after a server restart, and a hung server costs one bounded wait, not one per call.
+
+#include "DeviceDiscovery.h"
+#include "DeviceTestUtil.h"
+#include "EndpointVolume.h"
+#include "PulseContext.h"
+#include "SoundServer.h"
+#include "SoundServerTest.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A restarted server is back well within this; the client tries every half second.
+constexpr std::chrono::seconds kComeBackBound{10};
+
+std::string SocketPath()
+{
+    const char* server = std::getenv("PULSE_SERVER");
+    std::string path = server ? server : "";
+    return path.rfind("unix:", 0) == 0 ? path.substr(5) : path;
+}
+
+// The server's process, from the peer credentials of a connection to its socket; -1 if none.
+pid_t ServerPid()
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = SocketPath();
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? peer.pid : -1;
+}
+
+// The PulseAudio test server's build folder (<build>/pulse holds its server.pa), or empty.
+fs::path ServerBuildFolder()
+{
+    std::error_code error;
+    for (fs::path p = fs::canonical(fs::path(SocketPath()).parent_path(), error); !error && p.has_relative_path();
+         p = p.parent_path()) {
+        if (p.filename() == "pulse" && fs::exists(p / "server.pa"))
+            return p.parent_path();
+    }
+    return {};
+}
+
+// Waits (up to bound) until the connection's picture satisfies done; woken by its listener.
+bool WaitForPicture(const std::function<bool(const PulseServerState&)>& done,
+    std::chrono::seconds bound = kComeBackBound)
+{
+    PulseContext& pulse = PulseContext::Instance();
+    std::mutex mutex;
+    std::condition_variable changed;
+    int id = pulse.AddListener([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        changed.notify_all();
+    });
+    bool ok = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ok = changed.wait_for(lock, bound, [&] { return done(pulse.Snapshot()); });
+    }
+    pulse.RemoveListener(id);
+    return ok;
+}
+
+class PulseContextTest : public SoundServerTest {};
+
+TEST_F(PulseContextTest, OneClientServesEveryCall)
+{
+    uint64_t generation = PulseContext::Instance().Generation();
+    for (int i = 0; i < 10; ++i) {
+        std::vector<AudioInputDevice> list;
+        EXPECT_EQ(EnumAudioInputDevices(list), kEnumDevicesFound);
+        unsigned mic = 0;
+        EXPECT_EQ(GetMicVolume(mic), 0);
+        EXPECT_TRUE(SetMicVolume(false, 50.0f + i));
+        EXPECT_TRUE(SetSpeakerVolume(50.0f + i));
+    }
+    std::string clients;
+    ASSERT_EQ(SoundServer::Pactl({"list", "clients"}, &clients), 0);
+    const std::string ours = std::string("application.name = \"") + PulseContext::kClientName + "\"";
+    int count = 0;
+    for (size_t at = clients.find(ours); at != std::string::npos; at = clients.find(ours, at + 1))
+        ++count;
+    EXPECT_EQ(count, 1) << clients;
+    EXPECT_EQ(PulseContext::Instance().Generation(), generation);
+}
+
+TEST_F(PulseContextTest, ComesBackAfterTheServerRestarts)
+{
+    fs::path build = ServerBuildFolder();
+    if (build.empty())
+        GTEST_SKIP() << "restarting needs the PulseAudio test server of scripts/sound-server.sh";
+    PulseContext& pulse = PulseContext::Instance();
+    ASSERT_TRUE(pulse.Refresh().connected);
+    uint64_t before = pulse.Generation();
+
+    std::string restart = std::string("'") + TAMSU_SOUND_SERVER_SCRIPT + "' start '" + build.string() + "' >/dev/null";
+    ASSERT_EQ(std::system(restart.c_str()), 0);
+    EXPECT_TRUE(WaitForPicture([&](const PulseServerState& s) { return s.connected && s.generation > before; }));
+    EXPECT_GT(pulse.Generation(), before);
+    std::vector<AudioInputDevice> list;
+    ASSERT_EQ(EnumAudioInputDevices(list), kEnumDevicesFound);
+    EXPECT_EQ(list[0].displayName, "mic");
+    EXPECT_TRUE(HasDefaultSpeaker());
+}
+
+TEST_F(PulseContextTest, AHungServerCostsOneBoundedWaitThenCallsAnswerAtOnce)
+{
+    PulseContext& pulse = PulseContext::Instance();
+    ASSERT_TRUE(pulse.Refresh().connected);
+    uint64_t generation = pulse.Generation();
+    pid_t server = ServerPid();
+    ASSERT_GT(server, 0);
+    ASSERT_EQ(::kill(server, SIGSTOP), 0); // takes connections and requests, answers nothing
+    struct Resume {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{server};
+
+    float speaker = 42;
+    testing::internal::CaptureStdout();
+    EXPECT_LT(SecondsOf([&] { EXPECT_FALSE(GetSpeakerVolume(speaker)); }), kNoServerBoundSeconds);
+    double rest = SecondsOf([&] {
+        EXPECT_FALSE(SetSpeakerVolume(30));
+        unsigned mic = 7;
+        EXPECT_EQ(GetMicVolume(mic), -1);
+        EXPECT_FALSE(SetMicVolume(false, 30));
+        std::vector<AudioInputDevice> list;
+        EXPECT_EQ(EnumAudioInputDevices(list), kEnumDevicesNoServer);
+        EXPECT_FALSE(pulse.SetMute(PulseDirection::kRender, 0, true));
+        EXPECT_FALSE(pulse.Refresh().connected);
+    });
+    // First the list did not arrive; then it was not asked for.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetCount Failed!/nEnumAudioEndpoints Failed!/n");
+    EXPECT_LT(rest, kNoServerBoundSeconds);
+    EXPECT_EQ(speaker, 42);
+
+    ::kill(server, SIGCONT);
+    EXPECT_TRUE(WaitForPicture([](const PulseServerState& s) { return s.connected; }));
+    EXPECT_EQ(pulse.Generation(), generation); // the same connection answers again
+    EXPECT_TRUE(SetSpeakerVolume(30));
+}
+
+} // namespace
