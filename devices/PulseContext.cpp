@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 // A server that takes the connection but has not finished the handshake after this is treated as
 // gone and tried again. Generous: a busy desktop server may take a while for a new client.
 constexpr std::chrono::milliseconds kHandshakeTimeout{5000};
+// Arm()'s delay that switches the timer off.
+constexpr std::chrono::milliseconds kDisarm{-1};
 
 PulseDevice FromInfo(const pa_source_info& info)
 {
@@ -161,10 +163,6 @@ struct PulseContext::Impl {
     static void OnRetryTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata);
     static void OnNotify(pa_mainloop_api* api, pa_defer_event* event, void* userdata);
 };
-
-namespace {
-constexpr std::chrono::milliseconds kDisarm{-1};
-} // namespace
 
 void PulseContext::Impl::Arm(std::chrono::milliseconds delay) const
 {

@@ -6,6 +6,7 @@
 #include "DeviceDiscovery.h"
 #include "DeviceTestUtil.h"
 #include "EndpointVolume.h"
+#include "LevelMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,21 @@ TEST_P(NoServerTest, VolumeIsNeitherReadNorSetAndTheSpeakerFunctionsSaySo)
     EXPECT_EQ(speaker, 42);
     EXPECT_FALSE(micSet);
     EXPECT_FALSE(speakerSet);
+}
+
+TEST_P(NoServerTest, LevelsReadNoDevice)
+{
+    DeadSoundServer dead(GetParam());
+    ASSERT_TRUE(dead.Ok());
+    LevelMonitor monitor;
+    EXPECT_LT(SecondsOf([&] { monitor.Start(); }), kNoServerBoundSeconds);
+    float mic = 0, system = 0;
+    monitor.Levels(mic, system);
+    EXPECT_EQ(mic, -1.0f);
+    EXPECT_EQ(system, -1.0f);
+    EXPECT_TRUE(monitor.Running());
+    monitor.Stop();
+    EXPECT_FALSE(monitor.Running());
 }
 
 INSTANTIATE_TEST_SUITE_P(DeadServers, NoServerTest,

@@ -4,6 +4,7 @@
 #include "DeviceDiscovery.h"
 #include "DeviceTestUtil.h"
 #include "EndpointVolume.h"
+#include "LevelMonitor.h"
 #include "PulseContext.h"
 #include "SoundServer.h"
 #include "SoundServerTest.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -27,6 +29,8 @@ namespace fs = std::filesystem;
 
 // A restarted server is back well within this; the client tries every half second.
 constexpr std::chrono::seconds kComeBackBound{10};
+// How often the level meters are looked at (they change about 25 times a second).
+constexpr std::chrono::milliseconds kLevelPoll{20};
 
 std::string SocketPath()
 {
@@ -98,6 +102,8 @@ TEST_F(PulseContextTest, OneClientServesEveryCall)
         EXPECT_EQ(GetMicVolume(mic), 0);
         EXPECT_TRUE(SetMicVolume(false, 50.0f + i));
         EXPECT_TRUE(SetSpeakerVolume(50.0f + i));
+        LevelMonitor monitor;
+        monitor.Start();
     }
     std::string clients;
     ASSERT_EQ(SoundServer::Pactl({"list", "clients"}, &clients), 0);
@@ -117,6 +123,8 @@ TEST_F(PulseContextTest, ComesBackAfterTheServerRestarts)
     PulseContext& pulse = PulseContext::Instance();
     ASSERT_TRUE(pulse.Refresh().connected);
     uint64_t before = pulse.Generation();
+    LevelMonitor monitor;
+    monitor.Start();
 
     std::string restart = std::string("'") + TAMSU_SOUND_SERVER_SCRIPT + "' start '" + build.string() + "' >/dev/null";
     ASSERT_EQ(std::system(restart.c_str()), 0);
@@ -126,6 +134,14 @@ TEST_F(PulseContextTest, ComesBackAfterTheServerRestarts)
     ASSERT_EQ(EnumAudioInputDevices(list), kEnumDevicesFound);
     EXPECT_EQ(list[0].displayName, "mic");
     EXPECT_TRUE(HasDefaultSpeaker());
+    // The meters find their devices on the new connection (-1: no device).
+    float mic = -1, system = -1;
+    for (auto end = std::chrono::steady_clock::now() + kComeBackBound;
+         (mic < 0 || system < 0) && std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(kLevelPoll))
+        monitor.Levels(mic, system);
+    EXPECT_GE(mic, 0);
+    EXPECT_GE(system, 0);
 }
 
 TEST_F(PulseContextTest, AHungServerCostsOneBoundedWaitThenCallsAnswerAtOnce)
