@@ -11,11 +11,16 @@
 //   short bound (a local server answers in about a millisecond).
 // - Listeners hear about every change of the picture or of the connection, on the main loop
 //   thread with the loop lock held: they must only note the change (set a flag, signal a
-//   condition) and return.
+//   condition, move up a timer of the loop) and return. A call comes in the loop iteration after
+//   the change; changes close together may come as one call.
+// - A server that leaves a request unanswered for kRequestTimeout counts as not answering: the
+//   picture says not connected and calls answer at once without asking it, until it answers
+//   again (a probe stays out). Its context stays, and with it Context(), Generation() and streams.
 //
 // Thread-safety: every public method may be called from any thread except the main loop thread,
-// unless it says otherwise. Objects of libpulse (streams, operations) created through Context()
-// must be used under Lock and belong to the generation they were created in.
+// unless it says otherwise (Snapshot and Generation may also be called there). Objects of
+// libpulse (streams, operations) created through Context() must be used under Lock and belong to
+// the generation they were created in.
 
 #include <pulse/context.h>
 #include <pulse/thread-mainloop.h>
@@ -47,7 +52,7 @@ struct PulseDevice {
 
 // What the server looked like when last asked.
 struct PulseServerState {
-    bool connected = false;     // a context is ready
+    bool connected = false;     // a context is ready, its picture fetched, and its server answers
     uint64_t generation = 0;    // Generation() at the time of the picture
     std::string defaultSink;    // empty when the server has none
     std::string defaultSource;  // empty when the server has none (may name a monitor)
@@ -81,8 +86,8 @@ public:
     // The cached picture, without waiting on the server.
     PulseServerState Snapshot() const;
     // Asks the server for the defaults, sinks and sources again (bounded by kRequestTimeout) and
-    // returns the new picture; on time-out or without a server, the cached one (connected false
-    // without a server).
+    // returns the new picture; on time-out or without a server, the cached one with connected
+    // false (without a server its lists are empty too).
     PulseServerState Refresh();
 
     // Sets every channel of the device to volume / mute; true when the server confirmed it within
