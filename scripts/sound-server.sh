@@ -96,27 +96,36 @@ server_pids() {
   done
 }
 
+# Ends the processes a lister names: SIGTERM, up to kStopWaitTenths for them to go, then SIGKILL.
+end_processes() { # pid-lister
+  local lister=$1 pids p i
+  pids=$($lister)
+  [ -n "$pids" ] || return 0
+  for p in $pids; do kill -TERM "$p" 2>/dev/null || true; done
+  for ((i = 0; i < kStopWaitTenths; i++)); do
+    [ -z "$($lister)" ] && break
+    sleep 0.1
+  done
+  for p in $($lister); do kill -KILL "$p" 2>/dev/null || true; done
+}
+
 stop_server() {
-  local pids p i
-  pids=$(server_pids)
-  if [ -n "$pids" ]; then
-    for p in $pids; do kill -TERM "$p" 2>/dev/null || true; done
-    for ((i = 0; i < kStopWaitTenths; i++)); do
-      [ -z "$(server_pids)" ] && break
-      sleep 0.1
-    done
-    for p in $(server_pids); do kill -KILL "$p" 2>/dev/null || true; done
-  fi
+  end_processes server_pids
   rm -rf "$dir"
   [ -n "$short_link" ] && rm -f "$short_link"
   return 0
 }
 
-answers() {
-  PULSE_SERVER="unix:$sock" PULSE_CLIENTCONFIG="$dir/client.conf" PULSE_COOKIE="$dir/cookie" \
-    HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/run" \
-    timeout 2 pactl info >/dev/null 2>&1
+# pactl against one of our servers, bounded in time.
+pactl_at() { # socket folder runtime-folder pactl-args...
+  local at=$1 folder=$2 run=$3
+  shift 3
+  PULSE_SERVER="unix:$at" PULSE_CLIENTCONFIG="$folder/client.conf" PULSE_COOKIE="$folder/cookie" \
+    HOME="$folder/home" XDG_CONFIG_HOME="$folder/config" XDG_RUNTIME_DIR="$run" \
+    timeout 2 pactl "$@"
 }
+
+answers() { pactl_at "$sock" "$dir" "$dir/run" info >/dev/null 2>&1; }
 
 start_server() {
   stop_server
@@ -198,26 +207,13 @@ pw_server_pids() {
 }
 
 pw_stop() {
-  local pids p i
-  pids=$(pw_server_pids)
-  if [ -n "$pids" ]; then
-    for p in $pids; do kill -TERM "$p" 2>/dev/null || true; done
-    for ((i = 0; i < kStopWaitTenths; i++)); do
-      [ -z "$(pw_server_pids)" ] && break
-      sleep 0.1
-    done
-    for p in $(pw_server_pids); do kill -KILL "$p" 2>/dev/null || true; done
-  fi
+  end_processes pw_server_pids
   rm -rf "$pw_dir"
   [ -n "$pw_short_link" ] && rm -f "$pw_short_link"
   return 0
 }
 
-pw_pactl() {
-  PULSE_SERVER="unix:$pw_sock" PULSE_CLIENTCONFIG="$pw_dir/client.conf" PULSE_COOKIE="$pw_dir/cookie" \
-    HOME="$pw_dir/home" XDG_CONFIG_HOME="$pw_dir/config" XDG_RUNTIME_DIR="$pw_run" \
-    timeout 2 pactl "$@"
-}
+pw_pactl() { pactl_at "$pw_sock" "$pw_dir" "$pw_run" "$@"; }
 
 pw_answers() { pw_pactl info >/dev/null 2>&1; }
 
@@ -264,6 +260,11 @@ pw_defaults_set() {
 }
 
 pw_write_config() {
+  # The plugins every process of ours loads: format conversion and the support nodes (no device ones).
+  local pw_spa_libs='context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}'
   mkdir -p "$pw_dir/config/pipewire" "$pw_dir/config/wireplumber/main.lua.d"
   printf 'autospawn = no\n' >"$pw_dir/client.conf"
 
@@ -287,7 +288,7 @@ EOF
   # "vm.overrides" (which raise the smallest block to 1024 inside virtual machines): the processing
   # block behaves as on a desktop, on any machine the tests run on. The rate is the sinks' (44100 Hz):
   # at the stock 48000 Hz every sink of the layout would be resampled on its way to its monitor.
-  cat >"$pw_dir/config/pipewire/pipewire.conf" <<'EOF'
+  cat >"$pw_dir/config/pipewire/pipewire.conf" <<EOF
 context.properties = {
     core.daemon                 = true
     core.name                   = pipewire-0
@@ -298,10 +299,7 @@ context.properties = {
     default.clock.min-quantum   = 16
     default.clock.max-quantum   = 2048
 }
-context.spa-libs = {
-    audio.convert.* = audioconvert/libspa-audioconvert
-    support.*       = support/libspa-support
-}
+$pw_spa_libs
 context.modules = [
     { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-profiler }
@@ -329,10 +327,7 @@ EOF
   # "vm.overrides" and the stand-in sink it adds when none exists (a test that removes every sink
   # wants none).
   cat >"$pw_dir/config/pipewire/pipewire-pulse.conf" <<EOF
-context.spa-libs = {
-    audio.convert.* = audioconvert/libspa-audioconvert
-    support.*       = support/libspa-support
-}
+$pw_spa_libs
 context.modules = [
     { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-client-node }
@@ -349,15 +344,12 @@ EOF
   # monitors and the portal switched off by a fragment that runs before they are enabled. Nor does it
   # restore stored volumes and mutes: a sink or source the tests load again starts at 100 %, unmuted,
   # as on PulseAudio.
-  cat >"$pw_dir/config/wireplumber/wireplumber.conf" <<'EOF'
+  cat >"$pw_dir/config/wireplumber/wireplumber.conf" <<EOF
 context.properties = {
   log.level = 2
   wireplumber.script-engine = lua-scripting
 }
-context.spa-libs = {
-  audio.convert.* = audioconvert/libspa-audioconvert
-  support.*       = support/libspa-support
-}
+$pw_spa_libs
 context.modules = [
   { name = libpipewire-module-protocol-native }
   { name = libpipewire-module-client-node }
