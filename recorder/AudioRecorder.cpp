@@ -1,35 +1,90 @@
-// AudioRecorder: options, Open/Run/Pause/Stop and the lifetime of the recording threads.
+// AudioRecorder: options, Open/Run/Pause/Stop and the encode thread.
 //
 // Ownership and threads:
 // - The owner's thread runs the constructor, Open, Run, Pause, Stop and the destructor.
-// - Open builds the whole pipeline (input, encoder, file, FIFOs, graph) before it starts any
-//   thread, so a failed Open has nothing to end but the threads it started, and no thread ever
-//   sees a half-built pipeline.
-// - The worker threads (encode, system capture, microphone capture) count themselves in
-//   activeWorkers_; the finishing thread waits for the stop event and then for that count to reach
-//   zero before it writes the trailer. The destructor joins every thread, so no thread outlives
-//   the recorder.
+// - Open builds the whole pipeline (writer, FIFOs, sources, streams, journal) and then starts the
+//   encode thread; a failed Open has started nothing and left no file.
+// - The sound server's main loop thread delivers into the sources (each CaptureStream says when).
+// - The encode thread makes the frames, writes the file, finishes it, ends the streams and marks
+//   the recording finished; the destructor joins it, so nothing outlives the recorder.
 
 #include "AudioRecorder.h"
 
-#include "ConfigStore.h"
-#include "RecorderPipeline.h"
+#include "CaptureBackend.h"
+#include "CaptureSource.h"
+#include "DeviceDiscovery.h"
+#include "RecorderSettings.h"
+#include "RecordingJournal.h"
+#include "RecordingWriter.h"
+#include "SampleFifo.h"
+#include "TakeTimeline.h"
+#include "TextUtil.h"
 
 #include <glog/logging.h>
 
-#include <cstdio>
-#include <system_error>
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
+#include <chrono>
+#include <vector>
 
 namespace {
-// Two packets of 10 ms at 44100 Hz: the most the two sources can differ by at a pause.
-constexpr int64_t kMaxPauseSkew = 882;
+
+// The FIFOs hold six seconds: far more than a source runs ahead of the encoder.
+constexpr int kFifoSeconds = 6;
+// Levels reach the owner about 20 times a second.
+constexpr int64_t kLevelPeriodNs = 50'000'000;
+// Streams look for device changes about 10 times a second (a change is followed within 0.5 s).
+constexpr int64_t kMaintainPeriodNs = 100'000'000;
+// The file reaches the disk (and a WAV's header its sizes) once a second: a crash loses at most that.
+constexpr int64_t kSyncPeriodNs = 1'000'000'000;
+// Longest and shortest sleep of the encode thread between looks at its sources.
+constexpr auto kMaxWait = std::chrono::milliseconds(50);
+constexpr auto kMinWait = std::chrono::milliseconds(2);
+
 } // namespace
 
-AudioRecorder::AudioRecorder(RecorderOwner* owner) : owner_(owner) {}
+// Everything of one recording. Members are destroyed in reverse order: the streams first, so
+// nothing is delivered into a source that is gone.
+struct AudioRecorder::Pipeline {
+    RecorderSettings settings;
+    RecordingWriter writer;
+    RecordingJournal journal;
+    std::unique_ptr<SampleFifo> systemFifo;
+    std::unique_ptr<SampleFifo> micFifo;
+    std::unique_ptr<CaptureSource> system;
+    std::unique_ptr<CaptureSource> mic;
+    std::unique_ptr<TakeTimeline> timeline;
+    std::unique_ptr<CaptureStream> systemStream;
+    std::unique_ptr<CaptureStream> micStream;
+};
+
+AudioRecorder::AudioRecorder(RecorderOwner* owner, CaptureBackend* backend)
+    : owner_(owner), backend_(backend ? backend : &CaptureBackend::SoundServer())
+{
+}
 
 AudioRecorder::~AudioRecorder()
 {
-    EndThreads();
+    if (encodeThread_.joinable()) {
+        Stop();
+        encodeThread_.join();
+    }
+}
+
+int64_t AudioRecorder::NowPos() const
+{
+    return av_rescale(backend_->NowNs() - epochNs_, RecordingWriter::kSampleRate, 1'000'000'000);
+}
+
+void AudioRecorder::Wake()
+{
+    {
+        std::lock_guard<std::mutex> guard(wakeLock_);
+        ++wakeCount_;
+    }
+    wakeSignal_.notify_all();
 }
 
 int AudioRecorder::Open(const RecordParams& params)
@@ -37,167 +92,225 @@ int AudioRecorder::Open(const RecordParams& params)
     if (opened_)
         return -1; // one recording per recorder
     opened_ = true;
-
     fileName_ = params.fileName;
     folder_ = params.folder;
-    format_ = params.format;
-    bitRate_ = params.bitRate;
-    micPresent_ = params.micPresent;
-    micName_ = params.micName;
 
-    noiseSuppression_ = static_cast<int>(ReadConfigInt(config::kSection, config::kNoiseCheck, 0));
-    gainControl_ = static_cast<int>(ReadConfigInt(config::kSection, config::kAgcCheck, 0));
-    if (format_ == "wav") {
-        noiseSuppression_ = 0;
-        gainControl_ = 0;
+    auto pipe = std::make_unique<Pipeline>();
+    RecorderSettings& s = pipe->settings;
+    if (!RecorderSettings::Read(params, s)) {
+        LOG(ERROR) << "音频参数初始化失败";
+        return -1;
+    }
+    source_ = s.source;
+    const bool withMic = s.silentMode == 0 && (s.source == kBoth || s.source == kMicrophone);
+    const bool withSystem = s.silentMode == 0 && (s.source == kBoth || s.source == kSystemSound);
+    if (withMic && backend_ == &CaptureBackend::SoundServer()) {
+        std::vector<AudioInputDevice> devices;
+        EnumAudioInputDevices(devices);
+        if (devices.empty()) {
+            LOG(ERROR) << "no audio input device";
+            LOG(ERROR) << "音频参数初始化失败";
+            return -1;
+        }
+        DebugPrint("device name: %s\n", devices.front().friendlyName.toUtf8().constData());
     }
 
-    frameSize_ = 1024;
-    outSampleFormat_ = format_ == "mp3" ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
-    outSampleRate_ = 44100;
-    outChannels_ = 2;
-    runningPts_ = 0;
-    lastPostedSecond_ = 0;
-    state_ = kIdle;
-
-    source_ = static_cast<int>(ReadConfigInt(config::kSection, config::kVoiceSource, 0));
-    silentMode_ = static_cast<int>(ReadConfigInt(config::kSection, config::kAudioMuteCheck, 0));
-    micGainDb_ = static_cast<int>(ReadConfigInt(config::kSection, config::kVoiceSize, 20));
-    if (params.sourceOverride)
-        source_ = *params.sourceOverride;
-    if (params.silentOverride)
-        silentMode_ = *params.silentOverride;
-
-    pipe_ = std::make_unique<Pipeline>();
     const std::string path = OutputPath();
-    AVFormatContext* out = nullptr;
-    if (avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()) < 0 || !out) {
-        LOG(ERROR) << "Could not create output context";
+    const int opened = pipe->writer.Open(path, s.format, s.bitRate, withMic && withSystem);
+    if (opened < 0) {
+        LOG(ERROR) << (opened == RecordingWriter::kGraphFailed ? "混音参数初始化失败" : "音频参数初始化失败");
+        return -1;
+    }
+    pipe->writer.onSeconds = [this](int64_t seconds) {
+        seconds_ = seconds;
+        if (owner_)
+            owner_->PostRecorderSeconds(seconds);
+    };
+
+    epochNs_ = backend_->NowNs();
+    pipe->timeline = std::make_unique<TakeTimeline>(pipe->writer.FrameSize());
+    const int64_t allowance =
+        av_rescale(CaptureSource::kGapNs, RecordingWriter::kSampleRate, 1'000'000'000);
+    CaptureSource::Options options;
+    options.outFormat = pipe->writer.SampleFormat();
+    options.outRate = RecordingWriter::kSampleRate;
+    options.outChannels = 2;
+    options.epochNs = epochNs_;
+    const int capacity = RecordingWriter::kSampleRate * kFifoSeconds;
+    if (withSystem) {
+        pipe->systemFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
+        pipe->system = std::make_unique<CaptureSource>(options, *pipe->systemFifo);
+        pipe->timeline->AddSource(pipe->systemFifo.get(), allowance);
+        pipe->systemFifo->SetDataCallback([this] { Wake(); });
+    }
+    if (withMic) {
+        options.noiseSuppression = s.noiseSuppression != 0;
+        options.gainControl = s.gainControl != 0;
+        options.micGainDb = s.micGainDb;
+        pipe->micFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
+        pipe->mic = std::make_unique<CaptureSource>(options, *pipe->micFifo);
+        pipe->timeline->AddSource(pipe->micFifo.get(), allowance);
+        pipe->micFifo->SetDataCallback([this] { Wake(); });
+    }
+    pipe->journal.Begin(path, s.format);
+    if (pipe->system)
+        pipe->systemStream = backend_->Open(CaptureKind::kSystemSound, *pipe->system);
+    if (pipe->mic)
+        pipe->micStream = backend_->Open(CaptureKind::kMicrophone, *pipe->mic);
+
+    pipe_ = std::move(pipe);
+    state_ = kIdle;
+    try {
+        encodeThread_ = std::thread(&AudioRecorder::EncodeThread, this);
+    } catch (const std::system_error& e) {
+        LOG(ERROR) << "thread start error: " << e.what();
+        pipe_->writer.Finish();
+        std::remove(path.c_str());
+        pipe_->journal.End();
         pipe_.reset();
         return -1;
     }
-    pipe_->output.reset(out);
-
-    const bool wantMic = silentMode_ == 0 && (source_ == kBoth || source_ == kMicrophone) && micPresent_;
-    int ret = wantMic ? OpenMicrophone() : 0;
-    if (ret >= 0)
-        ret = OpenEncoderAndFile();
-    if (ret < 0) {
-        LOG(ERROR) << "音频参数初始化失败";
-        pipe_.reset();
-        return ret;
-    }
-
-    if (!micPresent_)
-        source_ = kSystemSound;
-
-    // The graph is built before any thread starts, so its failure leaves no thread to end.
-    if (silentMode_ == 0 && source_ == kBoth) {
-        ret = BuildMixGraph();
-        if (ret < 0) {
-            LOG(ERROR) << "混音参数初始化失败";
-            pipe_.reset(); // closes and removes nothing but our own empty file below
-            std::remove(path.c_str());
-            return ret;
-        }
-    }
-
-    const bool withMic = silentMode_ == 0 && (source_ == kBoth || source_ == kMicrophone);
-    const bool withSystem = silentMode_ == 0 && (source_ == kBoth || source_ == kSystemSound);
-    {
-        // Every worker is counted before the first one starts, so the encode thread's wait for
-        // the capture threads can never end early.
-        std::lock_guard<std::mutex> guard(stopLock_);
-        activeWorkers_ = 1 + (withMic ? 1 : 0) + (withSystem ? 1 : 0);
-        captureWorkers_ = (withMic ? 1 : 0) + (withSystem ? 1 : 0);
-    }
-    StartThread(encodeThread_, &AudioRecorder::EncodeThread, false);
-    if (withMic)
-        StartThread(micThread_, &AudioRecorder::MicCaptureThread, true);
-    if (withSystem)
-        StartThread(systemThread_, &AudioRecorder::SystemCaptureThread, true);
-    finishThread_ = std::thread(&AudioRecorder::FinishThread, this);
     return 0;
 }
 
 int AudioRecorder::Run()
 {
-    if (state_ == kPaused && source_ == kBoth && silentMode_ == 0) {
-        // Each source stopped at the end of its own last packet before the pause; the one that
-        // took in less gets the difference as silence, so both go on aligned. A larger gap comes
-        // from system sound that was not flowing and is left alone.
-        const int64_t skew = micTaken_.load() - systemTaken_.load();
-        if (skew > 0 && skew <= kMaxPauseSkew)
-            systemPad_ += skew;
-        else if (skew < 0 && -skew <= kMaxPauseSkew)
-            micPad_ += -skew;
-    }
+    if (!pipe_ || state_ == kStopped)
+        return -1;
     state_ = kRecording;
-    running_ = true;
-    WakeAll();
+    pipe_->timeline->Run(NowPos());
+    Wake();
     return 0;
 }
 
 int AudioRecorder::Pause()
 {
+    if (!pipe_ || state_ == kStopped)
+        return -1;
     state_ = kPaused;
-    running_ = false;
+    pipe_->timeline->Pause(NowPos());
+    Wake();
     return 0;
 }
 
 int AudioRecorder::Stop()
 {
-    state_ = kStopped;
-    running_ = false;
-    stopRequested_ = true;
-    systemActive_ = false;
-    {
-        std::lock_guard<std::mutex> guard(stopLock_);
-        stopEvent_ = true;
+    if (state_ == kStopped || !pipe_) {
+        state_ = kStopped;
+        return 0;
     }
-    WakeAll();
+    state_ = kStopped;
+    pipe_->timeline->Stop(NowPos());
+    Wake();
     return 0;
 }
 
-void AudioRecorder::WakeAll()
+void AudioRecorder::EncodeThread()
 {
-    // Taking each lock before notifying makes sure a waiter that has just tested its predicate is
-    // already waiting when the notification comes.
-    { std::lock_guard<std::mutex> g(micFifoLock_); }
-    micFifoSignal_.notify_all();
-    { std::lock_guard<std::mutex> g(systemFifoLock_); }
-    systemFifoSignal_.notify_all();
-    { std::lock_guard<std::mutex> g(stopLock_); }
-    stopSignal_.notify_all();
-}
-
-void AudioRecorder::StartThread(std::thread& slot, void (AudioRecorder::*body)(), bool capture)
-{
-    auto finished = [this, capture] {
-        {
-            std::lock_guard<std::mutex> guard(stopLock_);
-            --activeWorkers_;
-            if (capture)
-                --captureWorkers_;
-        }
-        stopSignal_.notify_all();
+    // Encode thread. Owns the writer (encoder, graph, file), the journal and, once running, the
+    // streams' upkeep (Maintain) and their end. Reads the FIFOs through the timeline (each FIFO
+    // has its own lock; the timeline's segments have theirs). Woken through wakeLock_/wakeSignal_.
+    Pipeline& p = *pipe_;
+    auto makeFrame = [&] {
+        ff::FramePtr f = ff::MakeFrame();
+        if (!f)
+            return f;
+        f->nb_samples = p.writer.FrameSize();
+        f->format = p.writer.SampleFormat();
+        f->sample_rate = RecordingWriter::kSampleRate;
+        f->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+        if (av_frame_get_buffer(f.get(), 0) < 0)
+            f.reset();
+        return f;
     };
-    try {
-        slot = std::thread([this, body, finished] {
-            (this->*body)();
-            finished();
-        });
-    } catch (const std::system_error& e) {
-        LOG(ERROR) << "thread start error: " << e.what();
-        finished(); // the recording goes on without this thread
-    }
-}
+    ff::FramePtr systemFrame = makeFrame();
+    ff::FramePtr micFrame = makeFrame();
+    // Frames the sources are read into: writable again (the mixer may still hold a reference to
+    // the last ones) and whole.
+    std::vector<uint8_t* const*> buffers;
+    auto prepare = [&] {
+        buffers.clear();
+        for (AVFrame* f : {systemFrame.get(), micFrame.get()}) {
+            f->nb_samples = p.writer.FrameSize();
+            if (av_frame_make_writable(f) < 0)
+                return false;
+        }
+        if (p.system)
+            buffers.push_back(systemFrame->data);
+        if (p.mic)
+            buffers.push_back(micFrame->data);
+        return true;
+    };
+    // The only source of a one-source recording goes to the writer as its first frame.
+    AVFrame* first = p.system ? systemFrame.get() : p.mic ? micFrame.get() : systemFrame.get();
+    AVFrame* second = p.system && p.mic ? micFrame.get() : nullptr;
 
-void AudioRecorder::EndThreads()
-{
-    if (state_ != kStopped || !stopRequested_)
-        Stop();
-    for (std::thread* t : {&encodeThread_, &micThread_, &systemThread_, &finishThread_})
-        if (t->joinable())
-            t->join();
+    bool ok = systemFrame && micFrame;
+    if (!ok)
+        LOG(ERROR) << "frame alloc error";
+    const auto now = [this] { return backend_->NowNs(); };
+    int64_t lastLevels = now();
+    int64_t lastMaintain = lastLevels;
+    int64_t lastSync = lastLevels;
+    uint64_t seenWakes = 0;
+    while (ok) {
+        const int64_t readyAt = p.timeline->ReadyAt();
+        auto wait = kMaxWait;
+        if (readyAt != SampleFifo::kNoPosition) {
+            const int64_t ms = (readyAt - NowPos()) * 1000 / RecordingWriter::kSampleRate;
+            wait = std::clamp(std::chrono::milliseconds(ms), kMinWait, kMaxWait);
+        }
+        {
+            std::unique_lock<std::mutex> lock(wakeLock_);
+            wakeSignal_.wait_for(lock, wait, [&] { return wakeCount_ != seenWakes; });
+            seenWakes = wakeCount_;
+        }
+        const int64_t t = now();
+        if (t - lastMaintain >= kMaintainPeriodNs) {
+            lastMaintain = t;
+            for (CaptureStream* stream : {p.systemStream.get(), p.micStream.get()})
+                if (stream)
+                    stream->Maintain();
+        }
+        if (t - lastLevels >= kLevelPeriodNs) {
+            lastLevels = t;
+            if (owner_)
+                owner_->PostRecorderLevels(p.mic ? p.mic->TakePeak() : -1.0f,
+                                           p.system ? p.system->TakePeak() : -1.0f);
+        }
+        int made = 0;
+        const int64_t pos = NowPos();
+        while ((ok = prepare()) && (made = p.timeline->NextFrame(pos, buffers)) > 0) {
+            if (buffers.empty())
+                av_samples_set_silence(first->data, 0, made, 2, static_cast<AVSampleFormat>(p.writer.SampleFormat()));
+            if (!p.writer.Write(first, second, made)) {
+                ok = false;
+                break;
+            }
+        }
+        if (made < 0)
+            break; // stopped, and everything up to the stop is written
+        if (ok && t - lastSync >= kSyncPeriodNs) {
+            lastSync = t;
+            ok = p.writer.Sync();
+        }
+    }
+
+    // The streams end first: nothing is captured for a finished file.
+    p.systemStream.reset();
+    p.micStream.reset();
+    const bool written = p.writer.Finish() && ok;
+    p.journal.End();
+    if (!written) {
+        const OutputFile::Error error = p.writer.GetError();
+        LOG(ERROR) << "recording stopped: " << (error == OutputFile::Error::kDiskFull ? "disk full" : "write failed")
+                   << ", " << OutputPath();
+        state_ = kStopped;
+        p.timeline->Stop(NowPos());
+        if (owner_)
+            owner_->PostRecorderError(error == OutputFile::Error::kDiskFull ? RecorderError::kDiskFull
+                                                                            : RecorderError::kWriteFailed);
+    }
+    DebugPrint("audio encode thread exit\n");
+    finished_ = true;
 }

@@ -2,14 +2,21 @@
 // AudioRecorder: one recording, from the capture devices to the output file.
 //
 // The window creates one recorder per recording, calls Open, Run, Pause/Run, Stop from the UI
-// thread and destroys it afterwards. Inside, a small pipeline of threads joined by two sample
-// FIFOs that hold the output format (44100 Hz stereo; planar float for MP3, s16 for WAV):
-//   SystemCaptureThread -> systemFifo -+
-//                                       +-> EncodeThread (mix, encode, write) -> FinishThread
-//   MicCaptureThread    -> micFifo ----+                                        (trailer, free)
+// thread and destroys it afterwards. Inside:
 //
-// Thread-safety: the public methods are called from one thread (the owner's). The elapsed
-// seconds reach the owner through RecorderOwner::PostRecorderSeconds from the encode thread.
+//   stream (system sound) -> CaptureSource -> SampleFifo -+
+//                                                          +-> TakeTimeline -> RecordingWriter
+//   stream (microphone)   -> CaptureSource -> SampleFifo -+    (encode thread: mix, encode, file)
+//
+// The streams deliver on the sound server's main loop thread; every sample carries the moment it
+// was captured, and the encode thread makes the file from the moments between Run and Stop (less
+// the pauses), by the clock: a source that stalls, vanishes or comes back late costs neither the
+// recording nor the other source. A write failure (disk full, file removed) ends the recording
+// with the file finalised and is reported to the owner. While recording, a journal entry names
+// the file, and the file reaches the disk about once a second, so a crash loses at most a second.
+//
+// Thread-safety: the public methods are called from one thread (the owner's). The owner hears
+// from the encode thread (seconds, levels, errors; see RecorderOwner).
 
 #include "RecorderTypes.h"
 
@@ -22,35 +29,27 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVFilterContext;
-struct AVFilterGraph;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
-struct SwrContext;
+class CaptureBackend;
 
 class AudioRecorder {
 public:
-    explicit AudioRecorder(RecorderOwner* owner);
-    // Stops the recording when it is still running and waits for every thread; the file is
-    // complete when the destructor returns.
+    // backend: where sound and time come from; null = the sound server and the monotonic clock.
+    explicit AudioRecorder(RecorderOwner* owner, CaptureBackend* backend = nullptr);
+    // Stops the recording when it is still running and waits for it; the file is complete when the
+    // destructor returns.
     ~AudioRecorder();
     AudioRecorder(const AudioRecorder&) = delete;
     AudioRecorder& operator=(const AudioRecorder&) = delete;
 
-    // Builds the pipeline and starts its threads; 0 on success, negative on any failure (then no
-    // thread runs and no file is left open). After Open the state is kIdle: captured sound is
-    // discarded until Run.
+    // Builds the pipeline and starts recording into the void: 0 on success, negative on any
+    // failure (then no thread runs and no file is left). After Open the state is kIdle: captured
+    // sound is discarded until Run.
     int Open(const RecordParams& params);
-    int Run();   // kRecording
-    int Pause(); // kPaused: nothing captured reaches the file, time stands still
-    // kStopped: asks every thread to end and returns at once. The trailer is written as soon as
-    // the encode and capture threads have ended.
+    int Run();   // kRecording from this moment on
+    int Pause(); // kPaused: nothing captured from this moment reaches the file, time stands still
+    // kStopped: the file ends at this moment; returns at once. The file is complete as soon as the
+    // sources have delivered what they captured up to now (or were given up on).
     int Stop();
 
     int GetState() const { return state_.load(); }
@@ -58,96 +57,35 @@ public:
     int GetSource() const { return source_; }
     // folder + "/" + fileName of the last Open.
     std::string OutputPath() const { return folder_ + "/" + fileName_; }
-    // Seconds of audio written so far (encode thread's count; for display and tests).
-    int64_t RecordedSeconds() const { return lastPostedSecond_.load(); }
+    // Seconds of audio written so far.
+    int64_t RecordedSeconds() const { return seconds_.load(); }
+    // The encode thread has ended and the file is complete (after Stop or a write failure).
+    bool Finished() const { return finished_.load(); }
 
 private:
-    // RAII holders of the FFmpeg objects of one recording.
     struct Pipeline;
-    // Wall-clock pacing of silent frames (encode thread).
-    struct Pacing;
-
-    int OpenMicrophone();
-    int OpenEncoderAndFile();
-    int BuildMixGraph();
-    // Starts a worker counted in activeWorkers_ (and captureWorkers_ for a capture thread).
-    void StartThread(std::thread& slot, void (AudioRecorder::*body)(), bool capture);
-    void WakeAll(); // wakes every waiter so it re-tests stop and run flags
-    void EndThreads(); // Stop + wait for every thread (failure paths and destruction)
 
     void EncodeThread();
-    void SystemCaptureThread();
-    void MicCaptureThread();
-    void FinishThread();
-
-    // Encode thread helpers.
-    bool ReadMicFrame(AVFrame* frame, bool draining);
-    bool ReadSystemFrame(AVFrame* frame, Pacing& pacing, bool draining);
-    void PaceSilence(Pacing& pacing);
-    void WaitForCaptureThreads(); // after Stop: until both capture threads have ended
-    bool EncodeAndWrite(AVFrame* frame, AVPacket* packet);
-    bool DrainEncoder(AVPacket* packet);
-    void FillSilence(AVFrame* frame, int offset);
-    // Capture thread helpers.
-    void WriteToMicFifo(uint8_t** data, int samples);
+    int64_t NowPos() const; // the backend's clock as a timeline position
+    void Wake();
 
     RecorderOwner* owner_;
-
-    // Options, read at Open.
-    int noiseSuppression_ = 0;
-    int gainControl_ = 0;
-    int source_ = kBoth;
-    int silentMode_ = 0;
-    int micGainDb_ = 20;
-    std::string format_;
-    int32_t bitRate_ = 0;
+    CaptureBackend* backend_;
     std::string fileName_;
     std::string folder_;
-    bool micPresent_ = false;
-    QString micName_;
+    int source_ = 0;
 
-    // Control flags, shared by every thread without a lock.
     std::atomic<int> state_{kIdle};
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> running_{false};
-    std::atomic<bool> systemActive_{false};
-    std::atomic<bool> loopbackDrained_{false};
-    std::atomic<bool> micFlushed_{false};
-    // What each capture thread took in since Open, in output samples (written by that thread),
-    // and the silence Run asks it to put in before its next samples after a pause.
-    std::atomic<int64_t> micTaken_{0};
-    std::atomic<int64_t> systemTaken_{0};
-    std::atomic<int64_t> micPad_{0};
-    std::atomic<int64_t> systemPad_{0};
-    std::atomic<bool> systemThreadEnded_{false};
-    std::atomic<bool> micThreadEnded_{false};
+    std::atomic<int64_t> seconds_{0};
+    std::atomic<bool> finished_{false};
+    int64_t epochNs_ = 0;
 
-    // FIFOs: micFifo under micFifoLock_/micFifoSignal_, systemFifo under systemFifoLock_.
-    std::mutex micFifoLock_;
-    std::condition_variable micFifoSignal_;
-    std::mutex systemFifoLock_;
-    std::condition_variable systemFifoSignal_;
-
-    // Stop event of the finishing thread.
-    std::mutex stopLock_;
-    std::condition_variable stopSignal_;
-    bool stopEvent_ = false; // guarded by stopLock_
-    int activeWorkers_ = 0;  // encode and capture threads still running; guarded by stopLock_
-    int captureWorkers_ = 0; // capture threads still running; guarded by stopLock_
-
-    // Output format.
-    int frameSize_ = 1024;
-    int outSampleRate_ = 44100;
-    int outChannels_ = 2;
-    int outSampleFormat_ = 0; // AVSampleFormat
-    int64_t runningPts_ = 0;  // encode thread only
-    std::atomic<int64_t> lastPostedSecond_{0};
+    // Wakes the encode thread: new samples, Run/Pause/Stop.
+    std::mutex wakeLock_;
+    std::condition_variable wakeSignal_;
+    uint64_t wakeCount_ = 0; // guarded by wakeLock_
 
     std::unique_ptr<Pipeline> pipe_;
-
     std::thread encodeThread_;
-    std::thread systemThread_;
-    std::thread micThread_;
-    std::thread finishThread_;
     bool opened_ = false;
 };

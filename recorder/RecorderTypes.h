@@ -39,11 +39,23 @@ struct RecordParams {
     std::optional<int> silentOverride;
 };
 
-// Whoever owns a recorder. Called from the recorder's encode thread.
+// Why a recording stopped on its own.
+enum class RecorderError : int {
+    kDiskFull = 1,    // the output file could not grow: no space left (or quota)
+    kWriteFailed = 2, // any other write failure (file removed, device gone, I/O error)
+};
+
+// Whoever owns a recorder. Called from the recorder's encode thread; every method must return at
+// once and must not call back into the recorder (the window posts a message to itself).
 class RecorderOwner {
 public:
     virtual ~RecorderOwner() = default;
-    // The elapsed whole seconds of recorded audio changed. Must return at once (the window posts
-    // WM_RECORDER_SECONDS to itself); must not call back into the recorder.
+    // The elapsed whole seconds of recorded audio changed.
     virtual void PostRecorderSeconds(int64_t seconds) = 0;
+    // The recording stopped itself: the file is finalised up to what could be written, the
+    // recorder is in kStopped and only waits to be destroyed. Reported once per recorder.
+    virtual void PostRecorderError(RecorderError error) {}
+    // Peak levels (0..1, linear, of the last ~50 ms) of the microphone and of the system sound,
+    // about 20 times a second from Open to Stop; a source that is not recorded reports -1.
+    virtual void PostRecorderLevels(float mic, float system) {}
 };

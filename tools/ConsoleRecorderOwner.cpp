@@ -12,6 +12,22 @@ void ConsoleRecorderOwner::PostRecorderSeconds(int64_t seconds)
     signal_.notify_one();
 }
 
+void ConsoleRecorderOwner::PostRecorderError(RecorderError error)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        error_ = error;
+        stopRequested_ = true;
+    }
+    signal_.notify_one();
+}
+
+std::optional<RecorderError> ConsoleRecorderOwner::Error()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return error_;
+}
+
 void ConsoleRecorderOwner::RequestStop()
 {
     {

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
 
     // Queues the report and wakes the main thread; returns at once.
     void PostRecorderSeconds(int64_t seconds) override;
+    // Keeps the error and asks the main thread to stop; returns at once.
+    void PostRecorderError(RecorderError error) override;
+    // The error the recorder reported, if any.
+    std::optional<RecorderError> Error();
     // Asks the main thread to stop the recording; returns at once.
     void RequestStop();
 
@@ -37,4 +42,5 @@ private:
     std::condition_variable signal_;
     std::vector<int64_t> reports_; // guarded by lock_
     bool stopRequested_ = false;   // guarded by lock_
+    std::optional<RecorderError> error_; // guarded by lock_
 };

@@ -197,8 +197,15 @@ int main(int argc, char** argv)
     owner.WaitUntil(Clock::now(), seconds); // reports of the last frames
     for (int64_t s : seconds)
         PrintLine(ConsoleRecorderOwner::FormatSeconds(s));
-    LOG(INFO) << "tamsu-record: " << (interrupted ? "stopped by a signal" : "finished") << ", " << path;
+    LOG(INFO) << "tamsu-record: " << (owner.Error() ? "stopped by a write failure" : interrupted ? "stopped by a signal" : "finished") << ", " << path;
 
+    if (const std::optional<RecorderError> error = owner.Error()) {
+        // The recording stopped itself; the file holds what could be written.
+        return Fail(*error == RecorderError::kDiskFull
+                        ? "磁盘空间不足，录音已停止 (the disk is full; the file holds what fit: " + path + ")"
+                        : "录音文件写入失败，录音已停止 (writing the file failed; the file holds what was written: " +
+                              path + ")");
+    }
     const QFileInfo written(AnsiToWide(path));
     if (!written.isFile() || written.size() == 0)
         return Fail("the recording left no file at " + path);

@@ -1,0 +1,37 @@
+#pragma once
+// CaptureBackend: where a recorder's sound and time come from. The real one (SoundServer()) is the
+// sound server and the monotonic clock; tests hand a recorder a synthetic one whose clock and
+// streams they drive themselves, so whole recordings run faster than real time.
+
+#include <cstdint>
+#include <memory>
+
+class CaptureSource;
+
+enum class CaptureKind {
+    kSystemSound, // what the default playback device plays
+    kMicrophone,  // the default capture device
+};
+
+// A stream that delivers one kind of sound into a CaptureSource until it is destroyed (no
+// delivery runs after the destructor returned).
+class CaptureStream {
+public:
+    virtual ~CaptureStream() = default;
+    // Called by the encode thread about 20 times a second: a stream follows device changes and
+    // comes back after a server restart here. Must return quickly.
+    virtual void Maintain() {}
+};
+
+class CaptureBackend {
+public:
+    virtual ~CaptureBackend() = default;
+    // Now, in the clock of the arrival times the streams report (nanoseconds).
+    virtual int64_t NowNs() = 0;
+    // Starts delivering kind's sound into source. Never null: a stream without a device delivers
+    // nothing until one appears.
+    virtual std::unique_ptr<CaptureStream> Open(CaptureKind kind, CaptureSource& source) = 0;
+
+    // The sound server and the monotonic clock.
+    static CaptureBackend& SoundServer();
+};

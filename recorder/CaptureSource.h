@@ -1,0 +1,116 @@
+#pragma once
+// CaptureSource: one source of a recording (the system sound or the microphone) from the packets
+// of its stream to its SampleFifo: conversion to the output format, optional voice processing
+// (microphone), and the capture time of every sample.
+//
+// Timing. The stream's samples are counted; a packet of n samples that arrives at time a says that
+// the stream's first sample was captured no later than a - (count + n) / rate - latency. Over a
+// sliding window of packets the earliest of these bounds is the best estimate of when the stream
+// started (packets delayed by a busy machine only raise the bound, so they do not move it). The
+// samples are placed from that estimate on, one after another. When the estimate moves away from
+// where the samples are placed (the device's clock runs faster or slower than the system's), single
+// samples are repeated or left out now and then; a large move (a device that stalled and came
+// back, a stream that restarted) places the next packet where it belongs at once, and the gap is
+// read as silence.
+//
+// Thread-safety: Begin, Deliver and End are called by one thread at a time (the sound server's
+// main loop, or a test); TakePeak and LatencyNs from any thread.
+
+#include "SampleFifo.h"
+#include "VoiceProcessor.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+struct SwrContext;
+
+// Format of a stream's packets: interleaved samples.
+struct CaptureFormat {
+    int sampleFormat = 0; // a packed AVSampleFormat (s16, s32, flt)
+    int rate = 0;
+    int channels = 0;
+};
+
+class CaptureSource {
+public:
+    struct Options {
+        int outFormat = 0;       // AVSampleFormat of the recording
+        int outRate = 44100;
+        int outChannels = 2;
+        bool noiseSuppression = false;
+        bool gainControl = false;
+        int micGainDb = 20;
+        int64_t epochNs = 0;     // the recording's position 0, in the clock of the arrival times
+    };
+
+    // Samples that arrive later than this after their capture are taken as a gap of the stream:
+    // the source placed them where they belong and the recording did not wait for them.
+    static constexpr int64_t kGapNs = 400'000'000;
+
+    CaptureSource(const Options& options, SampleFifo& fifo);
+    ~CaptureSource();
+    CaptureSource(const CaptureSource&) = delete;
+    CaptureSource& operator=(const CaptureSource&) = delete;
+
+    // A stream begins (the first, or after a device change, a reconnect or a suspension): its
+    // packet format and the device's own latency (time from capture to arrival at the server).
+    // False when the conversion cannot be set up (then packets are dropped until the next Begin).
+    bool Begin(const CaptureFormat& format, int64_t latencyNs);
+    // frames samples (interleaved, in the Begin format; data null = silence) that arrived at
+    // arrivalNs.
+    void Deliver(const void* data, int frames, int64_t arrivalNs);
+    // The stream ended; the next packets come with a new Begin.
+    void End();
+
+    // The highest absolute sample value (0..1) since the last call.
+    float TakePeak();
+    // The latency of the current stream's device.
+    int64_t LatencyNs() const { return latencyNs_.load(); }
+    // Output samples added or removed so far to follow the device's clock (tests, benchmarks).
+    int64_t Corrections() const { return corrections_.load(); }
+
+private:
+    struct Bound {
+        int64_t arrival;
+        int64_t start; // capture time of the stream's first sample, as this packet tells it
+    };
+    void Anchor(int64_t start);
+    // Converted output samples of one packet, with count samples added (> 0) or removed (< 0).
+    void Store(uint8_t** data, int count, int adjust);
+    int Convert(const uint8_t* in, int frames, uint8_t**& out);
+    void NotePeak(uint8_t** data, int count);
+    int64_t ToPos(int64_t ns) const;
+
+    const Options options_;
+    SampleFifo& fifo_;
+    bool processing_ = false;
+
+    // Stream state (one thread at a time).
+    CaptureFormat format_{};
+    bool begun_ = false;
+    bool anchored_ = false;
+    int64_t inCount_ = 0;    // input samples since the anchor
+    int64_t outCount_ = 0;   // output samples since the anchor (before corrections)
+    int64_t anchorNs_ = 0;   // capture time of the first input sample after the anchor
+    int64_t anchorPos_ = 0;  // its position
+    int64_t correction_ = 0; // output samples added (+) or removed (-) since the anchor
+    int64_t anchorArrival_ = 0;
+    std::deque<Bound> window_; // bounds of the last kWindowNs, in arrival order, rising starts
+
+    struct SwrDeleter { void operator()(SwrContext* s) const; };
+    std::unique_ptr<SwrContext, SwrDeleter> toOutput_;
+    std::unique_ptr<SwrContext, SwrDeleter> toProcessing_;
+    std::unique_ptr<VoiceProcessor> voice_;
+    std::vector<int16_t> processed_;
+    class Buffer;
+    std::unique_ptr<Buffer> processingBuffer_;
+    std::unique_ptr<Buffer> outputBuffer_;
+    std::unique_ptr<Buffer> adjustBuffer_;
+
+    std::atomic<int64_t> latencyNs_{0};
+    std::atomic<int64_t> corrections_{0};
+    std::atomic<uint32_t> peakBits_{0}; // float bits of the peak
+};

@@ -1,0 +1,219 @@
+#include "PulseCaptureStream.h"
+
+#include "PulseContext.h"
+
+#include <glog/logging.h>
+#include <pulse/pulseaudio.h>
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+// Packet length asked of the server: 25 wake-ups a second, and well above the 20 ms below which
+// a PipeWire server shrinks its processing block for everybody.
+constexpr pa_usec_t kFragmentUsec = 40'000;
+// Used when the server does not say the device's own format.
+constexpr uint32_t kFallbackRate = 44100;
+constexpr uint8_t kFallbackChannels = 2;
+
+int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The device a kind records from in this picture of the server; empty when there is none.
+const PulseDevice* WantedDevice(CaptureKind kind, const PulseServerState& state)
+{
+    if (kind == CaptureKind::kSystemSound) {
+        const PulseDevice* sink = state.Find(PulseDirection::kRender, state.defaultSink);
+        return sink && !sink->monitorSource.empty() ? state.Find(PulseDirection::kCapture, sink->monitorSource)
+                                                    : nullptr;
+    }
+    const PulseDevice* source = state.Find(PulseDirection::kCapture, state.defaultSource);
+    if (source && !source->isMonitor)
+        return source;
+    for (const PulseDevice& d : state.sources)
+        if (!d.isMonitor)
+            return &d;
+    return nullptr;
+}
+
+} // namespace
+
+PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
+    : kind_(kind), source_(source), pulse_(PulseContext::Instance())
+{
+    listener_ = pulse_.AddListener([this] { changed_ = true; });
+    Maintain();
+}
+
+PulseCaptureStream::~PulseCaptureStream()
+{
+    pulse_.RemoveListener(listener_);
+    PulseContext::Lock lock(pulse_);
+    CloseStream();
+}
+
+void PulseCaptureStream::CloseStream()
+{
+    if (infoOp_) {
+        pa_operation_cancel(infoOp_);
+        pa_operation_unref(infoOp_);
+        infoOp_ = nullptr;
+    }
+    if (stream_) {
+        pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream_, nullptr, nullptr);
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+            pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+        source_.End();
+    }
+    device_.clear();
+}
+
+void PulseCaptureStream::Maintain()
+{
+    const uint64_t generation = pulse_.Generation();
+    if (!changed_.exchange(false) && !broken_ && generation == generation_)
+        return;
+    const PulseServerState state = pulse_.Snapshot();
+    const PulseDevice* device = state.connected ? WantedDevice(kind_, state) : nullptr;
+
+    PulseContext::Lock lock(pulse_);
+    if (stream_ && !broken_ && generation == generation_ && device && device->name == device_)
+        return; // nothing that concerns this stream
+    CloseStream();
+    broken_ = false;
+    generation_ = generation;
+    pa_context* context = pulse_.Context();
+    if (!device || !context) {
+        if (!missingLogged_)
+            LOG(ERROR) << (kind_ == CaptureKind::kSystemSound ? "Get Default Audio Endpoint error"
+                                                              : "no audio input device");
+        missingLogged_ = true;
+        return; // silence until a device is there; the next change brings us back here
+    }
+    missingLogged_ = false;
+
+    pa_sample_spec spec{};
+    spec.format = kind_ == CaptureKind::kSystemSound ? PA_SAMPLE_S32LE : PA_SAMPLE_S16LE;
+    spec.rate = device->rate > 0 ? device->rate : kFallbackRate;
+    spec.channels = device->channels > 0 ? device->channels : kFallbackChannels;
+    if (!pa_sample_spec_valid(&spec)) {
+        LOG(ERROR) << "Unsupported Audio Format";
+        return;
+    }
+    format_.sampleFormat = kind_ == CaptureKind::kSystemSound ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    format_.rate = static_cast<int>(spec.rate);
+    format_.channels = spec.channels;
+    pa_channel_map map;
+    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(context, kind_ == CaptureKind::kSystemSound ? "TAMSU system sound" : "TAMSU microphone",
+                            &spec, &map);
+    if (!stream_) {
+        LOG(ERROR) << "IMMDevice Activate error";
+        return;
+    }
+    pa_stream_set_read_callback(stream_, &PulseCaptureStream::OnRead, this);
+    pa_stream_set_state_callback(stream_, &PulseCaptureStream::OnState, this);
+    pa_stream_set_suspended_callback(stream_, &PulseCaptureStream::OnRestart, this);
+    pa_stream_set_overflow_callback(stream_, &PulseCaptureStream::OnRestart, this);
+    pa_stream_set_moved_callback(stream_, &PulseCaptureStream::OnRestart, this);
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xff, sizeof attr); // server defaults for everything but the packet size
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    // Not moved by the server when the device goes: this stream then fails and the next one opens
+    // on whatever is the default device by then (a loopback must never end up on a microphone).
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, device->name.c_str(), &attr, flags) < 0) {
+        LOG(ERROR) << "AudioClient Initialize  error";
+        CloseStream();
+        return;
+    }
+    needBegin_ = true;
+    latencyNs_ = 0;
+    device_ = device->name;
+    generation_ = generation;
+    LOG(INFO) << "capture " << (kind_ == CaptureKind::kSystemSound ? "system sound" : "microphone") << " from "
+              << device_;
+    LOG(INFO) << "nChannels: " << format_.channels;
+    LOG(INFO) << "nSamplesPerSec: " << format_.rate;
+    LOG(INFO) << "wBitsPerSample: " << av_get_bytes_per_sample(static_cast<AVSampleFormat>(format_.sampleFormat)) * 8;
+}
+
+void PulseCaptureStream::OnState(pa_stream* stream, void* self)
+{
+    // Sound server's main loop thread, loop lock held.
+    auto* me = static_cast<PulseCaptureStream*>(self);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        // The device's own latency, so that its samples are placed at the moment they were heard.
+        if (me->infoOp_) {
+            pa_operation_cancel(me->infoOp_);
+            pa_operation_unref(me->infoOp_);
+        }
+        me->infoOp_ = pa_context_get_source_info_by_index(pa_stream_get_context(stream),
+                                                          pa_stream_get_device_index(stream),
+                                                          &PulseCaptureStream::OnSourceInfo, me);
+    } else if (!PA_STREAM_IS_GOOD(state)) {
+        me->broken_ = true;
+        me->changed_ = true;
+    }
+}
+
+void PulseCaptureStream::OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self)
+{
+    // Sound server's main loop thread, loop lock held.
+    auto* me = static_cast<PulseCaptureStream*>(self);
+    if (eol || !info)
+        return;
+    const int64_t latency = static_cast<int64_t>(info->latency) * 1000;
+    if (latency != me->latencyNs_) {
+        me->latencyNs_ = latency;
+        me->needBegin_ = true;
+    }
+}
+
+void PulseCaptureStream::OnRestart(pa_stream*, void* self)
+{
+    // Sound server's main loop thread, loop lock held: suspension, lost packets or a move end the
+    // continuity of the samples.
+    static_cast<PulseCaptureStream*>(self)->needBegin_ = true;
+}
+
+void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
+{
+    // Sound server's main loop thread, loop lock held. Owns the CaptureSource's stream side while
+    // this stream exists.
+    auto* me = static_cast<PulseCaptureStream*>(self);
+    const int64_t arrival = NowNs();
+    const size_t frameBytes = pa_frame_size(pa_stream_get_sample_spec(stream));
+    while (pa_stream_readable_size(stream) > 0) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            break;
+        if (pa_stream_is_suspended(stream) == 1) {
+            pa_stream_drop(stream);
+            continue;
+        }
+        if (me->needBegin_) {
+            me->needBegin_ = false;
+            me->source_.Begin(me->format_, me->latencyNs_);
+        }
+        me->source_.Deliver(data, static_cast<int>(bytes / frameBytes), arrival); // null data: a hole
+        pa_stream_drop(stream);
+    }
+}

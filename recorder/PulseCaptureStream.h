@@ -1,0 +1,64 @@
+#pragma once
+// PulseCaptureStream: a record stream of the sound server for one CaptureSource, on the process's
+// shared connection (PulseContext).
+//
+// - System sound records the default sink's monitor (signed 32-bit), the microphone the default
+//   source (signed 16-bit; the first capture device when the default is a monitor), each in the
+//   device's own rate and channel count.
+// - Packets of 40 ms: few wake-ups, and the server keeps its processing block (a smaller request
+//   makes a PipeWire server shrink it for every program).
+// - It follows the default device: when it changes, Maintain moves to the new one. A stream that
+//   fails (device unplugged, server gone) is replaced as soon as a device is there again; until
+//   then nothing is delivered and the recording reads silence. A suspended device, a lost packet
+//   queue or a move starts a new timing segment of the source.
+//
+// Thread-safety: the constructor, Maintain and the destructor run on one thread (the recorder's);
+// deliveries run on the sound server's main loop thread.
+
+#include "CaptureBackend.h"
+#include "CaptureSource.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct pa_operation;
+struct pa_source_info;
+struct pa_stream;
+struct pa_context;
+class PulseContext;
+
+class PulseCaptureStream : public CaptureStream {
+public:
+    PulseCaptureStream(CaptureKind kind, CaptureSource& source);
+    ~PulseCaptureStream() override;
+    PulseCaptureStream(const PulseCaptureStream&) = delete;
+    PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
+
+    void Maintain() override;
+
+private:
+    static void OnRead(pa_stream* stream, size_t bytes, void* self);
+    static void OnState(pa_stream* stream, void* self);
+    static void OnRestart(pa_stream* stream, void* self);
+    static void OnSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* self);
+    void CloseStream(); // loop lock held
+
+    const CaptureKind kind_;
+    CaptureSource& source_;
+    PulseContext& pulse_;
+    int listener_ = -1;
+    std::atomic<bool> changed_{true}; // the server's picture changed since the last Maintain
+    std::atomic<bool> broken_{false}; // the stream failed or ended
+
+    // Recorder's thread (and the loop thread under the loop lock for the stream's callbacks).
+    pa_stream* stream_ = nullptr;
+    pa_operation* infoOp_ = nullptr;
+    std::string device_;
+    uint64_t generation_ = 0;
+    CaptureFormat format_{};
+    bool missingLogged_ = false; // "no device" was logged and nothing changed since
+    // Loop thread only.
+    bool needBegin_ = true;
+    int64_t latencyNs_ = 0;
+};
