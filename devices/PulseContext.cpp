@@ -311,7 +311,11 @@ void PulseContext::Impl::Publish(bool fresh)
     {
         std::lock_guard<std::mutex> guard(stateMutex);
         if (fresh) {
-            state = pending;
+            try {
+                state = pending;
+            } catch (...) {
+                // Out of memory inside a library callback: the last picture stays.
+            }
             settled = true;
         }
         state.connected = ready && answering && havePicture;
