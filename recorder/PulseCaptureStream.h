@@ -5,7 +5,7 @@
 // - System sound records the default sink's monitor (signed 32-bit), the microphone the default
 //   source (signed 16-bit; the first capture device when the default is a monitor), each in the
 //   device's own rate and channel count.
-// - Packets of 40 ms: few wake-ups, and the server keeps its processing block (a smaller request
+// - Packets of 50 ms: few wake-ups, and the server keeps its processing block (a smaller request
 //   makes a PipeWire server shrink it for every program).
 // - It follows the default device: when it changes, Maintain moves to the new one. A stream that
 //   fails (device unplugged, server gone) is replaced as soon as a device is there again; until

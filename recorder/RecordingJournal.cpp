@@ -72,7 +72,8 @@ std::optional<unsigned long long> ToNumber(const std::string& text)
     return value;
 }
 
-// Start time (clock ticks after boot) of process pid; nothing when there is no such process.
+// Start time (clock ticks after boot) of process pid; nothing when there is no such process or
+// it has ended (a killed process stays a zombie until its parent collects it).
 std::optional<unsigned long long> ProcessStartTime(long pid)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -87,6 +88,8 @@ std::optional<unsigned long long> ProcessStartTime(long pid)
     for (int i = 0; i < kStartTimeAfterName; ++i) {
         if (!(fields >> field))
             return std::nullopt;
+        if (i == 0 && (field == "Z" || field == "X"))
+            return std::nullopt; // the state, first after the name: ended
     }
     return ToNumber(field);
 }
