@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
@@ -16,18 +17,20 @@ extern "C" {
 namespace {
 
 // Span of packets whose earliest bound estimates the stream's start. Long enough that a busy
-// machine delivers at least one packet on time within it, short enough to follow a drifting
-// device clock closely (200 ppm moves the bound by 0.4 ms in 2 s).
+// machine delivers at least one packet on time within it and that a server which sends its blocks
+// in bursts (a PipeWire graph cycle against the packet length) shows its earliest one, short
+// enough to follow a drifting device clock closely (200 ppm moves the bound by 0.4 ms in 2 s).
 constexpr int64_t kWindowNs = 2'000'000'000;
 // Placement within 1 ms of the estimate is left alone: the estimate itself varies by that much.
 constexpr double kDeadbandSamples = 44.1;
-// Beyond 20 ms the placement moves at once instead of sample by sample.
-constexpr double kJumpSamples = 882;
-// During the first second of a stream the estimate settles (the first packets are often late);
-// the placement follows it at once.
-constexpr int64_t kSettleNs = 1'000'000'000;
-// Sample by sample, the placement moves by at most 1 in 200 samples of a packet (0.5 %).
-constexpr int kAdjustDivisor = 200;
+// Beyond 100 ms the placement moves at once (the FIFO reads the gap as silence or drops the
+// overlap): a stream that jumped. Below, the resampler stretches or shrinks the sound smoothly.
+constexpr double kJumpSamples = 4410;
+// How fast the resampler may follow: 0.25 % (a tenth of what a trained ear hears as a change of
+// pitch, and ten times the drift of a poor device clock). A new stream on a PipeWire server places
+// its first packets up to one graph cycle (about 45 ms) late; that is made up within 10 s.
+constexpr double kMaxStretch = 0.0025;
+
 // Voice processing works at 32000 Hz mono.
 constexpr int kProcessingRate = VoiceProcessor::kSampleRate;
 
@@ -74,8 +77,7 @@ void CaptureSource::SwrDeleter::operator()(SwrContext* s) const
 
 CaptureSource::CaptureSource(const Options& options, SampleFifo& fifo)
     : options_(options), fifo_(fifo), processing_(options.noiseSuppression || options.gainControl),
-      processingBuffer_(std::make_unique<Buffer>()), outputBuffer_(std::make_unique<Buffer>()),
-      adjustBuffer_(std::make_unique<Buffer>())
+      processingBuffer_(std::make_unique<Buffer>()), outputBuffer_(std::make_unique<Buffer>())
 {
 }
 
@@ -121,11 +123,13 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
             }
         }
     }
+    // The resampler always runs (also from 44100 to 44100 Hz), so that its ratio can follow the
+    // device's clock without a restart.
     if (swr_alloc_set_opts2(&swr, &out, static_cast<AVSampleFormat>(options_.outFormat), options_.outRate,
                             processing_ ? &mono : &in,
                             processing_ ? AV_SAMPLE_FMT_S16 : static_cast<AVSampleFormat>(format.sampleFormat),
                             processing_ ? kProcessingRate : format.rate, 0, nullptr) < 0 ||
-        !swr || swr_init(swr) < 0) {
+        !swr || av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr) < 0) {
         swr_free(&swr);
         LOG(ERROR) << "Failed to initialize the resampling context";
         return false;
@@ -148,7 +152,7 @@ void CaptureSource::Anchor(int64_t start)
     anchorPos_ = ToPos(start);
     inCount_ = 0;
     outCount_ = 0;
-    correction_ = 0;
+    jumps_ = 0;
     window_.clear();
 }
 
@@ -190,6 +194,17 @@ int CaptureSource::Convert(const uint8_t* in, int frames, uint8_t**& out)
     return got;
 }
 
+double CaptureSource::PendingOutput() const
+{
+    // Samples taken in but not yet given out by the conversion chain, in output samples.
+    double pending = static_cast<double>(swr_get_delay(toOutput_.get(), options_.outRate));
+    if (processing_)
+        pending += static_cast<double>(swr_get_delay(toProcessing_.get(), kProcessingRate) +
+                                       static_cast<int64_t>(voice_->PendingSamples())) *
+                   options_.outRate / kProcessingRate;
+    return pending;
+}
+
 void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
 {
     if (!begun_ || frames <= 0)
@@ -201,14 +216,16 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
     int64_t start = startFor(inCount_);
     if (!anchored_) {
         Anchor(start);
-        anchorArrival_ = arrivalNs;
     } else {
-        const int64_t placed = anchorNs_ + av_rescale(correction_, 1'000'000'000, options_.outRate);
+        // Where the placement puts the stream's start: the anchor moved on by jumps and stretches.
+        const double shift = static_cast<double>(jumps_ + outCount_) + PendingOutput() -
+                             static_cast<double>(inCount_) * options_.outRate / format_.rate;
+        const int64_t placed = anchorNs_ + static_cast<int64_t>(shift * 1e9 / options_.outRate);
         if (start - placed > kGapNs) {
             // The stream stalled and came back (or its packets queued up somewhere): what comes
             // now was captured now, not right after the last packet.
+            LOG(INFO) << "capture timing: new segment, " << (start - placed) / 1'000'000 << " ms after the last";
             Anchor(startFor(0));
-            anchorArrival_ = arrivalNs;
             start = anchorNs_;
         }
     }
@@ -217,8 +234,27 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
     window_.push_back({arrivalNs, start});
     while (window_.front().arrival < arrivalNs - kWindowNs)
         window_.pop_front();
+
+    // Where the samples taken in so far belong, less where they are placed, in output samples:
+    // > 0 when they are placed too early.
+    const double expected = static_cast<double>(inCount_) * options_.outRate / format_.rate;
     const double drift = static_cast<double>(window_.front().start - anchorNs_) * options_.outRate / 1e9 -
-                         static_cast<double>(correction_);
+                         static_cast<double>(jumps_) - (static_cast<double>(outCount_) + PendingOutput() - expected);
+    const double packetOut = static_cast<double>(frames) * options_.outRate / format_.rate;
+    misplacedSeen_ = std::llround(drift);
+    if (std::fabs(drift) > kJumpSamples) {
+        jumps_ += std::llround(drift); // the FIFO turns the move into a gap or an overlap
+        LOG(INFO) << "capture timing: moved by " << std::llround(drift) << " samples";
+        swr_set_compensation(toOutput_.get(), 0, 0);
+    } else {
+        // The resampler stretches (or shrinks) this packet's sound towards where it belongs.
+        const double most = packetOut * kMaxStretch;
+        const int delta = std::fabs(drift) > kDeadbandSamples
+                              ? static_cast<int>(std::llround(std::clamp(drift, -most, most)))
+                              : 0;
+        const int distance = std::max(1, static_cast<int>(packetOut));
+        swr_set_compensation(toOutput_.get(), delta, delta ? distance : 0);
+    }
 
     // Silence for a hole in the stream.
     std::vector<uint8_t> zeros;
@@ -235,64 +271,11 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
         End(); // a broken converter: nothing more until the next stream
         return;
     }
-
-    int adjust = 0;
-    if (std::fabs(drift) > kDeadbandSamples) {
-        if (arrivalNs - anchorArrival_ < kSettleNs || std::fabs(drift) > kJumpSamples) {
-            correction_ += std::llround(drift); // the FIFO turns the move into a gap or an overlap
-        } else if (got > 0) {
-            const int most = std::max(1, got / kAdjustDivisor);
-            adjust = static_cast<int>(std::min<double>(std::fabs(drift), most)) * (drift > 0 ? 1 : -1);
-        }
-    }
     if (got == 0)
         return;
     NotePeak(out, got);
+    fifo_.Write(out, got, anchorPos_ + jumps_ + outCount_);
     outCount_ += got;
-    correction_ += adjust;
-    corrections_ += adjust;
-    Store(out, got, adjust);
-}
-
-void CaptureSource::Store(uint8_t** data, int count, int adjust)
-{
-    const int64_t pos = anchorPos_ + (outCount_ - count) + (correction_ - adjust);
-    if (adjust == 0) {
-        fifo_.Write(data, count, pos);
-        return;
-    }
-    // Repeat (adjust > 0) or leave out (adjust < 0) single samples at evenly spaced places.
-    const auto format = static_cast<AVSampleFormat>(options_.outFormat);
-    const int channels = options_.outChannels;
-    const int k = std::abs(adjust);
-    const int total = count + adjust;
-    if (total <= 0)
-        return;
-    uint8_t** dst = adjustBuffer_->Reserve(total, channels, format);
-    if (!dst) {
-        fifo_.Write(data, count, pos);
-        return;
-    }
-    int src = 0;
-    int at = 0;
-    for (int i = 1; i <= k + 1; ++i) {
-        const int until = i <= k ? static_cast<int>(static_cast<int64_t>(count) * i / (k + 1)) : count;
-        const int n = until - src;
-        if (n > 0) {
-            av_samples_copy(dst, data, at, src, n, channels, format);
-            at += n;
-            src += n;
-        }
-        if (i > k)
-            break;
-        if (adjust > 0 && src > 0) {
-            av_samples_copy(dst, data, at, src - 1, 1, channels, format); // the last sample again
-            ++at;
-        } else if (adjust < 0 && src < count) {
-            ++src; // this sample is left out
-        }
-    }
-    fifo_.Write(dst, at, pos);
 }
 
 void CaptureSource::NotePeak(uint8_t** data, int count)

@@ -6,12 +6,13 @@
 // Timing. The stream's samples are counted; a packet of n samples that arrives at time a says that
 // the stream's first sample was captured no later than a - (count + n) / rate - latency. Over a
 // sliding window of packets the earliest of these bounds is the best estimate of when the stream
-// started (packets delayed by a busy machine only raise the bound, so they do not move it). The
-// samples are placed from that estimate on, one after another. When the estimate moves away from
-// where the samples are placed (the device's clock runs faster or slower than the system's), single
-// samples are repeated or left out now and then; a large move (a device that stalled and came
-// back, a stream that restarted) places the next packet where it belongs at once, and the gap is
-// read as silence.
+// started (packets delayed by a busy machine, or sent in bursts by the server, only raise the
+// bound, so they do not move it). The samples are placed from that estimate on, one after another.
+// When the estimate moves away from where the samples are placed (the device's clock runs faster
+// or slower than the system's; the first packets of a stream came late), the resampler stretches
+// or shrinks the sound a little until it is back in place; a large move (a stream that jumped)
+// places the next packet where it belongs at once, and a stall (packets more than kGapNs late)
+// starts the placement anew from the late packet: the gaps are read as silence.
 //
 // Thread-safety: Begin, Deliver and End are called by one thread at a time (the sound server's
 // main loop, or a test); TakePeak and LatencyNs from any thread.
@@ -69,8 +70,9 @@ public:
     float TakePeak();
     // The latency of the current stream's device.
     int64_t LatencyNs() const { return latencyNs_.load(); }
-    // Output samples added or removed so far to follow the device's clock (tests, benchmarks).
-    int64_t Corrections() const { return corrections_.load(); }
+    // How far the samples taken in so far are from where they belong, in output samples (> 0:
+    // placed too early), as last measured (tests, benchmarks).
+    int64_t Misplacement() const { return misplacedSeen_.load(); }
 
 private:
     struct Bound {
@@ -78,9 +80,8 @@ private:
         int64_t start; // capture time of the stream's first sample, as this packet tells it
     };
     void Anchor(int64_t start);
-    // Converted output samples of one packet, with count samples added (> 0) or removed (< 0).
-    void Store(uint8_t** data, int count, int adjust);
     int Convert(const uint8_t* in, int frames, uint8_t**& out);
+    double PendingOutput() const;
     void NotePeak(uint8_t** data, int count);
     int64_t ToPos(int64_t ns) const;
 
@@ -93,11 +94,10 @@ private:
     bool begun_ = false;
     bool anchored_ = false;
     int64_t inCount_ = 0;    // input samples since the anchor
-    int64_t outCount_ = 0;   // output samples since the anchor (before corrections)
+    int64_t outCount_ = 0;   // output samples written since the anchor
     int64_t anchorNs_ = 0;   // capture time of the first input sample after the anchor
     int64_t anchorPos_ = 0;  // its position
-    int64_t correction_ = 0; // output samples added (+) or removed (-) since the anchor
-    int64_t anchorArrival_ = 0;
+    int64_t jumps_ = 0;      // output positions skipped (+) or gone back (-) since the anchor
     std::deque<Bound> window_; // bounds of the last kWindowNs, in arrival order, rising starts
 
     struct SwrDeleter { void operator()(SwrContext* s) const; };
@@ -108,9 +108,8 @@ private:
     class Buffer;
     std::unique_ptr<Buffer> processingBuffer_;
     std::unique_ptr<Buffer> outputBuffer_;
-    std::unique_ptr<Buffer> adjustBuffer_;
 
     std::atomic<int64_t> latencyNs_{0};
-    std::atomic<int64_t> corrections_{0};
+    std::atomic<int64_t> misplacedSeen_{0};
     std::atomic<uint32_t> peakBits_{0}; // float bits of the peak
 };
