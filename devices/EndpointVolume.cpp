@@ -14,13 +14,11 @@ namespace {
 constexpr double kSilentScalar = 0.00001;
 
 // The server's current devices for a volume call; false when no server answers, printing why
-// when printFailures is set: no ready connection ("CoCreateInstance"), a connection whose server
-// had already stopped answering so nothing was asked ("EnumAudioEndpoints"), or one that did not
-// answer this call in time ("GetCount").
+// when printFailures is set: no ready connection ("CoCreateInstance"), or a connected server whose
+// device list did not arrive in time ("GetCount").
 bool AskServer(bool printFailures, PulseServerState& server)
 {
     PulseContext& pulse = PulseContext::Instance();
-    bool answeredBefore = pulse.Snapshot().connected;
     server = pulse.Refresh();
     if (server.connected)
         return true;
@@ -30,9 +28,7 @@ bool AskServer(bool printFailures, PulseServerState& server)
             PulseContext::Lock lock(pulse);
             ready = pulse.Context() != nullptr;
         }
-        DebugPrint(!ready ? "CoCreateInstance Failed!/n"
-                : answeredBefore ? "GetCount Failed!/n"
-                                 : "EnumAudioEndpoints Failed!/n");
+        DebugPrint(ready ? "GetCount Failed!/n" : "CoCreateInstance Failed!/n");
     }
     return false;
 }

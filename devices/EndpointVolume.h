@@ -17,8 +17,9 @@ int GetMicVolume(unsigned& out);
 
 // out = scalar * 100 + 0.5 as a float (the caller truncates it), written only when the scalar
 // exceeds 0.00001, so a device at volume 0 leaves the caller's value. True when out was written.
-// Prints "CoCreateInstance Failed!/n" (no server), "EnumAudioEndpoints Failed!/n" (the device list
-// could not be asked for) or "GetCount Failed!/n" (the device list did not arrive).
+// Prints "CoCreateInstance Failed!/n" (no server) or "GetCount Failed!/n" (a connected server did
+// not send the device list in time). With one shared connection a device list is never refused
+// without one of these, so "EnumAudioEndpoints Failed!/n" does not occur here.
 bool GetSpeakerVolume(float& out);
 
 // Sets mute to the flag on every matching microphone, then its volume to volume / 100 on every

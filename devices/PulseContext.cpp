@@ -124,7 +124,7 @@ struct PulseContext::Impl {
     std::condition_variable changed;
     PulseServerState state;
     uint64_t completedRound = 0; // number of the latest fetch completed
-    uint64_t lost = 0;           // times the server went away or stopped answering
+    uint64_t lost = 0;           // times the server went away or stopped answering: waiters give up
     bool settled = false;        // the first attempt has a picture or has failed
 
     std::atomic<uint64_t> generation{0};
@@ -221,8 +221,8 @@ void PulseContext::Impl::Lost()
 }
 
 // Under the loop lock, on any thread: the ready context's server left a request unanswered for
-// kRequestTimeout. Callers stop waiting on it (the picture says not connected) until it answers
-// again; streams stay as they are.
+// kRequestTimeout. Callers stop waiting on it until it answers again; the context, the picture and
+// streams stay as they are (a server that is only slow must not cost a recording its streams).
 void PulseContext::Impl::Stall()
 {
     if (!ready || !answering)
@@ -231,11 +231,9 @@ void PulseContext::Impl::Stall()
     LOG(WARNING) << "Sound server does not answer";
     {
         std::lock_guard<std::mutex> guard(stateMutex);
-        state.connected = false;
-        ++lost;
+        ++lost; // waiters give up
     }
     changed.notify_all();
-    Notify();
     if (!fetching)
         StartFetch(); // its answer ends the stall
 }
@@ -247,7 +245,6 @@ void PulseContext::Impl::Heard()
         return;
     answering = true;
     LOG(INFO) << "Sound server answers again";
-    Publish(false);
     if (!fetching)
         StartFetch(); // what changed meanwhile
 }
@@ -318,7 +315,7 @@ void PulseContext::Impl::Publish(bool fresh)
             }
             settled = true;
         }
-        state.connected = ready && answering && havePicture;
+        state.connected = ready && havePicture;
         state.generation = generation;
     }
     changed.notify_all();
@@ -544,28 +541,31 @@ PulseServerState PulseContext::Refresh()
         if (!d.answering) {
             if (!d.fetching)
                 d.StartFetch(); // a probe; its answer ends the stall
-            return Snapshot();
+            PulseServerState stale = Snapshot();
+            stale.connected = false;
+            return stale;
         }
         round = d.StartFetch();
         std::lock_guard<std::mutex> guard(d.stateMutex);
         lost = d.lost;
     }
-    bool done = false;
+    bool fresh = false;
     {
         std::unique_lock<std::mutex> lock(d.stateMutex);
-        done = d.changed.wait_until(lock, deadline, [&] { return d.completedRound >= round || d.lost != lost; });
+        fresh = d.changed.wait_until(lock, deadline, [&] { return d.completedRound >= round || d.lost != lost; })
+            && d.completedRound >= round;
     }
-    if (!done) {
+    if (!fresh) {
         Lock lock(*this);
-        bool answered = false;
-        {
-            std::lock_guard<std::mutex> guard(d.stateMutex);
-            answered = d.completedRound >= round;
-        }
-        if (!answered)
+        std::unique_lock<std::mutex> guard(d.stateMutex);
+        fresh = d.completedRound >= round; // an answer just after the bound still counts
+        guard.unlock();
+        if (!fresh)
             d.Stall();
     }
-    return Snapshot();
+    PulseServerState state = Snapshot();
+    state.connected = state.connected && fresh;
+    return state;
 }
 
 bool PulseContext::SetVolume(PulseDirection direction, uint32_t index, uint8_t channels, pa_volume_t volume)

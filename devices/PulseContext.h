@@ -13,9 +13,10 @@
 //   thread with the loop lock held: they must only note the change (set a flag, signal a
 //   condition, move up a timer of the loop) and return. A call comes in the loop iteration after
 //   the change; changes close together may come as one call.
-// - A server that leaves a request unanswered for kRequestTimeout counts as not answering: the
-//   picture says not connected and calls answer at once without asking it, until it answers
-//   again (a probe stays out). Its context stays, and with it Context(), Generation() and streams.
+// - A server that leaves a request unanswered for kRequestTimeout counts as not answering: Refresh
+//   and the volume calls answer at once without waiting on it (Refresh with connected false),
+//   until it answers again (a probe stays out). Its context stays, and with it the cached picture,
+//   Context(), Generation() and streams: a server that is only slow costs no stream.
 //
 // Thread-safety: every public method may be called from any thread except the main loop thread,
 // unless it says otherwise (Snapshot and Generation may also be called there). Objects of
@@ -52,7 +53,7 @@ struct PulseDevice {
 
 // What the server looked like when last asked.
 struct PulseServerState {
-    bool connected = false;     // a context is ready, its picture fetched, and its server answers
+    bool connected = false;     // a context is ready and this picture comes from it (Refresh: and it answered)
     uint64_t generation = 0;    // Generation() at the time of the picture
     std::string defaultSink;    // empty when the server has none
     std::string defaultSource;  // empty when the server has none (may name a monitor)
@@ -86,8 +87,8 @@ public:
     // The cached picture, without waiting on the server.
     PulseServerState Snapshot() const;
     // Asks the server for the defaults, sinks and sources again (bounded by kRequestTimeout) and
-    // returns the new picture; on time-out or without a server, the cached one with connected
-    // false (without a server its lists are empty too).
+    // returns the new picture; on time-out, from a server that does not answer, or without a
+    // server, the cached one with connected false (without a server its lists are empty too).
     PulseServerState Refresh();
 
     // Sets every channel of the device to volume / mute; true when the server confirmed it within
