@@ -113,6 +113,7 @@ struct PulseContext::Impl {
     bool fetching = false;   // a fetch of defaults, sinks and sources runs
     bool fetchAgain = false; // something changed meanwhile: fetch again when it ends
     bool fetchOk = true;
+    bool fetchSent = false;  // at least one of its requests went out
     int fetchParts = 0;
     uint64_t fetchRound = 0; // number of the latest fetch started
     PulseServerState pending;
@@ -259,6 +260,7 @@ uint64_t PulseContext::Impl::StartFetch()
     }
     fetching = true;
     fetchOk = true;
+    fetchSent = false;
     pending = PulseServerState{};
     ++fetchRound;
     fetchParts = 3;
@@ -269,6 +271,8 @@ uint64_t PulseContext::Impl::StartFetch()
         pa_context_get_sink_info_list(c, &Impl::OnDeviceInfo<pa_sink_info>, this),
         pa_context_get_source_info_list(c, &Impl::OnDeviceInfo<pa_source_info>, this),
     };
+    for (pa_operation* op : ops)
+        fetchSent = fetchSent || op;
     for (pa_operation* op : ops) {
         if (op)
             pa_operation_unref(op); // its callback still comes
@@ -295,8 +299,8 @@ void PulseContext::Impl::PartDone(bool ok)
     }
     Publish(fetchOk);
     // Again when something changed meanwhile, and as a probe while the server is silent (a
-    // request libpulse gave up on after its own long time-out).
-    if (ready && (fetchAgain || !answering)) {
+    // request libpulse gave up on after its own long time-out); not when nothing could be sent.
+    if (ready && fetchSent && (fetchAgain || !answering)) {
         fetchAgain = false;
         StartFetch();
     }
