@@ -16,10 +16,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Peak values the server computes per second for a meter, as desktop mixers' meters ask for.
-constexpr uint32_t kPeakRate = 25;
-// One peak value per fragment: 40 ms at kPeakRate. A request under 20 ms would shrink PipeWire's
-// processing block for every program on the desktop.
+// Peak values the server computes per second for a meter: 20, one every 50 ms. A PipeWire graph
+// runs in the largest power-of-two block not above the smallest latency any stream asks for;
+// 50 ms keeps its largest block (2048 samples), 40 ms would halve it for every program.
+constexpr uint32_t kPeakRate = 20;
+// One peak value per fragment.
 constexpr uint32_t kFragmentBytes = sizeof(float);
 // A stream that failed on a device that is still there is tried again after this.
 constexpr std::chrono::milliseconds kRetryDelay{500};
