@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
+#include <utility>
 
 extern char** environ;
 
@@ -40,7 +42,41 @@ private:
     bool ok_ = false;
 };
 
+// The build folder and kind ("" or "--pipewire") of the scripts/sound-server.sh server PULSE_SERVER
+// names, from the folder its socket lies in: <build>/pulse/run/native (PulseAudio, "server.pa"
+// beside it) or <build>/pipewire/run/pulse/native (PipeWire); a socket behind a short link in /tmp
+// leads there too. Empty build folder when it is neither.
+std::pair<std::filesystem::path, std::string> ScriptServer()
+{
+    namespace fs = std::filesystem;
+    const char* server = std::getenv("PULSE_SERVER");
+    std::string socket = server ? server : "";
+    if (socket.rfind("unix:", 0) == 0)
+        socket.erase(0, 5);
+    std::error_code error;
+    for (fs::path p = fs::canonical(fs::path(socket).parent_path(), error); !error && p.has_relative_path();
+         p = p.parent_path()) {
+        if (p.filename() == "pulse" && fs::exists(p / "server.pa"))
+            return {p.parent_path(), ""};
+        if (p.filename() == "pipewire" && fs::exists(p / "config/pipewire/pipewire-pulse.conf"))
+            return {p.parent_path(), "--pipewire"};
+    }
+    return {};
+}
+
 } // namespace
+
+bool SoundServer::Restartable() { return !ScriptServer().first.empty(); }
+
+bool SoundServer::Restart()
+{
+    const auto [build, kind] = ScriptServer();
+    if (build.empty())
+        return false;
+    const std::string command = std::string("'") + TAMSU_SOUND_SERVER_SCRIPT + "' start '" + build.string() + "' " +
+        kind + " >/dev/null";
+    return std::system(command.c_str()) == 0 && Available();
+}
 
 bool SoundServer::Available()
 {

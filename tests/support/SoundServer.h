@@ -34,6 +34,13 @@ public:
     // default source.
     static bool RemoveAllDevices();
 
+    // Stops the server and starts it again in the same folder (same socket and layout), as a
+    // desktop's sound server restarts: every client loses its connection and may come back.
+    // Restartable() is false for a server scripts/sound-server.sh did not start; Restart() is
+    // false then and when the server did not come back.
+    static bool Restartable();
+    static bool Restart();
+
     // "key=value" module argument for a device description, quoted for the server's parser.
     static std::string DescriptionArg(const std::string& key, const std::string& description);
 };
