@@ -8,6 +8,7 @@
 #include "InstancePaths.h"
 #include "MessageBoxDialog.h"
 #include "PromptBoxDialog.h"
+#include "RecordingJournal.h"
 #include "RecordingText.h"
 #include "SkinResources.h"
 #include "TextUtil.h"
@@ -15,11 +16,13 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
 
+#include <bit>
 #include <ctime>
 
 #include <glog/logging.h>
@@ -29,10 +32,29 @@ namespace {
 // Skin image of the window icon (res.xml).
 constexpr const char* kIconImage = "logo";
 
+// kMsgRecorderLevels carries both levels in lParam: the microphone's float in the high 32 bits,
+// the system sound's in the low 32 bits.
+static_assert(sizeof(std::intptr_t) >= 2 * sizeof(float), "lParam holds two floats");
+
+std::intptr_t PackLevels(float mic, float system)
+{
+    const uint64_t packed = uint64_t{std::bit_cast<uint32_t>(mic)} << 32 | std::bit_cast<uint32_t>(system);
+    return static_cast<std::intptr_t>(packed);
+}
+
+void UnpackLevels(std::intptr_t lParam, float& mic, float& system)
+{
+    const auto packed = static_cast<uint64_t>(lParam);
+    mic = std::bit_cast<float>(static_cast<uint32_t>(packed >> 32));
+    system = std::bit_cast<float>(static_cast<uint32_t>(packed));
+}
+
 } // namespace
 
-CMainWnd::CMainWnd()
+CMainWnd::CMainWnd(RecoverFunction recover)
     : options_(*this)
+    , meters_(*this)
+    , recover_(recover ? std::move(recover) : RecoverFunction(RecoverUnfinishedRecordings))
     , instanceServer_(this)
 {
 }
@@ -92,9 +114,17 @@ void CMainWnd::InitWindow()
         recorderDisabled_ = FindControl<QWidget>("recorder-disabled");
         recordList_ = FindControl<QListWidget>("audio-record-list");
         options_.FindControls();
+        meters_.FindControls();
 
         // 5. The options panel from the devices and the configuration.
         options_.Initialise();
+
+        // Recordings a crash left unfinished are repaired before the window shows; the prompt
+        // waits until the event loop runs, so that it opens over the shown window.
+        if (!recover_().empty()) {
+            QMetaObject::invokeMethod(
+                this, [this] { Prompt(kRecoveredText, kWidePromptWidth); }, Qt::QueuedConnection);
+        }
 
         // 6. One-shot workers start here as their parts arrive: the background upgrade check,
         //    the automatic login, the public address lookup (only while "user-real-ip" is
@@ -110,6 +140,21 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
         // A report can still be queued when the recorder is gone; the idle window keeps 00:00:00.
         if (recorder_ && recorderProgress_)
             recorderProgress_->setText(FormatElapsedTime(lParam));
+        handled = true;
+        break;
+    case kMsgRecorderError:
+        OnRecorderError(static_cast<RecorderError>(lParam));
+        handled = true;
+        break;
+    case kMsgRecorderLevels:
+        // While the meters follow the sound server, a report left over from a finished recording
+        // is not shown.
+        if (!meters_.Monitoring()) {
+            float mic = 0.0f;
+            float system = 0.0f;
+            UnpackLevels(lParam, mic, system);
+            meters_.Show(mic, system);
+        }
         handled = true;
         break;
     case kMsgQuit:
@@ -178,6 +223,35 @@ void CMainWnd::PostRecorderSeconds(int64_t seconds)
     PostMessage(WM_RECORDER_SECONDS, 0, static_cast<std::intptr_t>(seconds));
 }
 
+void CMainWnd::PostRecorderError(RecorderError error)
+{
+    PostMessage(kMsgRecorderError, 0, static_cast<std::intptr_t>(error));
+}
+
+void CMainWnd::PostRecorderLevels(float mic, float system)
+{
+    PostMessage(kMsgRecorderLevels, 0, PackLevels(mic, system));
+}
+
+void CMainWnd::showEvent(QShowEvent* event)
+{
+    WindowImplBase::showEvent(event);
+    UpdateLevelSource();
+}
+
+void CMainWnd::hideEvent(QHideEvent* event)
+{
+    WindowImplBase::hideEvent(event);
+    meters_.SetMonitoring(false);
+}
+
+void CMainWnd::changeEvent(QEvent* event)
+{
+    WindowImplBase::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        UpdateLevelSource();
+}
+
 // ---- Recording ----------------------------------------------------------------------------------
 
 void CMainWnd::StartRecording()
@@ -232,9 +306,11 @@ void CMainWnd::StartRecording()
     params.micPresent = micPresent;
     params.micName = micName;
     recorder_ = std::make_unique<AudioRecorder>(this);
+    UpdateLevelSource(); // the recorder reports the levels from here on
     if (recorder_->Open(params) < 0) {
         LOG(ERROR) << "mainwnd: recorder open failed for \"" << (folder + "/" + fileName).toStdString() << "\"";
         recorder_.reset();
+        UpdateLevelSource();
         Prompt(kDeviceErrorText, kPromptWidth);
         return;
     }
@@ -267,7 +343,23 @@ void CMainWnd::StopRecording()
         return;
     ShowRecorderView(RecorderView::kIdle);
     FinishRecorder();
+    UpdateLevelSource();
     OnRecordingFinished();
+}
+
+void CMainWnd::OnRecorderError(RecorderError error)
+{
+    // Only a recorder that stopped itself reports; a report that arrives after the recording
+    // ended (or after the next one started) is left alone.
+    if (!recorder_ || recorder_->GetState() != kStopped) {
+        LOG(INFO) << "mainwnd: late recorder error report " << static_cast<int>(error) << " ignored";
+        return;
+    }
+    const bool diskFull = error == RecorderError::kDiskFull;
+    LOG(ERROR) << "mainwnd: recording \"" << (currentFolder_ + "/" + currentFileName_).toStdString()
+               << "\" stopped: " << (diskFull ? "disk full" : "write failed");
+    StopRecording();
+    Prompt(diskFull ? kDiskFullText : kWriteFailedText, kWidePromptWidth);
 }
 
 void CMainWnd::FinishRecorder()
@@ -284,6 +376,11 @@ void CMainWnd::OnRecordingFinished()
     // The recordings list adds the entry for currentFolder_/currentFileName_ here; the timer then
     // brings it into view.
     SetTimer(kListScrollTimer, kListScrollMs);
+}
+
+void CMainWnd::UpdateLevelSource()
+{
+    meters_.SetMonitoring(isVisible() && !isMinimized() && !recorder_);
 }
 
 void CMainWnd::ShowRecorderView(RecorderView view)

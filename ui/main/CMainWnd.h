@@ -13,18 +13,24 @@
 //                     complete (the recorder needs well under 100 ms) -> idle
 // The recorder reports the elapsed seconds from its encode thread; they arrive here as message
 // WM_RECORDER_SECONDS (1724) and show in "recorder-progress" as hours:minutes:seconds.
+// A recording that stopped itself (full disk, failed write) arrives as kMsgRecorderError: the
+// window ends it as "recorder-stop" would, then says why. Its peak levels arrive as
+// kMsgRecorderLevels and move the meters "mic-level" and "sys-level" (LevelMeters); while no
+// recording runs and the window is on screen, the meters follow the sound server instead.
 //
 // Ending the window (close button, quit message 1234, or the program being asked to quit)
 // finishes a running recording first, so its file is complete; then the window posts the
 // application's quit.
 //
-// Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). The window deletes
-// itself after its final message.
+// Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). InitWindow repairs the
+// recordings a crash left unfinished (before the window shows); when there were any, the window
+// says so once it shows. The window deletes itself after its final message.
 //
-// Thread: UI thread, except PostRecorderSeconds (the recorder's encode thread).
+// Thread: UI thread, except the RecorderOwner methods (the recorder's encode thread).
 
 #include "CWndShadow.h"
 #include "InstanceServer.h"
+#include "LevelMeters.h"
 #include "RecordOptionsPanel.h"
 #include "RecorderTypes.h"
 #include "WindowImplBase.h"
@@ -32,7 +38,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class AudioRecorder;
 class QAbstractButton;
@@ -48,6 +57,9 @@ public:
     // Messages of the task menu this window handles itself (the others come with the tray menu).
     static constexpr unsigned kMsgQuit = 1234; // close for real, with this code
     static constexpr unsigned kMsgShow = 1235; // show and activate the window
+    // Reports of the recorder, posted from its encode thread (next to WM_RECORDER_SECONDS, 1724).
+    static constexpr unsigned kMsgRecorderError = 1725;  // lParam: the RecorderError
+    static constexpr unsigned kMsgRecorderLevels = 1726; // lParam: both levels (see the .cpp)
     // After a recording was added to the list: one tick brings the new entry into view. 50 ms
     // lets the list lay the new row out first.
     static constexpr int kListScrollTimer = 1001;
@@ -64,11 +76,20 @@ public:
     static constexpr const char* kNoMicSystemOnlyText = "没有插入麦克风设备,仅录系统声音";
     static constexpr const char* kNoMicText = "请先插入麦克风设备!";
     static constexpr const char* kDeviceErrorText = "音频设备出错!";
+    // Prompts of a recording that stopped itself, and of a start after a crash.
+    static constexpr const char* kDiskFullText = "磁盘空间不足，录音已停止";
+    static constexpr const char* kWriteFailedText = "录音文件写入失败，录音已停止";
+    static constexpr const char* kRecoveredText = "已恢复上次未完成的录音";
     static constexpr int kPromptWidth = 200;
     static constexpr int kWidePromptWidth = 250;
     static constexpr int kPromptHeight = 100;
 
-    CMainWnd();
+    // Repairs the recordings a crash left unfinished and returns their paths.
+    using RecoverFunction = std::function<std::vector<std::string>()>;
+
+    // recover runs once, in InitWindow; none given: RecoverUnfinishedRecordings (tests hand in
+    // their own).
+    explicit CMainWnd(RecoverFunction recover = RecoverFunction());
     // Finishes a recording that still runs (the file is complete afterwards).
     ~CMainWnd() override;
 
@@ -82,8 +103,10 @@ public:
     void OnTimer(int id) override;
     void OnFinalMessage() override;
 
-    // RecorderOwner, on the recorder's encode thread: posts WM_RECORDER_SECONDS to the window.
+    // RecorderOwner, on the recorder's encode thread: each posts its message to the window.
     void PostRecorderSeconds(int64_t seconds) override;
+    void PostRecorderError(RecorderError error) override;
+    void PostRecorderLevels(float mic, float system) override;
 
     // The recording in progress (nullptr while idle), its file name and folder (also of the last
     // one after a stop).
@@ -92,6 +115,13 @@ public:
     const QString& CurrentFolder() const { return currentFolder_; }
     // The local socket through which a second start reaches this window.
     const InstanceServer& Instance() const { return instanceServer_; }
+    // The level meters (polling the sound server while idle and on screen).
+    const LevelMeters& Meters() const { return meters_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     enum class RecorderView { kIdle, kRecording, kPaused };
@@ -100,6 +130,8 @@ private:
     void ResumeRecording();
     void PauseRecording();
     void StopRecording();
+    // kMsgRecorderError: the recording stopped itself.
+    void OnRecorderError(RecorderError error);
     // Stops the recorder and destroys it; the destructor returns once the file is complete.
     void FinishRecorder();
     // Visibility, animation and status text of the recorder controls for view.
@@ -107,6 +139,8 @@ private:
     void Prompt(const char* text, int width);
     // A finished recording: folder/file name is complete on disk.
     void OnRecordingFinished();
+    // The meters follow the sound server while the window is on screen and nothing records.
+    void UpdateLevelSource();
 
     // Skin controls, looked up once in InitWindow (owned by the layout; nullptr when missing).
     QAbstractButton* login_ = nullptr;
@@ -127,6 +161,8 @@ private:
     QWidget* recorderDisabled_ = nullptr;
     QListWidget* recordList_ = nullptr;
     RecordOptionsPanel options_;
+    LevelMeters meters_;
+    RecoverFunction recover_;
 
     CWndShadow shadow_;
     InstanceServer instanceServer_;
