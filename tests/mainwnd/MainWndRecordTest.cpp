@@ -1,5 +1,6 @@
 // The recorder controls of the main window: start, pause, resume, stop, the prompts of a start,
-// the elapsed time, and quitting while a recording runs.
+// the elapsed time, quitting while a recording runs, a recording that stops itself, the level
+// meters, and the prompt after recordings were recovered.
 
 #include "AudioAnalysis.h"
 #include "AudioRecorder.h"
@@ -10,15 +11,19 @@
 #include "SoundServer.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProgressBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +31,10 @@ namespace {
 constexpr double kToneHz = 440.0;
 constexpr double kToneAmplitude = 0.5;
 constexpr double kToneToleranceHz = 10.0;
+// How long a prompt that must not open is given to show up all the same (it would open at the
+// next event-loop turn), and how long the test then waits for it.
+constexpr int kNoPromptMs = 200;
+constexpr int kNoPromptWaitMs = kNoPromptMs + 100;
 
 enum class View { kIdle, kRecording, kPaused };
 
@@ -147,10 +156,13 @@ TEST_F(MainWndRecordTest, StopWithoutARecordingDoesNothing)
     Control<QAbstractButton>("recorder-pause")->click();
     ExpectView(View::kIdle);
     EXPECT_TRUE(Recordings().isEmpty());
-    // A report without a recording leaves the idle time.
+    // Reports without a recording leave the idle time and open no prompt.
+    const auto prompt = AnswerNextPrompt(kNoPromptMs);
     window_->PostMessage(WM_RECORDER_SECONDS, 0, 42);
-    QTest::qWait(100);
+    window_->PostRecorderError(RecorderError::kDiskFull);
+    QTest::qWait(kNoPromptWaitMs);
     EXPECT_EQ(Progress(), "00:00:00");
+    EXPECT_FALSE(prompt->shown) << prompt->text.toStdString();
 }
 
 TEST_F(MainWndRecordTest, WavRecordingAndQualityReachTheFile)
@@ -281,6 +293,110 @@ TEST_F(MainWndRecordTest, ClosingWhileRecordingFinishesTheFile)
     EXPECT_EQ(data.left(4), QByteArray("RIFF"));
     EXPECT_EQ(le32(4), static_cast<quint32>(data.size() - 8)) << "the RIFF size was not written: file unfinished";
     ExpectTone(path);
+}
+
+// A recording that stopped itself, by what went wrong.
+struct ErrorCase {
+    const char* label;
+    RecorderError error;
+    const char* prompt;
+};
+
+class MainWndErrorTest : public MainWndRecordTest, public testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(MainWndErrorTest, EndsTheRecordingThenSaysWhy)
+{
+    SetConfig("voice-source", "2");
+    OpenWindow();
+    Click("recorder-start");
+    ASSERT_NE(window_->Recorder(), nullptr);
+    // What the recorder does when a write fails: it stops itself (file finalised), then reports.
+    window_->Recorder()->Stop();
+    const auto prompt = AnswerNextPrompt(kDeliveryTimeoutMs);
+    window_->PostRecorderError(GetParam().error);
+    ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
+    EXPECT_EQ(prompt->text, QString::fromUtf8(GetParam().prompt));
+    EXPECT_EQ(prompt->size, QSize(CMainWnd::kWidePromptWidth, CMainWnd::kPromptHeight));
+    ExpectView(View::kIdle);
+    EXPECT_EQ(Recordings(), QStringList{window_->CurrentFileName()});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, MainWndErrorTest,
+    testing::Values(ErrorCase{"DiskFull", RecorderError::kDiskFull, "磁盘空间不足，录音已停止"},
+                    ErrorCase{"WriteFailed", RecorderError::kWriteFailed, "录音文件写入失败，录音已停止"}),
+    [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.label); });
+
+TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
+{
+    SoundPlayer speaker("speaker");
+    ASSERT_TRUE(speaker.Open());
+    ASSERT_TRUE(speaker.PlayTone(kToneHz, kToneAmplitude));
+    OpenWindow();
+    auto* mic = Control<QProgressBar>("mic-level");
+    auto* sys = Control<QProgressBar>("sys-level");
+    ASSERT_NE(mic, nullptr);
+    ASSERT_NE(sys, nullptr);
+    const auto monitoring = [this] { return window_->Meters().Monitoring(); };
+    EXPECT_TRUE(monitoring()) << "idle and on screen";
+    // The monitor's levels: the speaker's tone (-6 dB) fills most of the system meter.
+    EXPECT_TRUE(QTest::qWaitFor([sys] { return sys->value() > sys->maximum() / 2; }, kDeliveryTimeoutMs));
+
+    // Minimised: no polling; the reports of a recorder move the meters, -1 empties and disables.
+    window_->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !monitoring(); }, kDeliveryTimeoutMs));
+    enum Reading { kOff, kLow, kHigh, kFull };
+    const auto reads = [](const QProgressBar* meter, Reading reading) {
+        const int value = meter->value();
+        const int top = meter->maximum();
+        if (reading == kOff)
+            return !meter->isEnabled() && value == meter->minimum();
+        return meter->isEnabled() && (reading == kFull   ? value == top
+                                      : reading == kHigh ? value > top / 2 && value < top
+                                                         : value > meter->minimum() && value < top / 2);
+    };
+    const struct {
+        float mic, sys;
+        Reading micReads, sysReads;
+    } reports[] = {
+        {1.0f, -1.0f, kFull, kOff},
+        {-1.0f, 0.01f, kOff, kLow}, // -40 dB
+        {0.5f, 0.5f, kHigh, kHigh}, // -6 dB; a meter that was off comes back
+    };
+    for (const auto& report : reports) {
+        window_->PostRecorderLevels(report.mic, report.sys);
+        QCoreApplication::sendPostedEvents(window_); // the posted message, now
+        EXPECT_TRUE(reads(mic, report.micReads) && reads(sys, report.sysReads))
+            << report.mic << "/" << report.sys << " show " << mic->isEnabled() << ":" << mic->value() << " / "
+            << sys->isEnabled() << ":" << sys->value();
+    }
+
+    // Back on screen the monitor takes over again; a recording takes the meters from it.
+    window_->showNormal();
+    ASSERT_TRUE(QTest::qWaitFor(monitoring, kDeliveryTimeoutMs));
+    Click("recorder-start");
+    ASSERT_NE(window_->Recorder(), nullptr);
+    EXPECT_FALSE(monitoring());
+    Click("recorder-stop");
+    EXPECT_TRUE(monitoring());
+}
+
+// The start after a crash. (Every other window here starts with nothing recovered and no prompt.)
+TEST_F(MainWndTest, RecoveredRecordingsArePromptedOnce)
+{
+    int calls = 0;
+    const auto prompt = AnswerNextPrompt(kDeliveryTimeoutMs);
+    OpenWindow([&calls] {
+        ++calls;
+        return std::vector<std::string>{"/tmp/a.wav", "/tmp/b.mp3"};
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
+    EXPECT_EQ(prompt->text, QString::fromUtf8("已恢复上次未完成的录音"));
+    EXPECT_EQ(prompt->size, QSize(CMainWnd::kWidePromptWidth, CMainWnd::kPromptHeight));
+    const auto again = AnswerNextPrompt(kNoPromptMs);
+    QTest::qWait(kNoPromptWaitMs);
+    EXPECT_FALSE(again->shown) << "a second prompt";
+    EXPECT_EQ(calls, 1);
 }
 
 } // namespace

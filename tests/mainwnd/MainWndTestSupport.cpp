@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,11 +34,19 @@ Box* VisibleBox()
 
 } // namespace
 
-std::shared_ptr<BoxSeen> AnswerNextPrompt()
+std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
 {
+    // How often a waiting answer looks for the box.
+    constexpr int kLookMs = 10;
     auto seen = std::make_shared<BoxSeen>();
-    QTimer::singleShot(0, [seen] {
+    auto* timer = new QTimer(QCoreApplication::instance());
+    timer->setInterval(waitMs > 0 ? kLookMs : 0);
+    QObject::connect(timer, &QTimer::timeout, [seen, timer, deadline = QDeadlineTimer(waitMs)] {
         PromptBoxDialog* box = VisibleBox<PromptBoxDialog>();
+        if (!box && !deadline.hasExpired())
+            return;
+        timer->stop();
+        timer->deleteLater();
         if (!box)
             return;
         seen->shown = true;
@@ -46,6 +55,7 @@ std::shared_ptr<BoxSeen> AnswerNextPrompt()
             seen->text = text->text();
         QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
     });
+    timer->start();
     return seen;
 }
 
@@ -111,9 +121,9 @@ void MainWndTest::TearDown()
     SoundServerTest::TearDown();
 }
 
-CMainWnd* MainWndTest::OpenWindow()
+CMainWnd* MainWndTest::OpenWindow(CMainWnd::RecoverFunction recover)
 {
-    auto* window = new CMainWnd;
+    auto* window = new CMainWnd(std::move(recover));
     window_ = window;
     EXPECT_TRUE(window->Create(nullptr, QString::fromUtf8(CMainWnd::kWindowTitle)));
     window->CenterWindow();

@@ -26,8 +26,10 @@ struct BoxSeen {
 };
 
 // Closes the next PromptBoxDialog that opens (with "msgConfirm") and records it. Call before the
-// action that opens it; the box runs a nested event loop in which the answer arrives.
-std::shared_ptr<BoxSeen> AnswerNextPrompt();
+// action that opens it; the box runs a nested event loop in which the answer arrives. Looks once
+// at the next event-loop turn, or, with waitMs, until a box shows or waitMs have passed (for a
+// box that opens later than the action's own event).
+std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs = 0);
 // The same for the system message box (QMessageBox) with its OK button.
 std::shared_ptr<BoxSeen> AnswerNextMessageBox();
 // Accepts the next folder chooser with folder (records its title as text).
@@ -38,8 +40,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Builds and shows the main window as start-up does.
-    CMainWnd* OpenWindow();
+    // Builds and shows the main window as start-up does; recover replaces the repair of
+    // unfinished recordings when given.
+    CMainWnd* OpenWindow(CMainWnd::RecoverFunction recover = {});
     // Closes the window as its close button does and waits until it has gone.
     void CloseWindow();
     // Clicks the named button of the window (which must be visible).
