@@ -1,0 +1,245 @@
+// CaptureSource: samples are placed by when they were captured, whatever the packet sizes, delays,
+// stalls or the device's clock; holes are silence; the peak level.
+
+#include "CaptureSource.h"
+#include "SyntheticDevice.h"
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int64_t kEpochNs = 10'000'000'000; // the recording's position 0
+constexpr int64_t kMs = 1'000'000;
+constexpr int64_t kSecond = 1000 * kMs;
+constexpr int64_t kAllowance = CaptureSource::kGapNs * kRate / kSecond;
+constexpr int64_t kSamplesPerMs = kRate / 1000; // 44 (a millisecond, rounded down)
+
+int64_t PosOf(int64_t ns)
+{
+    return std::llround(static_cast<double>(ns - kEpochNs) * kRate / kSecond);
+}
+
+// One source as the recorder builds it (in mono: the channels play no part in the timing), read
+// the way the recorder reads it: up to the last arrival less the allowance of a late source; the
+// clicks found in it.
+struct Lane {
+    explicit Lane(const SyntheticDeviceSpec& spec)
+        : fifo(AV_SAMPLE_FMT_FLT, 1, 6 * kRate), source(Options(), fifo), device(spec, kEpochNs)
+    {
+        EXPECT_TRUE(source.Begin(spec.format, spec.latencyNs));
+    }
+    static CaptureSource::Options Options()
+    {
+        CaptureSource::Options o;
+        o.outFormat = AV_SAMPLE_FMT_FLT;
+        o.outChannels = 1;
+        o.outRate = kRate;
+        o.epochNs = kEpochNs;
+        return o;
+    }
+    void ReadUpTo(int64_t pos)
+    {
+        constexpr int kChunk = 4096;
+        float samples[kChunk];
+        uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(samples)};
+        while (readPos < pos) {
+            const int n = static_cast<int>(std::min<int64_t>(kChunk, pos - readPos));
+            fifo.Read(planes, 0, n, readPos);
+            FindClicks(samples, static_cast<size_t>(n), readPos, device.Spec().clickLevel * 0.3f, 10 * kSamplesPerMs,
+                       clicks);
+            readPos += n;
+        }
+    }
+    std::vector<int64_t> Expected() const
+    {
+        std::vector<int64_t> out;
+        for (const int64_t t : device.CapturedClicks())
+            out.push_back(PosOf(t));
+        return out;
+    }
+
+    SampleFifo fifo;
+    CaptureSource source;
+    SyntheticDevice device;
+    std::vector<int64_t> clicks;
+    int64_t readPos = 0;
+    int holePacket = -1; // this packet is delivered as a hole (no data)
+    int packets = 0;
+};
+
+// Delivers the lanes' packets in the order they arrive until untilNs, reading as it goes.
+void Play(const std::vector<Lane*>& lanes, int64_t untilNs)
+{
+    for (;;) {
+        Lane* next = nullptr;
+        for (Lane* lane : lanes)
+            if (!next || lane->device.NextArrival() < next->device.NextArrival())
+                next = lane;
+        if (next->device.NextArrival() > untilNs)
+            break;
+        const SyntheticDevice::Packet p = next->device.Take();
+        const bool hole = next->packets++ == next->holePacket;
+        next->source.Deliver(hole ? nullptr : p.data.data(), p.frames, p.arrivalNs);
+        for (Lane* lane : lanes)
+            lane->ReadUpTo(PosOf(p.arrivalNs) - kAllowance);
+    }
+}
+
+SyntheticDeviceSpec Spec(int format, int rate, int channels, int packetFrames, int64_t latencyNs, int64_t jitterNs)
+{
+    SyntheticDeviceSpec s;
+    s.format = {format, rate, channels};
+    s.packetFrames = packetFrames;
+    s.latencyNs = latencyNs;
+    s.jitterNs = jitterNs;
+    s.clickOriginNs = kEpochNs + 100 * kMs;
+    return s;
+}
+
+} // namespace
+
+TEST(CaptureSource, SourcesWithDifferentPacketsAndDelaysLineUp)
+{
+    struct Case {
+        const char* name;
+        SyntheticDeviceSpec a, b;
+        int64_t holdA, holdB; // the first packets of this span arrive together at its end
+    } cases[] = {
+        {"s32 48 kHz 100 ms packets / s16 44.1 kHz mono 10 ms packets",
+         Spec(AV_SAMPLE_FMT_S32, 48000, 2, 4800, 10 * kMs, 10 * kMs),
+         Spec(AV_SAMPLE_FMT_S16, 44100, 1, 441, 40 * kMs, 3 * kMs), 0, 0},
+        {"first packets 300 / 150 ms late: float 32 kHz / s16 48 kHz with 20 ms delays",
+         Spec(AV_SAMPLE_FMT_FLT, 32000, 2, 1024, 5 * kMs, 5 * kMs),
+         Spec(AV_SAMPLE_FMT_S16, 48000, 1, 960, 30 * kMs, 20 * kMs), 300 * kMs, 150 * kMs},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.b.seed = 2;
+        Lane a(c.a), b(c.b);
+        a.device.Hold(kEpochNs, kEpochNs + c.holdA);
+        b.device.Hold(kEpochNs, kEpochNs + c.holdB);
+        Play({&a, &b}, kEpochNs + 20 * kSecond);
+        // Aligned once the estimate has seen a whole window (2 s) of packets.
+        const int64_t settled = PosOf(kEpochNs + 2 * kSecond);
+        const ClickMatch pair = MatchClicks(b.clicks, a.clicks, kSamplesPerMs, settled);
+        EXPECT_GE(pair.expected, 70);
+        EXPECT_EQ(pair.missing + pair.stray, 0) << "the sources more than 1 ms apart";
+        const ClickMatch ta = MatchClicks(a.clicks, a.Expected(), 5 * kSamplesPerMs, settled, a.readPos);
+        const ClickMatch tb = MatchClicks(b.clicks, b.Expected(), 5 * kSamplesPerMs, settled, b.readPos);
+        EXPECT_EQ(ta.missing + ta.stray + tb.missing + tb.stray, 0) << "more than 5 ms from where they belong";
+        constexpr int64_t kHalfPeriod = kRate / 8;
+        std::printf("[ measure  ] %s: after 2 s up to %.2f ms apart, %.2f / %.2f ms from the truth\n", c.name,
+                    MatchClicks(b.clicks, a.clicks, kHalfPeriod, settled).worst * 1000.0 / kRate,
+                    MatchClicks(a.clicks, a.Expected(), kHalfPeriod, settled, a.readPos).worst * 1000.0 / kRate,
+                    MatchClicks(b.clicks, b.Expected(), kHalfPeriod, settled, b.readPos).worst * 1000.0 / kRate);
+    }
+}
+
+TEST(CaptureSource, DeviceClock200PpmOffStaysInPlaceForAnHour)
+{
+    for (const double ppm : {200.0, -200.0}) {
+        SCOPED_TRACE(ppm);
+        SyntheticDeviceSpec spec = Spec(AV_SAMPLE_FMT_S16, 44100, 1, 2205, 20 * kMs, 5 * kMs);
+        spec.ppm = ppm;
+        spec.clickPeriodNs = kSecond;
+        Lane lane(spec);
+        const int64_t end = kEpochNs + 3600 * kSecond;
+        Play({&lane}, end);
+        const std::vector<int64_t> expected = lane.Expected();
+        const ClickMatch last = MatchClicks(lane.clicks, expected, 5 * kSamplesPerMs, PosOf(end - 70 * kSecond),
+                                            PosOf(end - 10 * kSecond));
+        EXPECT_EQ(last.expected, 60);
+        EXPECT_EQ(last.missing, 0);
+        EXPECT_EQ(last.stray, 0);
+        // The device's clock pulls the placement to one side: a fast one's samples land late.
+        EXPECT_LT(lane.source.Misplacement() * ppm, 0);
+        EXPECT_LE(std::abs(lane.source.Misplacement()), 5 * kSamplesPerMs);
+        const ClickMatch hour = MatchClicks(lane.clicks, expected, 50 * kSamplesPerMs, PosOf(kEpochNs + 2 * kSecond));
+        std::printf("[ measure  ] %+.0f ppm: worst error over the hour %.2f ms, in the last minute %.2f ms, "
+                    "misplacement at the end %lld samples\n",
+                    ppm, hour.worst * 1000.0 / kRate, last.worst * 1000.0 / kRate,
+                    static_cast<long long>(lane.source.Misplacement()));
+    }
+}
+
+TEST(CaptureSource, StallsAndHolesLeaveSilenceAndKeepTheRestInPlace)
+{
+    constexpr int64_t kFrom = kEpochNs + 3 * kSecond, kTo = kEpochNs + 5 * kSecond;
+    struct Case {
+        const char* name;
+        bool suspend; // capture stops (else: delivery stops, the packets queue up)
+        int holePacket;
+        int64_t quietFrom, quietTo; // clicks captured here are not expected (a found one must be in place)
+    } cases[] = {
+        {"device suspended 2 s", true, -1, kFrom, kTo},
+        {"delivery stalled 2 s", false, -1, kFrom - 100 * kMs, kTo}, // what was held may be missing
+        {"a hole", false, 41, kEpochNs + 2050 * kMs, kEpochNs + 2100 * kMs}, // (the click at 2.06 s)
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SyntheticDeviceSpec spec = Spec(AV_SAMPLE_FMT_S32, 44100, 2, 2205, 20 * kMs, 0);
+        spec.clickPeriodNs = 70 * kMs;
+        Lane lane(spec);
+        lane.holePacket = c.holePacket;
+        if (c.holePacket < 0)
+            c.suspend ? lane.device.Suspend(kFrom, kTo) : lane.device.Hold(kFrom, kTo);
+        Play({&lane}, kEpochNs + 8 * kSecond);
+        std::vector<int64_t> expected;
+        for (const int64_t t : lane.device.CapturedClicks())
+            if (t < c.quietFrom || t >= c.quietTo)
+                expected.push_back(PosOf(t));
+        const ClickMatch m = MatchClicks(lane.clicks, expected, kSamplesPerMs, INT64_MIN, lane.readPos);
+        EXPECT_GE(m.expected, 70);
+        EXPECT_EQ(m.missing, 0);
+        EXPECT_EQ(m.stray, 0) << "sound out of place";
+        const ClickMatch near = MatchClicks(lane.clicks, expected, 35 * kSamplesPerMs, INT64_MIN, lane.readPos);
+        std::printf("[ measure  ] %s: worst error %.2f ms\n", c.name, near.worst * 1000.0 / kRate);
+    }
+}
+
+TEST(CaptureSource, PeakOfAToneInEveryFormat)
+{
+    struct Case {
+        int in, out;
+        float level;
+    } cases[] = {
+        {AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_FLTP, 0.5f},
+        {AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S16, 0.25f},
+        {AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_S16, 0.8f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(av_get_sample_fmt_name(static_cast<AVSampleFormat>(c.in)));
+        SampleFifo fifo(c.out, 2, kRate);
+        CaptureSource::Options o;
+        o.outFormat = c.out;
+        CaptureSource source(o, fifo);
+        ASSERT_TRUE(source.Begin({c.in, 48000, 2}, 0)); // (a mono device is mixed to both channels at -3 dB)
+        const size_t bytes = static_cast<size_t>(av_get_bytes_per_sample(static_cast<AVSampleFormat>(c.in)));
+        std::vector<uint8_t> packet(4800 * 2 * bytes);
+        for (size_t i = 0; i < 4800 * 2; ++i) {
+            const double v = c.level * std::sin(2 * M_PI * 1000 * static_cast<double>(i / 2) / 48000.0);
+            const int16_t s16 = static_cast<int16_t>(std::lround(v * 32767));
+            const int32_t s32 = static_cast<int32_t>(std::lround(v * 2147483647.0));
+            const float flt = static_cast<float>(v);
+            std::memcpy(&packet[i * bytes],
+                        c.in == AV_SAMPLE_FMT_S16   ? static_cast<const void*>(&s16)
+                        : c.in == AV_SAMPLE_FMT_S32 ? static_cast<const void*>(&s32)
+                                                    : &flt,
+                        bytes);
+        }
+        source.Deliver(packet.data(), 4800, 100 * kMs);
+        EXPECT_NEAR(source.TakePeak(), c.level, 0.01);
+        EXPECT_EQ(source.TakePeak(), 0.0f) << "the peak starts again after it was taken";
+    }
+}

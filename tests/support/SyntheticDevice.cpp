@@ -1,0 +1,147 @@
+#include "SyntheticDevice.h"
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// How far past the first sample of a click above the threshold its peak is looked for: a resampled
+// click spreads over a few samples.
+constexpr int kPeakSearch = 16;
+
+} // namespace
+
+SyntheticDevice::SyntheticDevice(const SyntheticDeviceSpec& spec, int64_t startNs)
+    : spec_(spec), dtNs_(1e9 / (spec.format.rate * (1 + spec.ppm * 1e-6))), timeNs_(static_cast<double>(startNs)),
+      random_(spec.seed)
+{
+}
+
+void SyntheticDevice::Suspend(int64_t fromNs, int64_t toNs)
+{
+    suspendFrom_ = fromNs;
+    suspendTo_ = toNs;
+}
+
+void SyntheticDevice::Hold(int64_t fromNs, int64_t toNs)
+{
+    holdFrom_ = fromNs;
+    holdTo_ = toNs;
+}
+
+SyntheticDevice::Packet& SyntheticDevice::Peek()
+{
+    if (pending_)
+        return next_;
+    if (timeNs_ >= suspendFrom_ && timeNs_ < suspendTo_)
+        timeNs_ = static_cast<double>(suspendTo_);
+    const int n = spec_.packetFrames;
+    const int channels = spec_.format.channels;
+    const auto format = static_cast<AVSampleFormat>(spec_.format.sampleFormat);
+    const int bytes = av_get_bytes_per_sample(format);
+    next_.frames = n;
+    next_.data.assign(static_cast<size_t>(n) * channels * bytes, 0);
+    nextClicks_.clear();
+    const double first = timeNs_ - dtNs_ / 2;
+    const double firstClick = std::ceil((first - spec_.clickOriginNs) / spec_.clickPeriodNs);
+    int64_t k = std::max<int64_t>(0, static_cast<int64_t>(firstClick));
+    for (;; ++k) {
+        const int64_t click = spec_.clickOriginNs + k * spec_.clickPeriodNs;
+        const auto at = static_cast<int64_t>(std::llround((click - timeNs_) / dtNs_));
+        if (at >= n)
+            break;
+        if (at < 0)
+            continue;
+        nextClicks_.push_back(click);
+        for (int c = 0; c < channels; ++c) {
+            if (spec_.clickChannel >= 0 && c != spec_.clickChannel)
+                continue;
+            uint8_t* p = next_.data.data() + (static_cast<size_t>(at) * channels + c) * bytes;
+            if (format == AV_SAMPLE_FMT_S16) {
+                const auto v = static_cast<int16_t>(spec_.clickLevel * 32767);
+                std::memcpy(p, &v, sizeof v);
+            } else if (format == AV_SAMPLE_FMT_S32) {
+                const auto v = static_cast<int32_t>(spec_.clickLevel * 2147483647.0);
+                std::memcpy(p, &v, sizeof v);
+            } else {
+                std::memcpy(p, &spec_.clickLevel, sizeof(float));
+            }
+        }
+    }
+    std::uniform_int_distribution<int64_t> delay(0, spec_.jitterNs);
+    timeNs_ += n * dtNs_;
+    int64_t arrival = static_cast<int64_t>(timeNs_) + spec_.latencyNs + delay(random_);
+    if (arrival >= holdFrom_ && arrival < holdTo_)
+        arrival = holdTo_;
+    arrival = std::max(arrival, lastArrival_);
+    lastArrival_ = arrival;
+    next_.arrivalNs = arrival;
+    pending_ = true;
+    return next_;
+}
+
+SyntheticDevice::Packet SyntheticDevice::Take()
+{
+    Peek();
+    pending_ = false;
+    clicks_.insert(clicks_.end(), nextClicks_.begin(), nextClicks_.end());
+    return std::move(next_);
+}
+
+void FindClicks(const float* s, size_t n, int64_t first, float threshold, int spacing, std::vector<int64_t>& clicks)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const int64_t pos = first + static_cast<int64_t>(i);
+        if (std::fabs(s[i]) < threshold || (!clicks.empty() && pos < clicks.back() + spacing))
+            continue;
+        size_t best = i;
+        for (size_t j = i; j < n && j < i + kPeakSearch; ++j)
+            if (std::fabs(s[j]) > std::fabs(s[best]))
+                best = j;
+        clicks.push_back(first + static_cast<int64_t>(best));
+        i = best;
+    }
+}
+
+namespace {
+
+// Distance from p to the nearest of the sorted v (INT64_MAX for an empty v).
+int64_t Nearest(const std::vector<int64_t>& v, int64_t p)
+{
+    const auto it = std::lower_bound(v.begin(), v.end(), p);
+    int64_t d = INT64_MAX;
+    if (it != v.end())
+        d = *it - p;
+    if (it != v.begin())
+        d = std::min(d, p - *(it - 1));
+    return d;
+}
+
+} // namespace
+
+ClickMatch MatchClicks(const std::vector<int64_t>& found, const std::vector<int64_t>& expected, int64_t tol,
+                       int64_t from, int64_t to)
+{
+    ClickMatch m;
+    for (const int64_t e : expected) {
+        if (e < from || e >= to)
+            continue;
+        ++m.expected;
+        m.missing += Nearest(found, e) > tol;
+    }
+    for (const int64_t f : found) {
+        if (f < from || f >= to)
+            continue;
+        const int64_t d = Nearest(expected, f);
+        if (d > tol)
+            ++m.stray;
+        else
+            m.worst = std::max(m.worst, d);
+    }
+    return m;
+}
