@@ -21,8 +21,8 @@ namespace {
 // in bursts (a PipeWire graph cycle against the packet length) shows its earliest one, short
 // enough to follow a drifting device clock closely (200 ppm moves the bound by 0.4 ms in 2 s).
 constexpr int64_t kWindowNs = 2'000'000'000;
-// Placement within 1 ms of the estimate is left alone: the estimate itself varies by that much.
-constexpr double kDeadbandSamples = 44.1;
+// Placement within 0.5 ms of the estimate is left alone: the estimate itself varies by about that much.
+constexpr double kDeadbandSamples = 22.05;
 // Beyond 100 ms the placement moves at once (the FIFO reads the gap as silence or drops the
 // overlap): a stream that jumped. Below, the resampler stretches or shrinks the sound smoothly.
 constexpr double kJumpSamples = 4410;
@@ -31,6 +31,11 @@ constexpr double kJumpSamples = 4410;
 // its first packets up to one graph cycle (about 45 ms) late; that is made up within 10 s.
 constexpr double kMaxStretch = 0.0025;
 
+// A new stream (or one that came back after a stall) holds its first packets this long before it
+// places them: its first packets often come late, or queued up in one burst, and the earliest
+// bound of a few packets says much better where they belong than the first alone. Below the
+// recording's allowance (kGapNs), so the recording never gives up on the held sound.
+constexpr int64_t kHoldNs = 300'000'000;
 // Voice processing works at 32000 Hz mono.
 constexpr int kProcessingRate = VoiceProcessor::kSampleRate;
 
@@ -141,13 +146,18 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
 
 void CaptureSource::End()
 {
+    if (holding_)
+        ReleaseHold(); // what was captured is kept, placed as well as it is known
     begun_ = false;
     anchored_ = false;
 }
 
-void CaptureSource::Anchor(int64_t start)
+void CaptureSource::Anchor(int64_t start, int64_t arrivalNs)
 {
     anchored_ = true;
+    holding_ = true;
+    holdSince_ = arrivalNs;
+    held_.clear();
     anchorNs_ = start;
     anchorPos_ = ToPos(start);
     inCount_ = 0;
@@ -215,8 +225,8 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
     };
     int64_t start = startFor(inCount_);
     if (!anchored_) {
-        Anchor(start);
-    } else {
+        Anchor(start, arrivalNs);
+    } else if (!holding_) {
         // Where the placement puts the stream's start: the anchor moved on by jumps and stretches.
         const double shift = static_cast<double>(jumps_ + outCount_) + PendingOutput() -
                              static_cast<double>(inCount_) * options_.outRate / format_.rate;
@@ -225,7 +235,7 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
             // The stream stalled and came back (or its packets queued up somewhere): what comes
             // now was captured now, not right after the last packet.
             LOG(INFO) << "capture timing: new segment, " << (start - placed) / 1'000'000 << " ms after the last";
-            Anchor(startFor(0));
+            Anchor(startFor(0), arrivalNs);
             start = anchorNs_;
         }
     }
@@ -234,6 +244,13 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
     window_.push_back({arrivalNs, start});
     while (window_.front().arrival < arrivalNs - kWindowNs)
         window_.pop_front();
+
+    if (holding_) {
+        Hold(data, frames);
+        if (holding_ && arrivalNs - holdSince_ >= kHoldNs)
+            ReleaseHold();
+        return;
+    }
 
     // Where the samples taken in so far belong, less where they are placed, in output samples:
     // > 0 when they are placed too early.
@@ -256,6 +273,16 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
         swr_set_compensation(toOutput_.get(), delta, delta ? distance : 0);
     }
 
+    uint8_t** out = nullptr;
+    const int got = Take(data, frames, out);
+    if (got <= 0)
+        return;
+    fifo_.Write(out, got, anchorPos_ + jumps_ + outCount_);
+    outCount_ += got;
+}
+
+int CaptureSource::Take(const void* data, int frames, uint8_t**& out)
+{
     // Silence for a hole in the stream.
     std::vector<uint8_t> zeros;
     if (!data) {
@@ -264,18 +291,47 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
                      0);
         data = zeros.data();
     }
-    uint8_t** out = nullptr;
     const int got = Convert(static_cast<const uint8_t*>(data), frames, out);
     inCount_ += frames;
     if (got < 0) {
         End(); // a broken converter: nothing more until the next stream
-        return;
+        return -1;
     }
-    if (got == 0)
+    if (got > 0)
+        NotePeak(out, got);
+    return got;
+}
+
+void CaptureSource::Hold(const void* data, int frames)
+{
+    uint8_t** out = nullptr;
+    const int got = Take(data, frames, out);
+    if (got <= 0)
         return;
-    NotePeak(out, got);
-    fifo_.Write(out, got, anchorPos_ + jumps_ + outCount_);
+    const auto format = static_cast<AVSampleFormat>(options_.outFormat);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const size_t bytes = static_cast<size_t>(got) * av_get_bytes_per_sample(format) *
+                         (planar ? 1 : options_.outChannels);
+    held_.resize(planar ? options_.outChannels : 1);
+    for (size_t p = 0; p < held_.size(); ++p)
+        held_[p].insert(held_[p].end(), out[p], out[p] + bytes);
     outCount_ += got;
+}
+
+void CaptureSource::ReleaseHold()
+{
+    // The earliest bound of the held packets is where the stream started; they go there, one
+    // after another, and so does everything after them.
+    holding_ = false;
+    anchorNs_ = window_.front().start;
+    anchorPos_ = ToPos(anchorNs_);
+    if (outCount_ > 0 && !held_.empty()) {
+        std::vector<uint8_t*> planes;
+        for (std::vector<uint8_t>& plane : held_)
+            planes.push_back(plane.data());
+        fifo_.Write(planes.data(), static_cast<int>(outCount_), anchorPos_);
+    }
+    held_.clear();
 }
 
 void CaptureSource::NotePeak(uint8_t** data, int count)

@@ -7,7 +7,8 @@
 // the stream's first sample was captured no later than a - (count + n) / rate - latency. Over a
 // sliding window of packets the earliest of these bounds is the best estimate of when the stream
 // started (packets delayed by a busy machine, or sent in bursts by the server, only raise the
-// bound, so they do not move it). The samples are placed from that estimate on, one after another.
+// bound, so they do not move it). The first packets of a stream are held for a moment until a few
+// bounds are known; then the samples are placed from that estimate on, one after another.
 // When the estimate moves away from where the samples are placed (the device's clock runs faster
 // or slower than the system's; the first packets of a stream came late), the resampler stretches
 // or shrinks the sound a little until it is back in place; a large move (a stream that jumped)
@@ -79,7 +80,11 @@ private:
         int64_t arrival;
         int64_t start; // capture time of the stream's first sample, as this packet tells it
     };
-    void Anchor(int64_t start);
+    void Anchor(int64_t start, int64_t arrivalNs);
+    // Converts a packet (null data: silence) and counts it; the output samples, or -1.
+    int Take(const void* data, int frames, uint8_t**& out);
+    void Hold(const void* data, int frames);
+    void ReleaseHold();
     int Convert(const uint8_t* in, int frames, uint8_t**& out);
     double PendingOutput() const;
     void NotePeak(uint8_t** data, int count);
@@ -98,6 +103,9 @@ private:
     int64_t anchorNs_ = 0;   // capture time of the first input sample after the anchor
     int64_t anchorPos_ = 0;  // its position
     int64_t jumps_ = 0;      // output positions skipped (+) or gone back (-) since the anchor
+    bool holding_ = false;   // the first packets after the anchor are held, not yet placed
+    int64_t holdSince_ = 0;  // arrival of the first held packet
+    std::vector<std::vector<uint8_t>> held_; // held output samples, per plane
     std::deque<Bound> window_; // bounds of the last kWindowNs, in arrival order, rising starts
 
     struct SwrDeleter { void operator()(SwrContext* s) const; };

@@ -4,6 +4,8 @@
 
 #include <glog/logging.h>
 
+#include <QString>
+
 #include <algorithm>
 #include <iterator>
 
@@ -15,14 +17,21 @@ constexpr int32_t kDefaultBitRate = 128000;
 // The microphone gain slider's range, in dB.
 constexpr int kMaxMicGainDb = 100;
 
-// The stored value of key when it lies in [lo, hi]; otherwise fallback (logged).
+// Longest stored text looked at: a number of the range never needs more.
+constexpr int kValueCapacity = 32;
+
+// The stored value of key when it is a whole number in [lo, hi]; otherwise fallback (logged). The
+// text is read as it stands: a reader of profile numbers would take "abc" as 0 and wrap large
+// numbers into the range.
 int Checked(const char* key, int fallback, int lo, int hi)
 {
-    // The store reads negative numbers as their two's complement; back to signed here.
-    const auto value = static_cast<int32_t>(ReadConfigInt(config::kSection, key, fallback));
-    if (value >= lo && value <= hi)
+    QString text;
+    ReadConfigString(config::kSection, key, QString::number(fallback), text, kValueCapacity);
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (ok && value >= lo && value <= hi)
         return value;
-    LOG(ERROR) << "configuration " << key << "=" << value << " out of range, using " << fallback;
+    LOG(ERROR) << "configuration " << key << "=" << text.toStdString() << " out of range, using " << fallback;
     return fallback;
 }
 

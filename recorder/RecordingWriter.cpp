@@ -244,7 +244,6 @@ bool RecordingWriter::Drain()
         packet->pts = packet->dts = runningPts_;
         const int64_t samples = packet->duration > 0 ? packet->duration : frameSize_;
         packet->duration = av_rescale_q(samples, AVRational{1, kSampleRate}, stream_->time_base);
-        const int64_t stamped = runningPts_;
         runningPts_ += packet->duration;
         const int w = av_interleaved_write_frame(output_.get(), packet);
         av_packet_unref(packet);
@@ -255,9 +254,10 @@ bool RecordingWriter::Drain()
                 return false;
             }
         }
-        // Whole seconds, truncated: second n is reported once n seconds of audio are written.
+        // Whole seconds, truncated: second n is reported once n seconds of audio are written (by
+        // the end of this packet, so the last report matches the file's length).
         const int64_t seconds =
-            av_rescale_rnd(stamped, stream_->time_base.num, stream_->time_base.den, AV_ROUND_DOWN);
+            av_rescale_rnd(runningPts_, stream_->time_base.num, stream_->time_base.den, AV_ROUND_DOWN);
         if (seconds != lastSecond_) {
             lastSecond_ = seconds;
             if (onSeconds)
