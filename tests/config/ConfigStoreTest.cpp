@@ -1,24 +1,22 @@
+// The configuration file as stored files depend on it (place, layout, profile rules, atomic
+// replace), and the folders derived from it.
+
 #include "ConfigStore.h"
-#include "IniFile.h"
+#include "Folders.h"
 #include "TestEnv.h"
 
 #include <QDir>
 #include <QFile>
-#include <QString>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
 namespace {
 
-void WriteRaw(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
+using namespace config;
 
 QByteArray ReadRaw(const QString& path)
 {
@@ -26,117 +24,122 @@ QByteArray ReadRaw(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-} // namespace
-
-TEST(ConfigStore, MissingFileGivesDefaultsAndFirstWriteCreatesIt)
+TEST(ConfigStore, MissingFileGivesDefaultsAndWritesStoreEveryKeyByItsName)
 {
     TestEnv env;
-    EXPECT_FALSE(QFile::exists(env.ConfigFile()));
-    EXPECT_EQ(GetConfigFilePath(), env.ConfigFile());
-    EXPECT_EQ(ReadConfigInt("global", "voice-source", 0), 0u);
-    EXPECT_EQ(ReadConfigInt("global", "voice-size", 20), 20u);
+    const QString path = env.DataHome() + "/TamsuAudioRecorder/Config/configure.ini";
+    EXPECT_EQ(GetConfigFilePath(), path);
+    EXPECT_EQ(ReadConfigInt(kSection, kVoiceSize, 20), 20u);
     QString out = "junk";
-    EXPECT_FALSE(ReadConfigString("global", "output-dir", "", out, 260));
+    EXPECT_FALSE(ReadConfigString(kSection, kOutputDir, "", out, kOutputDirCapacity));
     EXPECT_TRUE(out.isEmpty());
 
-    EXPECT_TRUE(WriteConfigString("global", "voice-source", "2"));
-    EXPECT_TRUE(QFile::exists(env.ConfigFile()));
-    EXPECT_EQ(ReadConfigInt("global", "voice-source", 0), 2u);
+    QDir(env.DataHome() + "/TamsuAudioRecorder").removeRecursively(); // the folder comes back
+    const char* keys[] = {kOutputDir, kVoiceSource, kAudioFormat, kVoiceBitrateIndex, kVoiceBitrate, kVoiceSize,
+        kAgcCheck, kNoiseCheck, kAudioMuteCheck, kMicVolumeSize, kSysVolumeSize, kWindowClose, kUserRealIp};
+    for (int i = 0; i < 13; ++i)
+        ASSERT_TRUE(WriteConfigString(kSection, keys[i], QString::number(i)));
+    EXPECT_EQ(ReadRaw(path), "[global]\r\noutput-dir=0\r\nvoice-source=1\r\naudio-format=2\r\nvoice-bitrate-index=3\r\n"
+                             "voice-bitrate=4\r\nvoice-size=5\r\nagc-check=6\r\nnoise-check=7\r\naudio-mute-check=8\r\n"
+                             "mic-volume-size=9\r\nsys-volume-size=10\r\nwindow-close=11\r\nuser-real-ip=12\r\n");
 }
 
-TEST(ConfigStore, IntegerReadingFollowsProfileRules)
+TEST(ConfigStore, IntegersFollowProfileRules)
 {
     TestEnv env;
-    struct Case {
-        const char* stored;
-        uint32_t expected;
-    } cases[] = {
-        {"7", 7u},          {"0", 0u},           {"42abc", 42u},
-        {"yes", 0u},        {"", 0u},            {"-1", 0xFFFFFFFFu},
-        {"-20", static_cast<uint32_t>(-20)}, {"  15  ", 15u}, {"\"3\"", 3u /* quotes are removed */},
-    };
-    for (const Case& c : cases) {
-        WriteConfigString("global", "agc-check", QString::fromUtf8(c.stored));
-        EXPECT_EQ(ReadConfigInt("global", "agc-check", 99), c.expected) << "stored: " << c.stored;
+    const std::pair<const char*, uint32_t> cases[] = {{"7", 7u}, {"42abc", 42u}, {"yes", 0u}, {"", 0u},
+        {"-1", 0xFFFFFFFFu}, {"-20", static_cast<uint32_t>(-20)}, {"  15  ", 15u}, {"\"3\"", 3u}};
+    for (const auto& [stored, expected] : cases) {
+        WriteConfigString(kSection, kAgcCheck, stored);
+        EXPECT_EQ(ReadConfigInt(kSection, kAgcCheck, 99), expected) << "stored: " << stored;
     }
 }
 
-TEST(ConfigStore, StringIsCutToCapacityMinusOne)
+TEST(ConfigStore, TextKeepsInnerBlanksAndNonAsciiAndIsCutToCapacityLessOne)
 {
     TestEnv env;
-    const QString longPath = "/" + QString(299, QChar('a'));
-    WriteConfigString("global", "output-dir", longPath);
+    const QString dir = QString::fromUtf8("/home/用户/录音 文件") + QString(300, 'a');
+    WriteConfigString(kSection, kOutputDir, dir);
     QString out;
-    EXPECT_TRUE(ReadConfigString("global", "output-dir", "", out, 260));
-    EXPECT_EQ(out.size(), 259);
-    EXPECT_EQ(out, longPath.left(259));
-
-    WriteConfigString("global", "user-real-ip", "203.0.113.9");
-    EXPECT_TRUE(ReadConfigString("global", "user-real-ip", "", out, 56));
-    EXPECT_EQ(out, "203.0.113.9");
-    EXPECT_FALSE(ReadConfigString("global", "user-real-ip", "", out, 1));
+    EXPECT_TRUE(ReadConfigString(kSection, kOutputDir, "", out, kOutputDirCapacity));
+    EXPECT_EQ(out, dir.left(kOutputDirCapacity - 1));
+    EXPECT_FALSE(ReadConfigString(kSection, kOutputDir, "", out, 1));
     EXPECT_TRUE(out.isEmpty());
+    WriteConfigString(kSection, kOutputDir, "\"  /x  \"");
+    ReadConfigString(kSection, kOutputDir, "", out, kOutputDirCapacity);
+    EXPECT_EQ(out, "  /x  ");
 }
 
-TEST(ConfigStore, NamesMatchCaseInsensitivelyAndOtherLinesAreKept)
+TEST(ConfigStore, NamesMatchInAnyCaseAndOtherLinesAreKept)
 {
     TestEnv env;
-    GetConfigFilePath(); // creates the folder
-    WriteRaw(env.ConfigFile(), "; kept comment\r\n[other]\r\nvoice-source=9\r\n\r\n[GLOBAL]\r\n"
-                               "Voice-Source = 1\r\nunknown-key=x y\r\n[tail]\r\nz=1\r\n");
-    EXPECT_EQ(ReadConfigInt("global", "voice-source", 0), 1u);
-    EXPECT_EQ(ReadConfigInt("GLOBAL", "VOICE-SOURCE", 0), 1u);
+    QFile file(GetConfigFilePath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("; kept comment\r\n[other]\r\nvoice-source=9\r\n\r\n[GLOBAL]\r\nVoice-Source = 1\r\n"
+               "unknown-key=x y\r\n[tail]\r\nz=1\r\n");
+    file.close();
+    EXPECT_EQ(ReadConfigInt("Global", "VOICE-SOURCE", 0), 1u);
 
-    WriteConfigString("global", "voice-source", "2");
-    WriteConfigString("global", "noise-check", "1");
-    EXPECT_EQ(ReadConfigInt("global", "voice-source", 0), 2u);
-    EXPECT_EQ(ReadConfigInt("global", "noise-check", 0), 1u);
-    EXPECT_EQ(ReadConfigInt("other", "voice-source", 0), 9u);
-    EXPECT_EQ(ReadConfigInt("tail", "z", 0), 1u);
-
-    const QByteArray text = ReadRaw(env.ConfigFile());
-    EXPECT_TRUE(text.contains("; kept comment"));
-    EXPECT_TRUE(text.contains("unknown-key=x y"));
-    // The new key went into its own section, not after [tail].
-    EXPECT_LT(text.indexOf("noise-check=1"), text.indexOf("[tail]"));
-    EXPECT_EQ(text.count("[GLOBAL]") + text.count("[global]"), 1);
+    WriteConfigString(kSection, kVoiceSource, "2");
+    WriteConfigString(kSection, kNoiseCheck, "1");
+    EXPECT_EQ(ReadRaw(file.fileName()), "; kept comment\r\n[other]\r\nvoice-source=9\r\n\r\n[GLOBAL]\r\nVoice-Source=2\r\n"
+                                        "unknown-key=x y\r\nnoise-check=1\r\n[tail]\r\nz=1\r\n");
 }
 
-TEST(ConfigStore, NonAsciiValuesSurvive)
+TEST(ConfigStore, ConcurrentWritesLoseNothingAndReadersNeverSeeHalfAFile)
 {
     TestEnv env;
-    const QString dir = QString::fromUtf8("/home/用户/录音 文件");
-    WriteConfigString("global", "output-dir", dir);
-    QString out;
-    ReadConfigString("global", "output-dir", "", out, 260);
-    EXPECT_EQ(out, dir);
-}
-
-TEST(ConfigStore, ConcurrentWritersLoseNothing)
-{
-    TestEnv env;
-    constexpr int kThreads = 4;
-    constexpr int kKeysEach = 40;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
-            for (int k = 0; k < kKeysEach; ++k)
-                WriteConfigString("global", QString("key-%1-%2").arg(t).arg(k), QString::number(t * 1000 + k));
+    WriteConfigString(kSection, kVoiceSource, "2");
+    std::atomic<bool> done{false};
+    std::atomic<int> badReads{0};
+    std::thread reader([&] {
+        while (!done)
+            badReads += ReadConfigInt(kSection, kVoiceSource, 99) != 2;
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([t] {
+            for (int k = 0; k < 40; ++k)
+                WriteConfigString(kSection, QString("key-%1-%2").arg(t).arg(k), QString::number(t * 1000 + k));
         });
-    }
-    for (auto& th : threads)
-        th.join();
-    for (int t = 0; t < kThreads; ++t)
-        for (int k = 0; k < kKeysEach; ++k)
-            ASSERT_EQ(ReadConfigInt("global", QString("key-%1-%2").arg(t).arg(k), -1),
-                      static_cast<uint32_t>(t * 1000 + k));
+    for (auto& w : writers)
+        w.join();
+    done = true;
+    reader.join();
+    EXPECT_EQ(badReads, 0);
+    for (int t = 0; t < 4; ++t)
+        for (int k = 0; k < 40; ++k)
+            ASSERT_EQ(ReadConfigInt(kSection, QString("key-%1-%2").arg(t).arg(k), -1), uint32_t(t * 1000 + k));
 }
 
-TEST(ConfigStore, PathIsComputedOnceAndItsFolderRecreated)
+TEST(Folders, MakeDirectoriesCreatesEveryLevelAndPrintsEachItCannot)
 {
     TestEnv env;
-    const QString first = GetConfigFilePath();
-    QDir(env.DataHome() + "/TamsuAudioRecorder").removeRecursively();
-    EXPECT_EQ(GetConfigFilePath(), first);
-    EXPECT_TRUE(QDir(env.DataHome() + "/TamsuAudioRecorder/Config").exists());
+    const QString path = env.Root() + "/a/b/c";
+    QFile blocker(env.Root() + "/file"); // a file where a folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(MakeDirectories(path), path);
+    MakeDirectories(path + "/");
+    MakeDirectories(env.Root() + "/file/x/y");
+    const std::string root = env.Root().toStdString();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        "create dir error fullPath: " + root + "/file/x\ncreate dir error curPath: " + root + "/file/x/y\n");
+    EXPECT_TRUE(QDir(path).exists());
 }
+
+TEST(Folders, OutputFolderIsTheTrimmedConfiguredOneOrTheDefault)
+{
+    TestEnv env;
+    const QString configured = env.Root() + "/rec";
+    WriteConfigString(kSection, kOutputDir, "  " + configured + "  ");
+    EXPECT_EQ(GetOutputFolder(), configured);
+    EXPECT_TRUE(QDir(configured).exists());
+
+    WriteConfigString(kSection, kOutputDir, "   ");
+    const QString def = env.Root() + QString::fromUtf8("/home/Documents/TAMSU电脑录音");
+    EXPECT_EQ(GetOutputFolder(), def);
+    EXPECT_TRUE(QDir(def).exists());
+}
+
+} // namespace
