@@ -1,23 +1,29 @@
 #pragma once
-// Helpers of the device tests: error lines logged during a call, and how long a call took.
+// Helpers of the device tests: error lines logged during a call, waiting for a condition, and how
+// long a call took.
 
 #include <glog/logging.h>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Only a bound that catches a hang: a missing server is answered at once, a hung one after a
 // request's time-out (a quarter second), the very first call after at most a second.
 constexpr double kNoServerBoundSeconds = 3.0;
+// A tone is heard, a device change followed, a restarted server back well within this.
+constexpr std::chrono::seconds kSettleBound{10};
+// How often a condition is looked at while waiting (the level meters change about 25 times a second).
+constexpr std::chrono::milliseconds kPollInterval{20};
 
-// Collects error lines logged while it is installed.
+// Collects the error lines logged while it is installed.
 class ErrorLogCapture : public google::LogSink {
 public:
     ErrorLogCapture() { google::AddLogSink(this); }
     ~ErrorLogCapture() override { google::RemoveLogSink(this); }
-
     void send(google::LogSeverity severity, const char*, const char*, int, const google::LogMessageTime&,
         const char* message, size_t length) override
     {
@@ -35,6 +41,15 @@ private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
 };
+
+// True once done() holds; false when it still does not after kSettleBound.
+inline bool Eventually(const std::function<bool()>& done)
+{
+    for (auto end = std::chrono::steady_clock::now() + kSettleBound; !done(); std::this_thread::sleep_for(kPollInterval))
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+    return true;
+}
 
 template <typename F> double SecondsOf(F&& call)
 {
