@@ -1,4 +1,5 @@
-// The confirmation and notice boxes, driven through their named controls.
+// The confirmation and notice boxes, driven through their named controls: what they return, their
+// text, size, place and shadow, and a box whose skin is missing.
 
 #include "CWndShadow.h"
 #include "LogCapture.h"
@@ -17,42 +18,32 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
 // How long a test waits for the event loop to deliver something before it gives up.
 constexpr int kDeliveryTimeoutMs = 5000;
 
-template <class Box>
-Box* OpenBox()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<Box*>(w); box && box->isVisible())
-            return box;
-    }
-    return nullptr;
-}
-
 // What a test saw of a box while it was open.
 struct Seen {
+    QPointer<QWidget> box;
+    const QObject* key = nullptr; // the box as the shadow registry knows it
     QString text;
     QRect geometry;
     QSize rootSize;
     bool frameless = false;
-    QPointer<QWidget> box;
-    const QObject* key = nullptr; // the box as the shadow registry knows it
     CWndShadow::Params shadow;
-    bool hasShadow = false;
     QRect shadowGeometry;
 };
 
-// While the box of type Box runs its modal loop: records it, then clicks the button named.
+// Once the box of type Box runs its modal loop: records it, then clicks the button named.
 template <class Box>
 void ClickWhenOpen(const QString& button, Seen& seen)
 {
     QTimer::singleShot(0, [button, &seen] {
-        Box* box = OpenBox<Box>();
+        Box* box = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<Box*>(w); b && b->isVisible())
+                box = b;
         ASSERT_NE(box, nullptr);
         EXPECT_TRUE(QTest::qWaitForWindowExposed(box));
         seen.box = box;
@@ -62,7 +53,6 @@ void ClickWhenOpen(const QString& button, Seen& seen)
         seen.rootSize = box->SkinRoot()->size();
         seen.frameless = box->windowFlags().testFlag(Qt::FramelessWindowHint);
         if (CWndShadow* shadow = ShadowRegistry::Instance().Find(box)) {
-            seen.hasShadow = true;
             seen.shadow = shadow->GetParams();
             EXPECT_TRUE(QTest::qWaitFor(
                 [&] {
@@ -86,21 +76,17 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner_));
     }
 
-    void ExpectCentredOnOwner(const QRect& box) const
+    // Gone when Show returned; frameless, centred on the owner, with a grey 4-pixel shadow.
+    void ExpectBox(const Seen& seen, const char* text) const
     {
-        EXPECT_LE((box.center() - owner_.frameGeometry().center()).manhattanLength(), 1)
-            << "box " << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
-    }
-
-    void ExpectBoxShadow(const Seen& seen) const
-    {
-        ASSERT_TRUE(seen.hasShadow);
+        EXPECT_TRUE(seen.box.isNull()) << "still there after Show returned";
+        EXPECT_EQ(seen.text, QString::fromUtf8(text));
+        EXPECT_TRUE(seen.frameless);
+        EXPECT_LE((seen.geometry.center() - owner_.frameGeometry().center()).manhattanLength(), 1);
         EXPECT_EQ(seen.shadow.size, 4);
-        EXPECT_EQ(seen.shadow.xOffset, 0);
-        EXPECT_EQ(seen.shadow.yOffset, 0);
         EXPECT_EQ(seen.shadow.colour, QColor(0x9E, 0x9D, 0x9D));
-        EXPECT_EQ(seen.shadowGeometry, seen.geometry.adjusted(-4, -4, 4, 4)) << "4 pixels on every side";
-        EXPECT_EQ(ShadowRegistry::Instance().Find(seen.key), nullptr) << "entry removed with the box";
+        EXPECT_EQ(seen.shadowGeometry, seen.geometry.adjusted(-4, -4, 4, 4)) << "no shadow, or misplaced";
+        EXPECT_EQ(ShadowRegistry::Instance().Find(seen.key), nullptr) << "shadow outlived the box";
     }
 
     QWidget owner_;
@@ -117,37 +103,25 @@ TEST_F(BoxDialogTest, MessageBoxReturnsWhatTheClickedButtonMeans)
         Seen seen;
         ClickWhenOpen<MessageBoxDialog>(c.button, seen);
         EXPECT_EQ(MessageBoxDialog::Show(&owner_, "确定要删除文件吗?"), c.result);
-        EXPECT_TRUE(seen.box.isNull()) << "deleted by the time Show returns";
-        EXPECT_EQ(seen.text, "确定要删除文件吗?");
-        EXPECT_TRUE(seen.frameless);
-        ExpectCentredOnOwner(seen.geometry);
-        ExpectBoxShadow(seen);
+        ExpectBox(seen, "确定要删除文件吗?");
     }
 }
 
-TEST_F(BoxDialogTest, PromptBoxHasExactlyTheRequestedClientSize)
+TEST_F(BoxDialogTest, PromptBoxHasExactlyTheRequestedSize)
 {
     const struct {
         const char* text;
         int width;
         int height;
-    } cases[] = {
-        {"没有插入麦克风设备,仅录系统声音", 250, 100},
-        {"未启用音频输出设备!", 200, 100},
-        {"音频设备出错!", 320, 160},
-    };
+    } cases[] = {{"没有插入麦克风设备,仅录系统声音", 250, 100}, {"音频设备出错!", 320, 160}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         Seen seen;
         ClickWhenOpen<PromptBoxDialog>("msgConfirm", seen);
         EXPECT_EQ(PromptBoxDialog::Show(&owner_, c.text, c.width, c.height), 1);
-        EXPECT_TRUE(seen.box.isNull());
+        ExpectBox(seen, c.text);
         EXPECT_EQ(seen.geometry.size(), QSize(c.width, c.height));
-        EXPECT_EQ(seen.rootSize, QSize(c.width, c.height)) << "the skin's frame fills the box";
-        EXPECT_EQ(seen.text, c.text);
-        EXPECT_TRUE(seen.frameless);
-        ExpectCentredOnOwner(seen.geometry);
-        ExpectBoxShadow(seen);
+        EXPECT_EQ(seen.rootSize, QSize(c.width, c.height)) << "the skin's frame does not fill the box";
     }
 }
 

@@ -1,4 +1,5 @@
-// The shadow window follows its parent: showing, moving, resizing, hiding, minimising, deletion.
+// The window shadow: the image it draws, and how its window follows the parent through showing,
+// moving, resizing, hiding, minimising and deletion.
 
 #include "ControlUtil.h"
 #include "CWndShadow.h"
@@ -10,11 +11,33 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 // How long a test waits for the event loop to deliver something before it gives up.
 constexpr int kDeliveryTimeoutMs = 5000;
 constexpr int kRadius = 8;
+
+TEST(ShadowImageTest, BoxShadowFadesOutFromEveryStraightEdge)
+{
+    CWndShadow::Params params; // sharpness 5, darkness 150, black
+    params.size = 4;
+    params.xOffset = params.yOffset = 0;
+    const QImage image = CWndShadow::BuildShadowImage(QRegion(0, 0, 40, 30), QSize(40, 30), params);
+    ASSERT_EQ(image.size(), QSize(48, 38));
+    const struct {
+        const char* edge;
+        int x, y, dx, dy; // the first pixel outside the box, and the outward step
+    } edges[] = {{"left", 3, 19, -1, 0}, {"right", 44, 19, 1, 0}, {"top", 24, 3, 0, -1}, {"bottom", 24, 34, 0, 1}};
+    for (const auto& e : edges) {
+        std::vector<int> alphas;
+        for (int i = 0; i < 4; ++i)
+            alphas.push_back(qAlpha(image.pixel(e.x + i * e.dx, e.y + i * e.dy)));
+        EXPECT_EQ(alphas, (std::vector<int>{100, 75, 50, 25})) << e.edge;
+    }
+    EXPECT_EQ(image.pixel(24, 19), 0u) << "the box itself is covered";
+}
 
 class ShadowFollowTest : public testing::Test {
 protected:
@@ -41,54 +64,27 @@ protected:
             kDeliveryTimeoutMs);
     }
 
-    void Resize(int w, int h)
-    {
-        parent_->resize(w, h);
-        parent_->setMask(RoundedWindowRegion(parent_->size(), kRadius));
-    }
-
     QPointer<QWidget> parent_;
     CWndShadow shadow_;
 };
 
-TEST_F(ShadowFollowTest, AttachedToAHiddenParentWaitsForItToShow)
+TEST_F(ShadowFollowTest, WaitsForItsParentThenFollowsMovesAndSizes)
 {
-    EXPECT_EQ(shadow_.Status(), CWndShadow::kEnabled);
-    EXPECT_EQ(ShadowRegistry::Instance().Find(parent_), &shadow_);
     ASSERT_NE(shadow_.Window(), nullptr);
-    EXPECT_FALSE(shadow_.Window()->isVisible());
+    EXPECT_FALSE(shadow_.Window()->isVisible()) << "shown before its parent";
     EXPECT_TRUE(shadow_.Window()->windowFlags().testFlag(Qt::WindowTransparentForInput));
-
-    parent_->show();
-    ASSERT_TRUE(ShadowInPlace());
-    EXPECT_EQ(shadow_.Status(), CWndShadow::kEnabled | CWndShadow::kShadowVisible | CWndShadow::kParentVisible);
-    EXPECT_EQ(shadow_.Window()->Image(),
-              CWndShadow::BuildShadowImage(parent_->mask(), parent_->size(), shadow_.GetParams()));
-}
-
-TEST_F(ShadowFollowTest, FollowsMovesAndSizeChanges)
-{
     parent_->show();
     ASSERT_TRUE(ShadowInPlace());
     parent_->move(420, 260);
     EXPECT_TRUE(ShadowInPlace()) << "moved";
-    Resize(260, 150);
-    EXPECT_TRUE(ShadowInPlace()) << "grown";
-    EXPECT_EQ(shadow_.Window()->Image().size(), QSize(268, 158));
-    Resize(180, 90);
-    EXPECT_TRUE(ShadowInPlace()) << "shrunk";
+    parent_->resize(260, 150);
+    parent_->setMask(RoundedWindowRegion(parent_->size(), kRadius));
+    EXPECT_TRUE(ShadowInPlace()) << "resized";
     EXPECT_EQ(shadow_.Window()->Image(),
               CWndShadow::BuildShadowImage(parent_->mask(), parent_->size(), shadow_.GetParams()));
-}
-
-TEST_F(ShadowFollowTest, SetterRedrawsAVisibleShadowAtOnce)
-{
-    parent_->show();
-    ASSERT_TRUE(ShadowInPlace());
     ASSERT_TRUE(shadow_.SetShadowSize(10));
-    EXPECT_EQ(shadow_.Window()->geometry(), parent_->frameGeometry().adjusted(-10, -10, 10, 10));
-    EXPECT_FALSE(shadow_.SetShadowSize(21));
-    EXPECT_EQ(shadow_.GetParams().size, 10);
+    EXPECT_EQ(shadow_.Window()->geometry(), parent_->frameGeometry().adjusted(-10, -10, 10, 10)) << "not redrawn at once";
+    EXPECT_FALSE(shadow_.SetShadowSize(21)) << "beyond the range";
 }
 
 TEST_F(ShadowFollowTest, HidesWithItsParentAndWhenMinimised)
@@ -97,19 +93,15 @@ TEST_F(ShadowFollowTest, HidesWithItsParentAndWhenMinimised)
     ASSERT_TRUE(ShadowInPlace());
     parent_->hide();
     EXPECT_FALSE(shadow_.Window()->isVisible());
-    EXPECT_EQ(shadow_.Status(), CWndShadow::kEnabled);
     parent_->show();
     EXPECT_TRUE(ShadowInPlace()) << "shown again";
-
     parent_->showMinimized();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !shadow_.Window()->isVisible(); }, kDeliveryTimeoutMs));
-    EXPECT_FALSE(shadow_.Status() & CWndShadow::kShadowVisible);
     parent_->showNormal();
     EXPECT_TRUE(ShadowInPlace()) << "restored";
-    EXPECT_TRUE(shadow_.Status() & CWndShadow::kShadowVisible);
 }
 
-TEST_F(ShadowFollowTest, GoesAwayWithItsParent)
+TEST_F(ShadowFollowTest, GoesAwayWithItsParentAndLeavesAParentAloneWhenDestroyed)
 {
     parent_->show();
     ASSERT_TRUE(ShadowInPlace());
@@ -117,11 +109,7 @@ TEST_F(ShadowFollowTest, GoesAwayWithItsParent)
     delete parent_.data();
     EXPECT_EQ(shadow_.Window(), nullptr);
     EXPECT_EQ(ShadowRegistry::Instance().Find(key), nullptr);
-    EXPECT_EQ(shadow_.Status(), 0);
-}
 
-TEST(ShadowDetachTest, DestroyedShadowLeavesItsParentAlone)
-{
     QWidget parent(nullptr, Qt::Window | Qt::FramelessWindowHint);
     parent.setGeometry(100, 100, 150, 100);
     parent.show();
@@ -131,12 +119,10 @@ TEST(ShadowDetachTest, DestroyedShadowLeavesItsParentAlone)
         shadow.Attach(&parent);
         shadowWindow = shadow.Window();
         ASSERT_FALSE(shadowWindow.isNull());
-        EXPECT_EQ(ShadowRegistry::Instance().Find(&parent), &shadow);
     }
     EXPECT_TRUE(shadowWindow.isNull());
     EXPECT_EQ(ShadowRegistry::Instance().Find(&parent), nullptr);
-    parent.move(130, 120); // no filter of a dead shadow runs
-    parent.resize(160, 110);
+    parent.resize(160, 110); // no filter of a dead shadow runs
 }
 
 } // namespace
