@@ -2,15 +2,10 @@
 
 #include "ConfigStore.h"
 #include "PromptBoxDialog.h"
-#include "SoundServer.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QDeadlineTimer>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -18,26 +13,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <sstream>
-
-namespace {
-
-template <class Box>
-Box* VisibleBox()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<Box*>(w); box && box->isVisible())
-            return box;
-    }
-    return nullptr;
-}
-
-} // namespace
 
 std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
 {
-    // How often a waiting answer looks for the box.
-    constexpr int kLookMs = 10;
+    constexpr int kLookMs = 10; // how often a waiting answer looks for the box
     auto seen = std::make_shared<BoxSeen>();
     auto* timer = new QTimer(QCoreApplication::instance());
     timer->setInterval(waitMs > 0 ? kLookMs : 0);
@@ -51,46 +30,10 @@ std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
             return;
         seen->shown = true;
         seen->size = box->size();
-        if (auto* text = box->FindControl<QLabel>("msgText"))
-            seen->text = text->text();
+        seen->text = box->FindControl<QLabel>("msgText")->text();
         QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
     });
     timer->start();
-    return seen;
-}
-
-std::shared_ptr<BoxSeen> AnswerNextMessageBox()
-{
-    auto seen = std::make_shared<BoxSeen>();
-    QTimer::singleShot(0, [seen] {
-        QMessageBox* box = VisibleBox<QMessageBox>();
-        if (!box)
-            return;
-        seen->shown = true;
-        seen->text = box->text();
-        seen->size = box->size();
-        box->button(QMessageBox::Ok)->click();
-    });
-    return seen;
-}
-
-std::shared_ptr<BoxSeen> ChooseFolderInNextDialog(const QString& folder)
-{
-    auto seen = std::make_shared<BoxSeen>();
-    QTimer::singleShot(0, [seen, folder] {
-        QFileDialog* dialog = VisibleBox<QFileDialog>();
-        if (!dialog)
-            return;
-        seen->shown = true;
-        seen->text = dialog->windowTitle();
-        // What a user types into the name field, then "Choose".
-        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-        if (name)
-            name->setText(folder);
-        static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept checks the folder
-        if (dialog->isVisible()) // the dialog refused the folder: leave it
-            dialog->reject();
-    });
     return seen;
 }
 
@@ -110,8 +53,7 @@ void MainWndTest::SetUp()
 
 void MainWndTest::TearDown()
 {
-    if (window_)
-        CloseWindow();
+    CloseWindow();
     delete window_; // only when it did not go away by itself
     if (savedRuntimeDir_)
         ::setenv("XDG_RUNTIME_DIR", savedRuntimeDir_->c_str(), 1);
@@ -121,15 +63,13 @@ void MainWndTest::TearDown()
     SoundServerTest::TearDown();
 }
 
-CMainWnd* MainWndTest::OpenWindow(CMainWnd::RecoverFunction recover)
+void MainWndTest::OpenWindow(CMainWnd::RecoverFunction recover)
 {
-    auto* window = new CMainWnd(std::move(recover));
-    window_ = window;
-    EXPECT_TRUE(window->Create(nullptr, QString::fromUtf8(CMainWnd::kWindowTitle)));
-    window->CenterWindow();
-    window->ShowWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
-    return window;
+    window_ = new CMainWnd(std::move(recover));
+    ASSERT_TRUE(window_->Create(nullptr, QString::fromUtf8(CMainWnd::kWindowTitle)));
+    window_->CenterWindow();
+    window_->ShowWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
 }
 
 void MainWndTest::CloseWindow()
@@ -158,19 +98,4 @@ QString MainWndTest::Config(const char* key)
 void MainWndTest::SetConfig(const char* key, const QString& value)
 {
     ASSERT_TRUE(WriteConfigString(config::kSection, key, value));
-}
-
-void MainWndTest::UnloadModules(const std::string& module)
-{
-    std::string list;
-    ASSERT_EQ(SoundServer::Pactl({"list", "short", "modules"}, &list), 0);
-    std::istringstream lines(list);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        int index = -1;
-        std::string name;
-        if ((fields >> index >> name) && name == module) {
-            EXPECT_TRUE(SoundServer::UnloadModule(index)) << module;
-        }
-    }
 }
