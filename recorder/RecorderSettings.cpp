@@ -37,6 +37,16 @@ int Checked(const char* key, int fallback, int lo, int hi)
 
 } // namespace
 
+int RecorderSettings::StoredSource()
+{
+    return Checked(config::kVoiceSource, kBoth, kBoth, kSystemSound);
+}
+
+int RecorderSettings::StoredSilentMode()
+{
+    return Checked(config::kAudioMuteCheck, 0, 0, 1);
+}
+
 bool RecorderSettings::Read(const RecordParams& params, RecorderSettings& out)
 {
     if (params.format != "mp3" && params.format != "wav") {
@@ -55,8 +65,8 @@ bool RecorderSettings::Read(const RecordParams& params, RecorderSettings& out)
         out.noiseSuppression = 0;
         out.gainControl = 0;
     }
-    out.source = Checked(config::kVoiceSource, kBoth, kBoth, kSystemSound);
-    out.silentMode = Checked(config::kAudioMuteCheck, 0, 0, 1);
+    out.source = StoredSource();
+    out.silentMode = StoredSilentMode();
     out.micGainDb = Checked(config::kVoiceSize, 20, 0, kMaxMicGainDb);
     if (params.sourceOverride)
         out.source = std::clamp(*params.sourceOverride, static_cast<int>(kBoth), static_cast<int>(kSystemSound));

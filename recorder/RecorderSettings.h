@@ -21,4 +21,8 @@ struct RecorderSettings {
     // Reads the keys and checks everything; false (logged) when the format is neither "mp3" nor
     // "wav", the only thing that has no default.
     static bool Read(const RecordParams& params, RecorderSettings& out);
+    // The stored "voice-source" and "audio-mute-check", checked the same way (for the device checks
+    // a caller makes before a recording).
+    static int StoredSource();
+    static int StoredSilentMode();
 };

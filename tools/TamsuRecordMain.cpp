@@ -8,6 +8,7 @@
 #include "Folders.h"
 #include "LogSetup.h"
 #include "RecordOptions.h"
+#include "RecorderSettings.h"
 #include "RecordingJournal.h"
 #include "SignalWatcher.h"
 #include "TextUtil.h"
@@ -100,10 +101,8 @@ int main(int argc, char** argv)
     const std::string format =
         options.format.value_or(ReadConfigInt(config::kSection, config::kAudioFormat, 0) == 1 ? "wav" : "mp3");
     const int32_t bitRate = options.bitRate.value_or(StoredBitRate());
-    const int source = options.source.value_or(
-        static_cast<int32_t>(ReadConfigInt(config::kSection, config::kVoiceSource, 0)));
-    const bool silent =
-        options.silent || ReadConfigInt(config::kSection, config::kAudioMuteCheck, 0) != 0;
+    const int source = options.source.value_or(RecorderSettings::StoredSource());
+    const bool silent = options.silent || RecorderSettings::StoredSilentMode() != 0;
 
     // The window's device checks; silence needs no device.
     bool micPresent = false;
@@ -197,7 +196,8 @@ int main(int argc, char** argv)
     owner.WaitUntil(Clock::now(), seconds); // reports of the last frames
     for (int64_t s : seconds)
         PrintLine(ConsoleRecorderOwner::FormatSeconds(s));
-    LOG(INFO) << "tamsu-record: " << (owner.Error() ? "stopped by a write failure" : interrupted ? "stopped by a signal" : "finished") << ", " << path;
+    const char* how = owner.Error() ? "stopped by a write failure" : interrupted ? "stopped by a signal" : "finished";
+    LOG(INFO) << "tamsu-record: " << how << ", " << path;
 
     if (const std::optional<RecorderError> error = owner.Error()) {
         // The recording stopped itself; the file holds what could be written.

@@ -1,6 +1,7 @@
 #include "CMainWnd.h"
 
 #include "AudioRecorder.h"
+#include "RecorderSettings.h"
 #include "ConfigStore.h"
 #include "DeviceDiscovery.h"
 #include "Folders.h"
@@ -277,7 +278,7 @@ void CMainWnd::StartRecording()
 
     // 6. System sound needs a playback device.
     if (!HasDefaultSpeaker()) {
-        const auto source = static_cast<int>(ReadConfigInt(config::kSection, config::kVoiceSource, 0));
+        const int source = RecorderSettings::StoredSource();
         if (source == kBoth || source == kSystemSound) {
             Prompt(kNoSpeakerText, kPromptWidth);
             return;
@@ -288,7 +289,7 @@ void CMainWnd::StartRecording()
     QString micName;
     const bool micPresent = GetDefaultMicName(micName);
     if (!micPresent) {
-        const auto source = static_cast<int>(ReadConfigInt(config::kSection, config::kVoiceSource, 0));
+        const int source = RecorderSettings::StoredSource();
         if (source == kBoth) {
             Prompt(kNoMicSystemOnlyText, kWidePromptWidth);
         } else if (source == kMicrophone) {
