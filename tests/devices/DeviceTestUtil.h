@@ -1,8 +1,12 @@
 #pragma once
-// Helpers of the device tests: error lines logged during a call, waiting for a condition, and how
-// long a call took.
+// Helpers of the device tests: error lines logged during a call, the answers without a device,
+// waiting for a condition, and how long a call took.
+
+#include "DeviceDiscovery.h"
+#include "EndpointVolume.h"
 
 #include <glog/logging.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -41,6 +45,34 @@ private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
 };
+
+// Checks that every discovery and volume function answers "no device" (discovery: enumResult),
+// logs its error line and leaves the caller's values alone; returns what they printed.
+inline std::string ExpectNoDevice(int enumResult)
+{
+    std::vector<AudioInputDevice> list(1);
+    QString name = "stale";
+    std::string monitor = "untouched";
+    int rate = -7, channels = -7;
+    unsigned mic = 7;
+    float speaker = 42;
+    ErrorLogCapture log;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(EnumAudioInputDevices(list), enumResult);
+    EXPECT_FALSE(GetDefaultMicName(name));
+    EXPECT_FALSE(HasDefaultSpeaker());
+    EXPECT_FALSE(GetDefaultSinkMonitor(monitor, rate, channels));
+    EXPECT_EQ(GetMicVolume(mic), -1);
+    EXPECT_FALSE(GetSpeakerVolume(speaker));
+    EXPECT_FALSE(SetMicVolume(false, 50));
+    EXPECT_FALSE(SetSpeakerVolume(50));
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{"Get Default Audio Endpoint error"});
+    EXPECT_TRUE(list.empty() && name.isEmpty());
+    EXPECT_EQ(monitor + " " + std::to_string(rate) + " " + std::to_string(channels), "untouched -7 -7");
+    EXPECT_EQ(std::to_string(mic) + " " + std::to_string(speaker), "7 42.000000");
+    return printed;
+}
 
 // True once done() holds; false when it still does not after kSettleBound.
 inline bool Eventually(const std::function<bool()>& done)
