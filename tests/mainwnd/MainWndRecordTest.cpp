@@ -20,7 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <sstream>
 
 namespace {
 
@@ -81,8 +80,6 @@ protected:
         DecodedAudio audio;
         std::string error;
         ASSERT_TRUE(DecodeAudioFile(path.toStdString(), audio, &error)) << error;
-        EXPECT_EQ(audio.sampleRate, 44100);
-        EXPECT_EQ(audio.channels, 2);
         ASSERT_GT(audio.Seconds(), 0.8);
         const size_t begin = audio.IndexAt(0.2);
         const size_t end = audio.IndexAt(audio.Seconds() - 0.2);
@@ -164,17 +161,7 @@ TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
         PlayTone();
     }
     if (!c.microphone) { // only the monitors are left
-        std::string modules;
-        ASSERT_EQ(SoundServer::Pactl({"list", "short", "modules"}, &modules), 0);
-        std::istringstream lines(modules);
-        for (std::string line; std::getline(lines, line);) {
-            std::istringstream fields(line);
-            int index = -1;
-            std::string name;
-            if (fields >> index >> name && name == "module-remap-source") {
-                EXPECT_TRUE(SoundServer::UnloadModule(index));
-            }
-        }
+        ASSERT_EQ(SoundServer::Pactl({"unload-module", "module-remap-source"}), 0);
     }
     SetConfig("voice-source", QString::number(c.source));
     OpenWindow();
@@ -196,13 +183,8 @@ TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
     QTest::qWait(500);
     Click("recorder-stop");
     ASSERT_EQ(Recordings().size(), 1);
-    if (c.speaker && c.source != 1) {
-        ExpectTone(LastRecording()); // the system sound is in it
-    } else {
-        DecodedAudio audio;
-        EXPECT_TRUE(DecodeAudioFile(LastRecording().toStdString(), audio));
-        EXPECT_GT(audio.Seconds(), 0.5);
-    }
+    if (c.speaker) // the system sound is in it
+        ExpectTone(LastRecording());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -241,37 +223,30 @@ TEST_F(MainWndRecordTest, ClosingWhileRecordingFinishesTheFile)
     ExpectTone(path);
 }
 
-// A recording that stopped itself, by what went wrong.
-struct ErrorCase {
-    const char* label;
-    RecorderError error;
-    const char* prompt;
-};
-
-class MainWndErrorTest : public MainWndRecordTest, public testing::WithParamInterface<ErrorCase> {};
-
-TEST_P(MainWndErrorTest, EndsTheRecordingThenSaysWhy)
+TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
 {
     SetConfig("voice-source", "2");
     OpenWindow();
-    Click("recorder-start");
-    ASSERT_NE(window_->Recorder(), nullptr);
-    // What the recorder does when a write fails: it stops itself (file finalised), then reports.
-    window_->Recorder()->Stop();
-    const auto prompt = AnswerNextPrompt(kDeliveryTimeoutMs);
-    window_->PostRecorderError(GetParam().error);
-    ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
-    EXPECT_EQ(prompt->text, QString::fromUtf8(GetParam().prompt));
-    EXPECT_EQ(prompt->size, QSize(CMainWnd::kWidePromptWidth, CMainWnd::kPromptHeight));
-    ExpectView(View::kIdle);
-    EXPECT_EQ(Recordings(), QStringList{window_->CurrentFileName()});
+    const struct {
+        RecorderError error;
+        const char* prompt;
+    } cases[] = {{RecorderError::kDiskFull, "磁盘空间不足，录音已停止"},
+                 {RecorderError::kWriteFailed, "录音文件写入失败，录音已停止"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prompt);
+        Click("recorder-start");
+        ASSERT_NE(window_->Recorder(), nullptr);
+        // What the recorder does when a write fails: it stops itself (file finalised), then reports.
+        window_->Recorder()->Stop();
+        const auto prompt = AnswerNextPrompt(kDeliveryTimeoutMs);
+        window_->PostRecorderError(c.error);
+        ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
+        EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt));
+        EXPECT_EQ(prompt->size, QSize(CMainWnd::kWidePromptWidth, CMainWnd::kPromptHeight));
+        ExpectView(View::kIdle);
+        EXPECT_TRUE(Recordings().contains(window_->CurrentFileName()));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Errors, MainWndErrorTest,
-    testing::Values(ErrorCase{"DiskFull", RecorderError::kDiskFull, "磁盘空间不足，录音已停止"},
-                    ErrorCase{"WriteFailed", RecorderError::kWriteFailed, "录音文件写入失败，录音已停止"}),
-    [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.label); });
 
 TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
 {
@@ -287,22 +262,20 @@ TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
     // Minimised: no polling; reports move the meters, -1 empties and disables one.
     window_->showMinimized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !monitoring(); }, kDeliveryTimeoutMs));
-    enum Reading { kOff, kPart, kFull };
-    const auto reading = [](const QProgressBar* meter) {
-        return !meter->isEnabled() && meter->value() == meter->minimum() ? kOff
-               : meter->isEnabled() && meter->value() == meter->maximum() ? kFull
-               : meter->isEnabled() && meter->value() > meter->minimum()  ? kPart
-                                                                          : Reading(-1);
-    };
     const struct {
         float mic, sys;
-        Reading micReads, sysReads;
-    } reports[] = {{1.0f, -1.0f, kFull, kOff}, {-1.0f, 0.01f, kOff, kPart}, {0.5f, 0.5f, kPart, kPart}};
+    } reports[] = {{1.0f, -1.0f}, {-1.0f, 0.01f}}; // 0.01 = -40 dB: a little of the meter; off, then back
     for (const auto& report : reports) {
         window_->PostRecorderLevels(report.mic, report.sys);
         QCoreApplication::sendPostedEvents(window_); // the posted message, now
-        EXPECT_EQ(reading(mic), report.micReads) << report.mic;
-        EXPECT_EQ(reading(sys), report.sysReads) << report.sys;
+        for (const auto& [meter, level] : {std::pair{mic, report.mic}, std::pair{sys, report.sys}}) {
+            const int value = meter->value();
+            EXPECT_EQ(meter->isEnabled(), level >= 0) << level;
+            EXPECT_TRUE(level < 0 ? value == meter->minimum()
+                        : level == 1.0f ? value == meter->maximum()
+                                        : value > meter->minimum() && value < meter->maximum() / 2)
+                << level << " shows " << value;
+        }
     }
 
     // Back on screen the monitor takes over again; a recording takes the meters from it.

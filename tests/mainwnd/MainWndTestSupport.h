@@ -36,9 +36,9 @@ struct BoxSeen {
     QSize size;
 };
 
-// Confirms the next PromptBoxDialog (its modal loop runs inside the action that opens it) and
-// records it. Call before that action. Looks at the next event-loop turn or, with waitMs, until
-// a box shows or waitMs have passed (for a box that opens later than the action's own event).
+// Confirms the next PromptBoxDialog (its modal loop runs inside the action that opens it; call
+// before that action) and records it. Looks at the next event-loop turn or, with waitMs, until a
+// box shows or waitMs have passed.
 std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs = 0);
 
 class MainWndTest : public SoundServerTest {
@@ -46,13 +46,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Builds and shows the main window as start-up does; recover, when given, replaces the repair
-    // of unfinished recordings.
+    // Builds and shows the main window as start-up does; recover replaces the repair of
+    // unfinished recordings. CloseWindow: with its close button, until it has gone.
     void OpenWindow(CMainWnd::RecoverFunction recover = {});
-    // Closes the window with its close button and waits until it has gone.
     void CloseWindow();
-    // Clicks the named button of the window, which must be visible.
-    void Click(const char* name);
+    void Click(const char* name); // the named button, which must be visible
     template <class T>
     T* Control(const char* name) const
     {

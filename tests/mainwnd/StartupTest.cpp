@@ -1,7 +1,8 @@
-// tamsu-recorder as a program: one instance per user, the log folder's clean-up, exit codes.
-// Each test runs the built program on Qt's offscreen platform with its own data, home and runtime
-// folders.
+// tamsu-recorder as a program: one instance per user, the log folder's clean-up, exit codes. Each
+// test runs the built program on Qt's offscreen platform with its own data, home and runtime
+// folders. Then the window's instance socket in-process, against requests no second start sends.
 
+#include "InstanceServer.h"
 #include "LogCleanup.h"
 #include "SingleInstance.h"
 #include "TestEnv.h"
@@ -9,9 +10,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -24,17 +27,10 @@ constexpr int kProgramTimeoutMs = 20000;
 
 class StartupTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        runtime_ = env_.MakeFolder("run");
-        ::chmod(runtime_.toLocal8Bit().constData(), 0700);
-    }
+    void SetUp() override { ::chmod(runtime_.toLocal8Bit().constData(), 0700); }
 
     QString LogFolder() const { return env_.DataHome() + "/TamsuAudioRecorder/Log"; }
-
-    // The log files (not folders) in the log folder.
-    QStringList LogFiles() const { return QDir(LogFolder()).entryList(QDir::Files, QDir::Name); }
-
+    QStringList LogFiles() const { return QDir(LogFolder()).entryList(QDir::Files); } // not folders
     QString LogText() const
     {
         QString text;
@@ -57,7 +53,6 @@ protected:
         process.start(TAMSU_RECORDER_PATH, arguments);
         ASSERT_TRUE(process.waitForStarted(kProgramTimeoutMs)) << process.errorString().toStdString();
     }
-
     // Runs the program to its end; its exit code (-1000 when it crashed or did not end).
     int Run(QProcess& process, const QStringList& arguments = {})
     {
@@ -68,7 +63,7 @@ protected:
     }
 
     TestEnv env_;
-    QString runtime_;
+    const QString runtime_ = env_.MakeFolder("run");
     QProcess first_; // killed, if still running, when the test ends
     QProcess second_;
 };
@@ -110,10 +105,10 @@ TEST_F(StartupTest, SecondStartWhileTheFirstHasNoWindowEndsQuietly)
 
 TEST_F(StartupTest, LogFilesOfEarlierDaysAreRemovedAtStart)
 {
-    const QString old = "log.20200101-120000.123";
     const QString current = "log." + TodayLogDate() + "-000001.123";
     ASSERT_TRUE(QDir().mkpath(LogFolder() + "/log.20200101-folder"));
-    for (const QString& name : {old, current, QString("a.txt"), QString("log.20200101-folder/inside")})
+    for (const QString& name : {current, QString("log.20200101-120000.123"), QString("a.txt"),
+                                QString("log.20200101-folder/inside")})
         ASSERT_TRUE(QFile(LogFolder() + "/" + name).open(QIODevice::WriteOnly)) << name.toStdString();
 
     EXPECT_EQ(Run(first_, {"--quit-after-show"}), 0);
@@ -129,11 +124,36 @@ TEST_F(StartupTest, LogFilesOfEarlierDaysAreRemovedAtStart)
 TEST_F(StartupTest, LogFolderThatCannotBeListedEndsWithMinusOne)
 {
     ASSERT_TRUE(QDir().mkpath(env_.DataHome() + "/TamsuAudioRecorder"));
-    QFile blocker(LogFolder()); // a file where the folder should be
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(QFile(LogFolder()).open(QIODevice::WriteOnly)); // a file where the folder should be
     EXPECT_EQ(Run(first_, {"--quit-after-show"}), 255); // -1 as an exit status
     EXPECT_TRUE(first_.readAllStandardOutput().isEmpty()) << "a window was shown";
+}
+
+TEST(InstanceServerTest, OnlyTheShowRequestIsAnsweredAndRestoresTheWindow)
+{
+    TestEnv env;
+    const QString path = env.Root() + "/TamsuAudioRecorder";
+    ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly)); // left behind by an instance that ended
+    QWidget window;
+    InstanceServer server(&window);
+    ASSERT_TRUE(server.Listen(path));
+    window.showMinimized();
+    const struct {
+        QByteArray request;
+        QByteArray answer;
+    } cases[] = {{"quit\n", ""}, {QByteArray(100, 'x'), ""}, {InstanceServer::kShowRequest, InstanceServer::kShownReply}};
+    for (const auto& c : cases) {
+        QLocalSocket client;
+        QByteArray answer;
+        QObject::connect(&client, &QLocalSocket::readyRead, [&] { answer += client.readAll(); });
+        client.connectToServer(path);
+        ASSERT_TRUE(client.waitForConnected(kProgramTimeoutMs));
+        client.write(c.request);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return client.state() == QLocalSocket::UnconnectedState; }))
+            << "left connected after " << c.request.left(10).toStdString();
+        EXPECT_EQ(answer + client.readAll(), c.answer);
+        EXPECT_EQ(window.isMinimized(), c.answer.isEmpty());
+    }
 }
 
 } // namespace

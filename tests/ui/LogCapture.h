@@ -12,34 +12,31 @@ class LogCapture : public google::LogSink {
 public:
     LogCapture() { google::AddLogSink(this); }
     ~LogCapture() override { google::RemoveLogSink(this); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&, const char* message,
               size_t length) override
     {
         const std::lock_guard lock(mutex_);
-        text_.append(message, length).push_back('\n');
+        lines_.emplace_back(message, length);
     }
     // Whether one line contains every part.
     bool HasLine(const std::vector<std::string>& parts) const
     {
         const std::lock_guard lock(mutex_);
-        for (size_t begin = 0, end; begin < text_.size(); begin = end + 1) {
-            end = text_.find('\n', begin);
-            const std::string line = text_.substr(begin, end - begin);
-            if (std::all_of(parts.begin(), parts.end(), [&](const auto& p) { return line.find(p) != line.npos; }))
-                return true;
-        }
-        return false;
+        return std::any_of(lines_.begin(), lines_.end(), [&](const std::string& line) {
+            return std::all_of(parts.begin(), parts.end(), [&](const auto& part) { return line.find(part) != line.npos; });
+        });
     }
-    std::string Text() const // all lines, for failure messages
+    std::string Text() const // every line, for failure messages
     {
         const std::lock_guard lock(mutex_);
-        return text_;
+        std::string text;
+        for (const std::string& line : lines_)
+            text += line + '\n';
+        return text;
     }
 
 private:
-    mutable std::mutex mutex_; // guards text_; send runs on whichever thread logs
-    std::string text_;
+    mutable std::mutex mutex_; // guards lines_; send runs on whichever thread logs (not copyable)
+    std::vector<std::string> lines_;
 };

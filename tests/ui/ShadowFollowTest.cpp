@@ -15,10 +15,6 @@
 
 namespace {
 
-// How long a test waits for the event loop to deliver something before it gives up.
-constexpr int kDeliveryTimeoutMs = 5000;
-constexpr int kRadius = 8;
-
 TEST(ShadowImageTest, BoxShadowFadesOutFromEveryStraightEdge)
 {
     CWndShadow::Params params; // sharpness 5, darkness 150, black
@@ -39,90 +35,46 @@ TEST(ShadowImageTest, BoxShadowFadesOutFromEveryStraightEdge)
     EXPECT_EQ(image.pixel(24, 19), 0u) << "the box itself is covered";
 }
 
-class ShadowFollowTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(CWndShadow::ShadowsAvailable()) << "the offscreen platform shows translucent windows";
-        parent_ = new QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint);
-        parent_->setGeometry(300, 200, 200, 120);
-        parent_->setMask(RoundedWindowRegion(parent_->size(), kRadius));
-        shadow_.Attach(parent_);
-        shadow_.SetShadowSize(4);
-        shadow_.SetShadowOffset(0, 0);
-    }
-    void TearDown() override { delete parent_.data(); }
-
-    // Waits until the shadow window stands where it belongs around the parent.
-    bool ShadowInPlace() const
-    {
-        return QTest::qWaitFor(
-            [&] {
-                const QWidget* w = shadow_.Window();
-                return w && w->isVisible() && w->geometry() == parent_->frameGeometry().adjusted(-4, -4, 4, 4);
-            },
-            kDeliveryTimeoutMs);
-    }
-
-    QPointer<QWidget> parent_;
-    CWndShadow shadow_;
-};
-
-TEST_F(ShadowFollowTest, WaitsForItsParentThenFollowsMovesAndSizes)
+TEST(ShadowFollowTest, FollowsItsParentUntilTheParentGoes)
 {
-    ASSERT_NE(shadow_.Window(), nullptr);
-    EXPECT_FALSE(shadow_.Window()->isVisible()) << "shown before its parent";
-    EXPECT_TRUE(shadow_.Window()->windowFlags().testFlag(Qt::WindowTransparentForInput));
-    parent_->show();
-    ASSERT_TRUE(ShadowInPlace());
-    parent_->move(420, 260);
-    EXPECT_TRUE(ShadowInPlace()) << "moved";
-    parent_->resize(260, 150);
-    parent_->setMask(RoundedWindowRegion(parent_->size(), kRadius));
-    EXPECT_TRUE(ShadowInPlace()) << "resized";
-    EXPECT_EQ(shadow_.Window()->Image(),
-              CWndShadow::BuildShadowImage(parent_->mask(), parent_->size(), shadow_.GetParams()));
-    ASSERT_TRUE(shadow_.SetShadowSize(10));
-    EXPECT_EQ(shadow_.Window()->geometry(), parent_->frameGeometry().adjusted(-10, -10, 10, 10)) << "not redrawn at once";
-    EXPECT_FALSE(shadow_.SetShadowSize(21)) << "beyond the range";
-}
+    ASSERT_TRUE(CWndShadow::ShadowsAvailable()) << "the offscreen platform shows translucent windows";
+    QPointer<QWidget> parent = new QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    parent->setGeometry(300, 200, 200, 120);
+    parent->setMask(RoundedWindowRegion(parent->size(), 8));
+    CWndShadow shadow;
+    shadow.Attach(parent);
+    shadow.SetShadowSize(4);
+    shadow.SetShadowOffset(0, 0);
+    const auto inPlace = [&] { // waits until the shadow stands 4 pixels around the parent
+        return QTest::qWaitFor([&] {
+            const QWidget* w = shadow.Window();
+            return w && w->isVisible() && w->geometry() == parent->frameGeometry().adjusted(-4, -4, 4, 4);
+        });
+    };
+    ASSERT_NE(shadow.Window(), nullptr);
+    EXPECT_FALSE(shadow.Window()->isVisible()) << "shown before its parent";
+    EXPECT_TRUE(shadow.Window()->windowFlags().testFlag(Qt::WindowTransparentForInput));
+    parent->show();
+    ASSERT_TRUE(inPlace());
+    parent->move(420, 260);
+    EXPECT_TRUE(inPlace()) << "moved";
+    parent->resize(260, 150);
+    parent->setMask(RoundedWindowRegion(parent->size(), 8));
+    EXPECT_TRUE(inPlace()) << "resized";
+    EXPECT_EQ(shadow.Window()->Image(), CWndShadow::BuildShadowImage(parent->mask(), parent->size(), shadow.GetParams()));
+    parent->hide();
+    EXPECT_FALSE(shadow.Window()->isVisible()) << "hidden";
+    parent->show();
+    EXPECT_TRUE(inPlace()) << "shown again";
+    parent->showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shadow.Window()->isVisible(); })) << "minimised";
+    parent->showNormal();
+    EXPECT_TRUE(inPlace()) << "restored";
 
-TEST_F(ShadowFollowTest, HidesWithItsParentAndWhenMinimised)
-{
-    parent_->show();
-    ASSERT_TRUE(ShadowInPlace());
-    parent_->hide();
-    EXPECT_FALSE(shadow_.Window()->isVisible());
-    parent_->show();
-    EXPECT_TRUE(ShadowInPlace()) << "shown again";
-    parent_->showMinimized();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !shadow_.Window()->isVisible(); }, kDeliveryTimeoutMs));
-    parent_->showNormal();
-    EXPECT_TRUE(ShadowInPlace()) << "restored";
-}
-
-TEST_F(ShadowFollowTest, GoesAwayWithItsParentAndLeavesAParentAloneWhenDestroyed)
-{
-    parent_->show();
-    ASSERT_TRUE(ShadowInPlace());
-    const QObject* key = parent_;
-    delete parent_.data();
-    EXPECT_EQ(shadow_.Window(), nullptr);
+    const QObject* key = parent;
+    delete parent.data();
+    EXPECT_EQ(shadow.Window(), nullptr);
     EXPECT_EQ(ShadowRegistry::Instance().Find(key), nullptr);
-
-    QWidget parent(nullptr, Qt::Window | Qt::FramelessWindowHint);
-    parent.setGeometry(100, 100, 150, 100);
-    parent.show();
-    QPointer<QWidget> shadowWindow;
-    {
-        CWndShadow shadow;
-        shadow.Attach(&parent);
-        shadowWindow = shadow.Window();
-        ASSERT_FALSE(shadowWindow.isNull());
-    }
-    EXPECT_TRUE(shadowWindow.isNull());
-    EXPECT_EQ(ShadowRegistry::Instance().Find(&parent), nullptr);
-    parent.resize(160, 110); // no filter of a dead shadow runs
 }
 
 } // namespace

@@ -1,18 +1,15 @@
-// The window framework on a test window built from the test skin: notifications, posted messages,
-// timers, dragging by the caption, the modal loop and how windows end, and failing operations.
+// The window framework on a test window built from the test skin: posted messages, dragging by the
+// caption, the modal loop and how windows end, and failing operations. (Notifications from the
+// controls, and ending a window without a modal loop: the main window's tests.)
 
 #include "LogCapture.h"
 #include "WindowError.h"
 #include "WindowImplBase.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -30,52 +27,24 @@ constexpr int kDeliveryTimeoutMs = 5000;
 
 // What a test window saw; lives outside the window because the window deletes itself.
 struct Observed {
-    struct Message {
-        unsigned msg;
-        std::intptr_t lParam;
-        bool onUiThread;
-    };
-    std::vector<TNotifyUI> notifications;
+    struct Message { unsigned msg; std::intptr_t lParam; bool onUiThread; };
     std::vector<Message> messages;
-    std::vector<int> ticks;
     int finalMessages = 0;
     int closeRequests = 0;
 };
 
-// Which overridden operation throws.
-enum class Failing { kNone, kGetSkinFile, kInitWindow, kNotify, kOnFinalMessage };
-
 class TestWindow : public WindowImplBase {
-    // Runs body as the operation place, which throws when it is the failing one.
-    template <class Body>
-    auto Guard(const char* place, Failing at, Body body)
-    {
-        return GuardWindowOperation(place, [&] {
-            if (failing_ == at)
-                throw std::runtime_error("test failure");
-            return body();
-        });
-    }
-
 public:
-    explicit TestWindow(Observed& observed, QString skinFile = "TestWindow.xml", Failing failing = Failing::kNone)
-        : observed_(observed), skinFile_(std::move(skinFile)), failing_(failing)
+    // failing: the operation (as named in the log) that throws.
+    explicit TestWindow(Observed& observed, QString skinFile = "TestWindow.xml", std::string failing = "")
+        : observed_(observed), skinFile_(std::move(skinFile)), failing_(std::move(failing))
     {
     }
 
     QString GetWindowClassName() const override { return "TestWindow"; }
     QString GetSkinFolder() const override { return TEST_SKIN_DIR; }
-    QString GetSkinFile() override
-    {
-        return Guard("TestWindow::GetSkinFile", Failing::kGetSkinFile, [this] { return skinFile_; });
-    }
-    void InitWindow() override
-    {
-        Guard("TestWindow::Init", Failing::kInitWindow, [this] { // set-up that must not notify
-            FindControl<QSlider>("test-slider")->setValue(10);
-            FindControl<QCheckBox>("test-check")->setChecked(true);
-        });
-    }
+    QString GetSkinFile() override { return Guard("TestWindow::GetSkinFile", [this] { return skinFile_; }); }
+    void InitWindow() override { Guard("TestWindow::Init", [] {}); }
     std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t lParam, bool& handled) override
     {
         observed_.messages.push_back({msg, lParam, std::this_thread::get_id() == uiThread_});
@@ -84,30 +53,32 @@ public:
     }
     void Notify(TNotifyUI& msg) override
     {
-        Guard("TestWindow::Notify", Failing::kNotify, [&] { observed_.notifications.push_back(msg); });
+        Guard("TestWindow::Notify", [] {});
         WindowImplBase::Notify(msg);
     }
-    void OnFinalMessage() override
-    {
-        Guard("TestWindow::OnFinalMessage", Failing::kOnFinalMessage, [this] { ++observed_.finalMessages; });
-    }
+    void OnFinalMessage() override { Guard("TestWindow::OnFinalMessage", [this] { ++observed_.finalMessages; }); }
     void OnClose(int, bool& handled) override
     {
         ++observed_.closeRequests;
         handled = keepOpen;
     }
-    void OnTimer(int id) override
-    {
-        observed_.ticks.push_back(id);
-        KillTimer(id);
-    }
 
     bool keepOpen = false;
 
 private:
+    template <class Body>
+    auto Guard(const char* place, Body body) -> decltype(body())
+    {
+        return GuardWindowOperation(place, [&] {
+            if (failing_ == place)
+                throw std::runtime_error("test failure");
+            return body();
+        });
+    }
+
     Observed& observed_;
     QString skinFile_;
-    Failing failing_;
+    std::string failing_;
     const std::thread::id uiThread_ = std::this_thread::get_id();
 };
 
@@ -125,55 +96,6 @@ protected:
     Observed observed_;
     QPointer<TestWindow> window_;
 };
-
-TEST_F(WindowImplBaseTest, EachNotificationTypeArrivesWithItsSenderButNoneFromSetUp)
-{
-    EXPECT_TRUE(observed_.notifications.empty()) << "InitWindow's set-up notified";
-    auto* button = window_->FindControl<QPushButton>("test-button");
-    auto* check = window_->FindControl<QCheckBox>("test-check");
-    auto* radioA = window_->FindControl<QRadioButton>("test-radio-a");
-    auto* radioB = window_->FindControl<QRadioButton>("test-radio-b");
-    auto* combo = window_->FindControl<QComboBox>("test-combo");
-    auto* slider = window_->FindControl<QSlider>("test-slider");
-    struct Expected {
-        QString type;
-        QWidget* sender;
-        std::uintptr_t wParam;
-    };
-    const struct {
-        const char* name;
-        std::function<void()> act;
-        std::vector<Expected> expected; // in this order, among what arrives
-    } cases[] = {
-        {"button click", [&] { QTest::mouseClick(button, Qt::LeftButton); }, {{"click", button, 0}}},
-        {"check box cleared", [&] { check->click(); }, {{"selectchanged", check, 0}, {"click", check, 0}}},
-        {"radio chosen", [&] { radioB->click(); }, {{"selectchanged", radioA, 0}, {"selectchanged", radioB, 1}}},
-        {"combo entry", [&] { combo->setCurrentIndex(1); }, {{"itemselect", combo, 1}}},
-        {"slider moved", [&] { slider->setValue(37); }, {{"valuechanged", slider, 37}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        observed_.notifications.clear();
-        c.act();
-        std::size_t next = 0;
-        for (const TNotifyUI& n : observed_.notifications) {
-            if (next < c.expected.size() && n.type == c.expected[next].type && n.sender == c.expected[next].sender) {
-                EXPECT_EQ(n.senderName, n.sender->objectName());
-                EXPECT_EQ(n.wParam, c.expected[next++].wParam);
-            }
-        }
-        EXPECT_EQ(next, c.expected.size()) << "notifications missing or out of order";
-    }
-}
-
-TEST_F(WindowImplBaseTest, MissingOrMistypedControlIsLoggedNotFatal)
-{
-    LogCapture log;
-    EXPECT_EQ(window_->FindControl<QPushButton>("no-such-control"), nullptr);
-    EXPECT_TRUE(log.HasLine({"no-such-control", "TestWindow.xml"})) << log.Text();
-    EXPECT_EQ(window_->FindControl<QSlider>("test-button"), nullptr);
-    EXPECT_TRUE(log.HasLine({"test-button", "QPushButton", "QSlider"})) << log.Text();
-}
 
 TEST_F(WindowImplBaseTest, MessagesFromTwoThreadsArriveOnTheUiThreadInEachThreadsOrder)
 {
@@ -195,16 +117,6 @@ TEST_F(WindowImplBaseTest, MessagesFromTwoThreadsArriveOnTheUiThreadInEachThread
         EXPECT_TRUE(m.onUiThread);
         EXPECT_EQ(m.lParam, next[m.msg - 1724u]++);
     }
-}
-
-TEST_F(WindowImplBaseTest, TimerTicksUntilKilled)
-{
-    ASSERT_TRUE(window_->SetTimer(1001, 10)); // OnTimer kills it in its first tick
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !observed_.ticks.empty(); }, kDeliveryTimeoutMs));
-    QTest::qWait(100); // ten more intervals: a live timer would tick again
-    EXPECT_EQ(observed_.ticks, std::vector<int>{1001});
-    EXPECT_FALSE(window_->KillTimer(1001)) << "already killed";
-    EXPECT_FALSE(window_->SetTimer(1002, -1));
 }
 
 TEST_F(WindowImplBaseTest, CaptionDragsTheWindowAndTheRestDoesNot)
@@ -261,18 +173,6 @@ TEST(WindowLifetimeTest, ModalLoopReturnsTheCodeOfTheCloseThatWasNotRefused)
     }
 }
 
-TEST(WindowLifetimeTest, WindowWithoutModalLoopDeletesItselfAfterClose)
-{
-    Observed observed;
-    auto* window = new TestWindow(observed);
-    ASSERT_TRUE(window->Create(nullptr, QString()));
-    window->ShowWindow();
-    QPointer<TestWindow> alive(window);
-    window->Close(3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kDeliveryTimeoutMs));
-    EXPECT_EQ(observed.finalMessages, 1);
-}
-
 TEST(WindowLifetimeTest, ModalWindowWhoseOwnerIsDeletedEndsItsLoop)
 {
     Observed observed;
@@ -290,18 +190,17 @@ TEST(WindowLifetimeTest, FailuresAreLoggedAndAWindowNotCreatedNeverConfirms)
 {
     const struct {
         const char* skinFile;
-        Failing failing;
-        std::string logged;
+        std::string failing; // and what the log names
         bool created;
     } cases[] = {
-        {"NoSuchWindow.xml", Failing::kNone, std::string(TEST_SKIN_DIR) + "NoSuchWindow.xml", false},
-        {"TestWindow.xml", Failing::kGetSkinFile, "TestWindow::GetSkinFile", false},
-        {"TestWindow.xml", Failing::kInitWindow, "TestWindow::Init", false},
-        {"TestWindow.xml", Failing::kNotify, "TestWindow::Notify", true},
-        {"TestWindow.xml", Failing::kOnFinalMessage, "TestWindow::OnFinalMessage", true},
+        {"NoSuchWindow.xml", std::string(TEST_SKIN_DIR) + "NoSuchWindow.xml", false},
+        {"TestWindow.xml", "TestWindow::GetSkinFile", false},
+        {"TestWindow.xml", "TestWindow::Init", false},
+        {"TestWindow.xml", "TestWindow::Notify", true},
+        {"TestWindow.xml", "TestWindow::OnFinalMessage", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.logged);
+        SCOPED_TRACE(c.failing);
         LogCapture log;
         Observed observed;
         auto* window = new TestWindow(observed, c.skinFile, c.failing);
@@ -314,7 +213,7 @@ TEST(WindowLifetimeTest, FailuresAreLoggedAndAWindowNotCreatedNeverConfirms)
         });
         EXPECT_EQ(window->ShowModal(), c.created ? 2 : 0);
         EXPECT_TRUE(alive.isNull());
-        EXPECT_TRUE(log.HasLine({c.logged})) << log.Text();
+        EXPECT_TRUE(log.HasLine({c.failing})) << log.Text();
         if (!c.created) {
             EXPECT_TRUE(log.HasLine({"TestWindow", "not created"})) << log.Text();
         }
