@@ -81,12 +81,12 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
         const char* key;
         const char* stored;
     } cases[] = {
-        {"record-audio-origin", 1, "voice-source", "1"},   {"record-audio-origin", 2, "voice-source", "2"},
-        {"record-audio-format", 1, "audio-format", "1"},   {"record-audio-quality", 3, "voice-bitrate", "192000"},
-        {"record-audio-quality", 5, "voice-bitrate", "320000"}, {"record-audio-quality", 0, "voice-bitrate", "64000"},
-        {"agc-check", 1, "agc-check", "1"},                {"agc-check", 0, "agc-check", "0"},
-        {"noise-check", 1, "noise-check", "1"},            {"mic-strengthen-slider", 0, "voice-size", "0"},
-        {"mic-volume-slider", 37, "mic-volume-size", "37"}, {"sys-volume-slider", 55, "sys-volume-size", "55"},
+        {"record-audio-origin", 2, "voice-source", "2"},       {"record-audio-format", 1, "audio-format", "1"},
+        {"record-audio-quality", 3, "voice-bitrate", "192000"}, {"record-audio-quality", 5, "voice-bitrate", "320000"},
+        {"record-audio-quality", 0, "voice-bitrate", "64000"},  {"agc-check", 1, "agc-check", "1"},
+        {"agc-check", 0, "agc-check", "0"},                    {"noise-check", 1, "noise-check", "1"},
+        {"mic-strengthen-slider", 0, "voice-size", "0"},        {"mic-volume-slider", 37, "mic-volume-size", "37"},
+        {"sys-volume-slider", 55, "sys-volume-size", "55"},
     };
     for (const auto& c : cases) {
         QWidget* control = Control<QWidget>(c.control);

@@ -31,15 +31,10 @@ protected:
 
     QString LogFolder() const { return env_.DataHome() + "/TamsuAudioRecorder/Log"; }
     QStringList LogFiles() const { return QDir(LogFolder()).entryList(QDir::Files); } // not folders
-    QString LogText() const
+    QString LogText() const // of the only log file
     {
-        QString text;
-        for (const QString& name : LogFiles()) {
-            QFile file(LogFolder() + "/" + name);
-            if (file.open(QIODevice::ReadOnly))
-                text += QString::fromUtf8(file.readAll());
-        }
-        return text;
+        QFile file(LogFolder() + "/" + LogFiles().value(0));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
     void Start(QProcess& process, const QStringList& arguments = {})

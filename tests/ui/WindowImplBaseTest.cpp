@@ -86,7 +86,6 @@ class WindowImplBaseTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        window_ = new TestWindow(observed_);
         ASSERT_TRUE(window_->Create(nullptr, "测试窗口"));
         window_->move(100, 100);
         window_->ShowWindow();
@@ -94,7 +93,7 @@ protected:
     void TearDown() override { delete window_.data(); }
 
     Observed observed_;
-    QPointer<TestWindow> window_;
+    QPointer<TestWindow> window_ = new TestWindow(observed_);
 };
 
 TEST_F(WindowImplBaseTest, MessagesFromTwoThreadsArriveOnTheUiThreadInEachThreadsOrder)
