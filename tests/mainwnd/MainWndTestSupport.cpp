@@ -19,7 +19,6 @@ std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
     constexpr int kLookMs = 10; // how often a waiting answer looks for the box
     auto seen = std::make_shared<BoxSeen>();
     auto* timer = new QTimer(QCoreApplication::instance());
-    timer->setInterval(waitMs > 0 ? kLookMs : 0);
     QObject::connect(timer, &QTimer::timeout, [seen, timer, deadline = QDeadlineTimer(waitMs)] {
         PromptBoxDialog* box = VisibleBox<PromptBoxDialog>();
         if (!box && !deadline.hasExpired())
@@ -33,7 +32,7 @@ std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
         seen->text = box->FindControl<QLabel>("msgText")->text();
         QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
     });
-    timer->start();
+    timer->start(kLookMs);
     return seen;
 }
 

@@ -37,8 +37,7 @@ struct BoxSeen {
 };
 
 // Confirms the next PromptBoxDialog (its modal loop runs inside the action that opens it; call
-// before that action) and records it. Looks at the next event-loop turn or, with waitMs, until a
-// box shows or waitMs have passed.
+// before that action) and records it. Looks once, or until a box shows or waitMs have passed.
 std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs = 0);
 
 class MainWndTest : public SoundServerTest {
