@@ -201,6 +201,28 @@ double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t 
     return amplitude * amplitude / 2.0;
 }
 
+double TonePower(const std::vector<float>& s, int rate, double freq, size_t begin, size_t end)
+{
+    end = std::min(end, s.size());
+    if (begin >= end)
+        return 0.0;
+    // The pieces of TonePower; a remainder shorter than half a piece joins the piece before it.
+    const size_t piece = std::max<size_t>(1, static_cast<size_t>(rate / 10));
+    double sum = 0;
+    for (size_t b = begin; b < end;) {
+        size_t e = end - b < piece + piece / 2 ? end : b + piece;
+        sum += GoertzelPower(s, rate, freq, b, e) * static_cast<double>(e - b);
+        b = e;
+    }
+    return sum / static_cast<double>(end - begin);
+}
+
+double PowerShare(const std::vector<float>& s, int rate, double freq, size_t begin, size_t end)
+{
+    const double rms = Rms(s, begin, end);
+    return rms > 0 ? TonePower(s, rate, freq, begin, end) / (rms * rms) : 0.0;
+}
+
 double DominantFrequency(const std::vector<float>& s, int rate, double lo, double hi, double step,
     size_t begin, size_t end)
 {

@@ -34,6 +34,15 @@ double RmsDb(const std::vector<float>& s, size_t begin = 0, size_t end = SIZE_MA
 // gives 0.5 and the value compares directly with Rms()^2 (share of the power at that frequency).
 double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
 
+// Mean power of a tone near freq in s[begin, end): GoertzelPower of 0.1 s pieces, averaged. A piece
+// hears about +-10 Hz around freq, so a tone that is played back slightly faster or slower (a
+// recorder following a device's clock stretches sound by a few tenths of a percent), or whose phase
+// jumps, still counts in full; tones 50 Hz and more apart stay apart.
+double TonePower(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
+// Share (0..1) of the power of s[begin, end) that lies near freq: TonePower over the mean square;
+// 0 for silence.
+double PowerShare(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
+
 // The frequency in [lo, hi] (scanned in steps of step Hz) with the highest GoertzelPower.
 double DominantFrequency(const std::vector<float>& s, int rate, double lo, double hi, double step,
     size_t begin = 0, size_t end = SIZE_MAX);

@@ -174,10 +174,15 @@ bool SoundServer::Reset(int micFeedRate)
         && LoadModule("module-null-sink",
                {"sink_name=mic-feed", "rate=" + std::to_string(micFeedRate), "channels=2",
                    DescriptionArg("sink_properties", "Microphone feed")}) >= 0
-        && LoadModule("module-remap-source",
-               {"master=mic-feed.monitor", "source_name=mic",
-                   DescriptionArg("source_properties", "Virtual Microphone")}) >= 0
-        && Pactl({"set-default-sink", "speaker"}) == 0 && Pactl({"set-default-source", "mic"}) == 0;
+        && PlugMicrophone() && Pactl({"set-default-sink", "speaker"}) == 0;
+}
+
+bool SoundServer::PlugMicrophone()
+{
+    return LoadModule("module-remap-source",
+               {"master=mic-feed.monitor", "source_name=mic", DescriptionArg("source_properties", "Virtual Microphone")})
+        >= 0
+        && Pactl({"set-default-source", "mic"}) == 0;
 }
 
 std::string SoundServer::DescriptionArg(const std::string& key, const std::string& description)

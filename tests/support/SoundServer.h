@@ -30,6 +30,9 @@ public:
     // Puts back the standard layout (every volume 100 %, nothing muted), with "mic-feed" and so
     // "mic" at micFeedRate Hz. Modules loaded by tests are removed.
     static bool Reset(int micFeedRate = 44100);
+    // Loads "mic" (the remap of "mic-feed"'s monitor) and makes it the default source, as a
+    // microphone plugged in again; "mic-feed" must be there.
+    static bool PlugMicrophone();
     // Removes every sink and every capture device: the server then has no default sink and no
     // default source.
     static bool RemoveAllDevices();
