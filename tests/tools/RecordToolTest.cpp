@@ -3,6 +3,7 @@
 
 #include "AudioAnalysis.h"
 #include "TestEnv.h"
+#include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -10,61 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QStringList>
 
 namespace {
-
-// Long enough for any run below on a loaded machine; only a hung tool reaches it.
-constexpr int kRunLimitMs = 60000;
-
-struct ToolRun {
-    int exitCode = -1;
-    bool normalExit = false;
-    QString out;
-    QString err;
-
-    QStringList OutLines() const { return out.split('\n', Qt::SkipEmptyParts); }
-};
-
-ToolRun RunTool(const QStringList& args)
-{
-    QProcess process;
-    process.start(TAMSU_RECORD_TOOL, args);
-    ToolRun run;
-    if (!process.waitForStarted() || !process.waitForFinished(kRunLimitMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.normalExit = process.exitStatus() == QProcess::NormalExit;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-// The last line must be an existing recording in folder, named as the program names recordings;
-// returns its decoded audio.
-DecodedAudio CheckRecording(const ToolRun& run, const QString& folder, const QString& format)
-{
-    DecodedAudio audio;
-    const QStringList lines = run.OutLines();
-    EXPECT_FALSE(lines.isEmpty());
-    if (lines.isEmpty())
-        return audio;
-    const QString path = lines.last();
-    const QFileInfo info(path);
-    EXPECT_TRUE(info.isFile()) << path.toStdString();
-    EXPECT_EQ(info.absolutePath(), QDir(folder).absolutePath());
-    const QRegularExpression name(QString::fromUtf8("^新录音-\\d{14}\\.") + format + "$");
-    EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << path.toStdString();
-    std::string error;
-    EXPECT_TRUE(DecodeAudioFile(path.toStdString(), audio, &error)) << error;
-    EXPECT_EQ(audio.sampleRate, 44100);
-    EXPECT_EQ(audio.channels, 2);
-    return audio;
-}
 
 TEST(RecordTool, SilentWavOfTwoSecondsLeavesStoredSettingsAlone)
 {
