@@ -1,11 +1,13 @@
 // CPU per recorded second of recordings from the private sound server: system sound alone, and
 // both sources mixed with and without voice processing, each against the ffmpeg command line that
-// does the same job on the same server.
+// does the same job on the same server; from the same runs, the wake-ups of each command and the
+// CPU the sound server spends while it records.
 
 #include "BenchSections.h"
 #include "BenchTable.h"
 #include "ConfigStore.h"
 #include "CpuComparison.h"
+#include "ProcessStats.h"
 #include "SoundPlayer.h"
 #include "SoundServer.h"
 
@@ -16,6 +18,17 @@ namespace {
 
 // Time for the players' signals to reach the sinks before a measurement starts.
 constexpr auto kSignalSettle = std::chrono::milliseconds(300);
+// The thread of our process that runs the capture streams (the shared connection's main loop).
+constexpr const char* kCaptureThread = "pulse-context";
+
+// CPU seconds the sound server spends in seconds of wall time while nothing records.
+double ServerIdleCpu(int seconds)
+{
+    const std::vector<int> pids = SoundServerPids();
+    const double before = ProcessCpuSeconds(pids);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    return (ProcessCpuSeconds(pids) - before) / seconds;
+}
 
 void SetVoiceProcessing(bool on)
 {
@@ -25,23 +38,30 @@ void SetVoiceProcessing(bool on)
 
 } // namespace
 
+bool StartStandardSignals(const BenchContext& ctx, BenchTable& table, SoundPlayer& speaker, SoundPlayer& mic)
+{
+    if (!SoundServer::Reset()) {
+        table.AddRow({"sound server", "not available (start scripts/sound-server.sh)"});
+        table.Print(ctx.report);
+        return false;
+    }
+    if (!speaker.PlayTone(440, 0.5) || !mic.PlayTone(1000, 0.3)) {
+        table.AddRow({"players", "could not play into speaker / mic-feed"});
+        table.Print(ctx.report);
+        return false;
+    }
+    std::this_thread::sleep_for(kSignalSettle);
+    return true;
+}
+
 void RunCaptureCpuBench(const BenchContext& ctx)
 {
     BenchTable table("Recording from the sound server: CPU per recorded second, MP3 320 kbit/s",
                      CpuComparison::Columns());
-    if (!SoundServer::Reset()) {
-        table.AddRow({"sound server", "not available (start scripts/sound-server.sh)"});
-        table.Print(ctx.report);
-        return;
-    }
     SoundPlayer speaker("speaker");
     SoundPlayer mic("mic-feed");
-    if (!speaker.PlayTone(440, 0.5) || !mic.PlayTone(1000, 0.3)) {
-        table.AddRow({"players", "could not play into speaker / mic-feed"});
-        table.Print(ctx.report);
+    if (!StartStandardSignals(ctx, table, speaker, mic))
         return;
-    }
-    std::this_thread::sleep_for(kSignalSettle);
 
     const std::vector<std::string> ffmpegBase = {ctx.ffmpeg, "-hide_banner", "-nostats", "-loglevel", "error",
                                                  "-nostdin", "-y"};
@@ -51,14 +71,18 @@ void RunCaptureCpuBench(const BenchContext& ctx)
     struct Case {
         std::string name;
         std::string source;
+        int sources;
         std::vector<std::string> inputs;
         bool voiceProcessing;
     };
     const Case cases[] = {
-        {"system sound", "system", systemInput, false},
-        {"both, no voice processing", "both", bothInputs, false},
-        {"both, noise-check=1 agc-check=1", "both", bothInputs, true},
+        {"system sound", "system", 1, systemInput, false},
+        {"both, no voice processing", "both", 2, bothInputs, false},
+        {"both, noise-check=1 agc-check=1", "both", 2, bothInputs, true},
     };
+    BenchTable load("Recording from the sound server: wake-ups and the sound server's CPU (same runs)",
+                    CpuComparison::LoadColumns());
+    const double serverIdle = ServerIdleCpu(ctx.seconds);
     for (const Case& c : cases) {
         SetVoiceProcessing(c.voiceProcessing);
         CpuComparison comparison(c.name, [&](int seconds) {
@@ -74,13 +98,28 @@ void RunCaptureCpuBench(const BenchContext& ctx)
             return commands;
         });
         comparison.RunInto(table, ctx.repeats, ctx.seconds, ctx.shortSeconds);
+        load.AddRow(comparison.LoadRow(c.sources, kCaptureThread));
+        for (auto& note : comparison.LoadNotes())
+            load.AddNote(note);
     }
     SetVoiceProcessing(false);
     speaker.Close();
     mic.Close();
-    table.AddNote("Signals: 440 Hz (peak 0.5) into \"speaker\", 1 kHz (peak 0.3) into \"mic-feed\" (heard by \"mic\"), "
+    table.AddNote("Signals: the standard ones (440 Hz into \"speaker\", 1 kHz into \"mic-feed\", heard by \"mic\"), "
                   "played by this program, whose own CPU is not counted. Voice processing is switched in the "
                   "configuration of the benchmark's temporary XDG_DATA_HOME. The sound server's CPU is not counted "
-                  "for either side. Columns as in the silent table. Goal: ratio below 1.0.");
+                  "for either side. Columns as in the silent table. Goal (both sources): ratio at most 0.5.");
     table.Print(ctx.report);
+    load.AddNote(BenchTable::Format(
+        "Wake-ups: voluntary context switches of the command's threads (/proc/<pid>/task/*/status) from 1 s after "
+        "its start to its end, per second, medians of the %d s runs; threads: \"main\", else name/number in order "
+        "of creation (%s runs both capture streams; the busy tamsu-record/N is the encode thread). "
+        "Per source: divided by the sources recorded. Goal: at most 25 capture wake-ups per second per source.",
+        ctx.seconds, kCaptureThread));
+    load.AddNote(BenchTable::Format(
+        "Sound server: user + system time of its processes (the owners of the PULSE_SERVER socket and of "
+        "$PIPEWIRE_RUNTIME_DIR/pipewire-0: pulseaudio, or pipewire-pulse and pipewire) during each run, per recorded "
+        "second; the players alone cost it %.2f ms/s. Goal on PipeWire: ratio at most 1.2.",
+        serverIdle * 1000));
+    load.Print(ctx.report);
 }

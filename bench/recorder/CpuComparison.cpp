@@ -3,11 +3,73 @@
 #include "AudioAnalysis.h"
 #include "ClickOnsets.h"
 #include "MeasuredProcess.h"
+#include "ProcessStats.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace {
+
+// The threads of a run are looked at this often; the first look a second after the start, when
+// the command has set itself up (the steady state begins).
+constexpr int kThreadTickMs = 250;
+constexpr double kSteadyAfterSeconds = 1.0;
+// Threads below both are left out of the per-thread notes (they wait for something that does not
+// happen while recording: a signal, the end).
+constexpr double kIdleWakeups = 0.5;
+constexpr double kIdleCpu = 0.00001;
+// The key of the whole process among the threads.
+constexpr const char* kAllThreads = "all threads";
+
+// The threads of one run from the first look in its steady state to the last look before it ended.
+// A thread keeps the label it had when first seen: "main" for the process's first thread, else its
+// name and its number among the threads of that name ("tamsu-record/2").
+struct ThreadWindow {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    double firstAt = -1;
+    double lastAt = -1;
+    std::map<int, ThreadStats> first, last;
+    std::map<int, std::string> labels;
+    std::map<std::string, int> namesSeen;
+
+    void Look(int pid)
+    {
+        const double at = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (at < kSteadyAfterSeconds)
+            return;
+        const std::vector<ThreadStats> threads = ReadThreads(pid);
+        if (threads.empty())
+            return;
+        for (const ThreadStats& t : threads) {
+            if (!labels.count(t.tid))
+                labels[t.tid] = t.tid == pid ? "main" : t.name + "/" + std::to_string(++namesSeen[t.name]);
+            if (firstAt < 0)
+                first[t.tid] = t;
+            last[t.tid] = t;
+        }
+        if (firstAt < 0)
+            firstAt = at;
+        lastAt = at;
+    }
+
+    // Per second between the first and the last look; a thread that started later counts from 0.
+    std::map<std::string, CpuComparison::ThreadRate> Rates() const
+    {
+        std::map<std::string, CpuComparison::ThreadRate> rates;
+        const double seconds = lastAt - firstAt;
+        if (seconds <= 0)
+            return rates;
+        for (const auto& [tid, end] : last) {
+            const auto begin = first.find(tid);
+            const ThreadStats from = begin != first.end() ? begin->second : ThreadStats{};
+            CpuComparison::ThreadRate& r = rates[labels.at(tid)];
+            r.wakeups += static_cast<double>(end.wakeups - from.wakeups) / seconds;
+            r.cpu += (end.cpuSeconds - from.cpuSeconds) / seconds;
+        }
+        return rates;
+    }
+};
 
 // The last non-empty line of text.
 std::string LastLine(const std::string& text)
@@ -54,10 +116,50 @@ double CpuComparison::Series::Max() const
     return m;
 }
 
+double CpuComparison::Series::MedianServerPerSecond() const
+{
+    std::vector<double> v;
+    for (const auto& s : samples)
+        v.push_back(s.serverCpu / s.recorded);
+    return ::Median(v);
+}
+
+std::map<std::string, CpuComparison::ThreadRate> CpuComparison::Series::MedianThreads() const
+{
+    std::map<std::string, std::vector<ThreadRate>> all;
+    for (const auto& s : samples) {
+        ThreadRate sum;
+        for (const auto& [label, rate] : s.threads) {
+            all[label].push_back(rate);
+            sum.wakeups += rate.wakeups;
+            sum.cpu += rate.cpu;
+        }
+        all[kAllThreads].push_back(sum);
+    }
+    std::map<std::string, ThreadRate> medians;
+    for (const auto& [label, rates] : all) {
+        std::vector<double> wakeups, cpu;
+        for (const ThreadRate& r : rates) {
+            wakeups.push_back(r.wakeups);
+            cpu.push_back(r.cpu);
+        }
+        medians[label] = {::Median(wakeups), ::Median(cpu)};
+    }
+    return medians;
+}
+
 bool CpuComparison::Measure(const std::vector<std::string>& argv, const std::string& fileOrEmpty, Sample& out)
 {
     const MeasuredProcess process(argv);
-    const ProcessCost cost = process.Run();
+    const std::vector<int> server = SoundServerPids();
+    const double serverBefore = ProcessCpuSeconds(server);
+    ThreadWindow window;
+    ProcessWatch watch;
+    watch.tickMs = kThreadTickMs;
+    watch.onTick = [&window](int pid, const std::string&) { window.Look(pid); };
+    const ProcessCost cost = process.Run(watch);
+    out.serverCpu = ProcessCpuSeconds(server) - serverBefore;
+    out.threads = window.Rates();
     if (!cost.started || cost.exitCode != 0) {
         std::fprintf(stderr, "bench: failed (exit %d): %s\n%s\n", cost.exitCode, process.CommandLine().c_str(),
                      cost.errors.c_str());
@@ -148,4 +250,49 @@ std::vector<std::string> CpuComparison::Notes() const
     const Commands c = commands_(longSeconds_);
     return {name_ + ", ours:   " + MeasuredProcess(c.ours).CommandLine(),
             name_ + ", ffmpeg: " + MeasuredProcess(c.reference).CommandLine()};
+}
+
+std::vector<std::string> CpuComparison::LoadColumns()
+{
+    return {"case", "wake-ups/s ours (whole process)", "ours per source: capture thread / whole process",
+            "wake-ups/s ffmpeg (whole process)", "sound server ms CPU/s ours / ffmpeg", "ratio"};
+}
+
+std::vector<std::string> CpuComparison::LoadRow(int sources, const std::string& captureThread) const
+{
+    const auto ours = oursLong_.MedianThreads();
+    const auto reference = referenceLong_.MedianThreads();
+    // The wake-ups of the threads labelled label, or named label ("name/number").
+    auto wakeups = [](const std::map<std::string, ThreadRate>& threads, const std::string& label) {
+        double sum = 0;
+        for (const auto& [l, rate] : threads)
+            if (l == label || l.rfind(label + "/", 0) == 0)
+                sum += rate.wakeups;
+        return sum;
+    };
+    const double oursServer = oursLong_.MedianServerPerSecond();
+    const double referenceServer = referenceLong_.MedianServerPerSecond();
+    return {name_,
+            BenchTable::Format("%.1f", wakeups(ours, kAllThreads)),
+            BenchTable::Format("%.1f / %.1f", wakeups(ours, captureThread) / sources,
+                               wakeups(ours, kAllThreads) / sources),
+            BenchTable::Format("%.1f", wakeups(reference, kAllThreads)),
+            BenchTable::Format("%.2f / %.2f", oursServer * 1000, referenceServer * 1000),
+            referenceServer > 0 ? BenchTable::Format("%.2f", oursServer / referenceServer) : std::string("-")};
+}
+
+std::vector<std::string> CpuComparison::LoadNotes() const
+{
+    auto describe = [](const Series& series) {
+        std::string text;
+        for (const auto& [label, rate] : series.MedianThreads()) {
+            if (label == kAllThreads || (rate.wakeups < kIdleWakeups && rate.cpu < kIdleCpu))
+                continue;
+            text += BenchTable::Format("%s%s %.1f/s %.2f ms/s", text.empty() ? "" : "; ", label.c_str(), rate.wakeups,
+                                       rate.cpu * 1000);
+        }
+        return text;
+    };
+    return {name_ + ", ours per busy thread (wake-ups, CPU): " + describe(oursLong_),
+            name_ + ", ffmpeg per busy thread (wake-ups, CPU): " + describe(referenceLong_)};
 }

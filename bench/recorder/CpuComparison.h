@@ -4,6 +4,10 @@
 // so that both see the same load of the machine. The recorded length is the decoded length of
 // each file, so a command that encodes faster than real time is compared fairly.
 //
+// Each run also counts the wake-ups (voluntary context switches) and CPU of each of the command's
+// threads in its steady state (from a second after its start to its end), and the CPU the sound
+// server's processes spent meanwhile.
+//
 // Each command also runs with a short length: the difference between the long and the short run
 // is the cost of recording itself per second, without the start and end of the process (which
 // weigh heavily on a 10-second run: loading the libraries, opening devices, writing the file).
@@ -13,6 +17,7 @@
 #include "BenchTable.h"
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,11 +48,27 @@ public:
     // "name, ours: <command>" and "name, ffmpeg: <command>" of the long runs.
     std::vector<std::string> Notes() const;
 
+    // Wake-ups and the sound server's CPU of the long runs (medians): per second of the run, and
+    // per source of a recording of sources sources whose capture runs on the thread named
+    // captureThread.
+    static std::vector<std::string> LoadColumns();
+    std::vector<std::string> LoadRow(int sources, const std::string& captureThread) const;
+    // Each thread's wake-ups and CPU per second, ours and ffmpeg's.
+    std::vector<std::string> LoadNotes() const;
+
+    // A thread's steady state: wake-ups and CPU seconds per second of the run.
+    struct ThreadRate {
+        double wakeups = 0;
+        double cpu = 0;
+    };
+
 private:
     struct Sample {
         double cpu = 0;      // CPU seconds, user + system
         double recorded = 0; // decoded seconds
         double wall = 0;
+        double serverCpu = 0; // CPU seconds of the sound server during the run
+        std::map<std::string, ThreadRate> threads; // by thread: "main", or its name and number
     };
     // Samples of one command at one length.
     struct Series {
@@ -56,6 +77,9 @@ private:
         double MedianPerSecond() const; // median of cpu / recorded
         double Min() const;
         double Max() const;
+        double MedianServerPerSecond() const; // median of serverCpu / recorded
+        // Median of each thread's rates; "all" sums the threads of each run.
+        std::map<std::string, ThreadRate> MedianThreads() const;
     };
     static bool Measure(const std::vector<std::string>& argv, const std::string& fileOrEmpty, Sample& out);
     // CPU per second between the short and the long series (seconds of CPU per recorded second).

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -71,8 +72,9 @@ std::string MeasuredProcess::CommandLine() const
     return line;
 }
 
-ProcessCost MeasuredProcess::Run() const
+ProcessCost MeasuredProcess::Run(const ProcessWatch& watch) const
 {
+    using Clock = std::chrono::steady_clock;
     ProcessCost cost;
     UniqueFd outRead, outWrite, errRead, errWrite;
     if (argv_.empty() || !MakePipe(outRead, outWrite) || !MakePipe(errRead, errWrite))
@@ -87,7 +89,7 @@ ProcessCost MeasuredProcess::Run() const
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outWrite.fd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errWrite.fd, STDERR_FILENO);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     pid_t pid = 0;
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -98,16 +100,31 @@ ProcessCost MeasuredProcess::Run() const
     errWrite.Reset();
 
     // Both pipes are read until the child closes them, so neither can fill up and stall it.
-    pollfd fds[2] = {{outRead.fd, POLLIN, 0}, {errRead.fd, POLLIN, 0}};
+    pollfd fds[3] = {{outRead.fd, POLLIN, 0}, {errRead.fd, POLLIN, 0}, {watch.fd, POLLIN, 0}};
     std::string* sinks[2] = {&cost.output, &cost.errors};
+    const auto tick = std::chrono::milliseconds(watch.tickMs);
+    auto nextTick = start + tick;
     int open = 2;
     char buf[8192];
     while (open > 0) {
-        if (poll(fds, 2, -1) < 0) {
+        int timeout = -1;
+        if (watch.tickMs > 0 && watch.onTick) {
+            const auto now = Clock::now();
+            if (now >= nextTick) {
+                watch.onTick(pid, cost.output);
+                nextTick = std::max(nextTick + tick, now);
+            }
+            timeout = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now()).count());
+            timeout = std::max(timeout, 0);
+        }
+        if (poll(fds, 3, timeout) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
+        if (fds[2].fd >= 0 && (fds[2].revents & POLLIN) && watch.onReadable)
+            watch.onReadable();
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -129,7 +146,10 @@ ProcessCost MeasuredProcess::Run() const
         if (errno != EINTR)
             return cost;
     }
-    cost.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cost.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    pollfd last = {watch.fd, POLLIN, 0};
+    if (watch.fd >= 0 && watch.onReadable && poll(&last, 1, 0) > 0 && (last.revents & POLLIN))
+        watch.onReadable();
     cost.userSeconds = Seconds(usage.ru_utime);
     cost.systemSeconds = Seconds(usage.ru_stime);
     cost.cpuSeconds = cost.userSeconds + cost.systemSeconds;

@@ -3,8 +3,10 @@
 // and everything it waited for used (user + system, from wait4), and the wall time. The benchmark
 // compares our recorder with the ffmpeg command line this way, both as child processes.
 //
-// Used from one thread; Run blocks until the command has ended.
+// Used from one thread; Run blocks until the command has ended. The callbacks of a ProcessWatch run
+// on that thread, inside Run.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,22 @@ struct ProcessCost {
     std::string errors;      // what it printed on standard error (last part)
 };
 
+// What a run does besides waiting: a tick every tickMs while the command runs (with its pid and
+// what it printed so far: to look at it in /proc or send it a signal), and another descriptor
+// watched with the command's output (onReadable runs whenever it is readable, and once more after
+// the command ended if it still is).
+struct ProcessWatch {
+    int tickMs = 0; // 0: no ticks
+    std::function<void(int pid, const std::string& output)> onTick;
+    int fd = -1;
+    std::function<void()> onReadable;
+};
+
 class MeasuredProcess {
 public:
     explicit MeasuredProcess(std::vector<std::string> argv) : argv_(std::move(argv)) {}
 
-    ProcessCost Run() const;
+    ProcessCost Run(const ProcessWatch& watch = {}) const;
     // The command as a shell would take it (arguments quoted where needed).
     std::string CommandLine() const;
 

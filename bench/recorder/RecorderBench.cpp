@@ -2,12 +2,13 @@
 // bench/run.sh, which starts the private sound server around it). Prints one table per
 // measurement with the exact commands behind the figures.
 //
-//   recorder_bench [--sections silent,capture,offset] [--seconds N] [--short-seconds N] [--repeats N]
-//                  [--latency-runs N] [--offset-seconds N] [--offset-repeats N]
+//   recorder_bench [--sections silent,capture,offset,latency,drift] [--seconds N] [--short-seconds N]
+//                  [--repeats N] [--latency-runs N] [--offset-seconds N] [--offset-repeats N]
 //                  [--record-tool PATH] [--ffmpeg PATH] [--keep]
 
 #include "BenchSections.h"
 #include "LogSetup.h"
+#include "ProcessStats.h"
 #include "SoundServer.h"
 #include "TestEnv.h"
 
@@ -37,10 +38,24 @@ extern "C" {
 namespace {
 
 const char* const kUsage =
-    "usage: recorder_bench [--sections silent,capture,offset] [--seconds N] [--short-seconds N] [--repeats N]\n"
-    "                      [--latency-runs N] [--offset-seconds N] [--offset-repeats N]\n"
+    "usage: recorder_bench [--sections silent,capture,offset,latency,drift] [--seconds N] [--short-seconds N]\n"
+    "                      [--repeats N] [--latency-runs N] [--offset-seconds N] [--offset-repeats N]\n"
     "                      [--record-tool PATH] [--ffmpeg PATH] [--keep]\n"
     "Runs against the sound server PULSE_SERVER names (bench/run.sh starts a private one).\n";
+
+// The sections in the order they run, and whether each needs the sound server.
+struct Section {
+    const char* name;
+    void (*run)(const BenchContext&);
+    bool needsServer;
+};
+const Section kSections[] = {
+    {"silent", RunSilentBench, false},
+    {"capture", RunCaptureCpuBench, true},
+    {"offset", RunOffsetBench, true},
+    {"latency", RunLatencyBench, true},
+    {"drift", RunDriftBench, false},
+};
 
 // Options that take a positive whole number, and the setting each one sets.
 struct CountOption {
@@ -84,7 +99,9 @@ int main(int argc, char** argv)
 {
     BenchContext ctx;
     ctx.recordTool = TAMSU_RECORD_TOOL;
-    std::set<std::string> sections = {"silent", "capture", "offset"};
+    std::set<std::string> sections;
+    for (const Section& s : kSections)
+        sections.insert(s.name);
     bool keep = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -129,16 +146,21 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    for (const auto& s : sections)
-        if (s != "silent" && s != "capture" && s != "offset") {
+    bool needsServer = false;
+    for (const auto& s : sections) {
+        const auto known = std::find_if(std::begin(kSections), std::end(kSections),
+                                        [&](const Section& k) { return s == k.name; });
+        if (known == std::end(kSections)) {
             std::fprintf(stderr, "recorder_bench: unknown section %s\n%s", s.c_str(), kUsage);
             return 2;
         }
+        needsServer = needsServer || known->needsServer;
+    }
     if (ctx.shortSeconds >= ctx.seconds) {
         std::fprintf(stderr, "recorder_bench: --short-seconds must be less than --seconds\n");
         return 2;
     }
-    if ((sections.count("capture") || sections.count("offset")) && !SoundServer::Available()) {
+    if (needsServer && !SoundServer::Available()) {
         std::fprintf(stderr, "recorder_bench: no sound server answers (PULSE_SERVER); run bench/run.sh\n");
         return 1;
     }
@@ -174,17 +196,31 @@ int main(int argc, char** argv)
                  sysconf(_SC_NPROCESSORS_ONLN), load.c_str());
     std::fprintf(report, "ffmpeg: %s\n", CommandOutput(ctx.ffmpeg + " -hide_banner -version 2>/dev/null | head -n 1").c_str());
     std::fprintf(report, "record tool: %s\n", ctx.recordTool.c_str());
+    std::string info;
+    if (needsServer && SoundServer::Pactl({"info"}, &info) == 0) {
+        const std::string key = "Server Name: ";
+        const size_t at = info.find(key);
+        const size_t from = at == std::string::npos ? 0 : at + key.size();
+        std::string processes;
+        for (const int pid : SoundServerPids()) {
+            std::string command = FirstLine("/proc/" + std::to_string(pid) + "/cmdline");
+            std::replace(command.begin(), command.end(), '\0', ' ');
+            processes += " " + std::to_string(pid) + " (" + command + ")";
+        }
+        std::fprintf(report, "sound server: %s; processes:%s\n",
+                     at == std::string::npos ? "?" : info.substr(from, info.find('\n', from) - from).c_str(),
+                     processes.c_str());
+    }
     std::fprintf(report, "options: --seconds %d --short-seconds %d --repeats %d --latency-runs %d --offset-seconds %d "
                  "--offset-repeats %d\n",
                  ctx.seconds, ctx.shortSeconds, ctx.repeats, ctx.latencyRuns, ctx.offsetSeconds, ctx.offsetRepeats);
     std::fflush(report);
 
-    if (sections.count("silent"))
-        RunSilentBench(ctx);
-    if (sections.count("capture"))
-        RunCaptureCpuBench(ctx);
-    if (sections.count("offset"))
-        RunOffsetBench(ctx);
+    for (const Section& section : kSections)
+        if (sections.count(section.name)) {
+            std::fprintf(report, "\nload average before %s: %s\n", section.name, FirstLine("/proc/loadavg").c_str());
+            section.run(ctx);
+        }
 
     std::fprintf(report, "\nload average at end: %s\n", FirstLine("/proc/loadavg").c_str());
     if (keep) {
