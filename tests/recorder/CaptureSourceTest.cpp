@@ -11,7 +11,6 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -138,11 +137,6 @@ TEST(CaptureSource, SourcesWithDifferentPacketsAndDelaysLineUp)
         const ClickMatch ta = MatchClicks(a.clicks, a.Expected(), 5 * kSamplesPerMs, settled, a.readPos);
         const ClickMatch tb = MatchClicks(b.clicks, b.Expected(), 5 * kSamplesPerMs, settled, b.readPos);
         EXPECT_EQ(ta.missing + ta.stray + tb.missing + tb.stray, 0) << "more than 5 ms from where they belong";
-        constexpr int64_t kHalfPeriod = kRate / 8;
-        std::printf("[ measure  ] %s: after 2 s up to %.2f ms apart, %.2f / %.2f ms from the truth\n", c.name,
-                    MatchClicks(b.clicks, a.clicks, kHalfPeriod, settled).worst * 1000.0 / kRate,
-                    MatchClicks(a.clicks, a.Expected(), kHalfPeriod, settled, a.readPos).worst * 1000.0 / kRate,
-                    MatchClicks(b.clicks, b.Expected(), kHalfPeriod, settled, b.readPos).worst * 1000.0 / kRate);
     }
 }
 
@@ -160,16 +154,10 @@ TEST(CaptureSource, DeviceClock200PpmOffStaysInPlaceForAnHour)
         const ClickMatch last = MatchClicks(lane.clicks, expected, 5 * kSamplesPerMs, PosOf(end - 70 * kSecond),
                                             PosOf(end - 10 * kSecond));
         EXPECT_EQ(last.expected, 60);
-        EXPECT_EQ(last.missing, 0);
-        EXPECT_EQ(last.stray, 0);
+        EXPECT_EQ(last.missing + last.stray, 0);
         // The device's clock pulls the placement to one side: a fast one's samples land late.
         EXPECT_LT(lane.source.Misplacement() * ppm, 0);
         EXPECT_LE(std::abs(lane.source.Misplacement()), 5 * kSamplesPerMs);
-        const ClickMatch hour = MatchClicks(lane.clicks, expected, 50 * kSamplesPerMs, PosOf(kEpochNs + 2 * kSecond));
-        std::printf("[ measure  ] %+.0f ppm: worst error over the hour %.2f ms, in the last minute %.2f ms, "
-                    "misplacement at the end %lld samples\n",
-                    ppm, hour.worst * 1000.0 / kRate, last.worst * 1000.0 / kRate,
-                    static_cast<long long>(lane.source.Misplacement()));
     }
 }
 
@@ -206,8 +194,6 @@ TEST(CaptureSource, StallsAndHolesLeaveSilenceAndKeepTheRestInPlace)
         EXPECT_EQ(m.missing, 0);
         EXPECT_EQ(MatchClicks(lane.clicks, captured, kSamplesPerMs, INT64_MIN, lane.readPos).stray, 0)
             << "sound out of place";
-        const ClickMatch near = MatchClicks(lane.clicks, expected, 35 * kSamplesPerMs, INT64_MIN, lane.readPos);
-        std::printf("[ measure  ] %s: worst error %.2f ms\n", c.name, near.worst * 1000.0 / kRate);
     }
 }
 

@@ -18,17 +18,6 @@ namespace {
 
 constexpr int kRate = 44100;
 
-// Checks that a 16-bit stereo WAV's sizes count exactly its whole sample frames; their number.
-size_t ExpectWavSizesMatchFile(const std::string& path)
-{
-    const std::string b = ReadBytes(path);
-    const size_t data = b.find("data", 12) + 8;
-    EXPECT_EQ((b.size() - data) % 4, 0u) << path;
-    EXPECT_EQ(Le32At(b, data - 4), b.size() - data) << path;
-    EXPECT_EQ(Le32At(b, 4), b.size() - 8) << path;
-    return (b.size() - data) / 4;
-}
-
 // A WAV (s16) or MP3 (64 kbit/s) of silence, muxed into an OutputFile.
 struct SineMuxer {
     OutputFile file;

@@ -6,6 +6,7 @@
 #include "AudioRecorder.h"
 #include "ConfigStore.h"
 #include "FileBytes.h"
+#include "RecorderTestUtil.h"
 #include "SyntheticBackend.h"
 #include "SyntheticDevice.h"
 #include "TestEnv.h"
@@ -16,11 +17,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -36,35 +33,6 @@ int64_t PosOf(int64_t ns)
     return (ns - kOpenAt) * kRate / kSecond; // whole steps: exact
 }
 
-// Keeps the reported seconds; waits for them.
-class Owner : public RecorderOwner {
-public:
-    void PostRecorderSeconds(int64_t seconds) override
-    {
-        {
-            std::lock_guard<std::mutex> g(lock_);
-            seconds_.push_back(seconds);
-        }
-        changed_.notify_all();
-    }
-    bool WaitForSecond(int64_t n)
-    {
-        std::unique_lock<std::mutex> g(lock_);
-        return changed_.wait_for(g, std::chrono::seconds(10),
-                                 [&] { return n <= 0 || (!seconds_.empty() && seconds_.back() >= n); });
-    }
-    std::vector<int64_t> Seconds() const
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        return seconds_;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<int64_t> seconds_;
-};
-
 // One recording on the synthetic backend: the clock moves on in steps, the devices' packets are
 // delivered once they arrived, and after each recorded second the test waits (real time) until
 // the recorder has written up to a second less, so that the FIFOs never overflow.
@@ -74,13 +42,8 @@ public:
 
     int Open(const std::string& format, bool micPresent)
     {
-        RecordParams params;
-        params.folder = folder_;
-        params.format = format;
-        params.fileName = "rec." + format;
-        params.micPresent = micPresent;
         rec = std::make_unique<AudioRecorder>(&owner, &backend);
-        const int opened = rec->Open(params);
+        const int opened = rec->Open(MakeParams(folder_, format, micPresent));
         for (auto& [kind, device] : devices)
             backend.Begin(kind, device.Spec().format, device.Spec().latencyNs);
         return opened;
@@ -112,7 +75,7 @@ public:
     }
 
     SyntheticBackend backend;
-    Owner owner;
+    SecondsLog owner;
     std::vector<std::pair<CaptureKind, SyntheticDevice>> devices;
     std::unique_ptr<AudioRecorder> rec;
     int64_t now = kOpenAt;
@@ -129,16 +92,6 @@ void ExpectSecondsInOrder(const std::vector<int64_t>& seconds, size_t samples)
     for (int64_t s = 1; s <= static_cast<int64_t>(samples / kRate); ++s)
         want.push_back(s);
     EXPECT_EQ(seconds, want);
-}
-
-// The sizes in a 16-bit stereo WAV's header count its samples.
-void ExpectWavSizes(const std::string& path, size_t samples)
-{
-    const std::string b = ReadBytes(path);
-    const size_t data = b.find("data", 12) + 8;
-    EXPECT_EQ(Le32At(b, 4), b.size() - 8);
-    EXPECT_EQ(Le32At(b, data - 4), samples * 4);
-    EXPECT_EQ(b.size() - data, samples * 4);
 }
 
 SyntheticDeviceSpec Device(int format, int rate, int packetFrames, int64_t latencyNs, int clickChannel)
@@ -215,7 +168,6 @@ TEST_F(RecorderSynthetic, MixedSourcesStayAlignedAcrossPauseAndAStalledMicrophon
     EXPECT_EQ(mic.expected, system.expected - 6) << "the microphone's stall holds 6 clicks";
     EXPECT_EQ(mic.missing + mic.stray, 0) << "microphone missing or out of place";
     EXPECT_EQ(pair.stray, 0);
-    std::printf("[ measure  ] worst offset microphone - system in the file %.2f ms\n", pair.worst * 1000.0 / kRate);
     ExpectSecondsInOrder(s.owner.Seconds(), audio.left.size());
 }
 
@@ -266,7 +218,7 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
         ExpectSecondsInOrder(s.owner.Seconds(), audio.left.size());
         if (std::string(c.format) == "wav") {
             EXPECT_EQ(audio.left.size() % kWavFrame, 0u);
-            ExpectWavSizes(path, audio.left.size());
+            EXPECT_EQ(ExpectWavSizesMatchFile(path), audio.left.size());
         }
     }
 }

@@ -1,10 +1,11 @@
 #pragma once
-// Helpers of the recorder tests: an owner that keeps the reported seconds, and a way to record
-// for a while with optional pause.
+// Helpers of the recorder tests: an owner that keeps the reported seconds (and waits for them),
+// the parameters of a recording, and a pause.
 
 #include "AudioRecorder.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,8 +14,18 @@ class SecondsLog : public RecorderOwner {
 public:
     void PostRecorderSeconds(int64_t seconds) override
     {
-        std::lock_guard<std::mutex> g(lock_);
-        seconds_.push_back(seconds);
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            seconds_.push_back(seconds);
+        }
+        changed_.notify_all();
+    }
+    // Up to 10 s until second n (n <= 0: at once) was reported.
+    bool WaitForSecond(int64_t n)
+    {
+        std::unique_lock<std::mutex> g(lock_);
+        return changed_.wait_for(g, std::chrono::seconds(10),
+                                 [&] { return n <= 0 || (!seconds_.empty() && seconds_.back() >= n); });
     }
     std::vector<int64_t> Seconds() const
     {
@@ -24,6 +35,7 @@ public:
 
 private:
     mutable std::mutex lock_;
+    std::condition_variable changed_;
     std::vector<int64_t> seconds_;
 };
 
