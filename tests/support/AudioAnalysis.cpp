@@ -93,6 +93,34 @@ private:
 
 size_t ClampEnd(const std::vector<float>& s, size_t end) { return std::min(end, s.size()); }
 
+// Mean power of the component at freq in s[begin, end) (Goertzel filter over a Hann window,
+// normalised for the window): a sine of amplitude A at freq gives A^2 / 2, so a full-scale sine
+// gives 0.5 and the value compares directly with Rms()^2.
+double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t begin, size_t end)
+{
+    end = ClampEnd(s, end);
+    if (begin >= end || rate <= 0)
+        return 0.0;
+    size_t n = end - begin;
+    double w = 2.0 * kPi * freq / rate;
+    double coeff = 2.0 * std::cos(w);
+    double s1 = 0.0, s2 = 0.0, windowSum = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        double hann = n > 1 ? 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n - 1)) : 1.0;
+        windowSum += hann;
+        double s0 = hann * s[begin + i] + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    // |X(freq)|^2 of the windowed block.
+    double re = s1 - s2 * std::cos(w);
+    double im = s2 * std::sin(w);
+    double magnitude = std::sqrt(re * re + im * im);
+    // A sine of amplitude A gives |X| = A * windowSum / 2: amplitude = 2|X| / windowSum, power = A^2 / 2.
+    double amplitude = 2.0 * magnitude / windowSum;
+    return amplitude * amplitude / 2.0;
+}
+
 } // namespace
 
 bool DecodeAudioFile(const std::string& path, DecodedAudio& out, std::string* error)
@@ -143,7 +171,6 @@ bool DecodeAudioFile(const std::string& path, DecodedAudio& out, std::string* er
     std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     while ((ret = av_read_frame(format.get(), packet.get())) >= 0) {
         if (packet->stream_index == stream) {
-            ++out.packets;
             int fed = decoder.Feed(packet.get());
             if (fed < 0 && fed != AVERROR_INVALIDDATA) {
                 av_packet_unref(packet.get());
@@ -174,31 +201,6 @@ double RmsDb(const std::vector<float>& s, size_t begin, size_t end)
 {
     double rms = Rms(s, begin, end);
     return rms > 0.0 ? std::max(kSilenceDb, 20.0 * std::log10(rms)) : kSilenceDb;
-}
-
-double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t begin, size_t end)
-{
-    end = ClampEnd(s, end);
-    if (begin >= end || rate <= 0)
-        return 0.0;
-    size_t n = end - begin;
-    double w = 2.0 * kPi * freq / rate;
-    double coeff = 2.0 * std::cos(w);
-    double s1 = 0.0, s2 = 0.0, windowSum = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        double hann = n > 1 ? 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n - 1)) : 1.0;
-        windowSum += hann;
-        double s0 = hann * s[begin + i] + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    // |X(freq)|^2 of the windowed block.
-    double re = s1 - s2 * std::cos(w);
-    double im = s2 * std::sin(w);
-    double magnitude = std::sqrt(re * re + im * im);
-    // A sine of amplitude A gives |X| = A * windowSum / 2: amplitude = 2|X| / windowSum, power = A^2 / 2.
-    double amplitude = 2.0 * magnitude / windowSum;
-    return amplitude * amplitude / 2.0;
 }
 
 double TonePower(const std::vector<float>& s, int rate, double freq, size_t begin, size_t end)

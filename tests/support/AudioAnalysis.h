@@ -14,7 +14,6 @@ struct DecodedAudio {
     int channels = 0;         // channels of the file; a mono file has right == left
     std::vector<float> left;
     std::vector<float> right;
-    int64_t packets = 0;      // audio packets read from the container
 
     double Seconds() const { return sampleRate > 0 ? static_cast<double>(left.size()) / sampleRate : 0.0; }
     size_t IndexAt(double seconds) const { return seconds <= 0 ? 0 : static_cast<size_t>(seconds * sampleRate); }
@@ -29,12 +28,8 @@ double Rms(const std::vector<float>& s, size_t begin = 0, size_t end = SIZE_MAX)
 // The same in dBFS (a full-scale square wave is 0 dB, a full-scale sine -3 dB); -200 for silence.
 double RmsDb(const std::vector<float>& s, size_t begin = 0, size_t end = SIZE_MAX);
 
-// Mean power of the component at freq in s[begin, end) (Goertzel filter over a Hann window,
-// normalised for the window): a sine of amplitude A at freq gives A^2 / 2, so a full-scale sine
-// gives 0.5 and the value compares directly with Rms()^2 (share of the power at that frequency).
-double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
-
-// Mean power of a tone near freq in s[begin, end): GoertzelPower of 0.1 s pieces, averaged. A piece
+// Mean power of a tone near freq in s[begin, end): the power at freq (Goertzel filter over a Hann
+// window, a sine of amplitude A giving A^2 / 2) of 0.1 s pieces, averaged. A piece
 // hears about +-10 Hz around freq, so a tone that is played back slightly faster or slower (a
 // recorder following a device's clock stretches sound by a few tenths of a percent), or whose phase
 // jumps, still counts in full; tones 50 Hz and more apart stay apart.
@@ -43,7 +38,7 @@ double TonePower(const std::vector<float>& s, int rate, double freq, size_t begi
 // 0 for silence.
 double PowerShare(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
 
-// The frequency in [lo, hi] (scanned in steps of step Hz) with the highest GoertzelPower.
+// The frequency in [lo, hi] (scanned in steps of step Hz) with the most power in s[begin, end).
 double DominantFrequency(const std::vector<float>& s, int rate, double lo, double hi, double step,
     size_t begin = 0, size_t end = SIZE_MAX);
 

@@ -17,9 +17,6 @@ public:
     DeadSoundServer(const DeadSoundServer&) = delete;
     DeadSoundServer& operator=(const DeadSoundServer&) = delete;
 
-    // "NoSocket" / "SilentSocket", e.g. for parameterised test names.
-    static const char* KindName(Kind kind) { return kind == Kind::kNoSocket ? "NoSocket" : "SilentSocket"; }
-
     // False when the silent socket could not be set up.
     bool Ok() const { return ok_; }
 

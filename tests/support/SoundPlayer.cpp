@@ -148,12 +148,6 @@ void SoundPlayer::Close()
     Stop();
 }
 
-bool SoundPlayer::Playing() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return alive_ && generator_ != nullptr;
-}
-
 void SoundPlayer::PlayThread(std::unique_ptr<pa_simple, SimpleDeleter> stream)
 {
     // Playing thread of one open stream: owns the stream; takes the generator and its position

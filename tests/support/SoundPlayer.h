@@ -50,9 +50,6 @@ public:
     // Ends the stream and waits for the playing thread.
     void Close();
 
-    // A signal (not silence) is being played.
-    bool Playing() const;
-
 private:
     // Sample value for every channel at frame n since the signal started.
     using Generator = std::function<float(int64_t)>;

@@ -140,8 +140,6 @@ int SoundServer::LoadModule(const std::string& module, const std::vector<std::st
     }
 }
 
-bool SoundServer::UnloadModule(int index) { return Pactl({"unload-module", std::to_string(index)}) == 0; }
-
 bool SoundServer::RemoveAllDevices()
 {
     std::string list;
@@ -159,7 +157,7 @@ bool SoundServer::RemoveAllDevices()
     // Newest first: a remap goes before the device it was made from (which would take it along).
     std::sort(modules.rbegin(), modules.rend());
     for (int index : modules)
-        UnloadModule(index); // may already be gone with its master device
+        Pactl({"unload-module", std::to_string(index)}); // may already be gone with its master device
     std::string sinks, sources;
     return Pactl({"list", "short", "sinks"}, &sinks) == 0 && sinks.empty()
         && Pactl({"list", "short", "sources"}, &sources) == 0 && sources.empty();

@@ -25,7 +25,6 @@ public:
 
     // Loads a module; its index, or -1 on failure.
     static int LoadModule(const std::string& module, const std::vector<std::string>& args);
-    static bool UnloadModule(int index);
 
     // Puts back the standard layout (every volume 100 %, nothing muted), with "mic-feed" and so
     // "mic" at micFeedRate Hz. Modules loaded by tests are removed.
@@ -47,9 +46,6 @@ public:
     // "key=value" module argument for a device description, quoted for the server's parser.
     static std::string DescriptionArg(const std::string& key, const std::string& description);
 };
-
-// SoundServer::Available().
-inline bool SoundServerAvailable() { return SoundServer::Available(); }
 
 // Opens an audio test: skips it when no private server runs (a run without scripts/test.sh), but
 // fails it in CI, where the server must be there.
