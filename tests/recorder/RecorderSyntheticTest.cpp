@@ -224,33 +224,24 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
 }
 
 // A configuration with every key the engine reads damaged records with the defaults (both
-// sources) and Stop ends it.
+// sources) and Stop ends it. (Each kind of damage to each key: RecorderSettingsTest.)
 TEST_F(RecorderSynthetic, DamagedConfigurationRecordsAndStops)
 {
-    const std::vector<const char*> damages[] = {
-        {"abc", "abc", "abc", "abc", "abc"},
-        {"-5", "-5", "-5", "-5", "-5"},
-        {"99999999999", "99999999999", "99999999999", "99999999999", "99999999999"},
-        {"3", "3", "3", "3", "101"},
-    };
-    const char* keys[] = {config::kNoiseCheck, config::kAgcCheck, config::kVoiceSource, config::kAudioMuteCheck,
-                          config::kVoiceSize};
-    for (const auto& values : damages) {
-        SCOPED_TRACE(values.back());
-        for (size_t i = 0; i < values.size(); ++i)
-            ASSERT_TRUE(WriteConfigString(config::kSection, keys[i], values[i]));
-        Session s(folder_);
-        s.devices.emplace_back(CaptureKind::kSystemSound,
-                               SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 2205, 0, -1), kOpenAt));
-        s.devices.emplace_back(CaptureKind::kMicrophone,
-                               SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 2205, 0, -1), kOpenAt));
-        ASSERT_EQ(s.Open("mp3", true), 0);
-        EXPECT_EQ(s.backend.Opened(), 2) << "not both sources";
-        s.rec->Run();
-        s.Advance(2 * kSecond);
-        const std::string path = s.Finish();
-        DecodedAudio audio;
-        ASSERT_TRUE(DecodeAudioFile(path, audio));
-        EXPECT_NEAR(audio.Seconds(), 2.0, 0.05);
-    }
+    const std::pair<const char*, const char*> damages[] = {{config::kNoiseCheck, "abc"}, {config::kAgcCheck, "-5"},
+        {config::kVoiceSource, "99999999999"}, {config::kAudioMuteCheck, "3"}, {config::kVoiceSize, "101"}};
+    for (const auto& [key, value] : damages)
+        ASSERT_TRUE(WriteConfigString(config::kSection, key, value));
+    Session s(folder_);
+    s.devices.emplace_back(CaptureKind::kSystemSound,
+                           SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 2205, 0, -1), kOpenAt));
+    s.devices.emplace_back(CaptureKind::kMicrophone,
+                           SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 2205, 0, -1), kOpenAt));
+    ASSERT_EQ(s.Open("mp3", true), 0);
+    EXPECT_EQ(s.backend.Opened(), 2) << "not both sources";
+    s.rec->Run();
+    s.Advance(2 * kSecond);
+    const std::string path = s.Finish();
+    DecodedAudio audio;
+    ASSERT_TRUE(DecodeAudioFile(path, audio));
+    EXPECT_NEAR(audio.Seconds(), 2.0, 0.05);
 }
