@@ -14,10 +14,15 @@ extern "C" {
 
 namespace {
 
-// Packet length asked of the server: 20 wake-ups a second. A PipeWire server runs its graph in the
-// largest power-of-two block not above the smallest latency any stream asks for: 50 ms (2205
-// samples at 44.1 kHz) keeps its largest block of 2048; 40 ms would halve it, 20 ms quarter it.
-constexpr pa_usec_t kFragmentUsec = 50'000;
+// Packet length asked of the server, in samples of the stream: about 50 ms, 20 wake-ups a second.
+// A PipeWire graph runs in the largest power-of-two block not above the smallest latency any
+// stream asks for: this keeps its largest block (2048 samples); 40 ms would halve it, 20 ms
+// quarter it. The odd length matters for timing: the server renders in blocks (441, 1024, 2048
+// samples...) and a packet leaves when the block that completes it is done, so the end of a
+// packet arrives up to a block after its capture. With a length that is no multiple of any block,
+// the packet ends fall on every phase of the blocks within a few packets, and the earliest bound
+// (CaptureSource) is the one whose packet ended right with a block.
+constexpr uint32_t kFragmentFrames = 2302;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
@@ -134,7 +139,7 @@ void PulseCaptureStream::Maintain()
     pa_stream_set_moved_callback(stream_, &PulseCaptureStream::OnRestart, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // server defaults for everything but the packet size
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attr.fragsize = static_cast<uint32_t>(kFragmentFrames * pa_frame_size(&spec));
     // Not moved by the server when the device goes: this stream then fails and the next one opens
     // on whatever is the default device by then (a loopback must never end up on a microphone).
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
@@ -181,6 +186,7 @@ void PulseCaptureStream::OnSourceInfo(pa_context*, const pa_source_info* info, i
     if (eol || !info)
         return;
     const int64_t latency = static_cast<int64_t>(info->latency) * 1000;
+    LOG(INFO) << "capture device " << (info->name ? info->name : "") << " latency " << info->latency << " us";
     if (latency != me->latencyNs_) {
         me->latencyNs_ = latency;
         me->needBegin_ = true;
