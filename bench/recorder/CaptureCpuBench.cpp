@@ -114,7 +114,11 @@ void RunCaptureCpuBench(const BenchContext& ctx)
         "Wake-ups: voluntary context switches of the command's threads (/proc/<pid>/task/*/status) from 1 s after "
         "its start to its end, per second, medians of the %d s runs; threads: \"main\", else name/number in order "
         "of creation (%s runs both capture streams; the busy tamsu-record/N is the encode thread). "
-        "Per source: divided by the sources recorded. Goal: at most 25 capture wake-ups per second per source.",
+        "Per source: divided by the sources recorded. Goal: at most 25 capture wake-ups per second per source. "
+        "PulseAudio sends a record stream every block its source posts, whatever the fragment size asked: a monitor "
+        "posts each block its sink renders, and the sink renders in blocks of about a quarter of the lowest latency "
+        "its playback streams ask for (the players here ask for 50 ms). A PipeWire server sends one packet per graph "
+        "cycle.",
         ctx.seconds, kCaptureThread));
     load.AddNote(BenchTable::Format(
         "Sound server: user + system time of its processes (the owners of the PULSE_SERVER socket and of "
