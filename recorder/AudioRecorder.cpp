@@ -87,6 +87,12 @@ void AudioRecorder::Wake()
     wakeSignal_.notify_all();
 }
 
+void AudioRecorder::WakeFor(const SampleFifo& fifo)
+{
+    if (fifo.EndPos() >= neededPos_.load())
+        Wake();
+}
+
 int AudioRecorder::Open(const RecordParams& params)
 {
     if (opened_)
@@ -141,7 +147,7 @@ int AudioRecorder::Open(const RecordParams& params)
         pipe->systemFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
         pipe->system = std::make_unique<CaptureSource>(options, *pipe->systemFifo);
         pipe->timeline->AddSource(pipe->systemFifo.get(), allowance);
-        pipe->systemFifo->SetDataCallback([this] { Wake(); });
+        pipe->systemFifo->SetDataCallback([this, fifo = pipe->systemFifo.get()] { WakeFor(*fifo); });
     }
     if (withMic) {
         options.noiseSuppression = s.noiseSuppression != 0;
@@ -150,7 +156,7 @@ int AudioRecorder::Open(const RecordParams& params)
         pipe->micFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
         pipe->mic = std::make_unique<CaptureSource>(options, *pipe->micFifo);
         pipe->timeline->AddSource(pipe->micFifo.get(), allowance);
-        pipe->micFifo->SetDataCallback([this] { Wake(); });
+        pipe->micFifo->SetDataCallback([this, fifo = pipe->micFifo.get()] { WakeFor(*fifo); });
     }
     pipe->journal.Begin(path, s.format);
     if (pipe->system)
@@ -254,6 +260,8 @@ void AudioRecorder::EncodeThread()
     int64_t lastSync = lastLevels;
     uint64_t seenWakes = 0;
     while (ok) {
+        const int64_t frameEnd = p.timeline->NextFrameEnd();
+        neededPos_ = frameEnd == SampleFifo::kNoPosition ? INT64_MAX : frameEnd;
         const int64_t readyAt = p.timeline->ReadyAt();
         auto wait = kMaxWait;
         if (readyAt != SampleFifo::kNoPosition) {

@@ -31,6 +31,7 @@
 #include <thread>
 
 class CaptureBackend;
+class SampleFifo;
 
 class AudioRecorder {
 public:
@@ -68,6 +69,7 @@ private:
     void EncodeThread();
     int64_t NowPos() const; // the backend's clock as a timeline position
     void Wake();
+    void WakeFor(const SampleFifo& fifo); // a FIFO got samples
 
     RecorderOwner* owner_;
     CaptureBackend* backend_;
@@ -81,6 +83,9 @@ private:
     int64_t epochNs_ = 0;
 
     // Wakes the encode thread: new samples, Run/Pause/Stop.
+    // A source's new samples wake the encode thread only once they reach the end of the next
+    // frame (written by the encode thread).
+    std::atomic<int64_t> neededPos_{INT64_MIN};
     std::mutex wakeLock_;
     std::condition_variable wakeSignal_;
     uint64_t wakeCount_ = 0; // guarded by wakeLock_

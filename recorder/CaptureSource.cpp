@@ -35,7 +35,7 @@ constexpr double kMaxStretch = 0.0025;
 // places them: its first packets often come late, or queued up in one burst, and the earliest
 // bound of a few packets says much better where they belong than the first alone. Below the
 // recording's allowance (kGapNs), so the recording never gives up on the held sound.
-constexpr int64_t kHoldNs = 300'000'000;
+constexpr int64_t kHoldNs = 100'000'000;
 // Voice processing works at 32000 Hz mono.
 constexpr int kProcessingRate = VoiceProcessor::kSampleRate;
 

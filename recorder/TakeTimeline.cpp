@@ -104,10 +104,9 @@ int TakeTimeline::NextFrame(int64_t now, const std::vector<uint8_t* const*>& buf
     return got;
 }
 
-int64_t TakeTimeline::ReadyAt() const
+int64_t TakeTimeline::NextFrameEnd() const
 {
     std::lock_guard<std::mutex> guard(lock_);
-    // Where the next frame ends, if it lies in one segment that is open or closed.
     size_t segment = segment_;
     int64_t cursor = cursor_;
     std::vector<Piece> pieces;
@@ -115,6 +114,14 @@ int64_t TakeTimeline::ReadyAt() const
     const int got = Collect(kOpen, pieces, segment, cursor, exhausted);
     if (got == 0 || (got < frameSize_ && !stopped_))
         return SampleFifo::kNoPosition; // waits for Run
+    return cursor;
+}
+
+int64_t TakeTimeline::ReadyAt() const
+{
+    const int64_t cursor = NextFrameEnd();
+    if (cursor == SampleFifo::kNoPosition)
+        return cursor;
     int64_t allowance = 0;
     for (const Source& src : sources_)
         allowance = std::max(allowance, src.allowance);

@@ -42,6 +42,10 @@ public:
     // anything more; SampleFifo::kNoPosition while it waits for Run.
     int64_t ReadyAt() const;
 
+    // The position the next frame ends at (the sources must reach it); kNoPosition while it waits
+    // for Run.
+    int64_t NextFrameEnd() const;
+
     int64_t Produced() const;  // samples in the frames made so far
     bool Stopped() const;
 

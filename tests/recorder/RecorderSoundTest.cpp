@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 #include <utility>
 
 namespace {
@@ -80,18 +83,31 @@ TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)
     const auto right = FindLoudSpans(a.right, a.sampleRate, -30.0, 0.0005, 0.1);
     // Each left click with the nearest right one; a click cut in two by the pause may be heard
     // on one side only and stays unpaired.
-    int paired = 0;
+    std::vector<double> offsets;
     for (const auto& l : left) {
         double best = 1.0;
         for (const auto& r : right)
             if (std::abs(r.first - l.first) < std::abs(best))
                 best = r.first - l.first;
-        if (std::abs(best) > 0.25)
-            continue;
-        ++paired;
-        EXPECT_LT(std::abs(best), 0.010) << "click at " << l.first << " s: microphone " << best * 1000 << " ms off";
+        if (std::abs(best) <= 0.25)
+            offsets.push_back(best);
     }
-    EXPECT_GE(paired, 7);
+    const int paired = static_cast<int>(offsets.size());
+    ASSERT_GE(paired, 7);
+    std::vector<double> sorted = offsets;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    // The pause moves neither source: every click keeps the offset of the others.
+    for (const double o : offsets)
+        EXPECT_LT(std::abs(o - median), 0.002) << "a click " << o * 1000 << " ms off, the others " << median * 1000;
+    // PulseAudio's remap source (the microphone here) passes each render block of the speaker on
+    // one block after its monitor and reports no latency for it, so the microphone arrives up to a
+    // block (about 10 ms with the players' latency) late; the recorder sees only what arrives.
+    // PipeWire passes both at once.
+    std::string info;
+    SoundServer::Pactl({"info"}, &info);
+    const double bound = info.find("PipeWire") != std::string::npos ? 0.005 : 0.015;
+    EXPECT_LT(std::abs(median), bound) << "microphone " << median * 1000 << " ms off";
 }
 
 } // namespace
