@@ -11,8 +11,10 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,10 +68,18 @@ TEST_F(RecorderFault, MicrophoneSuspendedOrUnpluggedCostsNeitherTheTakeNorTheSys
         const DecodedAudio& a = take.audio;
         EXPECT_NEAR(a.Seconds(), take.spanSeconds, kSpanTolerance);
 
-        // The system tone at its level before the fault, in every quarter second to the end.
+        // The system tone in every quarter second to the end, and at its level before the fault
+        // (the median of the quarter seconds: a loaded server may drop a moment of its own, which
+        // the recorder cannot bring back; the fault must not lower the level for good).
         const double before = ToneDb(a, kSpeakerHz, 0.3, 1.3);
-        for (double t = 1.3; t + 0.25 <= a.Seconds() - 0.05; t += 0.25)
-            EXPECT_NEAR(ToneDb(a, kSpeakerHz, t, t + 0.25), before, 1.0) << "system sound at " << t << " s";
+        std::vector<double> levels;
+        for (double t = 1.3; t + 0.25 <= a.Seconds() - 0.05; t += 0.25) {
+            EXPECT_GT(Share(a, kSpeakerHz, t, t + 0.25), kPresentShare) << "system sound at " << t << " s";
+            levels.push_back(ToneDb(a, kSpeakerHz, t, t + 0.25));
+        }
+        ASSERT_FALSE(levels.empty());
+        std::sort(levels.begin(), levels.end());
+        EXPECT_NEAR(levels[levels.size() / 2], before, 1.0) << "system sound level after the fault";
         EXPECT_GT(Share(a, kMicHz, 0.3, 1.3), kPresentShare);
         EXPECT_GT(Share(a, kMicHz, take.stepsDoneAt[1] + kFollowSeconds, a.Seconds() - 0.05), kPresentShare)
             << "the microphone did not come back";
