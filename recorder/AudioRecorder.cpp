@@ -128,7 +128,6 @@ int AudioRecorder::Open(const RecordParams& params)
         return -1;
     }
     pipe->writer.onSeconds = [this](int64_t seconds) {
-        seconds_ = seconds;
         if (owner_)
             owner_->PostRecorderSeconds(seconds);
     };

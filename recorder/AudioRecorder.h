@@ -58,8 +58,6 @@ public:
     int GetSource() const { return source_; }
     // folder + "/" + fileName of the last Open.
     std::string OutputPath() const { return folder_ + "/" + fileName_; }
-    // Seconds of audio written so far.
-    int64_t RecordedSeconds() const { return seconds_.load(); }
     // The encode thread has ended and the file is complete (after Stop or a write failure).
     bool Finished() const { return finished_.load(); }
 
@@ -78,7 +76,6 @@ private:
     int source_ = 0;
 
     std::atomic<int> state_{kIdle};
-    std::atomic<int64_t> seconds_{0};
     std::atomic<bool> finished_{false};
     int64_t epochNs_ = 0;
 

@@ -219,7 +219,7 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
 {
     if (!begun_ || frames <= 0)
         return;
-    const int64_t latency = latencyNs_.load();
+    const int64_t latency = latencyNs_;
     auto startFor = [&](int64_t counted) {
         return arrivalNs - av_rescale(counted + frames, 1'000'000'000, format_.rate) - latency;
     };

@@ -16,7 +16,7 @@
 // starts the placement anew from the late packet: the gaps are read as silence.
 //
 // Thread-safety: Begin, Deliver and End are called by one thread at a time (the sound server's
-// main loop, or a test); TakePeak and LatencyNs from any thread.
+// main loop, or a test); TakePeak from any thread.
 
 #include "SampleFifo.h"
 #include "VoiceProcessor.h"
@@ -69,8 +69,6 @@ public:
 
     // The highest absolute sample value (0..1) since the last call.
     float TakePeak();
-    // The latency of the current stream's device.
-    int64_t LatencyNs() const { return latencyNs_.load(); }
     // How far the samples taken in so far are from where they belong, in output samples (> 0:
     // placed too early), as last measured (tests, benchmarks).
     int64_t Misplacement() const { return misplacedSeen_.load(); }
@@ -117,7 +115,7 @@ private:
     std::unique_ptr<Buffer> processingBuffer_;
     std::unique_ptr<Buffer> outputBuffer_;
 
-    std::atomic<int64_t> latencyNs_{0};
+    int64_t latencyNs_ = 0; // the device latency of the current stream
     std::atomic<int64_t> misplacedSeen_{0};
     std::atomic<uint32_t> peakBits_{0}; // float bits of the peak
 };

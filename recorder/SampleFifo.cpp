@@ -169,8 +169,3 @@ int64_t SampleFifo::EndPos() const
     return startPos_ + (fifo_ ? av_audio_fifo_size(fifo_) : 0);
 }
 
-int SampleFifo::Size() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return fifo_ ? av_audio_fifo_size(fifo_) : 0;
-}

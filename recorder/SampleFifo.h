@@ -45,8 +45,6 @@ public:
 
     // Position just after the last sample written; kNoPosition before the first write.
     int64_t EndPos() const;
-    // Samples held.
-    int Size() const;
 
 private:
     void DropFront(int count); // lock held

@@ -134,8 +134,3 @@ int64_t TakeTimeline::Produced() const
     return produced_;
 }
 
-bool TakeTimeline::Stopped() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return stopped_;
-}

@@ -47,7 +47,6 @@ public:
     int64_t NextFrameEnd() const;
 
     int64_t Produced() const;  // samples in the frames made so far
-    bool Stopped() const;
 
 private:
     struct Segment {

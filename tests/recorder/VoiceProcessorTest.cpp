@@ -71,7 +71,7 @@ TEST(VoiceProcessor, CarriesPartialUnitOverInEveryCombination)
 {
     const size_t big = 5 * kRate + 123;
     const std::vector<int16_t> input = Tone(960 + big, 440, 3000);
-    for (const auto [noise, gain] : {std::pair{true, true}, {true, false}, {false, true}, {false, false}}) {
+    for (const auto& [noise, gain] : {std::pair{true, true}, {true, false}, {false, true}, {false, false}}) {
         SCOPED_TRACE(testing::Message() << "noise " << noise << ", gain " << gain);
         VoiceProcessor vp;
         ASSERT_EQ(vp.Init(noise, gain, 20), 0);
