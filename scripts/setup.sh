@@ -17,7 +17,9 @@ packages=(
   libpulse-dev libwebrtc-audio-processing-dev libgoogle-glog-dev libcurl4-openssl-dev libjsoncpp-dev
   libgtest-dev libgmock-dev
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus sox libsox-fmt-mp3 ffmpeg
-  xvfb xauth x11-utils imagemagick xcompmgr
+  xvfb xauth x11-utils imagemagick xcompmgr trayer
+  libcpp-httplib-dev libsqlite3-dev libsodium-dev libssl-dev openssl
+  desktop-file-utils appstream dpkg-dev file
 )
 # Login units of the sound servers (systemd user units, enabled globally by their packages).
 sound_units=(pulseaudio.socket pulseaudio.service pipewire.socket pipewire.service
