@@ -11,6 +11,7 @@
 //   --quit-after-show   print "main window shown <monotonic ns>" once the window has been painted,
 //                       then end as if the user had closed it
 
+#include "AppIcon.h"
 #include "CMainWnd.h"
 #include "ConfigStore.h"
 #include "CWndShadow.h"
@@ -113,6 +114,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(QFont(kAppFontFamily));
+    // The icon of every window, the tray and the dialogs; the desktop shell matches the windows
+    // with the desktop entry by its name.
+    QApplication::setWindowIcon(AppIcon());
+    QGuiApplication::setDesktopFileName(QLatin1String(kAppId));
 
     // 6. Window shadows.
     CWndShadow::RegisterShadowClass();
