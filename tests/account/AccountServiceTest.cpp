@@ -1,0 +1,260 @@
+// The account's checks, the replies of the login and of both forms, and the automatic login's
+// hand-over, on a service double.
+
+#include "AccountService.h"
+#include "AutoLoginThread.h"
+#include "Credentials.h"
+#include "LogCapture.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+TEST(AccountChecksTest, LoginAndFormChecksInOrder)
+{
+    const QString phone = "13800138000";
+    const QString p32(32, 'p');
+    const QString p33(33, 'p');
+    struct Case {
+        QString phone, password, confirmation, code, login, form;
+    };
+    const Case cases[] = {
+        {"", "", "", "", "手机号不能为空!", "手机号不能为空!"},
+        {"1380013800", "x", "x", "1", "非法的手机号!", "非法的手机号!"},
+        {"1380013800a", "x", "x", "1", "手机号只能为数字!", "手机号只能为数字!"},
+        {QString::fromUtf8("1380013800１"), "x", "x", "1", "手机号只能为数字!", "手机号只能为数字!"},
+        {"13800/38000", "x", "x", "1", "手机号只能为数字!", "手机号只能为数字!"},
+        {phone, "", "x", "1", "密码不能为空!", "密码不能为空!"},
+        {phone, p33, p33, "1", "密码不能超过32位!", "密码不能超过32位!"},
+        {phone, p32, "", "1", "", "确认密码不能为空!"},
+        {phone, p32, p32, "", "", "验证码不能为空!"},
+        {phone, "Secret", "secret", "1", "", "确认密码不一致!"},
+        {phone, p32, p32, "123456", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.phone.toStdString() + " / " + c.password.toStdString());
+        EXPECT_EQ(CheckLoginInput(c.phone, c.password), c.login);
+        EXPECT_EQ(CheckFormInput(c.phone, c.password, c.confirmation, c.code), c.form);
+    }
+}
+
+TEST(AccountChecksTest, LoginBodyAndItsMaskedTrace)
+{
+    EXPECT_EQ(LoginRequestBody("13800138000", "a\"b"), R"({"mobilephone":"13800138000","password":"a\"b"})");
+    EXPECT_EQ(MaskedLoginRequestBody("13800138000"), R"({"mobilephone":"13800138000","password":"******"})");
+}
+
+TEST(AccountRepliesTest, LoginReplies)
+{
+    const std::string data = R"("data":{"id":7,"mobilephone":"13800138000","last_login_ip":"127.0.0.1",)"
+                             R"("last_login_time":"1700000000","register_time":1600000000})";
+    struct Case {
+        std::string reply;
+        LoginReply expected;
+    };
+    const Case cases[] = {
+        {"{\"ret\":0," + data + "}", LoginReply::kSignedIn},
+        {"{" + data + "}", LoginReply::kSignedIn}, // a missing "ret" reads as 0
+        {R"({"ret":400002})", LoginReply::kRefused},
+        {"", LoginReply::kUnparsable},
+        {"<html>", LoginReply::kUnparsable},
+        {"[1]", LoginReply::kUnparsable},
+        {R"({"ret":"0"})", LoginReply::kUnparsable},
+        {R"({"ret":0,"data":"13800138000"})", LoginReply::kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","last_login_time":1,"register_time":1}})",
+         LoginReply::kSignedIn},
+        {R"({"ret":0,"data":{"id":"x7","mobilephone":"13800138000","last_login_time":1,"register_time":1}})",
+         LoginReply::kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","register_time":1}})", LoginReply::kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","last_login_time":4294967296,"register_time":1}})",
+         LoginReply::kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"","last_login_time":1,"register_time":1}})",
+         LoginReply::kUnparsable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        CurrentAccount account;
+        EXPECT_EQ(ReadLoginReply(c.reply, account), c.expected);
+        EXPECT_EQ(account.SignedIn(), c.expected == LoginReply::kSignedIn);
+    }
+    CurrentAccount account;
+    ASSERT_EQ(ReadLoginReply("{\"ret\":0," + data + "}", account), LoginReply::kSignedIn);
+    EXPECT_EQ(account.id, 7);
+    EXPECT_EQ(account.mobilePhone, "13800138000");
+    EXPECT_EQ(account.lastLoginIp, "127.0.0.1");
+    EXPECT_EQ(account.lastLoginTime, 1700000000);
+    EXPECT_EQ(account.registerTime, 1600000000);
+}
+
+TEST(AccountRepliesTest, EveryRetCodeOfBothForms)
+{
+    struct Case {
+        AccountForm form;
+        std::string reply;
+        QString text;
+        bool showAgain;
+        bool success;
+    };
+    const auto R = AccountForm::kRegister;
+    const auto F = AccountForm::kForgot;
+    const Case cases[] = {
+        {R, R"({"ret":0})", "用户注册成功!", false, true},
+        {R, R"({"ret":400001})", "该用户已注册过!", true, false},
+        {R, R"({"ret":600001})", "验证码错误!", true, false},
+        {R, R"({"ret":600002})", "验证码无效!", true, false},
+        {R, R"({"ret":600003})", "验证码无效!", true, false},
+        {R, R"({"ret":400002})", "", false, false},
+        {R, R"({"ret":-1})", "", false, false},
+        {R, "", "网络错误!", false, false},
+        {F, R"({"ret":0})", "密码重置成功!", false, true},
+        {F, R"({"ret":400002})", "用户不存在!", true, false},
+        {F, R"({"ret":600001})", "验证码错误!", true, false},
+        {F, R"({"ret":600002})", "验证码无效!", true, false},
+        {F, R"({"ret":600003})", "验证码无效!", true, false},
+        {F, R"({"ret":400001})", "密码重置失败!", true, false},
+        {F, R"({"ret":5})", "密码重置失败!", true, false},
+        {F, "not json", "网络错误!", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply + (c.form == R ? " register" : " forgot"));
+        LogCapture log;
+        const FormOutcome outcome = ReadFormReply(c.form, c.reply);
+        EXPECT_EQ(outcome.text, c.text);
+        EXPECT_EQ(outcome.showAgain, c.showAgain);
+        EXPECT_EQ(outcome.success, c.success);
+        const bool unknownRegistration = c.form == R && !c.success && c.text.isEmpty();
+        EXPECT_EQ(log.HasLine({"unknown ret"}), unknownRegistration) << log.Text();
+    }
+}
+
+// A service whose login answers what the test says, optionally held until released.
+class ScriptedService : public AccountService {
+public:
+    int Login(const std::string& phone, const std::string& password, std::string& reply) override
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++logins_;
+        called_.notify_all();
+        released_.wait(lock, [this] { return !hold_; });
+        reply = reply_;
+        return result_;
+    }
+    void Answer(int result, std::string reply, bool hold)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        result_ = result;
+        reply_ = std::move(reply);
+        hold_ = hold;
+    }
+    void WaitForLogins(int count)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        called_.wait(lock, [&] { return logins_ >= count; });
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = false;
+        released_.notify_all();
+    }
+    int Logins()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return logins_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable called_;
+    std::condition_variable released_;
+    int logins_ = 0;
+    int result_ = 0;
+    std::string reply_;
+    bool hold_ = false;
+};
+
+class AutoLoginTest : public testing::Test {
+protected:
+    AutoLoginTest()
+    {
+        auto service = std::make_unique<ScriptedService>();
+        service_ = service.get();
+        SetAccountServiceForTesting(std::move(service));
+        ClearCurrentAccountPhone();
+    }
+    ~AutoLoginTest() override { SetAccountServiceForTesting(nullptr); }
+
+    TestEnv env_;
+    ScriptedService* service_;
+    const std::string okReply_ = R"({"ret":0,"data":{"id":3,"mobilephone":"13800138000","last_login_ip":"",)"
+                                 R"("last_login_time":1,"register_time":1}})";
+};
+
+TEST_F(AutoLoginTest, OutcomesOfTheStoredCredentials)
+{
+    struct Case {
+        const char* what;
+        std::string account, password;
+        int result;
+        std::string reply;
+        int logins;
+        bool signedIn;
+        bool logged;
+    };
+    const Case cases[] = {
+        {"no file", "", "", 0, okReply_, 0, false, false},
+        {"empty password", "13800138000", "", 0, okReply_, 0, false, false},
+        {"signed in", "13800138000", "pw", 0, okReply_, 1, true, false},
+        {"post failed", "13800138000", "pw", -1, okReply_, 1, false, true},
+        {"refused", "13800138000", "pw", 0, R"({"ret":400002})", 1, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteCredentials();
+        if (!c.account.empty()) {
+            ASSERT_TRUE(SaveCredentials(c.account, c.password));
+        }
+        service_->Answer(c.result, c.reply, false);
+        const int before = service_->Logins();
+        LogCapture log;
+        const AutoLoginResult result = RunAutoLogin();
+        EXPECT_EQ(service_->Logins() - before, c.logins);
+        EXPECT_EQ(result.signedIn, c.signedIn);
+        EXPECT_EQ(log.HasLine({"账号或密码错误!"}), c.logged) << log.Text();
+        EXPECT_EQ(log.Text().find("pw\""), std::string::npos) << "the password is never logged";
+    }
+}
+
+TEST_F(AutoLoginTest, SignOutWhileItRunsIsNotUndone)
+{
+    ASSERT_TRUE(SaveCredentials("13800138000", "pw"));
+    for (const bool signOutMeanwhile : {false, true}) {
+        SCOPED_TRACE(signOutMeanwhile ? "signed out meanwhile" : "undisturbed");
+        ClearCurrentAccountPhone();
+        service_->Answer(0, okReply_, true);
+        const int logins = service_->Logins();
+        std::mutex mutex;
+        std::condition_variable delivered;
+        std::optional<AutoLoginResult> result;
+        AutoLoginThread thread([&](const AutoLoginResult& r) {
+            std::lock_guard<std::mutex> lock(mutex);
+            result = r;
+            delivered.notify_all();
+        });
+        service_->WaitForLogins(logins + 1);
+        if (signOutMeanwhile)
+            ClearCurrentAccountPhone(); // what sign-out does on the UI thread
+        service_->Release();
+        std::unique_lock<std::mutex> lock(mutex);
+        delivered.wait(lock, [&] { return result.has_value(); });
+        EXPECT_TRUE(result->signedIn);
+        EXPECT_EQ(ApplyAutoLogin(*result), !signOutMeanwhile);
+        EXPECT_EQ(IsSignedIn(), !signOutMeanwhile);
+    }
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+// The stored credentials file: its exact format (checked with OpenSSL), its mode, and that
+// nothing damaged gets past "json parse err".
+
+#include "Base64.h"
+#include "Credentials.h"
+#include "LogCapture.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace {
+
+std::string ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("<missing>");
+}
+
+void WriteFile(const QString& path, const std::string& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+// OpenSSL's AES-128-CBC with PKCS#7 under the program's key and vector, as a second opinion.
+// "" when decryption finds bad padding.
+std::string OpenSsl(bool encrypt, const std::string& in)
+{
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_CipherInit_ex(ctx, EVP_aes_128_cbc(), nullptr, reinterpret_cast<const unsigned char*>(kCredentialsKey),
+                      reinterpret_cast<const unsigned char*>(kCredentialsIv), encrypt ? 1 : 0);
+    std::string out(in.size() + 16, '\0');
+    int n = 0;
+    int tail = 0;
+    auto* bytes = reinterpret_cast<unsigned char*>(out.data());
+    EVP_CipherUpdate(ctx, bytes, &n, reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()));
+    const bool ok = EVP_CipherFinal_ex(ctx, bytes + n, &tail) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    out.resize(ok ? n + tail : 0);
+    return out;
+}
+
+class CredentialsTest : public testing::Test {
+protected:
+    TestEnv env_;
+    QString path_ = CredentialsFilePath();
+};
+
+TEST_F(CredentialsTest, FileIsBase64OfAes128CbcOfStyledJson)
+{
+    ASSERT_TRUE(SaveCredentials("13800138000", "pass\"word1\\"));
+    const std::string text = ReadFile(path_);
+    // 64 bytes of JSON, a whole block of padding: 80 encrypted bytes, 108 Base64 characters.
+    EXPECT_EQ(text.size(), 108u);
+    std::string cipher;
+    ASSERT_TRUE(Base64Decode(text, cipher));
+    EXPECT_EQ(cipher.size(), 80u);
+    EXPECT_EQ(OpenSsl(false, cipher),
+              "{\n   \"account\" : \"13800138000\",\n   \"password\" : \"pass\\\"word1\\\\\"\n}\n");
+
+    const Credentials loaded = LoadCredentials();
+    EXPECT_EQ(loaded.account, "13800138000");
+    EXPECT_EQ(loaded.password, "pass\"word1\\");
+
+    struct stat fileStat {};
+    struct stat folderStat {};
+    ASSERT_EQ(::stat(path_.toLocal8Bit().constData(), &fileStat), 0);
+    ASSERT_EQ(::stat(QFileInfo(path_).path().toLocal8Bit().constData(), &folderStat), 0);
+    EXPECT_EQ(fileStat.st_mode & 0777, 0600u);
+    EXPECT_EQ(folderStat.st_mode & 0777, 0700u);
+    EXPECT_EQ(QDir(QFileInfo(path_).path()).entryList(QDir::Files), QStringList{"local.dat"}) << "no file left over";
+
+    ASSERT_TRUE(SaveCredentials("13900139000", "x"));
+    EXPECT_EQ(LoadCredentials().account, "13900139000") << "a later login replaces the file";
+    EXPECT_TRUE(DeleteCredentials());
+    EXPECT_FALSE(QFile::exists(path_));
+    EXPECT_TRUE(DeleteCredentials()) << "a missing file is no error";
+}
+
+TEST_F(CredentialsTest, DamagedFilesGiveJsonParseErrOnly)
+{
+    const std::string good = EncodeCredentials("13800138000", "password123");
+    std::vector<std::pair<std::string, std::string>> damaged = {
+        {"empty", ""},
+        {"not Base64", "this is not base64!"},
+        {"cut short", good.substr(0, 100)},
+        {"not whole blocks", Base64Encode(std::string(17, 'a'))},
+        {"garbage after", good + "AAAA"},
+        {"zero bytes", std::string(64, '\0')},
+    };
+    // Well padded and encrypted, but not the object the program writes.
+    for (const std::string plain : {"[1, 2]", "{\"account\": 5, \"password\": \"x\"}", "not json at all"})
+        damaged.push_back({plain, Base64Encode(OpenSsl(true, plain))});
+    std::string badPadding = OpenSsl(true, std::string(16, 'x'));
+    badPadding.resize(16); // the padding block dropped: the last byte is an 'x' encrypted
+    damaged.push_back({"bad padding", Base64Encode(badPadding)});
+    // One changed character anywhere in the text.
+    for (size_t i = 0; i < good.size(); ++i) {
+        std::string changed = good;
+        changed[i] = changed[i] == 'A' ? 'B' : 'A';
+        damaged.push_back({"changed at " + std::to_string(i), changed});
+    }
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        WriteFile(path_, bytes);
+        LogCapture log;
+        const Credentials loaded = LoadCredentials();
+        EXPECT_TRUE(loaded.account.empty() && loaded.password.empty());
+        EXPECT_TRUE(log.HasLine({"json parse err"})) << log.Text();
+        EXPECT_EQ(ReadFile(path_), bytes) << "the file stays for the next start";
+    }
+}
+
+TEST_F(CredentialsTest, MissingFileIsSilentAndUnwritableFileSaysSo)
+{
+    {
+        LogCapture log;
+        const Credentials loaded = LoadCredentials();
+        EXPECT_TRUE(loaded.account.empty() && loaded.password.empty());
+        EXPECT_TRUE(log.Text().empty()) << log.Text();
+    }
+    // A folder in the file's place: nothing can be written there.
+    ASSERT_TRUE(QDir().mkpath(path_));
+    LogCapture log;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(SaveCredentials("13800138000", "secret-password"));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "open file error\n");
+    EXPECT_TRUE(log.HasLine({"credentials not saved"})) << log.Text();
+    EXPECT_EQ(log.Text().find("secret-password"), std::string::npos);
+    EXPECT_EQ(QDir(QFileInfo(path_).path()).entryList(QDir::Files), QStringList()) << "no temporary file left";
+}
+
+} // namespace
