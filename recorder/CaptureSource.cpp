@@ -27,9 +27,16 @@ constexpr double kDeadbandSamples = 22.05;
 // overlap): a stream that jumped. Below, the resampler stretches or shrinks the sound smoothly.
 constexpr double kJumpSamples = 4410;
 // How fast the resampler may follow: 0.25 % (a tenth of what a trained ear hears as a change of
-// pitch, and ten times the drift of a poor device clock). A new stream on a PipeWire server places
-// its first packets up to one graph cycle (about 45 ms) late; that is made up within 10 s.
+// pitch, and ten times the drift of a poor device clock).
 constexpr double kMaxStretch = 0.0025;
+// A new stream's first placement rests on the few packets of its hold. On a PipeWire server they
+// arrive once per graph cycle (about 45 ms), so the first estimate can be several milliseconds
+// (at worst a cycle) late, and the window finds the better bound within the next second or two.
+// For that long the resampler may follow four times as fast (1 %, still below what an ear hears
+// as a change of pitch in a moment), so both sources of a mixed recording line up within the first
+// second instead of drifting together over ten.
+constexpr double kSettleStretch = 0.01;
+constexpr int64_t kSettleNs = 3'000'000'000;
 
 // A new stream (or one that came back after a stall) holds its first packets this long before it
 // places them: its first packets often come late, or queued up in one burst, and the earliest
@@ -265,7 +272,7 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
         swr_set_compensation(toOutput_.get(), 0, 0);
     } else {
         // The resampler stretches (or shrinks) this packet's sound towards where it belongs.
-        const double most = packetOut * kMaxStretch;
+        const double most = packetOut * (arrivalNs - holdSince_ < kSettleNs ? kSettleStretch : kMaxStretch);
         const int delta = std::fabs(drift) > kDeadbandSamples
                               ? static_cast<int>(std::llround(std::clamp(drift, -most, most)))
                               : 0;

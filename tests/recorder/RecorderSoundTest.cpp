@@ -83,23 +83,28 @@ TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)
     const auto right = FindLoudSpans(a.right, a.sampleRate, -30.0, 0.0005, 0.1);
     // Each left click with the nearest right one; a click cut in two by the pause may be heard
     // on one side only and stays unpaired.
-    std::vector<double> offsets;
+    std::vector<std::pair<double, double>> offsets; // (time in the file, right - left)
     for (const auto& l : left) {
         double best = 1.0;
         for (const auto& r : right)
             if (std::abs(r.first - l.first) < std::abs(best))
                 best = r.first - l.first;
         if (std::abs(best) <= 0.25)
-            offsets.push_back(best);
+            offsets.emplace_back(l.first, best);
     }
-    const int paired = static_cast<int>(offsets.size());
-    ASSERT_GE(paired, 7);
-    std::vector<double> sorted = offsets;
+    ASSERT_GE(offsets.size(), 7u);
+    std::vector<double> sorted;
+    for (const auto& [at, o] : offsets)
+        sorted.push_back(o);
     std::sort(sorted.begin(), sorted.end());
     const double median = sorted[sorted.size() / 2];
-    // The pause moves neither source: every click keeps the offset of the others.
-    for (const double o : offsets)
-        EXPECT_LT(std::abs(o - median), 0.002) << "a click " << o * 1000 << " ms off, the others " << median * 1000;
+    // The pause moves neither source: every click after the first second keeps the offset of the
+    // others. Within the first second both sources are still settling on their placement (a new
+    // stream is placed by the few packets of its first 100 ms, which a busy machine delivers late)
+    // and may be a few milliseconds apart.
+    for (const auto& [at, o] : offsets)
+        EXPECT_LT(std::abs(o - median), at < 1.0 ? 0.010 : 0.002)
+            << "the click at " << at << " s " << o * 1000 << " ms off, the others " << median * 1000;
     // PulseAudio's remap source (the microphone here) passes each render block of the speaker on
     // one block after its monitor and reports no latency for it, so the microphone arrives up to a
     // block (about 10 ms with the players' latency) late; the recorder sees only what arrives.
