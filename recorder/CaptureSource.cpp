@@ -32,9 +32,9 @@ constexpr double kMaxStretch = 0.0025;
 // A new stream's first placement rests on the few packets of its hold. On a PipeWire server they
 // arrive once per graph cycle (about 45 ms), so the first estimate can be several milliseconds
 // (at worst a cycle) late, and the window finds the better bound within the next second or two.
-// For that long the resampler may follow four times as fast (1 %, still below what an ear hears
-// as a change of pitch in a moment), so both sources of a mixed recording line up within the first
-// second instead of drifting together over ten.
+// For that long the resampler may follow four times as fast (1 %, a sixth of a semitone, for the
+// few hundred milliseconds a correction of some milliseconds takes), so both sources of a mixed
+// recording line up within the first second instead of drifting together over ten.
 constexpr double kSettleStretch = 0.01;
 constexpr int64_t kSettleNs = 3'000'000'000;
 
