@@ -1,0 +1,69 @@
+#pragma once
+// AccountService: accounts by mobile phone, SMS verification codes and logins.
+//
+// Rules:
+// - Phones are 11 ASCII digits; passwords 1-32 characters (UTF-16 units, as the program counts),
+//   stored only as Argon2id hashes (PasswordHasher).
+// - A code is six random digits, valid kCodeLifetime, good for one successful use, dead after
+//   kMaxWrongTries wrong tries; a new code for the same phone and purpose replaces the old one.
+// - One code per phone per kResendInterval (the program's countdown), at most kDailyCodeCap per phone
+//   in 24 hours.
+// - After kFreeLoginFailures failed logins a phone must wait 1 s, then 2 s, 4 s ... (at most
+//   kMaxLoginDelay) after each further failure; failures older than kFailureMemory are forgotten,
+//   a successful login or a password reset clears them.
+//
+// Thread-safety: all methods may run on several handler threads at once; database steps happen
+// under the Database lock, hashing and SMS delivery outside it.
+
+#include "ServiceOutcome.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class Database;
+class PasswordHasher;
+class RequestLog;
+class SmsSender;
+
+// Seconds since the epoch; tests substitute their own clock.
+using ServiceClock = std::function<std::int64_t()>;
+
+enum class CodePurpose { kRegister, kForgot };
+
+class AccountService {
+public:
+    static constexpr std::int64_t kCodeLifetime = 10 * 60;
+    static constexpr std::int64_t kResendInterval = 60;
+    static constexpr int kMaxWrongTries = 5;
+    // Codes per phone per day: a user who mistypes twice a day is far below it; a script that
+    // spends someone's SMS budget is stopped.
+    static constexpr int kDailyCodeCap = 10;
+    static constexpr int kFreeLoginFailures = 5;
+    static constexpr std::int64_t kMaxLoginDelay = 15 * 60;
+    static constexpr std::int64_t kFailureMemory = 60 * 60;
+
+    // log may be null.
+    AccountService(Database& db, SmsSender& sms, PasswordHasher& hasher, RequestLog* log, ServiceClock clock);
+
+    ServiceOutcome RequestCode(const std::string& phone, CodePurpose purpose);
+    ServiceOutcome Register(const std::string& phone, const std::string& password, const std::string& code);
+    ServiceOutcome ResetPassword(const std::string& phone, const std::string& password, const std::string& code);
+    // address: the client's address, remembered as the last login address.
+    ServiceOutcome Login(const std::string& phone, const std::string& password, const std::string& address);
+
+private:
+    // Checks and spends the code; kRetOk or the code's refusal. Under the database lock.
+    int UseCode(const std::string& phone, CodePurpose purpose, const std::string& code, std::int64_t now);
+    // Seconds the phone must still wait before its next login try. Under the database lock.
+    std::int64_t LoginWait(const std::string& phone, std::int64_t now);
+    ServiceOutcome SetPassword(const std::string& phone, const std::string& password, const std::string& code,
+                               CodePurpose purpose);
+    void Log(const std::string& line);
+
+    Database& db_;
+    SmsSender& sms_;
+    PasswordHasher& hasher_;
+    RequestLog* log_;
+    ServiceClock clock_;
+};

@@ -1,0 +1,35 @@
+#include "RequestLog.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+RequestLog::RequestLog(const std::string& path) {
+    if (path.empty()) return;
+    file_ = std::fopen(path.c_str(), "ae");
+    if (file_ == nullptr) {
+        std::fprintf(stderr, "tamsu-service: cannot open log %s: %s\n", path.c_str(), std::strerror(errno));
+    }
+}
+
+RequestLog::~RequestLog() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void RequestLog::Write(const std::string& line) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm tm {};
+    gmtime_r(&seconds, &tm);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fprintf(stderr, "%s %s\n", stamp, line.c_str());
+    if (file_ != nullptr) {
+        std::fprintf(file_, "%s %s\n", stamp, line.c_str());
+        std::fflush(file_);
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+// RequestLog: one line per request (and the service's own events) to logs/service.log in the data
+// folder and to standard error. Thread-safe: lines are written whole under a mutex.
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+class RequestLog {
+public:
+    // path may be empty (standard error only). A file that cannot be opened is reported once on
+    // standard error and the log goes on there.
+    explicit RequestLog(const std::string& path);
+    ~RequestLog();
+    RequestLog(const RequestLog&) = delete;
+    RequestLog& operator=(const RequestLog&) = delete;
+
+    // Writes "<UTC time> <line>\n".
+    void Write(const std::string& line);
+
+private:
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};

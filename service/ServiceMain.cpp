@@ -1,0 +1,54 @@
+// tamsu-service: the web service of TAMSU电脑录音软件. See ServiceServer.h and --help.
+
+#include "ServiceOptions.h"
+#include "ServiceServer.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+int main(int argc, char** argv) {
+    ServiceOptions options;
+    std::string error;
+    if (!ParseServiceOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "tamsu-service: %s\n%s", error.c_str(), ServiceUsage().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(ServiceUsage().c_str(), stdout);
+        return 0;
+    }
+    // SIGTERM and SIGINT are taken by the signal thread only (blocked here, before any other
+    // thread exists, so every thread inherits the mask); a peer that closes early must not kill us.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    ServiceServer server(options);
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "tamsu-service: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("tamsu-service listening on %s\n", server.BaseUrl().c_str());
+    std::fflush(stdout);
+
+    std::atomic<bool> finished{false};
+    // Signal thread: waits for SIGTERM/SIGINT and stops the server; owns nothing; shares the
+    // server (Stop is thread-safe) and `finished`, set by main when the server ended by itself.
+    std::thread signalThread([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        if (!finished) server.Stop();
+    });
+    const bool ok = server.Run();
+    finished = true;
+    pthread_kill(signalThread.native_handle(), SIGTERM);  // wakes sigwait if no signal came
+    signalThread.join();
+    return ok ? 0 : 1;
+}

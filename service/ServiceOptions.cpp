@@ -1,0 +1,123 @@
+#include "ServiceOptions.h"
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+namespace {
+
+// Handler threads beyond which more only cost memory: requests are short and the database
+// serialises writes.
+constexpr int kMaxThreads = 64;
+
+bool ParseInt(const std::string& text, int min, int max, int& value) {
+    if (text.empty() || text.size() > 6) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    value = std::atoi(text.c_str());
+    return value >= min && value <= max;
+}
+
+// "ADDR:PORT" or "[v6]:PORT".
+bool ParseListen(const std::string& text, ServiceOptions& options) {
+    std::string host;
+    std::string port;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find("]:");
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const auto colon = text.rfind(':');
+        if (colon == std::string::npos) return false;
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (host.empty()) return false;
+    options.host = host;
+    return ParseInt(port, 0, 65535, options.port);
+}
+
+std::string DefaultDataDir() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/tamsu-service";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.local/share/tamsu-service";
+}
+
+bool IsHttpUrl(const std::string& url) {
+    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+}
+
+}  // namespace
+
+bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& options, std::string& error) {
+    using Setter = std::function<bool(const std::string&)>;
+    const std::map<std::string, Setter> valued = {
+        {"--listen", [&](const std::string& v) { return ParseListen(v, options); }},
+        {"--data", [&](const std::string& v) { return !(options.dataDir = v).empty(); }},
+        {"--tls-cert", [&](const std::string& v) { return !(options.tlsCert = v).empty(); }},
+        {"--tls-key", [&](const std::string& v) { return !(options.tlsKey = v).empty(); }},
+        {"--trusted-proxy-header", [&](const std::string& v) { return !(options.trustedProxyHeader = v).empty(); }},
+        {"--public-url", [&](const std::string& v) { return IsHttpUrl(options.publicUrl = v); }},
+        {"--sms-webhook", [&](const std::string& v) { return IsHttpUrl(options.smsWebhook = v); }},
+        {"--threads", [&](const std::string& v) { return ParseInt(v, 1, kMaxThreads, options.threads); }},
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            hasValue = true;
+        }
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        const auto it = valued.find(name);
+        if (it == valued.end()) {
+            error = "unknown option: " + args[i];
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!it->second(value)) {
+            error = "bad value for " + name + ": " + value;
+            return false;
+        }
+    }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        error = "--tls-cert and --tls-key go together";
+        return false;
+    }
+    if (options.publicUrl.size() > 1 && options.publicUrl.back() == '/') options.publicUrl.pop_back();
+    if (options.dataDir.empty()) options.dataDir = DefaultDataDir();
+    return true;
+}
+
+std::string ServiceUsage() {
+    return "Usage: tamsu-service [options]\n"
+           "The web service of TAMSU电脑录音软件: upgrade check, feedback, public address, help pages,\n"
+           "release downloads, accounts with SMS verification codes.\n\n"
+           "  --listen ADDR:PORT            address to serve (default 127.0.0.1:8417; port 0 = any free\n"
+           "                                port; [::1]:PORT for IPv6)\n"
+           "  --data DIR                    database, releases/, logs/, sms-outbox.log\n"
+           "                                (default $XDG_DATA_HOME/tamsu-service)\n"
+           "  --tls-cert FILE --tls-key FILE  serve HTTPS with this certificate chain and key (PEM)\n"
+           "  --trusted-proxy-header NAME   take the client address from this header's first entry\n"
+           "                                (e.g. X-Forwarded-For behind a reverse proxy)\n"
+           "  --public-url URL              base of download addresses (default: from the Host header)\n"
+           "  --sms-webhook URL             post {\"phone\",\"code\"} JSON here instead of writing the\n"
+           "                                codes to DIR/sms-outbox.log\n"
+           "  --threads N                   request handler threads (default 8)\n"
+           "  --help                        this text\n"
+           "Releases: DIR/releases/manifest.json names the newest version and its file in DIR/releases.\n";
+}

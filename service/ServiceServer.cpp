@@ -1,0 +1,354 @@
+#include "ServiceServer.h"
+
+#include "Database.h"
+#include "HelpPage.h"
+#include "InputRules.h"
+#include "OutboxSmsSender.h"
+#include "PasswordHasher.h"
+#include "ReleaseManifest.h"
+#include "RequestLog.h"
+#include "WebhookSmsSender.h"
+
+#include <httplib.h>
+#include <json/json.h>
+#include <sodium.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+namespace {
+
+constexpr const char* kJsonType = "application/json; charset=utf-8";
+// Bytes handed to the socket per step of a release download.
+constexpr std::size_t kDownloadChunk = 64 * 1024;
+// A client that sends or reads nothing for this long is dropped (the program's own time-out is 10 s).
+constexpr int kSocketTimeoutSeconds = 10;
+
+std::string WriteJson(const Json::Value& value) {
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    writer["emitUTF8"] = true;
+    return Json::writeString(writer, value);
+}
+
+// Member name of body as a string; false when missing or not a string.
+bool StringMember(const Json::Value& body, const char* name, std::string& value) {
+    const Json::Value& member = body[name];
+    if (!member.isString()) return false;
+    value = member.asString();
+    return true;
+}
+
+ServiceOutcome MissingMember(const char* name) {
+    return ServiceOutcome::Error(400, kRetBadRequest, std::string("member \"") + name + "\" must be a string");
+}
+
+std::string PercentEncode(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::int64_t SystemSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool MakePrivateFolder(const std::string& path, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec || !std::filesystem::is_directory(path)) {
+        error = "cannot create folder " + path + ": " + ec.message();
+        return false;
+    }
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    return true;
+}
+
+}  // namespace
+
+ServiceServer::ServiceServer(ServiceOptions options, ServiceClock clock)
+    : options_(std::move(options)), clock_(clock ? std::move(clock) : ServiceClock(SystemSeconds)) {}
+
+ServiceServer::~ServiceServer() = default;
+
+std::string ServiceServer::BaseUrl() const {
+    const bool v6 = options_.host.find(':') != std::string::npos;
+    const std::string host = v6 ? "[" + options_.host + "]" : options_.host;
+    return std::string(options_.tlsCert.empty() ? "http" : "https") + "://" + host + ":" + std::to_string(port_);
+}
+
+bool ServiceServer::Start(std::string& error) {
+    if (sodium_init() < 0) {
+        error = "libsodium cannot start";
+        return false;
+    }
+    const std::string& data = options_.dataDir;
+    if (!MakePrivateFolder(data, error) || !MakePrivateFolder(data + "/releases", error) ||
+        !MakePrivateFolder(data + "/logs", error)) {
+        return false;
+    }
+    log_ = std::make_unique<RequestLog>(data + "/logs/service.log");
+    try {
+        db_ = std::make_unique<Database>(data + "/tamsu-service.db");
+    } catch (const DatabaseError& e) {
+        error = e.what();
+        return false;
+    }
+    releases_ = std::make_unique<ReleaseManifest>(data + "/releases");
+    hasher_ = std::make_unique<PasswordHasher>();
+    if (options_.smsWebhook.empty()) {
+        sms_ = std::make_unique<OutboxSmsSender>(data + "/sms-outbox.log");
+    } else {
+        sms_ = std::make_unique<WebhookSmsSender>(options_.smsWebhook);
+    }
+    accounts_ = std::make_unique<AccountService>(*db_, *sms_, *hasher_, log_.get(), clock_);
+
+    if (options_.tlsCert.empty()) {
+        http_ = std::make_unique<httplib::Server>();
+    } else {
+        auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
+        if (!tls->is_valid()) {
+            error = "cannot load the certificate " + options_.tlsCert + " or the key " + options_.tlsKey;
+            return false;
+        }
+        http_ = std::move(tls);
+    }
+    const int threads = options_.threads;
+    http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    http_->set_payload_max_length(kMaxBodyBytes);
+    http_->set_read_timeout(kSocketTimeoutSeconds, 0);
+    http_->set_write_timeout(kSocketTimeoutSeconds, 0);
+    Routes();
+    if (options_.port == 0) {
+        port_ = http_->bind_to_any_port(options_.host);
+    } else {
+        port_ = http_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
+    }
+    if (port_ <= 0) {
+        error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
+        return false;
+    }
+    log_->Write("tamsu-service listening on " + BaseUrl() + ", data in " + data);
+    return true;
+}
+
+bool ServiceServer::Run() {
+    const bool ok = http_ && http_->listen_after_bind();
+    if (log_) log_->Write("tamsu-service stopped");
+    return ok;
+}
+
+void ServiceServer::Stop() {
+    if (http_) http_->stop();
+}
+
+void ServiceServer::Reply(httplib::Response& res, const ServiceOutcome& outcome) const {
+    Json::Value envelope(Json::objectValue);
+    envelope["ret"] = outcome.ret;
+    envelope["data"] = outcome.data;
+    res.status = outcome.httpStatus;
+    if (outcome.retryAfter > 0) res.set_header("Retry-After", std::to_string(outcome.retryAfter));
+    res.set_content(WriteJson(envelope), kJsonType);
+}
+
+std::string ServiceServer::ClientAddress(const httplib::Request& req) const {
+    if (!options_.trustedProxyHeader.empty() && req.has_header(options_.trustedProxyHeader.c_str())) {
+        std::string first = req.get_header_value(options_.trustedProxyHeader.c_str());
+        first = first.substr(0, first.find(','));
+        const auto begin = first.find_first_not_of(" \t");
+        const auto end = first.find_last_not_of(" \t");
+        if (begin != std::string::npos) {
+            const std::string address = NormalizeAddress(first.substr(begin, end - begin + 1));
+            if (!address.empty()) return address;
+        }
+    }
+    const std::string peer = NormalizeAddress(req.remote_addr);
+    return peer.empty() ? req.remote_addr : peer;
+}
+
+std::string ServiceServer::PublicBase(const httplib::Request& req) const {
+    if (!options_.publicUrl.empty()) return options_.publicUrl;
+    static const std::regex kHost(R"(([A-Za-z0-9.\-]+|\[[0-9A-Fa-f:.]+\])(:[0-9]{1,5})?)");
+    const std::string host = req.get_header_value("Host");
+    if (!std::regex_match(host, kHost)) return BaseUrl();
+    return std::string(options_.tlsCert.empty() ? "http" : "https") + "://" + host;
+}
+
+void ServiceServer::PostJson(const char* path, JsonHandler handler) {
+    http_->Post(path, [this, handler](const httplib::Request& req, httplib::Response& res) {
+        Json::CharReaderBuilder builder;
+        builder["collectComments"] = false;
+        builder["allowComments"] = false;
+        builder["failIfExtra"] = true;
+        builder["rejectDupKeys"] = true;
+        builder["strictRoot"] = true;
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        Json::Value body;
+        std::string error;
+        if (!reader->parse(req.body.data(), req.body.data() + req.body.size(), &body, &error) || !body.isObject()) {
+            Reply(res, ServiceOutcome::Error(400, kRetBadRequest, "request body is not a JSON object"));
+            return;
+        }
+        Reply(res, (this->*handler)(body, req));
+    });
+    // The same path read with GET: the method is wrong, not the address.
+    http_->Get(path, [this](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", "POST");
+        Reply(res, ServiceOutcome::Error(405, kRetNotFound, "use POST"));
+    });
+}
+
+void ServiceServer::Routes() {
+    PostJson("/v1/upgrade_check", &ServiceServer::UpgradeCheck);
+    PostJson("/v1/feedback", &ServiceServer::Feedback);
+    PostJson("/v1/login", &ServiceServer::Login);
+    PostJson("/v1/register", &ServiceServer::Register);
+    PostJson("/v1/forgot", &ServiceServer::Forgot);
+    http_->Get("/get_user_ip", [this](const httplib::Request& req, httplib::Response& res) {
+        Reply(res, ServiceOutcome::Ok(ClientAddress(req)));
+    });
+    http_->Get(R"(/v1/smsnotify/(register|forgot)/([^/]*))", [this](const httplib::Request& req,
+                                                                     httplib::Response& res) {
+        const CodePurpose purpose = req.matches[1] == "register" ? CodePurpose::kRegister : CodePurpose::kForgot;
+        Reply(res, accounts_->RequestCode(req.matches[2], purpose));
+    });
+    for (const char* path : {"/help", "/help/", "/help/audio"}) {
+        const bool audio = std::string(path) == "/help/audio";
+        http_->Get(path, [audio](const httplib::Request&, httplib::Response& res) {
+            res.set_content(HelpPageHtml(audio), "text/html; charset=utf-8");
+        });
+    }
+    http_->Get(R"(/download/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
+        Download(req, res);
+    });
+    http_->set_error_handler([this](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return;
+        if (res.status == 404) {
+            Reply(res, ServiceOutcome::Error(404, kRetNotFound, "no such address"));
+        } else if (res.status == 413) {
+            Reply(res, ServiceOutcome::Error(413, kRetTooLarge, "request body over 64 KiB"));
+        } else if (res.status >= 500) {
+            Reply(res, ServiceOutcome::Error(res.status, kRetInternal, "internal error"));
+        } else {
+            Reply(res, ServiceOutcome::Error(res.status, kRetBadRequest, "bad request"));
+        }
+    });
+    http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+        std::string what = "unknown exception";
+        try {
+            std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        log_->Write("error in " + req.path + ": " + what);
+        Reply(res, ServiceOutcome::Error(500, kRetInternal, "internal error"));
+    });
+    http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        log_->Write(ClientAddress(req) + " " + req.method + " " + req.path + " " + std::to_string(res.status) + " " +
+                    std::to_string(res.content_length_ ? res.content_length_ : res.body.size()));
+    });
+}
+
+ServiceOutcome ServiceServer::UpgradeCheck(const Json::Value& body, const httplib::Request& req) {
+    std::string appName;
+    if (!StringMember(body, "app_name", appName)) return MissingMember("app_name");
+    Release release;
+    std::string error;
+    const auto status = releases_->Current(release, error);
+    if (status == ReleaseManifest::Status::kBroken) {
+        log_->Write("release manifest: " + error);
+        return ServiceOutcome::Error(500, kRetInternal, "release manifest unusable");
+    }
+    if (status == ReleaseManifest::Status::kMissing || appName != release.appName) {
+        return ServiceOutcome::Refused(kRetNoRelease, "no release published for this app");
+    }
+    Json::Value data(Json::objectValue);
+    data["app_version"] = release.appVersion;
+    data["download_url"] =
+        release.file.empty() ? release.downloadUrl : PublicBase(req) + "/download/" + PercentEncode(release.file);
+    data["force_upgrade"] = release.forceUpgrade ? 1 : 0;
+    if (!release.sha256.empty()) data["sha256"] = release.sha256;
+    if (release.size >= 0) data["size"] = static_cast<Json::Int64>(release.size);
+    return ServiceOutcome::Ok(data);
+}
+
+ServiceOutcome ServiceServer::Feedback(const Json::Value& body, const httplib::Request& req) {
+    std::string contact;
+    std::string content;
+    if (!StringMember(body, "contact", contact)) return MissingMember("contact");
+    if (!StringMember(body, "content", content)) return MissingMember("content");
+    if (contact.empty() || content.empty()) {
+        return ServiceOutcome::Error(400, kRetBadRequest, "contact and content must not be empty");
+    }
+    if (!IsValidUtf8(contact) || !IsValidUtf8(content)) {
+        return ServiceOutcome::Error(400, kRetBadRequest, "contact and content must be UTF-8");
+    }
+    auto lock = db_->Lock();
+    auto& insert = db_->Prepare(
+        "INSERT INTO feedback (received_at, sender_address, contact, content) VALUES (?, ?, ?, ?) RETURNING id");
+    insert.Bind(1, clock_()).Bind(2, ClientAddress(req)).Bind(3, contact).Bind(4, content).Step();
+    Json::Value data(Json::objectValue);
+    data["id"] = static_cast<Json::Int64>(insert.Int(0));
+    insert.Reset();
+    return ServiceOutcome::Ok(data);
+}
+
+ServiceOutcome ServiceServer::Login(const Json::Value& body, const httplib::Request& req) {
+    std::string phone;
+    std::string password;
+    if (!StringMember(body, "mobilephone", phone)) return MissingMember("mobilephone");
+    if (!StringMember(body, "password", password)) return MissingMember("password");
+    return accounts_->Login(phone, password, ClientAddress(req));
+}
+
+ServiceOutcome ServiceServer::Register(const Json::Value& body, const httplib::Request&) {
+    std::string code, phone, password;
+    if (!StringMember(body, "code", code)) return MissingMember("code");
+    if (!StringMember(body, "mobilephone", phone)) return MissingMember("mobilephone");
+    if (!StringMember(body, "password", password)) return MissingMember("password");
+    return accounts_->Register(phone, password, code);
+}
+
+ServiceOutcome ServiceServer::Forgot(const Json::Value& body, const httplib::Request&) {
+    std::string code, phone, password;
+    if (!StringMember(body, "code", code)) return MissingMember("code");
+    if (!StringMember(body, "mobilephone", phone)) return MissingMember("mobilephone");
+    if (!StringMember(body, "password", password)) return MissingMember("password");
+    return accounts_->ResetPassword(phone, password, code);
+}
+
+void ServiceServer::Download(const httplib::Request& req, httplib::Response& res) {
+    const std::string path = releases_->FilePath(req.matches[1]);
+    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+    std::error_code ec;
+    const auto size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
+    if (path.empty() || !*file || ec) {
+        Reply(res, ServiceOutcome::Error(404, kRetNotFound, "no such release file"));
+        return;
+    }
+    const bool deb = path.size() > 4 && path.compare(path.size() - 4, 4, ".deb") == 0;
+    res.set_content_provider(
+        static_cast<std::size_t>(size), deb ? "application/vnd.debian.binary-package" : "application/octet-stream",
+        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            std::vector<char> buffer(std::min(length, kDownloadChunk));
+            file->clear();
+            file->seekg(static_cast<std::streamoff>(offset));
+            file->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            const auto got = file->gcount();
+            if (got <= 0) return false;  // the file shrank under us: end the connection
+            return sink.write(buffer.data(), static_cast<std::size_t>(got));
+        });
+}
