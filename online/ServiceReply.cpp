@@ -80,5 +80,12 @@ std::string ServiceReply::DataMember(const char* name) const
 
 bool ServiceReply::DataMemberInt(const char* name, long long& value) const
 {
+    if (data_.isObject()) {
+        const Json::Value* member = data_.find(name, name + std::char_traits<char>::length(name));
+        if (member != nullptr && member->isBool()) {
+            value = member->asBool() ? 1 : 0;
+            return true;
+        }
+    }
     return ParseDecimal(DataMember(name), value);
 }

@@ -28,7 +28,7 @@ public:
     // is not an object or the member is missing, null, an array or an object.
     std::string DataMember(const char* name) const;
     // DataMember converted as a base-10 integer (JSON number or numeric string, optional sign,
-    // nothing else); false when missing, not numeric or out of range.
+    // nothing else; a JSON boolean is 1 or 0); false when missing, not numeric or out of range.
     bool DataMemberInt(const char* name, long long& value) const;
 
 private:

@@ -1,0 +1,46 @@
+#include "FeedbackClient.h"
+
+#include "HttpClient.h"
+#include "RequestBody.h"
+#include "ServiceReply.h"
+
+#include <mutex>
+
+namespace {
+
+std::mutex g_queryLock;
+SignedInQuery g_signedInQuery; // under g_queryLock
+
+} // namespace
+
+void SetFeedbackSignedInQuery(SignedInQuery query)
+{
+    std::lock_guard<std::mutex> guard(g_queryLock);
+    g_signedInQuery = std::move(query);
+}
+
+bool FeedbackSignedIn()
+{
+    SignedInQuery query;
+    {
+        std::lock_guard<std::mutex> guard(g_queryLock);
+        query = g_signedInQuery;
+    }
+    return query && query();
+}
+
+std::string FeedbackBody(const std::string& contactUtf8, const std::string& contentUtf8)
+{
+    return StyledJsonBody({{"contact", contactUtf8}, {"content", contentUtf8}});
+}
+
+FeedbackResult SendFeedback(const std::string& contactUtf8, const std::string& contentUtf8)
+{
+    EnsureCurlGlobalInit();
+    std::string reply;
+    ServiceReply parsed;
+    if (ServicePostJson(FeedbackBody(contactUtf8, contentUtf8), ServiceUrl("/v1/feedback"), reply) != 0 ||
+        !parsed.Parse(reply))
+        return FeedbackResult::kNetworkError;
+    return parsed.Ret() == 0 ? FeedbackResult::kSubmitted : FeedbackResult::kRejected;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The installer download: a size request (HEAD), then the file itself (GET) into the download
+// folder in chunks of kDownloadChunkBytes, with progress to a DownloadObserver.
+//
+// A download completes only when the size request answered 2xx with a Content-Length, the data
+// request answered 2xx, every byte of that length was written, and the size and SHA-256 given by
+// the upgrade reply (when given) match. Anything else - a 404, a missing length, a stream that
+// ends early or stalls, a failed write, a mismatch - is a failure; it never hangs and never
+// reports completion. The file name is the address's last path segment, kept inside the folder.
+//
+// Thread: the caller's (the download dialog's worker); blocks until done or cancelled.
+
+#include "DownloadObserver.h"
+
+#include <cstdint>
+#include <string>
+
+// Bytes handed on per step; the progress and the cancel check go by these steps.
+inline constexpr int kDownloadChunkBytes = 1024;
+// Name used when the address's last segment is no usable file name.
+inline constexpr const char* kFallbackInstallerName = "TamsuAudioRecorder-installer";
+// A transfer that moves less than one byte in this many seconds has stalled.
+inline constexpr long kDownloadStallSeconds = 30;
+// Longest file name kept from an address; longer ones get the fallback name.
+inline constexpr size_t kMaxInstallerNameBytes = 200;
+
+struct DownloadRequest {
+    std::string url;
+    std::string folder;        // target folder (created by the caller)
+    std::string sha256;        // expected hex digest, empty = not checked
+    int64_t expectedSize = -1; // from the upgrade reply, -1 = not checked
+};
+
+enum class DownloadOutcome { kComplete, kCancelled, kFailed };
+
+struct DownloadResult {
+    DownloadOutcome outcome = DownloadOutcome::kFailed;
+    std::string filePath; // set once the target file was created
+    std::string error;    // why a failed download failed, for the log
+};
+
+DownloadResult DownloadInstaller(const DownloadRequest& request, DownloadObserver& observer);
+
+// The file name of an installer address: its last path segment (query and fragment dropped);
+// "", ".", "..", names with control characters or over kMaxInstallerNameBytes give
+// kFallbackInstallerName.
+std::string InstallerFileName(const std::string& url);
+
+// Whole-number percentage of received of total (0 when total is 0), at most 100.
+int DownloadPercent(int64_t received, int64_t total);
