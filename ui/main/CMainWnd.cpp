@@ -1,6 +1,9 @@
 #include "CMainWnd.h"
 
 #include "AudioRecorder.h"
+#include "CloseBehaviour.h"
+#include "HelpPage.h"
+#include "SetingDialog.h"
 #include "RecorderSettings.h"
 #include "ConfigStore.h"
 #include "DeviceDiscovery.h"
@@ -16,6 +19,7 @@
 #include "WindowError.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QIcon>
@@ -52,10 +56,15 @@ void UnpackLevels(std::intptr_t lParam, float& mic, float& system)
 
 } // namespace
 
+// The task menu's quit message is the close code that always ends the program.
+static_assert(CMainWnd::kMsgQuit == kQuitCloseCode);
+
 CMainWnd::CMainWnd(RecoverFunction recover)
     : options_(*this)
     , meters_(*this)
+    , recordings_(*this)
     , recover_(recover ? std::move(recover) : RecoverFunction(RecoverUnfinishedRecordings))
+    , tray_(*this)
     , instanceServer_(this)
 {
 }
@@ -91,10 +100,11 @@ void CMainWnd::InitWindow()
         // 2. The mark a second start of the program looks for.
         instanceServer_.Listen(InstanceSocketPath());
 
-        // 3. The window icon. (The tray icon joins here with the tray menu.)
+        // 3. The window icon and the tray icon.
         const QPixmap icon = SkinImage(kIconImage);
         if (!icon.isNull())
             setWindowIcon(QIcon(icon));
+        tray_.Add(windowIcon());
 
         // 4. Every control of the window, once.
         login_ = FindControl<QAbstractButton>("login");
@@ -116,6 +126,7 @@ void CMainWnd::InitWindow()
         recordList_ = FindControl<QListWidget>("audio-record-list");
         options_.FindControls();
         meters_.FindControls();
+        recordings_.FindControls();
 
         // 5. The options panel from the devices and the configuration.
         options_.Initialise();
@@ -130,6 +141,7 @@ void CMainWnd::InitWindow()
         // 6. One-shot workers start here as their parts arrive: the background upgrade check,
         //    the automatic login, the public address lookup (only while "user-real-ip" is
         //    empty) and the scan of the output folder that fills the recordings list.
+        recordings_.StartScan(GetOutputFolder());
     });
 }
 
@@ -141,6 +153,8 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
         // A report can still be queued when the recorder is gone; the idle window keeps 00:00:00.
         if (recorder_ && recorderProgress_)
             recorderProgress_->setText(FormatElapsedTime(lParam));
+        if (recorder_)
+            tray_.SetElapsed(lParam);
         handled = true;
         break;
     case kMsgRecorderError:
@@ -166,8 +180,26 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
         InstanceServer::BringToFront(this);
         handled = true;
         break;
+    case kMsgHelp:
+        OpenHelpPage();
+        handled = true;
+        break;
+    case kMsgSeting:
+        ShowSettings();
+        handled = true;
+        break;
+    case kMsgFeedback:
+        OnFeedbackRequested();
+        handled = true;
+        break;
+    case kMsgUpgrade:
+        OnUpgradeRequested();
+        handled = true;
+        break;
+    case TrayIcon::kMsgTrayCallback:
+        handled = tray_.HandleCallback(lParam);
+        break;
     default:
-        // 1236-1239 (help, settings, feedback, upgrade) and 1254 (tray) arrive with the tray menu.
         break;
     }
     return 0;
@@ -186,9 +218,10 @@ void CMainWnd::Notify(TNotifyUI& msg)
         } else if (msg.senderName == QLatin1String("recorder-stop")) {
             StopRecording();
         } else {
-            // "login", "register", "username", "feedback", "help" and the list entries' buttons
-            // are wired by the account, online and recordings-list parts.
-            options_.Notify(msg);
+            // "login", "register", "username", "feedback" and "help" are wired by the account
+            // and online parts.
+            if (!recordings_.Notify(msg))
+                options_.Notify(msg);
         }
     } else {
         options_.Notify(msg);
@@ -209,10 +242,16 @@ void CMainWnd::OnTimer(int id)
     recordList_->setCurrentRow(recordList_->count() - 1);
 }
 
+void CMainWnd::OnClose(int code, bool& handled)
+{
+    handled = ApplyCloseBehaviour(*this, code, tray_.Shown());
+}
+
 void CMainWnd::OnFinalMessage()
 {
     GuardWindowOperation("CMainWnd::OnFinalMessage", [this] {
         FinishRecorder();
+        tray_.Remove();
         WindowImplBase::OnFinalMessage();
         // The program ends with its main window (a no-op when no event loop runs).
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
@@ -374,9 +413,10 @@ void CMainWnd::FinishRecorder()
 
 void CMainWnd::OnRecordingFinished()
 {
-    // The recordings list adds the entry for currentFolder_/currentFileName_ here; the timer then
-    // brings it into view.
-    SetTimer(kListScrollTimer, kListScrollMs);
+    // The recorder is destroyed, its threads joined: the file is complete and its duration final.
+    // The timer then brings the new entry into view.
+    if (recordings_.AddRecordingItem(currentFolder_, currentFileName_) >= 0)
+        SetTimer(kListScrollTimer, kListScrollMs);
 }
 
 void CMainWnd::UpdateLevelSource()
@@ -412,7 +452,20 @@ void CMainWnd::ShowRecorderView(RecorderView view)
         recorderInfo_->setText(QString::fromUtf8(idle ? kInfoReady : recording ? kInfoRecording : kInfoPaused));
     if (idle && recorderProgress_)
         recorderProgress_->setText(QString::fromLatin1(kProgressZero));
+    tray_.SetState(idle ? TrayState::kIdle : recording ? TrayState::kRecording : TrayState::kPaused);
 }
+
+void CMainWnd::ShowSettings()
+{
+    InstanceServer::BringToFront(this);
+    if (QApplication::activeModalWidget())
+        return; // a dialog is open already: it stays in front, no second one
+    SetingDialog::Show(this);
+}
+
+void CMainWnd::OnFeedbackRequested() {}
+
+void CMainWnd::OnUpgradeRequested() {}
 
 void CMainWnd::Prompt(const char* text, int width)
 {

@@ -18,9 +18,11 @@
 // kMsgRecorderLevels and move the meters "mic-level" and "sys-level" (LevelMeters); while no
 // recording runs and the window is on screen, the meters follow the sound server instead.
 //
-// Ending the window (close button, quit message 1234, or the program being asked to quit)
-// finishes a running recording first, so its file is complete; then the window posts the
-// application's quit.
+// Ending the window (quit message 1234, the program being asked to quit, or the close button
+// when "window-close" is 0) finishes a running recording first, so its file is complete; then
+// the window posts the application's quit. With "window-close" non-zero the close button and the
+// desktop's own close only put the window away (CloseBehaviour). The tray icon (TrayIcon) and
+// its task menu (CMainTaskMenu) drive the window through the messages 1234-1239 and 1254.
 //
 // Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). InitWindow repairs the
 // recordings a crash left unfinished (before the window shows); when there were any, the window
@@ -32,7 +34,9 @@
 #include "InstanceServer.h"
 #include "LevelMeters.h"
 #include "RecordOptionsPanel.h"
+#include "RecordingsList.h"
 #include "RecorderTypes.h"
+#include "TrayIcon.h"
 #include "WindowImplBase.h"
 
 #include <QString>
@@ -57,6 +61,10 @@ public:
     // Messages of the task menu this window handles itself (the others come with the tray menu).
     static constexpr unsigned kMsgQuit = 1234; // close for real, with this code
     static constexpr unsigned kMsgShow = 1235; // show and activate the window
+    static constexpr unsigned kMsgHelp = 1236;     // open the help page
+    static constexpr unsigned kMsgSeting = 1237;   // show the window, run the settings dialog
+    static constexpr unsigned kMsgFeedback = 1238; // show the window, run the feedback dialog
+    static constexpr unsigned kMsgUpgrade = 1239;  // interactive upgrade check
     // Reports of the recorder, posted from its encode thread (next to WM_RECORDER_SECONDS, 1724).
     static constexpr unsigned kMsgRecorderError = 1725;  // lParam: the RecorderError
     static constexpr unsigned kMsgRecorderLevels = 1726; // lParam: both levels (see the .cpp)
@@ -101,6 +109,7 @@ public:
                                       bool& handled) override;
     void Notify(TNotifyUI& msg) override;
     void OnTimer(int id) override;
+    void OnClose(int code, bool& handled) override;
     void OnFinalMessage() override;
 
     // RecorderOwner, on the recorder's encode thread: each posts its message to the window.
@@ -117,6 +126,10 @@ public:
     const InstanceServer& Instance() const { return instanceServer_; }
     // The level meters (polling the sound server while idle and on screen).
     const LevelMeters& Meters() const { return meters_; }
+    // The icon in the desktop's status area.
+    const TrayIcon& Tray() const { return tray_; }
+    // The recordings list "audio-record-list".
+    RecordingsList& Recordings() { return recordings_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -141,6 +154,12 @@ private:
     void OnRecordingFinished();
     // The meters follow the sound server while the window is on screen and nothing records.
     void UpdateLevelSource();
+    // kMsgSeting: the window to the front, then the settings dialog, modally.
+    void ShowSettings();
+    // kMsgFeedback and kMsgUpgrade: the feedback dialog and the interactive upgrade check open
+    // here (online part); nothing visible happens until then.
+    void OnFeedbackRequested();
+    void OnUpgradeRequested();
 
     // Skin controls, looked up once in InitWindow (owned by the layout; nullptr when missing).
     QAbstractButton* login_ = nullptr;
@@ -162,9 +181,11 @@ private:
     QListWidget* recordList_ = nullptr;
     RecordOptionsPanel options_;
     LevelMeters meters_;
+    RecordingsList recordings_;
     RecoverFunction recover_;
 
     CWndShadow shadow_;
+    TrayIcon tray_;
     InstanceServer instanceServer_;
     std::unique_ptr<AudioRecorder> recorder_;
     QString currentFileName_;

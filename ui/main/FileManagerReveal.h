@@ -1,0 +1,12 @@
+#pragma once
+// Showing a file in the desktop's file manager. Thread: UI thread.
+
+#include <QString>
+
+class QObject;
+
+// Asks the file manager over D-Bus (org.freedesktop.FileManager1.ShowItems) to open the file's
+// folder with the file selected; when no file manager answers, opens the folder with the desktop's
+// default program instead. Returns at once; the answer is awaited in the event loop, with context
+// as the owner of the wait. No path goes through a shell.
+void RevealInFileManager(const QString& path, QObject* context);

@@ -1,0 +1,91 @@
+#include "RecordingScan.h"
+
+#include "MediaProbe.h"
+#include "RecordingFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+
+#include <glog/logging.h>
+
+RecordingScan::~RecordingScan()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool RecordingScan::Start(const QString& folder, ReadyFunction ready)
+{
+    if (thread_.joinable())
+        return false;
+    folder_ = folder;
+    ready_ = std::move(ready);
+    thread_ = std::thread(&RecordingScan::ScanThread, this);
+    return true;
+}
+
+void RecordingScan::ScanThread()
+{
+    // Scan thread: owns the folder listing and each file's probe; shares pending_, readyTold_ and
+    // listed_ with the UI thread under lock_; reads stop_ between files and folder_ (fixed).
+    const QString& folder = folder_;
+    QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    int kept = 0;
+    while (!stop_ && entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
+        if (!IsRecordingName(name))
+            continue;
+        const QString path = folder + QLatin1Char('/') + name;
+        Push(ScannedRecording{name, RecordingFileSize(path), ProbeMediaDuration(path)});
+        ++kept;
+    }
+    LOG(INFO) << "mainwnd: scanned \"" << folder.toStdString() << "\": " << kept << " recordings"
+              << (stop_ ? " (stopped)" : "");
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        listed_ = true;
+    }
+    Notify();
+}
+
+void RecordingScan::Push(ScannedRecording recording)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        pending_.push_back(std::move(recording));
+    }
+    Notify();
+}
+
+void RecordingScan::Notify()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (readyTold_)
+            return;
+        readyTold_ = true;
+    }
+    if (ready_)
+        ready_();
+}
+
+bool RecordingScan::Take(std::size_t max, std::vector<ScannedRecording>& out)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (; max > 0 && !pending_.empty(); --max) {
+        out.push_back(std::move(pending_.front()));
+        pending_.pop_front();
+    }
+    if (!pending_.empty())
+        return true;
+    readyTold_ = false;
+    return false;
+}
+
+bool RecordingScan::Done() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return listed_ && pending_.empty();
+}

@@ -1,0 +1,213 @@
+#include "RecordingsList.h"
+
+#include "FileManagerReveal.h"
+#include "MediaProbe.h"
+#include "MessageBoxDialog.h"
+#include "PromptBoxDialog.h"
+#include "RecordingFiles.h"
+#include "WindowImplBase.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <iterator>
+
+#include <glog/logging.h>
+
+namespace {
+
+constexpr const char* kListName = "audio-record-list";
+constexpr const char* kButtonNames[] = {"item-play", "item-open-dir", "item-delete"};
+// The failure prompt's box: wide enough for the text in one line.
+constexpr int kPromptWidth = 200;
+constexpr int kPromptHeight = 100;
+
+QString ElementName(int id)
+{
+    return QStringLiteral("item-%1").arg(id);
+}
+
+} // namespace
+
+RecordingsList::RecordingsList(WindowImplBase& window, Actions actions)
+    : window_(window)
+    , actions_(std::move(actions))
+{
+    if (!actions_.play) {
+        actions_.play = [](const QString& path) {
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+                LOG(ERROR) << "mainwnd: no program opens \"" << path.toStdString() << "\"";
+        };
+    }
+    if (!actions_.reveal)
+        actions_.reveal = [this](const QString& path) { RevealInFileManager(path, this); };
+    if (!actions_.confirm)
+        actions_.confirm = [this](const QString& question) { return MessageBoxDialog::Show(&window_, question) != 0; };
+    if (!actions_.prompt) {
+        actions_.prompt = [this](const QString& text) {
+            PromptBoxDialog::Show(&window_, text, kPromptWidth, kPromptHeight);
+        };
+    }
+}
+
+RecordingsList::~RecordingsList() = default;
+
+void RecordingsList::FindControls()
+{
+    list_ = window_.FindControl<QListWidget>(QLatin1String(kListName));
+}
+
+void RecordingsList::StartScan(const QString& folder)
+{
+    if (scanning_)
+        return;
+    scanning_ = true;
+    scan_.Start(folder, [this] {
+        // Scan thread: only a queued call crosses over; the list takes the results on its own thread.
+        QMetaObject::invokeMethod(this, &RecordingsList::TakeScanResults, Qt::QueuedConnection);
+    });
+}
+
+bool RecordingsList::ScanDone() const
+{
+    return scanDone_;
+}
+
+void RecordingsList::TakeScanResults()
+{
+    std::vector<ScannedRecording> batch;
+    const bool more = scan_.Take(kEntriesPerTurn, batch);
+    const QString folder = scan_.Folder();
+    for (const ScannedRecording& found : batch) {
+        // A recording that ended during the scan may already have its entry.
+        if (!idsByPath_.contains(folder + QLatin1Char('/') + found.fileName))
+            AddEntry(folder, found.fileName, found.size, found.duration);
+    }
+    if (more) {
+        // The rest after input and painting had their turn.
+        QTimer::singleShot(0, this, &RecordingsList::TakeScanResults);
+    } else if (!scanDone_ && scan_.Done()) {
+        scanDone_ = true;
+        emit scanFinished();
+    }
+}
+
+int RecordingsList::AddRecordingItem(const QString& folder, const QString& fileName)
+{
+    const QString path = folder + QLatin1Char('/') + fileName;
+    if (!QFileInfo::exists(path)) {
+        LOG(ERROR) << "mainwnd: recording \"" << path.toStdString() << "\" does not exist, not listed";
+        return -1;
+    }
+    const int64_t size = RecordingFileSize(path);
+    const double duration = ProbeMediaDuration(path);
+    if (const auto known = idsByPath_.constFind(path); known != idsByPath_.cend()) {
+        // Listed by the scan while it was still being recorded: its figures are the final ones now.
+        entries_[*known].size = size;
+        ShowFigures(Element(*known), size, duration);
+        return *known;
+    }
+    return AddEntry(folder, fileName, size, duration);
+}
+
+int RecordingsList::AddEntry(const QString& folder, const QString& fileName, int64_t size, double duration)
+{
+    if (!list_)
+        return -1;
+    QWidget* element = window_.AddListElement(list_, QLatin1String(kElementSkin));
+    if (!element) {
+        LOG(ERROR) << "mainwnd: no list entry for \"" << fileName.toStdString() << "\"";
+        return -1;
+    }
+    const int id = nextItemId_++;
+    SetControlTag(element, static_cast<std::uintptr_t>(id));
+    element->setObjectName(ElementName(id));
+
+    RecordingEntry entry{id, fileName, folder, folder + QLatin1Char('/') + fileName, size};
+    if (auto* name = FindControlIn<QLabel>(element, QStringLiteral("fileNameLabel"), QLatin1String(kElementSkin))) {
+        name->setText(fileName);
+        name->setToolTip(entry.fullPath);
+    }
+    ShowFigures(element, size, duration);
+    for (const char* button : kButtonNames)
+        SetControlTag(FindControlIn<QAbstractButton>(element, QLatin1String(button), QLatin1String(kElementSkin)),
+                      static_cast<std::uintptr_t>(id));
+
+    idsByPath_.insert(entry.fullPath, id);
+    entries_.emplace(id, std::move(entry));
+    return id;
+}
+
+void RecordingsList::ShowFigures(QWidget* element, int64_t size, double duration) const
+{
+    if (!element)
+        return;
+    if (auto* label = FindControlIn<QLabel>(element, QStringLiteral("fileSizeLabel"), QLatin1String(kElementSkin)))
+        label->setText(FormatFileSize(size));
+    if (auto* label = FindControlIn<QLabel>(element, QStringLiteral("durationLabel"), QLatin1String(kElementSkin)))
+        label->setText(FormatDuration(duration));
+}
+
+QWidget* RecordingsList::Element(int id) const
+{
+    return list_ ? list_->findChild<QWidget*>(ElementName(id)) : nullptr;
+}
+
+bool RecordingsList::Notify(const TNotifyUI& msg)
+{
+    if (msg.type != QLatin1String(kNotifyClick))
+        return false;
+    const int which = static_cast<int>(std::find_if(std::begin(kButtonNames), std::end(kButtonNames),
+                                                    [&](const char* n) { return msg.senderName == QLatin1String(n); }) -
+                                       std::begin(kButtonNames));
+    if (which == static_cast<int>(std::size(kButtonNames)))
+        return false;
+    const auto entry = entries_.find(static_cast<int>(GetControlTag(msg.sender)));
+    if (entry == entries_.end())
+        return true; // an entry that is gone: nothing to do
+    switch (which) {
+    case 0:
+        actions_.play(entry->second.fullPath);
+        break;
+    case 1:
+        actions_.reveal(entry->second.fullPath);
+        break;
+    default:
+        Delete(entry->first);
+        break;
+    }
+    return true;
+}
+
+void RecordingsList::Delete(int id)
+{
+    // The question's modal loop runs other events: the entry is looked up again afterwards.
+    if (!actions_.confirm(QString::fromUtf8(kDeleteQuestion)))
+        return;
+    const auto entry = entries_.find(id);
+    if (entry == entries_.end())
+        return;
+    const QString path = entry->second.fullPath;
+    QFile file(path);
+    const bool removed = file.remove();
+    // A file that is gone already leaves nothing to show either; one that stays keeps its entry.
+    if (!removed && QFileInfo(path).exists()) {
+        LOG(ERROR) << "mainwnd: cannot delete \"" << path.toStdString() << "\": " << file.errorString().toStdString();
+        actions_.prompt(QString::fromUtf8(kDeleteFailedText));
+        return;
+    }
+    if (!removed)
+        LOG(INFO) << "mainwnd: \"" << path.toStdString() << "\" was gone already";
+    else
+        LOG(INFO) << "mainwnd: deleted \"" << path.toStdString() << "\"";
+    RemoveListElement(list_, Element(id));
+    idsByPath_.remove(path);
+    entries_.erase(entry);
+}

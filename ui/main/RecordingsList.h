@@ -1,0 +1,95 @@
+#pragma once
+// RecordingsList: the list "audio-record-list" of the main window. One entry per recording of the
+// output folder, each a list element from "RecorderListContainerElement.xml" showing the file's
+// name, size and duration with three buttons: "item-play" opens the file in its default program,
+// "item-open-dir" shows it in the file manager, "item-delete" deletes it after "确定要删除文件吗?".
+//
+// The list fills from a scan of the output folder at start-up (RecordingScan, off the UI thread)
+// and grows by one entry per finished recording (AddRecordingItem). Entries keep the order in which
+// they were added; their ids count up from 0 and are never reused. Every change of the list, the
+// entries and the ids happens on the UI thread, so a recording that ends while the scan still runs
+// gets an id of its own, and a file listed twice (the scan saw a recording that was still being
+// made) stays one entry.
+//
+// Thread: UI thread.
+
+#include "RecordingEntry.h"
+#include "RecordingScan.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+class QListWidget;
+class WindowImplBase;
+struct TNotifyUI;
+
+class RecordingsList : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char* kElementSkin = "RecorderListContainerElement.xml";
+    static constexpr const char* kDeleteQuestion = "确定要删除文件吗?";
+    static constexpr const char* kDeleteFailedText = "文件删除失败!";
+
+    // What the entries' buttons do with the outside world; tests hand in their own.
+    struct Actions {
+        std::function<void(const QString& path)> play;   // default: the desktop's program for the file
+        std::function<void(const QString& path)> reveal; // default: RevealInFileManager
+        std::function<bool(const QString& question)> confirm; // default: MessageBoxDialog on the window
+        std::function<void(const QString& text)> prompt;       // default: PromptBoxDialog on the window
+    };
+
+    // Entries added per turn of the event loop while the scan's results come in: at about a
+    // millisecond per entry, input and painting wait at most a few tens of milliseconds.
+    static constexpr std::size_t kEntriesPerTurn = 16;
+
+    explicit RecordingsList(WindowImplBase& window, Actions actions = Actions());
+    // Stops a running scan (touches no widget: the window's own teardown removes the elements).
+    ~RecordingsList() override;
+
+    // Looks up "audio-record-list" in the window (after its skin is loaded).
+    void FindControls();
+    // Starts the scan of folder; its recordings arrive as entries, in folder order.
+    void StartScan(const QString& folder);
+    // The scan has listed the whole folder and every result is in the list (also true once the
+    // scan could not run).
+    bool ScanDone() const;
+
+    // Appends the entry of folder/fileName with its size and duration read now (the file is
+    // complete). A file the list already shows keeps its entry, with size and duration renewed.
+    // Returns the entry's id; -1 when the file does not exist or the element could not be built
+    // (logged).
+    int AddRecordingItem(const QString& folder, const QString& fileName);
+
+    // "click" from an entry's button: true when msg was one (handled here).
+    bool Notify(const TNotifyUI& msg);
+
+    const std::map<int, RecordingEntry>& Entries() const { return entries_; }
+    // The list element of entry id, or nullptr.
+    QWidget* Element(int id) const;
+
+signals:
+    // The scan's last result is in the list.
+    void scanFinished();
+
+private:
+    int AddEntry(const QString& folder, const QString& fileName, int64_t size, double duration);
+    void ShowFigures(QWidget* element, int64_t size, double duration) const;
+    void TakeScanResults();
+    void Delete(int id);
+
+    WindowImplBase& window_;
+    Actions actions_;
+    QPointer<QListWidget> list_;
+    std::map<int, RecordingEntry> entries_;
+    QHash<QString, int> idsByPath_;   // fullPath -> id, the same entries as entries_
+    int nextItemId_ = 0;
+    bool scanning_ = false;
+    bool scanDone_ = false;
+    RecordingScan scan_; // declared last, destroyed first: its thread ends before the rest goes
+};
