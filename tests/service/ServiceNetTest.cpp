@@ -1,0 +1,257 @@
+// tamsu-service as the program meets it: the built binary on 127.0.0.1 with a temporary data folder.
+
+#include "ServiceProcess.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <json/json.h>
+#include <sodium.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr const char* kPhone = "13800138000";
+
+Json::Value ParseJson(const std::string& text) {
+    Json::Value value;
+    std::string error;
+    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    reader->parse(text.data(), text.data() + text.size(), &value, &error);
+    return value;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    char hex[2 * sizeof digest + 1];
+    return sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+}
+
+class ServiceNetTest : public ::testing::Test {
+protected:
+    void Begin(std::vector<std::string> args = {}) {
+        service_ = std::make_unique<ServiceProcess>(std::move(args));
+        ASSERT_TRUE(service_->Start()) << service_->Error();
+    }
+    httplib::Client Client() const {
+        httplib::Client client("127.0.0.1", service_->Port());
+        client.set_read_timeout(30, 0);
+        return client;
+    }
+    // {"ret", "data"} of a reply; status must be as given.
+    Json::Value Post(const std::string& path, const std::string& body, int status = 200) {
+        const auto res = Client().Post(path.c_str(), body, "application/json;charset=UTF-8");
+        EXPECT_TRUE(res) << path;
+        if (!res) return {};
+        EXPECT_EQ(res->status, status) << path << " " << res->body;
+        EXPECT_EQ(res->get_header_value("Content-Type"), "application/json; charset=utf-8") << path;
+        return ParseJson(res->body);
+    }
+    Json::Value Get(const std::string& path, int status = 200) {
+        const auto res = Client().Get(path.c_str());
+        EXPECT_TRUE(res) << path;
+        if (!res) return {};
+        EXPECT_EQ(res->status, status) << path << " " << res->body;
+        return ParseJson(res->body);
+    }
+    static std::string Form(const std::string& code, const std::string& phone, const std::string& password) {
+        Json::Value body;
+        body["code"] = code;
+        body["mobilephone"] = phone;
+        body["password"] = password;
+        return Json::StyledWriter().write(body);
+    }
+    int Login(const std::string& password) {
+        return Post("/v1/login?timestamp=1700000000", "{\"mobilephone\":\"" + std::string(kPhone) +
+                                                          "\",\"password\":" + Json::valueToQuotedString(password.c_str()) + "}")["ret"]
+            .asInt();
+    }
+
+    std::unique_ptr<ServiceProcess> service_;
+};
+
+TEST_F(ServiceNetTest, PublicEndpoints) {
+    Begin();
+    EXPECT_EQ(Get("/get_user_ip?timestamp=1700000000")["data"].asString(), "127.0.0.1");
+    for (const char* page : {"/help", "/help/audio"}) {
+        const auto res = Client().Get(page);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
+        EXPECT_NE(res->body.find("帮助"), std::string::npos);
+    }
+    const std::string check = "{\"app_name\":\"TamsuAudioRecorder\"}";
+    EXPECT_EQ(Post("/v1/upgrade_check?timestamp=1", check)["ret"].asInt(), 200001);
+
+    std::string installer(2048, '\0');
+    for (std::size_t i = 0; i < installer.size(); ++i) installer[i] = static_cast<char>(i * 7);
+    service_->WriteReleaseManifest("1.5.0", "tamsu 1.5.0.deb", installer, true);
+    const Json::Value offer = Post("/v1/upgrade_check?timestamp=1", check);
+    EXPECT_EQ(offer["ret"].asInt(), 0);
+    EXPECT_EQ(offer["data"]["app_version"].asString(), "1.5.0");
+    EXPECT_EQ(offer["data"]["force_upgrade"].asInt(), 1);
+    EXPECT_EQ(offer["data"]["size"].asInt(), 2048);
+    EXPECT_EQ(offer["data"]["sha256"].asString(), Sha256Hex(installer));
+    const std::string url = offer["data"]["download_url"].asString();
+    const std::string path = "/download/tamsu%201.5.0.deb";
+    EXPECT_EQ(url, service_->BaseUrl() + path);
+    EXPECT_EQ(Post("/v1/upgrade_check", "{\"app_name\":\"Other\"}")["ret"].asInt(), 200001);
+
+    auto client = Client();
+    const auto whole = client.Get(path.c_str());
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->status, 200);
+    EXPECT_EQ(whole->body, installer);
+    const auto head = client.Head(path.c_str());
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->get_header_value("Content-Length"), "2048");
+    EXPECT_TRUE(head->body.empty());
+    const auto part = client.Get(path.c_str(), {httplib::make_range_header({{1024, 2047}})});
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->status, 206);
+    EXPECT_EQ(part->body, installer.substr(1024));
+    for (const char* bad : {"/download/manifest.json", "/download/..%2Fmanifest.json", "/download/missing.deb"}) {
+        EXPECT_EQ(Get(bad, 404)["ret"].asInt(), 100404) << bad;
+    }
+}
+
+TEST_F(ServiceNetTest, FeedbackIsStoredWithTimeAndSender) {
+    Begin();
+    const Json::Value reply = Post("/v1/feedback", "{\n   \"contact\" : \"QQ 10001\",\n   \"content\" : \"录音很清楚，谢谢！\"\n}\n");
+    ASSERT_EQ(reply["ret"].asInt(), 0);
+    ASSERT_EQ(service_->Stop(), 0) << "a clean stop";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((service_->DataDir() + "/tamsu-service.db").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* row = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT received_at, sender_address, contact, content FROM feedback", -1, &row,
+                                 nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(row), SQLITE_ROW);
+    EXPECT_NEAR(static_cast<double>(sqlite3_column_int64(row, 0)), static_cast<double>(std::time(nullptr)), 120);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row, 1)), "127.0.0.1");
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row, 2)), "QQ 10001");
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row, 3)), "录音很清楚，谢谢！");
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+}
+
+TEST_F(ServiceNetTest, BadRequestsGetJsonErrors) {
+    Begin();
+    const struct {
+        const char* path;
+        std::string body;
+        int status;
+        int ret;
+    } cases[] = {
+        {"/v1/feedback", "", 400, 100400},
+        {"/v1/feedback", "{\"contact\":\"a\",", 400, 100400},
+        {"/v1/feedback", "[\"a\"]", 400, 100400},
+        {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"b\"} x", 400, 100400},
+        {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"\"}", 400, 100400},
+        {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"\xff\"}", 400, 100400},
+        {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"" + std::string(70 * 1024, 'x') + "\"}", 413, 100413},
+        {"/v1/upgrade_check", "{\"app_name\":1}", 400, 100400},
+        {"/v1/login", "{\"mobilephone\":\"138\",\"password\":\"x\"}", 400, 100400},
+        {"/v1/login", "{\"mobilephone\":\"13800138000\",\"password\":\"" + std::string(33, 'x') + "\"}", 400, 100400},
+        {"/v1/register", "{\"mobilephone\":\"13800138000\",\"password\":\"x\"}", 400, 100400},
+        {"/v1/nothing", "{}", 404, 100404},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Post(c.path, c.body, c.status)["ret"].asInt(), c.ret) << c.path << " " << c.body.substr(0, 60);
+    }
+    EXPECT_EQ(Get("/v1/smsnotify/register/1380013800x", 400)["ret"].asInt(), 100400);
+    EXPECT_EQ(Get("/v1/login", 405)["ret"].asInt(), 100404);
+    EXPECT_TRUE(service_->OutboxLines().empty());
+    EXPECT_EQ(Get("/get_user_ip")["ret"].asInt(), 0) << "still serving";
+}
+
+TEST_F(ServiceNetTest, AccountRoundTripSurvivesRestart) {
+    Begin();
+    EXPECT_EQ(Get(std::string("/v1/smsnotify/register/") + kPhone)["ret"].asInt(), 0);
+    EXPECT_EQ(Get(std::string("/v1/smsnotify/register/") + kPhone, 429)["ret"].asInt(), 100429);
+    const std::string code = service_->LatestCode(kPhone);
+    ASSERT_EQ(code.size(), 6u);
+    EXPECT_EQ(Post("/v1/register", Form(code, kPhone, "旧 \"pw\\"))["ret"].asInt(), 0);
+    EXPECT_EQ(Post("/v1/register", Form(code, kPhone, "x"))["ret"].asInt(), 400001);
+    EXPECT_EQ(Login("旧 \"pw\\"), 0);
+
+    ASSERT_EQ(service_->Stop(), 0);
+    ASSERT_TRUE(service_->Start()) << service_->Error();
+    EXPECT_EQ(Login("旧 \"pw\\"), 0) << "the account survives a restart";
+    EXPECT_EQ(Get("/v1/smsnotify/forgot/13900139000")["ret"].asInt(), 400002);
+    EXPECT_EQ(Get(std::string("/v1/smsnotify/forgot/") + kPhone, 429)["ret"].asInt(), 100429)
+        << "the minute between codes survives a restart";
+}
+
+TEST_F(ServiceNetTest, TrustedProxyHeaderGivesTheClientAddress) {
+    Begin({"--trusted-proxy-header", "X-Forwarded-For"});
+    const std::pair<const char*, const char*> cases[] = {
+        {"203.0.113.7, 10.0.0.1", "203.0.113.7"}, {" ::ffff:198.51.100.2", "198.51.100.2"}, {"garbage", "127.0.0.1"}};
+    for (const auto& [header, address] : cases) {
+        const auto res = Client().Get("/get_user_ip", {{"X-Forwarded-For", header}});
+        ASSERT_TRUE(res);
+        EXPECT_EQ(ParseJson(res->body)["data"].asString(), address) << header;
+    }
+}
+
+TEST_F(ServiceNetTest, HttpsWithAGeneratedCertificate) {
+    char pattern[] = "/tmp/tamsu-tls-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string cert = std::string(pattern) + "/cert.pem";
+    const std::string key = std::string(pattern) + "/key.pem";
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                                "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key +
+                                " -out " + cert + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Begin({"--tls-cert", cert, "--tls-key", key});
+    ASSERT_EQ(service_->BaseUrl().rfind("https://127.0.0.1:", 0), 0u);
+
+    httplib::Client trusting(service_->BaseUrl());
+    trusting.set_ca_cert_path(cert.c_str());
+    trusting.enable_server_certificate_verification(true);
+    const auto ok = trusting.Get("/get_user_ip");
+    ASSERT_TRUE(ok) << httplib::to_string(ok.error());
+    EXPECT_EQ(ParseJson(ok->body)["data"].asString(), "127.0.0.1");
+
+    httplib::Client untrusting(service_->BaseUrl());
+    untrusting.set_ca_cert_path("/nonexistent-ca.pem");
+    untrusting.enable_server_certificate_verification(true);
+    EXPECT_FALSE(untrusting.Get("/get_user_ip"));
+    std::filesystem::remove_all(pattern);
+}
+
+TEST_F(ServiceNetTest, CodesGoToTheWebhook) {
+    httplib::Server hook;
+    std::mutex mutex;
+    std::vector<Json::Value> received;
+    int status = 200;
+    hook.Post("/sms", [&](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.push_back(ParseJson(req.body));
+        res.status = status;
+    });
+    const int port = hook.bind_to_any_port("127.0.0.1");
+    std::thread hookThread([&] { hook.listen_after_bind(); });
+    Begin({"--sms-webhook", "http://127.0.0.1:" + std::to_string(port) + "/sms"});
+
+    EXPECT_EQ(Get(std::string("/v1/smsnotify/register/") + kPhone)["ret"].asInt(), 0);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        status = 500;
+    }
+    EXPECT_EQ(Get("/v1/smsnotify/register/13900139000", 502)["ret"].asInt(), 100502);
+    hook.stop();
+    hookThread.join();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0]["phone"].asString(), kPhone);
+    EXPECT_EQ(received[0]["code"].asString().size(), 6u);
+    EXPECT_TRUE(service_->OutboxLines().empty());
+}
+
+}  // namespace
