@@ -2,7 +2,7 @@
 
 #include "AudioRecorder.h"
 #include "CloseBehaviour.h"
-#include "HelpPage.h"
+#include "HelpPageUrl.h"
 #include "SetingDialog.h"
 #include "RecorderSettings.h"
 #include "ConfigStore.h"

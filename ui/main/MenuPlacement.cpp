@@ -1,0 +1,18 @@
+#include "MenuPlacement.h"
+
+QPoint PlaceMenu(QPoint cursor, QSize menu, const QRect& workArea)
+{
+    const int w = menu.width();
+    const int h = menu.height();
+    // Edges as the work area's outer bounds (one past the last pixel).
+    const int workRight = workArea.x() + workArea.width();
+    const int workBottom = workArea.y() + workArea.height();
+
+    int left = cursor.x();
+    int top = cursor.y();
+    if (top + h > workBottom)
+        top = h < workArea.height() ? cursor.y() - h : workArea.y();
+    if (left + w > workRight)
+        left = w < workArea.width() ? workRight - w : workArea.x();
+    return {left + kMenuNudge, top - kMenuNudge};
+}
