@@ -1,0 +1,125 @@
+// ServiceGet and ServicePostJson against local servers: what counts as success, what a failed
+// call leaves, the headers and body a post sends, the transport rules (schemes, reply cap, TLS).
+
+#include "HttpClient.h"
+#include "LocalServer.h"
+#include "RequestBody.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+using Handler = httplib::Server::Handler;
+
+Handler Reply(int status, std::string body)
+{
+    return [status, body](const httplib::Request&, httplib::Response& r) {
+        r.status = status;
+        r.set_content(body, "application/json");
+    };
+}
+
+class HttpClientTest : public testing::Test {
+protected:
+    void SetUp() override { EnsureCurlGlobalInit(); }
+};
+
+} // namespace
+
+TEST_F(HttpClientTest, SuccessNeedsNoErrorA2xxStatusAndABody)
+{
+    struct Case {
+        int status;
+        std::string body;
+        int result;
+    };
+    const Case cases[] = {
+        {200, R"({"ret":0})", 0}, {204, "", -1}, {200, "", -1}, {404, R"({"ret":0})", -1},
+        {500, R"({"ret":0})", -1}, {302, R"({"ret":0})", -1},
+    };
+    for (const Case& c : cases) {
+        LocalHttpServer server;
+        server.Http().Get("/r", Reply(c.status, c.body));
+        server.Http().Post("/r", Reply(c.status, c.body));
+        server.Start();
+        std::string got;
+        std::string posted;
+        EXPECT_EQ(ServiceGet(server.Url("/r"), got), c.result) << c.status;
+        EXPECT_EQ(ServicePostJson("{}", server.Url("/r"), posted), c.result) << c.status;
+        // A failed call keeps the body it received; callers must not read it as an answer.
+        EXPECT_EQ(got, c.status == 204 ? "" : c.body);
+        EXPECT_EQ(posted, got);
+    }
+}
+
+TEST_F(HttpClientTest, PostSendsHeadersAndBodyIntact)
+{
+    LocalHttpServer server;
+    httplib::Request seen;
+    server.Http().Post("/v1/login", [&seen](const httplib::Request& req, httplib::Response& r) {
+        seen = req;
+        r.set_content(R"({"ret":0})", "application/json");
+    });
+    server.Start();
+    const std::string body = CompactJsonBody({{"mobilephone", "13800138000"}, {"password", "a\"b\\c"}});
+    std::string reply;
+    ASSERT_EQ(ServicePostJson(body, server.Url("/v1/login"), reply), 0);
+    EXPECT_EQ(seen.body, body);
+    EXPECT_EQ(seen.get_header_value("Accept"), "application/json");
+    EXPECT_EQ(seen.get_header_value("Content-Type"), "application/json;charset=UTF-8");
+}
+
+TEST_F(HttpClientTest, FailuresOfTransport)
+{
+    std::string reply;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ServicePostJson("{}", "http://127.0.0.1:" + std::to_string(FreePort()) + "/v1/feedback", reply), -1);
+    EXPECT_EQ(ServicePostJson("{}", "file:///etc/passwd", reply), -1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("curl code:7,strerror:Couldn't connect to server\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("curl code:1,"), std::string::npos) << out; // unsupported protocol
+    EXPECT_TRUE(reply.empty());
+    EXPECT_EQ(ServiceGet("ftp://127.0.0.1/x", reply), -1);
+
+    LocalHttpServer server;
+    server.Http().Get("/big", Reply(200, std::string(kMaxReplyBytes + 1, 'x')));
+    server.Start();
+    EXPECT_EQ(ServiceGet(server.Url("/big"), reply), -1);
+    EXPECT_LE(reply.size(), kMaxReplyBytes);
+}
+
+TEST_F(HttpClientTest, HttpsTrustsOnlyKnownAuthorities)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("tamsu-tls-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string cert = (dir / "cert.pem").string();
+    const std::string key = (dir / "key.pem").string();
+    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                                "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
+                                " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    LocalHttpServer server(cert, key);
+    server.Http().Get("/get_user_ip", Reply(200, R"({"ret":0,"data":"127.0.0.1"})"));
+    server.Start();
+
+    std::string reply;
+    unsetenv("TAMSU_CA_FILE");
+    EXPECT_EQ(ServiceGet(server.Url("/get_user_ip"), reply), -1);
+    setenv("TAMSU_CA_FILE", cert.c_str(), 1);
+    EXPECT_EQ(ServiceGet(server.Url("/get_user_ip"), reply), 0);
+    EXPECT_EQ(ServicePostJson("{}", server.Url("/get_user_ip"), reply), -1); // 404 over TLS, still checked
+    unsetenv("TAMSU_CA_FILE");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ServiceAddressTest, EnvironmentOverridesTheCompiledAddress)
+{
+    unsetenv("TAMSU_SERVICE_URL");
+    EXPECT_EQ(ServiceUrl("/help"), "http://127.0.0.1:8417/help");
+    setenv("TAMSU_SERVICE_URL", "https://127.0.0.1:9/", 1);
+    EXPECT_EQ(ServiceUrl("/help"), "https://127.0.0.1:9/help");
+    unsetenv("TAMSU_SERVICE_URL");
+}

@@ -1,0 +1,145 @@
+// The online client's logic without a network: reply envelope, request bodies, versions, the
+// upgrade record, download file names and percentages, the stored public address.
+
+#include "InstallerDownload.h"
+#include "PublicAddress.h"
+#include "RequestBody.h"
+#include "ServiceReply.h"
+#include "UpgradeCheck.h"
+#include "VersionNumber.h"
+
+#include <json/reader.h>
+
+#include <gtest/gtest.h>
+
+TEST(ServiceReplyTest, OnlyObjectsWithIntegerRetParse)
+{
+    struct Case {
+        const char* body;
+        bool parses;
+        int ret;
+    };
+    const Case cases[] = {
+        {"", false, 0},           {"[1]", false, 0},           {"\"ok\"", false, 0},
+        {"{\"ret\":\"0\"}", false, 0}, {"{\"ret\":1.5}", false, 0}, {"{\"ret\":[0]}", false, 0},
+        {"{\"ret\":99999999999}", false, 0}, {"{\"ret\":0", false, 0},
+        {"{}", true, 0},          {"{\"ret\":3}", true, 3},    {"{\"ret\":null,\"data\":1}", true, 0},
+    };
+    for (const Case& c : cases) {
+        ServiceReply reply;
+        EXPECT_EQ(reply.Parse(c.body), c.parses) << c.body;
+        EXPECT_EQ(reply.Ret(), c.ret) << c.body;
+    }
+}
+
+TEST(ServiceReplyTest, MembersOfWrongTypeReadEmpty)
+{
+    ServiceReply reply;
+    ASSERT_TRUE(reply.Parse(R"({"ret":0,"data":{"v":[1],"o":{},"n":7,"s":"12","b":true,"x":"1a"}})"));
+    long long n = 0;
+    EXPECT_EQ(reply.DataMember("v"), "");
+    EXPECT_EQ(reply.DataMember("o"), "");
+    EXPECT_EQ(reply.DataMember("missing"), "");
+    EXPECT_EQ(reply.DataText(), "");
+    EXPECT_TRUE(reply.DataMemberInt("n", n) && n == 7);
+    EXPECT_TRUE(reply.DataMemberInt("s", n) && n == 12);
+    EXPECT_TRUE(reply.DataMemberInt("b", n) && n == 1);
+    EXPECT_FALSE(reply.DataMemberInt("x", n));
+    EXPECT_FALSE(reply.DataMemberInt("v", n));
+    ASSERT_TRUE(reply.Parse(R"({"ret":0,"data":["a"]})"));
+    EXPECT_EQ(reply.DataMember("a"), "");
+}
+
+TEST(RequestBodyTest, ValuesArriveAsTyped)
+{
+    EXPECT_EQ(CompactJsonBody({{"app_name", "TamsuAudioRecorder"}}), R"({"app_name":"TamsuAudioRecorder"})");
+    EXPECT_EQ(StyledJsonBody({{"content", "b"}, {"contact", "a"}}),
+              "{\n   \"contact\" : \"a\",\n   \"content\" : \"b\"\n}\n");
+    const std::string hostile = "p\"a\\ss\n\x01中文";
+    for (const std::string& body :
+         {CompactJsonBody({{"mobilephone", "138"}, {"password", hostile}}), StyledJsonBody({{"password", hostile}})}) {
+        Json::Value root;
+        ASSERT_TRUE(Json::Reader().parse(body, root)) << body;
+        EXPECT_EQ(root["password"].asString(), hostile);
+    }
+}
+
+TEST(VersionTest, ComparedPartByPart)
+{
+    VersionNumber local;
+    ASSERT_TRUE(ParseVersion(kProgramVersion, local));
+    const std::pair<const char*, bool> cases[] = {{"1.4.10", true}, {"1.5.0", true},   {"2.0.0", true},
+                                                  {"1..4.3", true}, {"1.4.2", false},  {"0.9.9", false},
+                                                  {"1.3.99", false}, {"1.4.2.9", false}};
+    for (const auto& [text, newer] : cases) {
+        VersionNumber route;
+        ASSERT_TRUE(ParseVersion(text, route)) << text;
+        EXPECT_EQ(IsNewerVersion(route, local), newer) << text;
+    }
+    for (const char* bad : {"", "1.4", "1.4.", "...", "1.x.2", "1.-4.2", "1.4.2a", "1.4.99999999999", " 1.4.2"}) {
+        VersionNumber v{7, 7, 7};
+        EXPECT_FALSE(ParseVersion(bad, v)) << bad;
+        EXPECT_EQ(v.major, 7);
+    }
+}
+
+TEST(UpgradeReplyTest, RecordIsCheckedBeforeAnOffer)
+{
+    const std::string sha(64, 'a');
+    struct Case {
+        std::string data;
+        UpgradeCheckResult result;
+        int forced;
+    };
+    const Case cases[] = {
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":1})", UpgradeCheckResult::kNewer, 1},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":"1"})", UpgradeCheckResult::kNewer, 1},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":"0","sha256":")" + sha +
+             R"(","size":10})",
+         UpgradeCheckResult::kNewer, 0},
+        {R"({"app_version":"1.4.2","download_url":"http://h/a.deb","force_upgrade":0})", UpgradeCheckResult::kNotNewer, 0},
+        {R"({"app_version":"1.4","download_url":"http://h/a.deb","force_upgrade":0})", UpgradeCheckResult::kNoAnswer, 0},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb"})", UpgradeCheckResult::kNoAnswer, 0},
+        {R"({"app_version":"1.5.0","download_url":"","force_upgrade":0})", UpgradeCheckResult::kNoAnswer, 0},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a","force_upgrade":0,"sha256":"zz"})",
+         UpgradeCheckResult::kNoAnswer, 0},
+        {R"("1.5.0")", UpgradeCheckResult::kNoAnswer, 0},
+    };
+    for (const Case& c : cases) {
+        UpgradeInfo info;
+        EXPECT_EQ(ReadUpgradeReply(R"({"ret":0,"data":)" + c.data + "}", info), c.result) << c.data;
+        EXPECT_EQ(info.forced, c.forced) << c.data;
+    }
+    UpgradeInfo info;
+    EXPECT_EQ(ReadUpgradeReply(R"({"ret":200001})", info), UpgradeCheckResult::kNoAnswer);
+}
+
+TEST(DownloadRulesTest, FileNamesStayInTheFolder)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://h/files/setup_1.5.0.exe", "setup_1.5.0.exe"},
+        {"http://h/a/pkg.deb?x=/../../evil#frag", "pkg.deb"},
+        {"http://h/a/..", kFallbackInstallerName},
+        {"http://h/a/.", kFallbackInstallerName},
+        {"http://h/a/", kFallbackInstallerName},
+        {"http://h/a/b\x01.deb", kFallbackInstallerName},
+        {"no-slash", kFallbackInstallerName},
+    };
+    for (const auto& [url, name] : cases)
+        EXPECT_EQ(InstallerFileName(url), name) << url;
+    EXPECT_EQ(InstallerFileName("http://h/" + std::string(kMaxInstallerNameBytes + 1, 'a')), kFallbackInstallerName);
+    EXPECT_EQ(DownloadPercent(1024, 2048), 50);
+    EXPECT_EQ(DownloadPercent(2048, 2048), 100);
+    EXPECT_EQ(DownloadPercent(2047, 2048), 99);
+    EXPECT_EQ(DownloadPercent(5, 0), 0);
+}
+
+TEST(PublicAddressTest, OnlyShortPrintableAddressesAreStored)
+{
+    EXPECT_TRUE(IsStorablePublicAddress("203.0.113.7"));
+    EXPECT_TRUE(IsStorablePublicAddress("2001:db8::1"));
+    EXPECT_TRUE(IsStorablePublicAddress(std::string(kMaxPublicAddressChars, '1')));
+    for (const std::string& bad : {std::string(), std::string(kMaxPublicAddressChars + 1, '1'), std::string("1.2.3.4\n[x]"),
+                                  std::string("a b"), std::string("\xe4\xb8\xad")})
+        EXPECT_FALSE(IsStorablePublicAddress(bad)) << bad;
+}
