@@ -207,7 +207,10 @@ void RecordingsList::Delete(int id)
         LOG(INFO) << "mainwnd: \"" << path.toStdString() << "\" was gone already";
     else
         LOG(INFO) << "mainwnd: deleted \"" << path.toStdString() << "\"";
-    RemoveListElement(list_, Element(id));
+    QWidget* element = Element(id);
+    if (element)
+        element->setObjectName(QString()); // it lingers until the click is handled; no longer "item-%d"
+    RemoveListElement(list_, element);
     idsByPath_.remove(path);
     entries_.erase(entry);
 }

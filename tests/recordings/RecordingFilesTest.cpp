@@ -1,0 +1,124 @@
+// Which files are recordings, their size and duration texts, the probe, and the folder scan.
+
+#include "MediaProbe.h"
+#include "RecordingFiles.h"
+#include "RecordingFilesForTest.h"
+#include "RecordingScan.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <limits>
+#include <map>
+#include <mutex>
+
+TEST(RecordingFilesTest, OnlyTheFourExactExtensionsAreRecordings)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"a.mp3", true},  {"b.WAV", true},      {"c.MP3", true},      {"d.wav", true},   {"c.Mp3", false},
+        {"d.txt", false}, {"mp3", false},       {".mp3", true},       {"x.", false},     {"x.mp3.txt", false},
+        {"x.txt.wav", true}, {"x.mp3 ", false}, {"x.wave", false},
+    };
+    for (const auto& [name, listed] : rows)
+        EXPECT_EQ(IsRecordingName(QString::fromUtf8(name)), listed) << name;
+}
+
+TEST(RecordingFilesTest, SizeTexts)
+{
+    const std::pair<int64_t, const char*> rows[] = {
+        {0, "0B"},
+        {-5, "-5B"},
+        {1023, "1023B"},
+        {1024, "1KB"},
+        {1536, "1KB"},
+        {1048575, "1023KB"},
+        {1048576, "1.00M"},
+        {1572864, "1.50M"},
+        {1073741823, "1024.00M"}, // single precision rounds it up to 2^30
+        {1073741824, "1.00G"},
+        {3221225472, "3.00G"},
+        {1099511627776 * 5, "5120.00G"},
+    };
+    for (const auto& [size, text] : rows)
+        EXPECT_EQ(FormatFileSize(size), QLatin1String(text)) << size;
+}
+
+TEST(RecordingFilesTest, DurationTextsTruncateAndNeverGoNegative)
+{
+    const std::pair<double, const char*> rows[] = {
+        {3.5, "00:00:03"},
+        {3725.9, "01:02:05"},
+        {-1, "00:00:00"},
+        {std::nan(""), "00:00:00"},
+        {-std::numeric_limits<double>::infinity(), "00:00:00"},
+        {std::numeric_limits<double>::infinity(), "00:00:00"},
+    };
+    for (const auto& [seconds, text] : rows)
+        EXPECT_EQ(FormatDuration(seconds), QLatin1String(text)) << seconds;
+    EXPECT_FALSE(FormatDuration(1e300).contains('-')) << "a huge figure stays positive";
+}
+
+TEST(RecordingFilesTest, ProbeAndSizeOfGoodAndBadFiles)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString wav = dir.filePath("good.wav");
+    ASSERT_TRUE(WriteSilentWav(wav, 3.5));
+    EXPECT_NEAR(ProbeMediaDuration(wav), 3.5, 0.01);
+    EXPECT_EQ(RecordingFileSize(wav), 44 + 3.5 * 44100 * 4);
+
+    ASSERT_TRUE(WriteTextFile(dir.filePath("text.mp3"), "not a recording at all"));
+    ASSERT_TRUE(WriteTextFile(dir.filePath("empty.wav"), ""));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.mp3"));
+    for (const char* name : {"text.mp3", "empty.wav", "folder.mp3", "missing.wav"})
+        EXPECT_EQ(ProbeMediaDuration(dir.filePath(name)), -1) << name;
+    EXPECT_EQ(RecordingFileSize(dir.filePath("folder.mp3")), 0);
+    EXPECT_EQ(RecordingFileSize(dir.filePath("missing.wav")), 0);
+    EXPECT_EQ(RecordingFileSize(dir.filePath("empty.wav")), 0);
+}
+
+TEST(RecordingScanTest, CollectsTheRecordingsOfTheFolderWithTheirFigures)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(WriteSilentWav(dir.filePath("a.mp3"), 1)); // the probe goes by content, not by name
+    ASSERT_TRUE(WriteSilentWav(dir.filePath("b.WAV"), 2.25));
+    ASSERT_TRUE(WriteSilentWav(dir.filePath("c.Mp3"), 1));
+    ASSERT_TRUE(WriteTextFile(dir.filePath("d.txt"), "notes"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("x.mp3"));
+
+    std::mutex lock;
+    std::condition_variable told;
+    bool ready = false;
+    std::map<QString, ScannedRecording> found;
+    {
+        RecordingScan scan;
+        ASSERT_TRUE(scan.Start(dir.path(), [&] {
+            std::lock_guard<std::mutex> guard(lock);
+            ready = true;
+            told.notify_all();
+        }));
+        EXPECT_FALSE(scan.Start(dir.path(), [] {})) << "one scan per list";
+        while (!scan.Done()) {
+            std::unique_lock<std::mutex> guard(lock);
+            told.wait(guard, [&] { return ready; });
+            ready = false;
+            guard.unlock();
+            std::vector<ScannedRecording> batch;
+            while (scan.Take(2, batch)) {
+            }
+            for (auto& r : batch)
+                found.emplace(r.fileName, r);
+        }
+    }
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_NEAR(found.at("a.mp3").duration, 1, 0.01);
+    EXPECT_NEAR(found.at("b.WAV").duration, 2.25, 0.01);
+    EXPECT_EQ(found.at("b.WAV").size, 44 + 2.25 * 44100 * 4);
+    EXPECT_EQ(found.at("x.mp3").size, 0);
+    EXPECT_EQ(found.at("x.mp3").duration, -1);
+}
