@@ -1,0 +1,78 @@
+#pragma once
+// AccountFormDialog: the one design behind RegisterDialog and ForgotDialog. The user asks for an
+// SMS code for a phone number, types it with a password and its confirmation, and submits.
+//
+// Code button: the phone number is checked (it becomes part of the request's address), then the
+// button counts down "60 秒" ... "1 秒" on timer 1000, one step a second, and the request goes
+// out; clicks while it counts are ignored; afterwards it reads "重新获取". A failed request says
+// "验证码发送失败!" and the countdown goes on.
+// Submit button: the fields are checked ("errorTips" line), the dialog hides, the form is posted
+// and the answer shown in a prompt box (ReadFormReply): success leads to the login dialog, an
+// error the user can correct brings the dialog back with its fields, anything else closes it.
+//
+// Thread: UI thread; the requests block the dialog for up to the request time-out.
+
+#include "AccountService.h"
+#include "WindowImplBase.h"
+
+#include <QPointer>
+
+class QAbstractButton;
+class QLabel;
+class QLineEdit;
+
+class AccountFormDialog : public WindowImplBase {
+    Q_OBJECT
+public:
+    // The countdown's timer, its period and its length.
+    static constexpr int kCountdownTimer = 1000;
+    static constexpr int kCountdownMs = 1000;
+    static constexpr int kCountdownSeconds = 60; // the service allows one code a minute per phone
+    static constexpr int kPromptWidth = 200;
+    static constexpr int kPromptHeight = 100;
+
+    // Control names and texts that differ between the two forms.
+    struct Names {
+        const char* className;
+        const char* skinFile;
+        const char* phone;
+        const char* codeButton;
+        const char* password;
+        const char* confirmation;
+        const char* code;
+        const char* errorTips;
+        const char* submit;
+    };
+
+    AccountFormDialog(QWidget* mainWindow, AccountForm form, const Names& names);
+    ~AccountFormDialog() override;
+
+    QString GetWindowClassName() const override;
+    void OnFinalMessage() override;
+    void InitWindow() override;
+    QString GetSkinFile() override;
+    void Notify(TNotifyUI& msg) override;
+    void OnTimer(int id) override;
+
+    bool CodeRequestRunning() const { return codeRequestRunning_; }
+    int Countdown() const { return countdown_; }
+
+private:
+    void RequestCode();
+    void SubmitForm();
+    void SetTip(const QString& text);
+    QString Guarded(const char* operation) const;
+
+    bool codeRequestRunning_ = false;
+    int countdown_ = kCountdownSeconds;
+    QPointer<QWidget> mainWindow_; // not owned
+    AccountForm form_;
+    Names names_;
+    QLineEdit* phone_ = nullptr;
+    QAbstractButton* codeButton_ = nullptr;
+    QLineEdit* password_ = nullptr;
+    QLineEdit* confirmation_ = nullptr;
+    QLineEdit* code_ = nullptr;
+    QLabel* errorTips_ = nullptr;
+    QAbstractButton* submit_ = nullptr;
+};

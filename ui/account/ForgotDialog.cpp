@@ -1,0 +1,14 @@
+#include "ForgotDialog.h"
+
+namespace {
+
+const AccountFormDialog::Names kNames{
+    "找回密码",         "Forgot.xml",       "forgotMobilePhone", "forgotVerifyCodeBtn", "forgotPwd",
+    "forgotConfirmPwd", "forgotVerifyCode", "forgotErrorTips",   "forgotBtn"};
+
+} // namespace
+
+ForgotDialog::ForgotDialog(QWidget* parent, QWidget* mainWindow)
+    : AccountFormDialog(mainWindow, AccountForm::kForgot, kNames)
+{
+}

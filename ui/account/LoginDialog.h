@@ -1,0 +1,48 @@
+#pragma once
+// LoginDialog ("登陆", "Login.xml"): phone number and password, checked here, then sent to the
+// service. A successful login becomes the current account, is stored for the automatic login of
+// the next start and shows the phone number in the main window; the dialog then closes. Every
+// check and refusal is written into "errorTips" and the dialog stays. "register" and
+// "forgotPwd" lead to the registration and password-reset dialogs (this one hides and closes
+// when they return).
+//
+//   RunModalDialog<LoginDialog>(parentWindow, mainWindow);
+//
+// Standard output gets "message: " + the request with the password masked, and "response: " +
+// the reply. When the credentials cannot be stored, the user is signed in for this run all the
+// same and told that the next start will not do it.
+//
+// Thread: UI thread; the request blocks the dialog for up to the request time-out.
+
+#include "WindowImplBase.h"
+
+#include <QPointer>
+
+class LoginDialog : public WindowImplBase {
+    Q_OBJECT
+public:
+    // Shown when the credentials could not be stored (the login itself succeeded).
+    static constexpr const char* kNotStoredText = "登录信息保存失败,下次启动需重新登录";
+    static constexpr int kNotStoredWidth = 300;
+    static constexpr int kPromptHeight = 100;
+
+    // parent: the window this dialog belongs to (the main window, or a hidden form dialog);
+    // mainWindow: the window whose account area shows the result.
+    LoginDialog(QWidget* parent, QWidget* mainWindow);
+    ~LoginDialog() override;
+
+    QString GetWindowClassName() const override;
+    void OnFinalMessage() override;
+    void InitWindow() override;
+    QString GetSkinFile() override;
+    void Notify(TNotifyUI& msg) override;
+
+private:
+    void Login();
+    void SetTip(const QString& text);
+    // Hides this dialog, runs Dialog modally over it and closes this one when it returns.
+    template <class Dialog>
+    void HandOver();
+
+    QPointer<QWidget> mainWindow_; // not owned
+};
