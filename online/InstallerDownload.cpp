@@ -48,7 +48,7 @@ struct Transfer {
     bool cancelled = false;
     std::string error;
     Clock::time_point start = Clock::now();
-    Clock::time_point lastStats = Clock::now();
+    Clock::time_point lastStats = start - kStatsInterval; // the first chunk reports at once
 
     void ReportStats(bool force)
     {
