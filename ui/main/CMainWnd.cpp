@@ -1,5 +1,6 @@
 #include "CMainWnd.h"
 
+#include "AccountArea.h"
 #include "AudioRecorder.h"
 #include "CloseBehaviour.h"
 #include "HelpPageUrl.h"
@@ -141,6 +142,7 @@ void CMainWnd::InitWindow()
         // 6. One-shot workers start here as their parts arrive: the background upgrade check,
         //    the automatic login, the public address lookup (only while "user-real-ip" is
         //    empty) and the scan of the output folder that fills the recordings list.
+        StartAutoLogin(this);
         recordings_.StartScan(GetOutputFolder());
     });
 }
@@ -220,7 +222,7 @@ void CMainWnd::Notify(TNotifyUI& msg)
         } else {
             // "login", "register", "username", "feedback" and "help" are wired by the account
             // and online parts.
-            if (!recordings_.Notify(msg))
+            if (!HandleAccountClick(this, msg) && !recordings_.Notify(msg))
                 options_.Notify(msg);
         }
     } else {
