@@ -4,31 +4,6 @@
 #include "RequestBody.h"
 #include "ServiceReply.h"
 
-#include <mutex>
-
-namespace {
-
-std::mutex g_queryLock;
-SignedInQuery g_signedInQuery; // under g_queryLock
-
-} // namespace
-
-void SetFeedbackSignedInQuery(SignedInQuery query)
-{
-    std::lock_guard<std::mutex> guard(g_queryLock);
-    g_signedInQuery = std::move(query);
-}
-
-bool FeedbackSignedIn()
-{
-    SignedInQuery query;
-    {
-        std::lock_guard<std::mutex> guard(g_queryLock);
-        query = g_signedInQuery;
-    }
-    return query && query();
-}
-
 std::string FeedbackBody(const std::string& contactUtf8, const std::string& contentUtf8)
 {
     return StyledJsonBody({{"contact", contactUtf8}, {"content", contentUtf8}});

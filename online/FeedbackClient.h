@@ -1,11 +1,7 @@
 #pragma once
 // Sending a feedback message to the service ("/v1/feedback"). Blocking; any thread.
-//
-// Feedback is only for signed-in users. Whether someone is signed in belongs to the account; it
-// tells this module through SetFeedbackSignedInQuery at start-up. Until someone does, nobody is
-// signed in and no feedback is sent.
+// Feedback is only for signed-in users: the dialog asks the account before it calls this.
 
-#include <functional>
 #include <string>
 
 enum class FeedbackResult {
@@ -13,11 +9,6 @@ enum class FeedbackResult {
     kRejected,     // the service answered with a nonzero "ret"
     kNetworkError, // no usable answer (the call failed, or the reply does not parse)
 };
-
-// True when a user is signed in. Installed once at start-up (UI thread), read on the UI thread.
-using SignedInQuery = std::function<bool()>;
-void SetFeedbackSignedInQuery(SignedInQuery query);
-bool FeedbackSignedIn();
 
 // The request body: the styled JSON of "contact" and "content" (UTF-8).
 std::string FeedbackBody(const std::string& contactUtf8, const std::string& contentUtf8);

@@ -3,7 +3,7 @@
 // half, and the feedback dialog with a tip are saved there as pictures.
 
 #include "DownloadDialog.h"
-#include "FeedbackClient.h"
+#include "CurrentAccount.h"
 #include "FeedbackDialog.h"
 #include "LocalServer.h"
 #include "MessageBoxDialog.h"
@@ -141,12 +141,11 @@ protected:
         });
         server_.Start();
         setenv("TAMSU_SERVICE_URL", server_.Url("").c_str(), 1);
-        SetFeedbackSignedInQuery([this] { return signedIn_; });
     }
     void TearDown() override
     {
         ReleaseHalf();
-        SetFeedbackSignedInQuery(nullptr);
+        ClearCurrentAccountPhone();
         unsetenv("TAMSU_SERVICE_URL");
         delete owner_.data();
     }
@@ -175,7 +174,6 @@ protected:
     std::string feedbackReply_ = R"({"ret":0})";
     std::string releaseVersion_ = "1.5.0";
     int forced_ = 0;
-    bool signedIn_ = true;
     std::mutex holdLock_;
     std::condition_variable holdSignal_;
     bool holdHalf_ = false; // under holdLock_
@@ -206,7 +204,13 @@ TEST_F(OnlineDialogTest, FeedbackChecksKeepTheTextAndSubmissionsEndInAPrompt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.content) + "/" + c.contact + "/" + (c.reply ? c.reply : ""));
-        signedIn_ = c.signedIn;
+        if (c.signedIn) {
+            CurrentAccount account;
+            account.mobilePhone = "13800138000";
+            ApplyAccountReply(account);
+        } else {
+            ClearCurrentAccountPhone();
+        }
         feedbackStatus_ = c.status;
         feedbackReply_ = c.reply;
         feedbackBodies_.clear();

@@ -1,5 +1,6 @@
 #include "FeedbackDialog.h"
 
+#include "CurrentAccount.h"
 #include "FeedbackClient.h"
 #include "HttpClient.h"
 #include "MessageBoxDialog.h"
@@ -79,7 +80,7 @@ void FeedbackDialog::Submit()
         tip = kContentEmptyText;
     else if (contact.trimmed().isEmpty())
         tip = kContactEmptyText;
-    else if (!FeedbackSignedIn())
+    else if (!IsSignedIn())
         tip = kSignedOutText;
     if (tip != nullptr) {
         if (feedbackErrorTips_)
