@@ -12,6 +12,7 @@
 #include <httplib.h>
 #include <json/json.h>
 #include <sodium.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <filesystem>
@@ -127,6 +128,12 @@ bool ServiceServer::Start(std::string& error) {
     }
     const int threads = options_.threads;
     http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    // SO_REUSEADDR only: a restart may bind at once, but a second service on the same port fails
+    // instead of silently sharing it (the library's default, SO_REUSEPORT, would let it).
+    http_->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http_->set_payload_max_length(kMaxBodyBytes);
     http_->set_read_timeout(kSocketTimeoutSeconds, 0);
     http_->set_write_timeout(kSocketTimeoutSeconds, 0);

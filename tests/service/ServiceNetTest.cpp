@@ -254,4 +254,11 @@ TEST_F(ServiceNetTest, CodesGoToTheWebhook) {
     EXPECT_TRUE(service_->OutboxLines().empty());
 }
 
+TEST_F(ServiceNetTest, SecondServiceOnTheSamePortFails) {
+    Begin();
+    ServiceProcess second({"--listen", "127.0.0.1:" + std::to_string(service_->Port())});
+    EXPECT_FALSE(second.Start());
+    EXPECT_NE(second.Error().find("cannot listen"), std::string::npos) << second.Error();
+}
+
 }  // namespace
