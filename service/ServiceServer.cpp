@@ -134,6 +134,8 @@ bool ServiceServer::Start(std::string& error) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // Replies are small and written in pieces (headers, body): Nagle's delay would hold them back.
+    http_->set_tcp_nodelay(true);
     http_->set_payload_max_length(kMaxBodyBytes);
     http_->set_read_timeout(kSocketTimeoutSeconds, 0);
     http_->set_write_timeout(kSocketTimeoutSeconds, 0);

@@ -22,7 +22,8 @@ constexpr int kStartTimeoutMs = 20000;
 
 std::string ServiceProcess::BinaryPath() { return TAMSU_SERVICE_BINARY; }
 
-ServiceProcess::ServiceProcess(std::vector<std::string> extraArgs) : extraArgs_(std::move(extraArgs)) {
+ServiceProcess::ServiceProcess(std::vector<std::string> extraArgs, std::string binary)
+    : extraArgs_(std::move(extraArgs)), binary_(std::move(binary)) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/tamsu-service-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) dataDir_ = pattern;
@@ -42,7 +43,7 @@ bool ServiceProcess::Start() {
         error_ = "no temporary folder";
         return false;
     }
-    std::vector<std::string> args = {BinaryPath(), "--listen", "127.0.0.1:0", "--data", dataDir_};
+    std::vector<std::string> args = {binary_, "--listen", "127.0.0.1:0", "--data", dataDir_};
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

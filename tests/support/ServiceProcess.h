@@ -37,7 +37,8 @@
 
 class ServiceProcess {
 public:
-    explicit ServiceProcess(std::vector<std::string> extraArgs = {});
+    // binary: another program with the same start-up line and options (a benchmark's reference).
+    explicit ServiceProcess(std::vector<std::string> extraArgs = {}, std::string binary = BinaryPath());
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -47,6 +48,7 @@ public:
     // SIGTERM and wait; the exit status (0 = clean), -1 when not running or killed by a signal.
     int Stop();
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
     const std::string& BaseUrl() const { return baseUrl_; }
     int Port() const { return port_; }
@@ -66,6 +68,7 @@ public:
 
 private:
     std::vector<std::string> extraArgs_;
+    std::string binary_;
     std::string dataDir_;
     std::string baseUrl_;
     std::string error_;

@@ -1,0 +1,148 @@
+// Requests per second of tamsu-service (feedback posts, upgrade checks, logins) and its peak
+// memory, each as a ratio against a reference measured in the same run: a trivial cpp-httplib
+// server (same threads, same client) for the HTTP rows and its memory, Argon2id verifications at the
+// service's cost on as many threads as the service hashes at once for the login row.
+
+#include "PasswordHasher.h"
+#include "ServiceProcess.h"
+
+#include <httplib.h>
+#include <sodium.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct BenchOptions {
+    double seconds = 3.0;
+    int clients = 4;
+};
+
+// Runs work on `threads` threads for `seconds`; returns completed calls per second. A call that
+// fails is not counted and ends its thread (the figure then shows it).
+double PerSecond(int threads, double seconds, const std::function<std::function<bool()>()>& makeWorker) {
+    std::atomic<long> done{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> pool;
+    const auto start = Clock::now();
+    for (int t = 0; t < threads; ++t) {
+        // Client thread: owns its connection (made by makeWorker); shares only the counters.
+        pool.emplace_back([&, work = makeWorker()] {
+            while (!stop.load(std::memory_order_relaxed)) {
+                if (!work()) return;
+                done.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));  // the measuring window
+    stop = true;
+    for (auto& thread : pool) thread.join();
+    return static_cast<double>(done.load()) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::function<std::function<bool()>()> Poster(const ServiceProcess& server, std::string path, std::string body) {
+    const int port = server.Port();
+    return [port, path, body] {
+        auto client = std::make_shared<httplib::Client>("127.0.0.1", port);
+        client->set_keep_alive(true);
+        client->set_tcp_nodelay(true);
+        client->set_read_timeout(30, 0);
+        return std::function<bool()>([client, path, body] {
+            const auto res = client->Post(path.c_str(), body, "application/json;charset=UTF-8");
+            return res && res->status == 200 && res->body.find("\"ret\":0") != std::string::npos;
+        });
+    };
+}
+
+long PeakKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+void Row(const char* what, double value, double reference) {
+    std::printf("%-44s %10.1f %10.2f\n", what, value, reference > 0 ? value / reference : 0.0);
+}
+
+bool ParseArgs(int argc, char** argv, BenchOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) {
+            options.seconds = std::atof(argv[++i]);
+        } else if (arg == "--clients" && i + 1 < argc) {
+            options.clients = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: service_bench [--seconds N] [--clients N]\n");
+            return false;
+        }
+    }
+    return options.seconds > 0 && options.clients > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    BenchOptions options;
+    if (!ParseArgs(argc, argv, options) || sodium_init() < 0) return 2;
+    ServiceProcess reference({}, TAMSU_BENCH_REFERENCE_SERVER);
+    ServiceProcess service;
+    if (!reference.Start() || !service.Start()) {
+        std::fprintf(stderr, "service_bench: %s%s\n", reference.Error().c_str(), service.Error().c_str());
+        return 1;
+    }
+    service.WriteReleaseManifest("1.5.0", "tamsu-recorder_1.5.0_amd64.deb", std::string(1 << 20, 'x'));
+
+    // An account to log in to.
+    const std::string phone = "13800138000";
+    httplib::Client client("127.0.0.1", service.Port());
+    client.Get(("/v1/smsnotify/register/" + phone).c_str());
+    const std::string registration = "{\"code\":\"" + service.LatestCode(phone) + "\",\"mobilephone\":\"" + phone +
+                                     "\",\"password\":\"bench-password\"}";
+    const auto registered = client.Post("/v1/register", registration, "application/json");
+    if (!registered || registered->body.find("\"ret\":0") == std::string::npos) {
+        std::fprintf(stderr, "service_bench: registration failed\n");
+        return 1;
+    }
+
+    const std::string feedback = "{\n   \"contact\" : \"QQ 10001\",\n   \"content\" : \"录音很清楚，谢谢！\"\n}\n";
+    const double ping = PerSecond(options.clients, options.seconds, Poster(reference, "/v1/ping", feedback));
+    const double posts = PerSecond(options.clients, options.seconds, Poster(service, "/v1/feedback", feedback));
+    const double checks = PerSecond(options.clients, options.seconds,
+                                    Poster(service, "/v1/upgrade_check?timestamp=1", "{\"app_name\":\"TamsuAudioRecorder\"}"));
+
+    PasswordHasher hasher;
+    const std::string stored = hasher.Hash("bench-password");
+    const double verifies = PerSecond(PasswordHasher::kMaxConcurrentHashes, options.seconds, [&] {
+        return std::function<bool()>([&] { return hasher.Verify(stored, "bench-password"); });
+    });
+    const double logins = PerSecond(options.clients, options.seconds,
+                                    Poster(service, "/v1/login?timestamp=1",
+                                           "{\"mobilephone\":\"" + phone + "\",\"password\":\"bench-password\"}"));
+
+    const long serviceKiB = PeakKiB(service.Pid());
+    const long referenceKiB = PeakKiB(reference.Pid());
+    std::printf("tamsu-service, %u cores, %d client threads (keep-alive), %.1f s per row\n",
+                std::thread::hardware_concurrency(), options.clients, options.seconds);
+    std::printf("%-44s %10s %10s\n", "", "per second", "ratio");
+    Row("reference: trivial httplib endpoint", ping, ping);
+    Row("feedback posts (parse, insert, log)", posts, ping);
+    Row("upgrade checks (manifest, 1 MiB release)", checks, ping);
+    Row("reference: Argon2id verify, in-process", verifies, verifies);
+    Row("logins (Argon2id t=2, 19 MiB)", logins, verifies);
+    std::printf("%-44s %10ld %10.2f\n", "peak memory VmHWM, KiB (reference: trivial)", serviceKiB,
+                referenceKiB > 0 ? static_cast<double>(serviceKiB) / static_cast<double>(referenceKiB) : 0.0);
+    std::printf("%-44s %10ld\n", "reference peak memory VmHWM, KiB", referenceKiB);
+    return 0;
+}
