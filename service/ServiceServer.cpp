@@ -68,12 +68,14 @@ std::int64_t SystemSeconds() {
 
 bool MakePrivateFolder(const std::string& path, std::string& error) {
     std::error_code ec;
-    std::filesystem::create_directories(path, ec);
+    const bool created = std::filesystem::create_directories(path, ec);
     if (ec || !std::filesystem::is_directory(path)) {
         error = "cannot create folder " + path + ": " + ec.message();
         return false;
     }
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    // A folder we create is ours alone (it holds password hashes and codes); an existing one
+    // keeps the modes its owner gave it.
+    if (created) std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
     return true;
 }
 
