@@ -8,6 +8,7 @@
 #include "RecorderSettings.h"
 #include "ConfigStore.h"
 #include "DeviceDiscovery.h"
+#include "FeedbackDialog.h"
 #include "Folders.h"
 #include "GifControl.h"
 #include "InstancePaths.h"
@@ -17,6 +18,7 @@
 #include "RecordingText.h"
 #include "SkinResources.h"
 #include "TextUtil.h"
+#include "UpgradeOffer.h"
 #include "WindowError.h"
 
 #include <QAbstractButton>
@@ -144,6 +146,7 @@ void CMainWnd::InitWindow()
         //    empty) and the scan of the output folder that fills the recordings list.
         StartAutoLogin(this);
         recordings_.StartScan(GetOutputFolder());
+        online_ = std::make_unique<OnlineStartup>(this);
     });
 }
 
@@ -219,6 +222,8 @@ void CMainWnd::Notify(TNotifyUI& msg)
             PauseRecording();
         } else if (msg.senderName == QLatin1String("recorder-stop")) {
             StopRecording();
+        } else if (msg.senderName == QLatin1String("feedback")) {
+            OnFeedbackRequested();
         } else {
             // "login", "register", "username", "feedback" and "help" are wired by the account
             // and online parts.
@@ -465,9 +470,18 @@ void CMainWnd::ShowSettings()
     SetingDialog::Show(this);
 }
 
-void CMainWnd::OnFeedbackRequested() {}
+void CMainWnd::OnFeedbackRequested()
+{
+    InstanceServer::BringToFront(this);
+    if (QApplication::activeModalWidget())
+        return; // a dialog is open already: it stays in front, no second one
+    RunModalDialog<FeedbackDialog>(this);
+}
 
-void CMainWnd::OnUpgradeRequested() {}
+void CMainWnd::OnUpgradeRequested()
+{
+    RunUpgradeCheck(this, true);
+}
 
 void CMainWnd::Prompt(const char* text, int width)
 {

@@ -33,6 +33,7 @@
 #include "CWndShadow.h"
 #include "InstanceServer.h"
 #include "LevelMeters.h"
+#include "OnlineStartup.h"
 #include "RecordOptionsPanel.h"
 #include "RecordingsList.h"
 #include "RecorderTypes.h"
@@ -156,8 +157,8 @@ private:
     void UpdateLevelSource();
     // kMsgSeting: the window to the front, then the settings dialog, modally.
     void ShowSettings();
-    // kMsgFeedback and kMsgUpgrade: the feedback dialog and the interactive upgrade check open
-    // here (online part); nothing visible happens until then.
+    // kMsgFeedback and the "feedback" button: the window to the front, then the feedback dialog,
+    // modally. kMsgUpgrade: the interactive upgrade check (blocks for its request).
     void OnFeedbackRequested();
     void OnUpgradeRequested();
 
@@ -188,6 +189,7 @@ private:
     TrayIcon tray_;
     InstanceServer instanceServer_;
     std::unique_ptr<AudioRecorder> recorder_;
+    std::unique_ptr<OnlineStartup> online_; // start-up workers, joined with the window
     QString currentFileName_;
     QString currentFolder_;
 };
