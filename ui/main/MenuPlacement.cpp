@@ -1,5 +1,17 @@
 #include "MenuPlacement.h"
 
+#include <algorithm>
+
+namespace {
+
+// position moved into [low, high - length], or low when length does not fit.
+int KeepInside(int position, int length, int low, int high)
+{
+    return std::max(low, std::min(position, high - length));
+}
+
+} // namespace
+
 QPoint PlaceMenu(QPoint cursor, QSize menu, const QRect& workArea)
 {
     const int w = menu.width();
@@ -14,5 +26,6 @@ QPoint PlaceMenu(QPoint cursor, QSize menu, const QRect& workArea)
         top = h < workArea.height() ? cursor.y() - h : workArea.y();
     if (left + w > workRight)
         left = w < workArea.width() ? workRight - w : workArea.x();
-    return {left + kMenuNudge, top - kMenuNudge};
+    return {KeepInside(left + kMenuNudge, w, workArea.x(), workRight),
+            KeepInside(top - kMenuNudge, h, workArea.y(), workBottom)};
 }

@@ -1,0 +1,139 @@
+// The pure pieces of the tray and the settings: where the task menu opens, what a close request
+// does, which output folders the settings can hold, the write probe, the help page's address.
+
+#include "CloseBehaviour.h"
+#include "ConfigStore.h"
+#include "HelpPageUrl.h"
+#include "MenuPlacement.h"
+#include "OutputFolderChoice.h"
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+TEST(MenuPlacementTest, StaysAtTheCursorOrFlipsAndStaysInsideTheWorkArea)
+{
+    const QRect screen(0, 0, 1280, 800);
+    const QRect panelAtBottom(0, 0, 1280, 768);
+    const QRect secondScreen(1280, 100, 1024, 668);
+    const QSize menu(148, 214);
+    const struct {
+        const char* label;
+        QPoint cursor;
+        QSize menu;
+        QRect work;
+        QPoint expected;
+    } rows[] = {
+        {"room below and right: nudged", {100, 100}, menu, screen, {106, 94}},
+        {"bottom right corner: above, right edges flush", {1270, 760}, menu, panelAtBottom, {1132, 540}},
+        {"bottom only: above the cursor", {500, 700}, menu, panelAtBottom, {506, 480}},
+        {"right only: pulled left", {1200, 100}, menu, screen, {1132, 94}},
+        {"near the top: kept below the top edge", {100, 2}, menu, screen, {106, 0}},
+        {"taller than the work area: at its top", {100, 100}, {148, 900}, screen, {106, 0}},
+        {"wider than the work area: at its left", {100, 100}, {1400, 214}, screen, {0, 94}},
+        {"second screen with an offset work area", {2290, 760}, menu, secondScreen, {2156, 540}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(PlaceMenu(row.cursor, row.menu, row.work), row.expected) << row.label;
+}
+
+TEST(CloseBehaviourTest, QuitAlwaysExitsTheCloseButtonFollowsWindowClose)
+{
+    const struct {
+        int code;
+        uint32_t windowClose;
+        bool tray;
+        CloseAction expected;
+    } rows[] = {
+        {0, 0, true, CloseAction::kExit},          {0, 1, true, CloseAction::kHideToTray},
+        {0, 2, true, CloseAction::kHideToTray},    {0, 1, false, CloseAction::kMinimise},
+        {0, 0xFFFFFFFF, false, CloseAction::kMinimise}, {kQuitCloseCode, 1, true, CloseAction::kExit},
+        {kQuitCloseCode, 1, false, CloseAction::kExit},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DecideCloseAction(row.code, row.windowClose, row.tray), row.expected)
+            << row.code << " " << row.windowClose << " " << row.tray;
+}
+
+TEST(OutputFolderTest, RefusedPathsAreExactlyThoseTheStoreCannotGiveBack)
+{
+    TestEnv env;
+    const QString base = env.Root() + "/folder";
+    const QString paths[] = {
+        base,
+        base + " ",
+        " " + base,
+        base + "\nx",
+        "\"" + base + "\"",
+        base + "/\"quoted\" part",
+        base + QString(259 - base.size(), 'a'),
+        base + QString(260 - base.size(), 'a'),
+        base + "/录音 文件夹",
+    };
+    for (const QString& path : paths) {
+        ASSERT_TRUE(WriteConfigString(config::kSection, config::kOutputDir, path));
+        QString back;
+        ReadConfigString(config::kSection, config::kOutputDir, QString(), back, config::kOutputDirCapacity);
+        EXPECT_EQ(StoreCanHoldOutputDir(path), back == path) << path.toStdString();
+    }
+}
+
+TEST(OutputFolderTest, WriteProbeLeavesTheFolderAsItWasAndRefusesWhatCannotBeWritten)
+{
+    TestEnv env;
+    const QString folder = env.MakeFolder("out");
+    // A file of the user's under the probe's name survives unchanged.
+    QFile mine(folder + "/" + kWriteProbeName);
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("keep me");
+    mine.close();
+    QString error;
+    EXPECT_TRUE(ProbeFolderWritable(folder, &error)) << error.toStdString();
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), QByteArray("keep me"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{kWriteProbeName});
+
+    ASSERT_TRUE(QFile::remove(mine.fileName()));
+    EXPECT_TRUE(ProbeFolderWritable(folder));
+    EXPECT_TRUE(QDir(folder).isEmpty()) << "the probe was left behind";
+
+    for (const QString& refused : {QString("/proc"), mine.fileName(), folder + "/missing", QString()}) {
+        EXPECT_FALSE(ProbeFolderWritable(refused, &error)) << refused.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+TEST(HelpPageTest, ServiceAddressFromTheEnvironmentWithoutTrailingSlash)
+{
+    const char* saved = std::getenv("TAMSU_SERVICE_URL");
+    const std::string restore = saved ? saved : "";
+    const struct {
+        const char* env; // nullptr: unset
+        const char* url;
+    } rows[] = {
+        {nullptr, "http://127.0.0.1:8417/help"},
+        {"", "http://127.0.0.1:8417/help"},
+        {"http://127.0.0.1:9000/", "http://127.0.0.1:9000/help"},
+        {"https://example.test/base", "https://example.test/base/help"},
+    };
+    for (const auto& row : rows) {
+        if (row.env)
+            ::setenv("TAMSU_SERVICE_URL", row.env, 1);
+        else
+            ::unsetenv("TAMSU_SERVICE_URL");
+        EXPECT_EQ(HelpPageUrl().toString().toStdString(), row.url);
+    }
+    if (saved)
+        ::setenv("TAMSU_SERVICE_URL", restore.c_str(), 1);
+    else
+        ::unsetenv("TAMSU_SERVICE_URL");
+}
+
+} // namespace

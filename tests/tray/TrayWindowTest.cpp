@@ -1,0 +1,286 @@
+// The tray's task menu, the tray icon's look, the settings dialog, and the main window's close
+// behaviour, on Qt's offscreen platform (which has no status area).
+
+#include "CMainTaskMenu.h"
+#include "ConfigStore.h"
+#include "MainWndTestSupport.h"
+#include "OutputFolderChoice.h"
+#include "SetingDialog.h"
+#include "SoundPlayer.h"
+#include "TrayIcon.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QtEndian>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// The window a menu posts to: records the messages.
+class OwnerWindow : public WindowImplBase {
+public:
+    QString GetWindowClassName() const override { return "OwnerWindow"; }
+    QString GetSkinFile() override { return "PromptBox.xml"; }
+    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t, bool& handled) override
+    {
+        messages.push_back(msg);
+        handled = true;
+        return 0;
+    }
+    std::vector<unsigned> messages;
+};
+
+// Receives the URLs the program asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit UrlCatcher(const char* scheme) : scheme_(scheme) { QDesktopServices::setUrlHandler(scheme_, this, "Open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(scheme_); }
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+private:
+    QString scheme_;
+};
+
+// Answers the next QMessageBox that opens while the returned text is held, and keeps its text.
+// Dropping the text ends the watch, so a later box is never answered by mistake.
+std::shared_ptr<QString> AnswerNextMessageBox()
+{
+    constexpr int kLookMs = 10; // how often the answer looks for the box
+    auto text = std::make_shared<QString>();
+    auto* timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, [watch = std::weak_ptr<QString>(text), timer] {
+        QMessageBox* box = VisibleBox<QMessageBox>();
+        const auto held = watch.lock();
+        if (held && !box)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (held) {
+            *held = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    timer->start(kLookMs);
+    return text;
+}
+
+// Types folder into the next folder chooser and accepts it.
+void ChooseInNextFolderDialog(const QString& folder)
+{
+    QTimer::singleShot(0, [folder] {
+        QFileDialog* dialog = VisibleBox<QFileDialog>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("选择保存目录"));
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+class TrayTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(owner_->Create(nullptr, "owner"));
+        owner_->ShowWindow();
+    }
+    void TearDown() override { delete owner_.data(); }
+
+    TestEnv env_;
+    QPointer<OwnerWindow> owner_ = new OwnerWindow;
+};
+
+TEST_F(TrayTest, EachMenuItemPostsItsMessageAndAClickElsewhereOrEscapePostsNothing)
+{
+    const struct {
+        const char* item;
+        unsigned message;
+    } rows[] = {
+        {"main_menu_item_home", 1235},     {"main_menu_item_seting", 1237}, {"main_menu_item_feedback", 1238},
+        {"main_menu_item_help", 1236},     {"main_menu_item_upgrade", 1239}, {"main_menu_item_quit", 1234},
+    };
+    for (const auto& row : rows) {
+        QPointer<CMainTaskMenu> menu = new CMainTaskMenu(CMainTaskMenu::kSkinFile);
+        ASSERT_TRUE(menu->Init(owner_, QPoint(50, 50)));
+        EXPECT_EQ(menu->GetWindowClassName(), "CDuiMenu ");
+        EXPECT_TRUE(menu->isVisible());
+        QTest::mouseClick(menu->FindControl<QAbstractButton>(row.item), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return menu.isNull(); })) << row.item << ": the menu stayed";
+        EXPECT_EQ(owner_->messages, std::vector<unsigned>{row.message}) << row.item;
+        owner_->messages.clear();
+    }
+
+    QPointer<CMainTaskMenu> escaped = new CMainTaskMenu(CMainTaskMenu::kSkinFile);
+    ASSERT_TRUE(escaped->Init(owner_, QPoint(50, 50)));
+    QTest::keyClick(escaped, Qt::Key_Escape);
+    QPointer<CMainTaskMenu> clickedAway = new CMainTaskMenu(CMainTaskMenu::kSkinFile);
+    ASSERT_TRUE(clickedAway->Init(owner_, QPoint(50, 50)));
+    QTest::mouseClick(clickedAway->SkinRoot(), Qt::LeftButton, {}, QPoint(2, 2)); // beside the items
+    clickedAway->close(); // what Qt does to a pop-up on a click outside it
+    EXPECT_TRUE(QTest::qWaitFor([&] { return escaped.isNull() && clickedAway.isNull(); }));
+    QTest::qWait(20);
+    EXPECT_TRUE(owner_->messages.empty());
+}
+
+TEST_F(TrayTest, IconAndTipShowTheRecordingState)
+{
+    QPixmap logo(64, 64);
+    logo.fill(Qt::white);
+    const QIcon base(logo);
+    const QPoint dotCentre(64 - 12, 64 - 12);
+    const struct {
+        TrayState state;
+        QColor dot;
+        const char* tip;
+    } rows[] = {
+        {TrayState::kIdle, Qt::white, "TAMSU电脑录音软件"},
+        {TrayState::kRecording, QColor(0xE5, 0x39, 0x35), "TAMSU电脑录音软件\n正在录音 01:02:05"},
+        {TrayState::kPaused, QColor(0xFF, 0xB3, 0x00), "TAMSU电脑录音软件\n暂停录音 01:02:05"},
+    };
+    for (const auto& row : rows) {
+        const QImage image = TrayIcon::StateIcon(base, row.state).pixmap(64, 64).toImage();
+        EXPECT_EQ(image.pixelColor(dotCentre), row.dot) << static_cast<int>(row.state);
+        EXPECT_EQ(image.pixelColor(8, 8), QColor(Qt::white)) << "the logo is covered";
+        EXPECT_EQ(TrayIcon::ToolTip(row.state, 3725), QString::fromUtf8(row.tip));
+    }
+
+    // Idle clears the time; a pause keeps it.
+    TrayIcon tray(*owner_);
+    tray.Add(base);
+    tray.SetState(TrayState::kRecording);
+    tray.SetElapsed(5);
+    tray.SetState(TrayState::kPaused);
+    EXPECT_TRUE(tray.SystemTrayIcon()->toolTip().endsWith("00:00:05"));
+    tray.SetState(TrayState::kIdle);
+    tray.SetState(TrayState::kRecording);
+    EXPECT_TRUE(tray.SystemTrayIcon()->toolTip().endsWith("00:00:00"));
+    EXPECT_FALSE(tray.Shown()) << "offscreen has no status area";
+}
+
+TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
+{
+    SetingDialog* dialog = new SetingDialog(owner_);
+    ASSERT_TRUE(dialog->Create(owner_, QString()));
+    dialog->ShowWindow();
+    EXPECT_EQ(dialog->GetWindowClassName(), QString::fromUtf8("系统设置"));
+    auto* outputDir = dialog->FindControl<QLineEdit>("output-dir");
+    const QString defaultFolder = env_.Root() + "/home/Documents/" + QString::fromUtf8("TAMSU电脑录音");
+    // The default folder shows and exists; nothing is stored by opening.
+    EXPECT_EQ(outputDir->text(), defaultFolder);
+    EXPECT_TRUE(QFileInfo(defaultFolder).isDir());
+    EXPECT_TRUE(dialog->FindControl<QAbstractButton>("window-close-exit")->isChecked());
+    QFile config(env_.ConfigFile());
+    EXPECT_FALSE(config.exists() && config.size() > 0 && QString(config.readAll()).contains("output-dir"));
+
+    // The close options write 1 and 0 as they become selected.
+    QString value;
+    for (const auto& [option, stored] : {std::pair{"window-close-tray", "1"}, {"window-close-exit", "0"}}) {
+        QTest::mouseClick(dialog->FindControl<QAbstractButton>(option), Qt::LeftButton);
+        ReadConfigString(config::kSection, config::kWindowClose, QString(), value, 16);
+        EXPECT_EQ(value, stored) << option;
+    }
+
+    // A folder nobody may write to, and one the settings could not give back whole: refused.
+    auto box = AnswerNextMessageBox();
+    ChooseInNextFolderDialog("/proc");
+    QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
+    EXPECT_EQ(*box, QString::fromUtf8("该目录没有写入权限!"));
+    box = AnswerNextMessageBox();
+    EXPECT_FALSE(AcceptOutputFolder(dialog, env_.MakeFolder("trailing blank ")));
+    EXPECT_EQ(*box, QString::fromUtf8("该目录没有写入权限!"));
+    box.reset();
+    EXPECT_EQ(outputDir->text(), defaultFolder);
+    EXPECT_FALSE(ReadConfigString(config::kSection, config::kOutputDir, QString(), value, 260));
+
+    // A writable folder with a file of the user's under the probe's name: stored, file kept.
+    const QString chosen = env_.MakeFolder("chosen");
+    QFile mine(chosen + "/TamsuAudioTmp");
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("mine");
+    mine.close();
+    ChooseInNextFolderDialog(chosen);
+    QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
+    EXPECT_EQ(outputDir->text(), chosen);
+    ReadConfigString(config::kSection, config::kOutputDir, QString(), value, 260);
+    EXPECT_EQ(value, chosen);
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), QByteArray("mine"));
+    EXPECT_EQ(QDir(chosen).entryList(QDir::Files | QDir::Hidden), QStringList{"TamsuAudioTmp"});
+
+    // "open-dir" opens the folder while it exists, and says so when it has gone.
+    UrlCatcher opened("file");
+    QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
+    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(chosen)});
+    ASSERT_TRUE(QDir(chosen).removeRecursively());
+    box = AnswerNextMessageBox();
+    QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
+    EXPECT_EQ(*box, QString::fromUtf8(SetingDialog::kFolderMissingText));
+    EXPECT_EQ(opened.urls.size(), 1);
+    dialog->Close(0);
+}
+
+// The main window's close button and quit, with the private sound server.
+class CloseTest : public MainWndTest {};
+
+TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
+{
+    SetConfig("audio-format", "1"); // WAV: its sizes are written at the very end
+    SetConfig("voice-source", "2");
+    SoundPlayer speaker("speaker");
+    ASSERT_TRUE(speaker.Open());
+    ASSERT_TRUE(speaker.PlayTone(440.0, 0.5));
+    OpenWindow();
+
+    // The settings from the tray menu's message: the tray option, then the dialog closed at once.
+    auto* look = new QTimer(window_); // the dialog's modal loop runs inside the message
+    QObject::connect(look, &QTimer::timeout, [look] {
+        if (SetingDialog* settings = VisibleBox<SetingDialog>()) {
+            look->deleteLater();
+            QTest::mouseClick(settings->FindControl<QAbstractButton>("window-close-tray"), Qt::LeftButton);
+            QTest::mouseClick(settings->FindControl<QAbstractButton>("closebtn"), Qt::LeftButton);
+        }
+    });
+    look->start(10);
+    window_->PostMessage(CMainWnd::kMsgSeting);
+    ASSERT_TRUE(QTest::qWaitFor([] { return VisibleBox<SetingDialog>() == nullptr && Config("window-close") == "1"; },
+                                kDeliveryTimeoutMs));
+
+    Click("recorder-start");
+    ASSERT_NE(window_->Recorder(), nullptr);
+    const QString path = window_->CurrentFolder() + "/" + window_->CurrentFileName();
+    // The close button and the desktop's own close: no status area here, so the task bar.
+    Click("closebtn");
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window_->isMinimized(); }, kDeliveryTimeoutMs));
+    window_->showNormal();
+    SetConfig("window-close", "2");
+    window_->close();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window_->isMinimized(); }, kDeliveryTimeoutMs));
+    ASSERT_FALSE(window_.isNull());
+    EXPECT_NE(window_->Recorder(), nullptr) << "closing to the task bar stopped the recording";
+    QTest::qWait(500);
+
+    window_->PostMessage(CMainWnd::kMsgQuit);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window_.isNull(); }, kDeliveryTimeoutMs));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    ASSERT_GT(data.size(), 44);
+    const auto riffSize = qFromLittleEndian<quint32>(data.constData() + 4);
+    EXPECT_EQ(riffSize, static_cast<quint32>(data.size() - 8)) << "the file was not finished";
+}
+
+} // namespace
+
+#include "TrayWindowTest.moc"
