@@ -3,6 +3,7 @@
 // panel with sign-out and the automatic login's arrival in the window.
 
 #include "AccountArea.h"
+#include "DialogDriver.h"
 #include "Credentials.h"
 #include "CurrentAccount.h"
 #include "FakeAccountService.h"
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -30,73 +30,8 @@
 
 namespace {
 
-constexpr int kWaitMs = 5000;
 const std::string kSignedInReply = R"({"ret":0,"data":{"id":9,"mobilephone":"13800138000","last_login_ip":"127.0.0.1",)"
                                    R"("last_login_time":1700000000,"register_time":1600000000}})";
-
-template <class Window>
-Window* Visible()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<Window*>(w); window && window->isVisible())
-            return window;
-    return nullptr;
-}
-
-// Runs step inside the next modal loop, once the window of class Window shows.
-template <class Window>
-void WhenShown(std::function<void(Window*)> step)
-{
-    QTimer::singleShot(0, [step] {
-        Window* window = nullptr;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return (window = Visible<Window>()) != nullptr; }, kWaitMs));
-        if (window)
-            step(window);
-    });
-}
-
-// Answers the boxes that open inside whatever the test does, without blocking the modal loops
-// they run in: a visible prompt is confirmed (its text kept), a visible login dialog closed.
-class Responder {
-public:
-    explicit Responder(bool closeLogins = true)
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this, closeLogins] {
-            if (auto* box = Visible<PromptBoxDialog>(); box && box != lastBox_) {
-                lastBox_ = box;
-                prompts.push_back(box->FindControl<QLabel>("msgText")->text());
-                QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
-            }
-            if (auto* login = closeLogins ? Visible<LoginDialog>() : nullptr; login && login != lastLogin_) {
-                lastLogin_ = login;
-                ++logins;
-                login->Close(0);
-            }
-        });
-        timer_.start(10);
-    }
-    QStringList prompts;
-    int logins = 0;
-
-private:
-    QTimer timer_;
-    QPointer<QWidget> lastBox_;
-    QPointer<QWidget> lastLogin_;
-};
-
-void Type(WindowImplBase* window, const char* name, const QString& text)
-{
-    auto* edit = window->FindControl<QLineEdit>(name);
-    ASSERT_TRUE(edit) << name;
-    edit->setText(text);
-}
-
-void Click(WindowImplBase* window, const char* name)
-{
-    auto* button = window->FindControl<QPushButton>(name);
-    ASSERT_TRUE(button) << name;
-    QTest::mouseClick(button, Qt::LeftButton);
-}
 
 class AccountDialogsTest : public testing::Test {
 protected:
@@ -106,29 +41,15 @@ protected:
         service_ = service.get();
         SetAccountServiceForTesting(std::move(service));
         ClearCurrentAccountPhone();
-        // The main window's account area.
-        auto* layout = new QHBoxLayout(&mainWindow_);
-        for (const char* name : {"username", "login", "separator", "register"}) {
-            auto* button = new QPushButton(QString::fromLatin1(name), &mainWindow_);
-            button->setObjectName(QString::fromLatin1(name));
-            layout->addWidget(button);
-        }
-        Area("username")->hide();
-        mainWindow_.setGeometry(300, 200, 400, 100);
-        mainWindow_.show();
     }
     ~AccountDialogsTest() override { SetAccountServiceForTesting(nullptr); }
 
-    QWidget* Area(const char* name) { return mainWindow_.findChild<QWidget*>(name); }
-    bool ShowsSignedIn(const QString& phone)
-    {
-        return Area("username")->isVisible() && qobject_cast<QPushButton*>(Area("username"))->text() == phone &&
-               !Area("login")->isVisible() && !Area("separator")->isVisible() && !Area("register")->isVisible();
-    }
+    QWidget* Area(const char* name) { return mainWindow_.Area(name); }
+    bool ShowsSignedIn(const QString& phone) { return mainWindow_.ShowsSignedIn(phone); }
 
     TestEnv env_;
     FakeAccountService* service_;
-    QWidget mainWindow_;
+    AccountAreaWindow mainWindow_;
 };
 
 TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
@@ -337,8 +258,7 @@ TEST_F(AccountDialogsTest, AccountPanelSignsOutAndClosesWhenLeft)
     EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kWaitMs));
     EXPECT_FALSE(QFile::exists(CredentialsFilePath()));
     EXPECT_FALSE(IsSignedIn());
-    EXPECT_TRUE(Area("login")->isVisible() && Area("separator")->isVisible() && Area("register")->isVisible());
-    EXPECT_FALSE(Area("username")->isVisible());
+    EXPECT_TRUE(mainWindow_.ShowsSignedOut());
 }
 
 TEST_F(AccountDialogsTest, AutomaticLoginArrivesInTheWindow)

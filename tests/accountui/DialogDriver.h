@@ -1,0 +1,113 @@
+#pragma once
+// Driving the account's dialogs from a test: finding the shown window, typing, clicking, and
+// answering the boxes that open inside modal loops.
+
+#include "LoginDialog.h"
+#include "PromptBoxDialog.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+inline constexpr int kWaitMs = 5000;
+template <class Window>
+Window* Visible()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<Window*>(w); window && window->isVisible())
+            return window;
+    return nullptr;
+}
+
+// Runs step inside the next modal loop, once the window of class Window shows.
+template <class Window>
+void WhenShown(std::function<void(Window*)> step)
+{
+    QTimer::singleShot(0, [step] {
+        Window* window = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return (window = Visible<Window>()) != nullptr; }, kWaitMs));
+        if (window)
+            step(window);
+    });
+}
+
+// Answers the boxes that open inside whatever the test does, without blocking the modal loops
+// they run in: a visible prompt is confirmed (its text kept), a visible login dialog closed.
+class Responder {
+public:
+    explicit Responder(bool closeLogins = true)
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this, closeLogins] {
+            if (auto* box = Visible<PromptBoxDialog>(); box && box != lastBox_) {
+                lastBox_ = box;
+                prompts.push_back(box->FindControl<QLabel>("msgText")->text());
+                QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
+            }
+            if (auto* login = closeLogins ? Visible<LoginDialog>() : nullptr; login && login != lastLogin_) {
+                lastLogin_ = login;
+                ++logins;
+                login->Close(0);
+            }
+        });
+        timer_.start(10);
+    }
+    QStringList prompts;
+    int logins = 0;
+
+private:
+    QTimer timer_;
+    QPointer<QWidget> lastBox_;
+    QPointer<QWidget> lastLogin_;
+};
+
+inline void Type(WindowImplBase* window, const char* name, const QString& text)
+{
+    auto* edit = window->FindControl<QLineEdit>(name);
+    ASSERT_TRUE(edit) << name;
+    edit->setText(text);
+}
+
+inline void Click(WindowImplBase* window, const char* name)
+{
+    auto* button = window->FindControl<QPushButton>(name);
+    ASSERT_TRUE(button) << name;
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+
+// A window with the main window's account area: "username", "login", "separator", "register".
+class AccountAreaWindow : public QWidget {
+public:
+    AccountAreaWindow()
+    {
+        auto* layout = new QHBoxLayout(this);
+        for (const char* name : {"username", "login", "separator", "register"}) {
+            auto* button = new QPushButton(QString::fromLatin1(name), this);
+            button->setObjectName(QString::fromLatin1(name));
+            layout->addWidget(button);
+        }
+        Area("username")->hide();
+        setGeometry(300, 200, 400, 100);
+        show();
+    }
+    QWidget* Area(const char* name) const { return findChild<QWidget*>(QString::fromLatin1(name)); }
+    bool ShowsSignedIn(const QString& phone) const
+    {
+        return Area("username")->isVisible() && qobject_cast<QPushButton*>(Area("username"))->text() == phone &&
+               !Area("login")->isVisible() && !Area("separator")->isVisible() && !Area("register")->isVisible();
+    }
+    bool ShowsSignedOut() const
+    {
+        return !Area("username")->isVisible() && Area("login")->isVisible() && Area("separator")->isVisible() &&
+               Area("register")->isVisible();
+    }
+};
