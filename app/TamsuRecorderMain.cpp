@@ -124,6 +124,7 @@ int main(int argc, char** argv)
 
     // 10. The skin's resources (style sheet, fonts, images).
     const QString skinFolder = ChooseSkinFolder();
+    LOG(INFO) << "skin folder \"" << skinFolder.toStdString() << "\"";
     if (!LoadSkinResources(skinFolder))
         LOG(ERROR) << "skin resources in \"" << skinFolder.toStdString() << "\" incomplete";
 

@@ -56,9 +56,14 @@ QString FindSkinFolder()
     if (!fromEnv.isEmpty())
         return WithSlash(fromEnv);
     if (QCoreApplication::instance()) {
-        const QString besideProgram = QCoreApplication::applicationDirPath() + "/skin/";
+        const QString programDir = QCoreApplication::applicationDirPath();
+        const QString besideProgram = programDir + "/skin/";
         if (QFileInfo::exists(besideProgram + kResourceFile))
             return besideProgram;
+        // An installed program, wherever its prefix was moved to (an unpacked package too).
+        const QString installed = QDir::cleanPath(programDir + "/" + TAMSU_RELATIVE_SKIN_DIR) + "/";
+        if (QFileInfo::exists(installed + kResourceFile))
+            return installed;
     }
     return WithSlash(QStringLiteral(TAMSU_INSTALLED_SKIN_DIR));
 }

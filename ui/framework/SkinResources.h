@@ -20,7 +20,9 @@
 #include <QString>
 
 // Where the skin is: $TAMSU_SKIN_DIR when set (tests), else the program's folder + "/skin/" when
-// that holds "res.xml", else the installed data folder. Always ends with "/".
+// that holds "res.xml", else "../share/tamsu-recorder/skin/" from the program's folder when that
+// does (an installed program, wherever its prefix is), else the data folder of the configured
+// install prefix. Always ends with "/".
 QString FindSkinFolder();
 
 // Reads skinFolder + "res.xml" and applies it to the running QApplication: style sheet, fonts,
