@@ -3,6 +3,7 @@
 
 #include "CMainTaskMenu.h"
 #include "ConfigStore.h"
+#include "HelpPageUrl.h"
 #include "MainWndTestSupport.h"
 #include "OutputFolderChoice.h"
 #include "SetingDialog.h"
@@ -256,6 +257,12 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
     window_->PostMessage(CMainWnd::kMsgSeting);
     ASSERT_TRUE(QTest::qWaitFor([] { return VisibleBox<SetingDialog>() == nullptr && Config("window-close") == "1"; },
                                 kDeliveryTimeoutMs));
+
+    // The help page from the tray menu's message, in the browser.
+    UrlCatcher browser("http");
+    window_->PostMessage(CMainWnd::kMsgHelp);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !browser.urls.isEmpty(); }, kDeliveryTimeoutMs));
+    EXPECT_EQ(browser.urls.value(0), HelpPageUrl());
 
     Click("recorder-start");
     ASSERT_NE(window_->Recorder(), nullptr);

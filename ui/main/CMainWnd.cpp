@@ -224,9 +224,10 @@ void CMainWnd::Notify(TNotifyUI& msg)
             StopRecording();
         } else if (msg.senderName == QLatin1String("feedback")) {
             OnFeedbackRequested();
+        } else if (msg.senderName == QLatin1String("help")) {
+            OpenHelpPage();
         } else {
-            // "login", "register", "username", "feedback" and "help" are wired by the account
-            // and online parts.
+            // "login", "register" and "username" are wired by the account part.
             if (!HandleAccountClick(this, msg) && !recordings_.Notify(msg))
                 options_.Notify(msg);
         }

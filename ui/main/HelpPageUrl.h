@@ -4,11 +4,7 @@
 
 #include <QUrl>
 
-// The service's base address without a trailing "/": $TAMSU_SERVICE_URL when set and not empty,
-// else the local reference service.
-QString ServiceBaseAddress();
-
-// ServiceBaseAddress() + "/help".
+// ServiceUrl("/help"): follows $TAMSU_SERVICE_URL like every request of the program.
 QUrl HelpPageUrl();
 
 // Opens HelpPageUrl() in the default browser; false (logged) when the desktop could not.
