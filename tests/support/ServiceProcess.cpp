@@ -12,11 +12,15 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
 // How long a start may take on a loaded 2-core machine (opening the database, binding).
 constexpr int kStartTimeoutMs = 20000;
+// How long a clean stop may take (requests in progress finish first), and how often it is checked.
+constexpr int kStopTimeoutMs = 20000;
+constexpr int kStopPollMs = 10;
 
 }  // namespace
 
@@ -103,9 +107,19 @@ int ServiceProcess::Stop() {
     if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopTimeoutMs);
+    pid_t done = 0;
+    // A service that does not end on SIGTERM is a failure of the test, not a hang of the suite.
+    while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollMs));
+    }
+    if (done == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        status = -1;
     }
     pid_ = -1;
+    if (status == -1) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -45,7 +45,8 @@ public:
 
     // Starts the service (again, after Stop) and waits until it listens; false with Error() set.
     bool Start();
-    // SIGTERM and wait; the exit status (0 = clean), -1 when not running or killed by a signal.
+    // SIGTERM and wait (SIGKILL after 20 s); the exit status (0 = clean), -1 when not running, killed
+    // by a signal or hung.
     int Stop();
     bool Running() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
