@@ -46,6 +46,15 @@ ServiceOutcome MissingMember(const char* name) {
     return ServiceOutcome::Error(400, kRetBadRequest, std::string("member \"") + name + "\" must be a string");
 }
 
+// The registration and reset form {"code", "mobilephone", "password"}: the name of the first member
+// that is missing or not a string, or null.
+const char* ReadForm(const Json::Value& body, std::string& code, std::string& phone, std::string& password) {
+    if (!StringMember(body, "code", code)) return "code";
+    if (!StringMember(body, "mobilephone", phone)) return "mobilephone";
+    if (!StringMember(body, "password", password)) return "password";
+    return nullptr;
+}
+
 std::string PercentEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -327,17 +336,13 @@ ServiceOutcome ServiceServer::Login(const Json::Value& body, const httplib::Requ
 
 ServiceOutcome ServiceServer::Register(const Json::Value& body, const httplib::Request&) {
     std::string code, phone, password;
-    if (!StringMember(body, "code", code)) return MissingMember("code");
-    if (!StringMember(body, "mobilephone", phone)) return MissingMember("mobilephone");
-    if (!StringMember(body, "password", password)) return MissingMember("password");
+    if (const char* missing = ReadForm(body, code, phone, password)) return MissingMember(missing);
     return accounts_->Register(phone, password, code);
 }
 
 ServiceOutcome ServiceServer::Forgot(const Json::Value& body, const httplib::Request&) {
     std::string code, phone, password;
-    if (!StringMember(body, "code", code)) return MissingMember("code");
-    if (!StringMember(body, "mobilephone", phone)) return MissingMember("mobilephone");
-    if (!StringMember(body, "password", password)) return MissingMember("password");
+    if (const char* missing = ReadForm(body, code, phone, password)) return MissingMember(missing);
     return accounts_->ResetPassword(phone, password, code);
 }
 
