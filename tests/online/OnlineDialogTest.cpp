@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -40,10 +41,13 @@ Box* VisibleWindow()
     return nullptr;
 }
 
+// The whole screen (under X11) with window on it.
 void SaveScreenshot(QWidget* window, const char* name)
 {
-    if (const char* dir = std::getenv("TAMSU_SCREENSHOT_DIR"))
-        window->grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    if (const char* dir = std::getenv("TAMSU_SCREENSHOT_DIR")) {
+        QTest::qWait(100); // let the window manager-less X server paint it
+        window->screen()->grabWindow(0).save(QString::fromUtf8(dir) + "/" + name + ".png");
+    }
 }
 
 // Once a visible Box appears, calls act(box) (inside the box's modal loop) and stops looking.
@@ -216,12 +220,14 @@ TEST_F(OnlineDialogTest, FeedbackChecksKeepTheTextAndSubmissionsEndInAPrompt)
         feedbackBodies_.clear();
         QPointer<FeedbackDialog> dialog = new FeedbackDialog(owner_);
         ASSERT_TRUE(dialog->Create(owner_, QString()));
+        dialog->CenterWindow();
         dialog->ShowWindow();
         dialog->FindControl<QPlainTextEdit>("feedbackContent")->setPlainText(QString::fromUtf8(c.content));
         dialog->FindControl<QLineEdit>("feedbackContact")->setText(QString::fromUtf8(c.contact));
         QString prompt;
         if (c.prompt)
-            Answer<PromptBoxDialog>("msgConfirm", &prompt);
+            Answer<PromptBoxDialog>("msgConfirm", &prompt,
+                                    c.prompt == FeedbackDialog::kSubmittedText ? "feedback-submitted" : nullptr);
         QTest::mouseClick(dialog->FindControl<QPushButton>("feedbackBtn"), Qt::LeftButton);
         if (c.tip) {
             EXPECT_EQ(dialog->FindControl<QLabel>("feedbackErrorTips")->text(), QString::fromUtf8(c.tip));

@@ -95,7 +95,8 @@ void FeedbackDialog::Submit()
     case FeedbackResult::kRejected: outcome = kRejectedText; break;
     case FeedbackResult::kNetworkError: break;
     }
-    PromptBoxDialog::Show(this, QString::fromUtf8(outcome), 200, 100);
+    // Over the main window when there is one (this dialog is hidden by now).
+    PromptBoxDialog::Show(owner_ ? owner_.data() : this, QString::fromUtf8(outcome), 200, 100);
     Close(0);
 }
 
