@@ -254,9 +254,12 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
         }
     });
     look->start(10);
+    const QString folder = env_->MakeFolder("elsewhere"); // as if chosen in the dialog
+    SetConfig("output-dir", folder);
     window_->PostMessage(CMainWnd::kMsgSeting);
     ASSERT_TRUE(QTest::qWaitFor([] { return VisibleBox<SetingDialog>() == nullptr && Config("window-close") == "1"; },
                                 kDeliveryTimeoutMs));
+    EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), folder) << "the window shows an old folder";
 
     // The help page from the tray menu's message, in the browser.
     UrlCatcher browser("http");

@@ -1,6 +1,7 @@
 #include "CMainWnd.h"
 
 #include "AccountArea.h"
+#include "AppIcon.h"
 #include "AudioRecorder.h"
 #include "CloseBehaviour.h"
 #include "HelpPageUrl.h"
@@ -28,6 +29,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QScrollBar>
 
 #include <bit>
@@ -107,7 +109,7 @@ void CMainWnd::InitWindow()
         const QPixmap icon = SkinImage(kIconImage);
         if (!icon.isNull())
             setWindowIcon(QIcon(icon));
-        tray_.Add(windowIcon());
+        tray_.Add(AppIcon());
 
         // 4. Every control of the window, once.
         login_ = FindControl<QAbstractButton>("login");
@@ -468,7 +470,10 @@ void CMainWnd::ShowSettings()
     InstanceServer::BringToFront(this);
     if (QApplication::activeModalWidget())
         return; // a dialog is open already: it stays in front, no second one
+    const QPointer<CMainWnd> self(this);
     SetingDialog::Show(this);
+    if (self) // the folder the next recording goes to, also when the dialog changed it
+        options_.ShowFolder(GetOutputFolder());
 }
 
 void CMainWnd::OnFeedbackRequested()

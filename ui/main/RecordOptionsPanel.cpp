@@ -3,6 +3,7 @@
 #include "ConfigStore.h"
 #include "EndpointVolume.h"
 #include "Folders.h"
+#include "OutputFolderChoice.h"
 #include "TNotifyUI.h"
 #include "WindowImplBase.h"
 
@@ -10,11 +11,8 @@
 #include <QAbstractSlider>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -222,33 +220,16 @@ void RecordOptionsPanel::OnSliderMoved(const QString& name, int value)
 
 void RecordOptionsPanel::ChooseFolder()
 {
-    QFileDialog dialog(&window_, QString::fromUtf8(kChooseFolderTitle),
-                       QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty() || chosen.first().isEmpty())
-        return;
-    AcceptFolder(chosen.first());
+    const QString folder = PickOutputFolder(&window_, QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    if (!folder.isEmpty())
+        AcceptFolder(folder);
 }
 
 bool RecordOptionsPanel::AcceptFolder(const QString& folder)
 {
-    QFile probe(folder + "/" + kWriteProbeName);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        LOG(ERROR) << "mainwnd: folder \"" << folder.toStdString() << "\" is not writable: "
-                   << probe.errorString().toStdString();
-        QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromUtf8(kNotWritableText), QMessageBox::Ok,
-                        &window_);
-        box.exec();
+    if (!AcceptOutputFolder(&window_, folder))
         return false;
-    }
-    probe.close();
-    probe.remove();
     ShowFolder(folder);
-    Write(config::kOutputDir, folder);
     return true;
 }
 

@@ -25,11 +25,6 @@ struct TNotifyUI;
 
 class RecordOptionsPanel {
 public:
-    // Title of the folder chooser and the text shown for a folder that cannot be written.
-    static constexpr const char* kChooseFolderTitle = "选择保存目录";
-    static constexpr const char* kNotWritableText = "该目录没有写入权限!";
-    // File created and deleted again to find out whether a chosen folder is writable.
-    static constexpr const char* kWriteProbeName = "TamsuAudioRecorderTmp";
     // Amplification shown when none is stored (a stored 0 counts as none).
     static constexpr int kDefaultAmplification = 20;
     // Largest value of the three sliders; larger values are ignored.
@@ -52,10 +47,12 @@ public:
     QString SelectedFormatText() const;
     QString SelectedQualityText() const;
 
-    // Accepts folder as the output folder when a probe file can be created in it: shows it and
-    // writes "output-dir". Otherwise shows the "not writable" box and changes nothing. True when
+    // Accepts folder as the output folder as the settings dialog does (AcceptOutputFolder): shows
+    // it and writes "output-dir"; otherwise the "not writable" box and nothing changes. True when
     // accepted. (What choosing a folder does after the chooser closed.)
     bool AcceptFolder(const QString& folder);
+    // Shows folder in "save-path-eidt" (after the settings dialog changed it, for instance).
+    void ShowFolder(const QString& folder);
 
 private:
     void OnSourceSelected(int index);
@@ -64,7 +61,6 @@ private:
     void OnCheckChanged(const QString& key, bool selected);
     void OnSliderMoved(const QString& name, int value);
     void ChooseFolder();
-    void ShowFolder(const QString& folder);
     void OpenFolder();
 
     WindowImplBase& window_;
