@@ -26,6 +26,9 @@ constexpr const char* kJsonType = "application/json; charset=utf-8";
 constexpr std::size_t kDownloadChunk = 64 * 1024;
 // A client that sends or reads nothing for this long is dropped (the program's own time-out is 10 s).
 constexpr int kSocketTimeoutSeconds = 10;
+// An idle kept-alive connection holds a handler thread: release it soon (a client that reuses its
+// connection does so at once; the program opens one per request).
+constexpr int kKeepAliveSeconds = 2;
 
 std::string WriteJson(const Json::Value& value) {
     Json::StreamWriterBuilder writer;
@@ -150,6 +153,7 @@ bool ServiceServer::Start(std::string& error) {
     http_->set_payload_max_length(kMaxBodyBytes);
     http_->set_read_timeout(kSocketTimeoutSeconds, 0);
     http_->set_write_timeout(kSocketTimeoutSeconds, 0);
+    http_->set_keep_alive_timeout(kKeepAliveSeconds);
     Routes();
     if (options_.port == 0) {
         port_ = http_->bind_to_any_port(options_.host);
