@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 namespace {
 
@@ -58,8 +59,10 @@ TEST_F(HttpClientTest, SuccessNeedsNoErrorA2xxStatusAndABody)
 TEST_F(HttpClientTest, PostSendsHeadersAndBodyIntact)
 {
     LocalHttpServer server;
+    std::mutex lock; // the server's thread writes, this one reads
     httplib::Request seen;
-    server.Http().Post("/v1/login", [&seen](const httplib::Request& req, httplib::Response& r) {
+    server.Http().Post("/v1/login", [&](const httplib::Request& req, httplib::Response& r) {
+        std::lock_guard<std::mutex> guard(lock);
         seen = req;
         r.set_content(R"({"ret":0})", "application/json");
     });
@@ -67,6 +70,7 @@ TEST_F(HttpClientTest, PostSendsHeadersAndBodyIntact)
     const std::string body = CompactJsonBody({{"mobilephone", "13800138000"}, {"password", "a\"b\\c"}});
     std::string reply;
     ASSERT_EQ(ServicePostJson(body, server.Url("/v1/login"), reply), 0);
+    std::lock_guard<std::mutex> guard(lock);
     EXPECT_EQ(seen.body, body);
     EXPECT_EQ(seen.get_header_value("Accept"), "application/json");
     EXPECT_EQ(seen.get_header_value("Content-Type"), "application/json;charset=UTF-8");

@@ -10,9 +10,9 @@
 #include "PromptBoxDialog.h"
 #include "TestEnv.h"
 #include "UpgradeOffer.h"
+#include "WindowTestSupport.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -32,15 +32,6 @@
 
 namespace {
 
-template <class Box>
-Box* VisibleWindow()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<Box*>(w); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
 // The whole screen (under X11) with window on it.
 void SaveScreenshot(QWidget* window, const char* name)
 {
@@ -48,21 +39,6 @@ void SaveScreenshot(QWidget* window, const char* name)
         QTest::qWait(100); // let the window manager-less X server paint it
         window->screen()->grabWindow(0).save(QString::fromUtf8(dir) + "/" + name + ".png");
     }
-}
-
-// Once a visible Box appears, calls act(box) (inside the box's modal loop) and stops looking.
-template <class Box>
-void WhenShown(std::function<void(Box*)> act)
-{
-    auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (Box* box = VisibleWindow<Box>()) {
-            timer->stop();
-            timer->deleteLater();
-            act(box);
-        }
-    });
-    timer->start(10);
 }
 
 // Answers the next box of class Box with button; its text lands in seen.
@@ -77,44 +53,11 @@ void Answer(const char* button, QString* seen, const char* screenshot = nullptr)
     });
 }
 
-// The main window's stand-in: a window that records the messages posted to it.
-class OwnerWindow : public WindowImplBase {
-public:
-    QString GetWindowClassName() const override { return "OwnerWindow"; }
-    QString GetSkinFile() override { return "PromptBox.xml"; }
-    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t, bool& handled) override
-    {
-        messages.push_back(msg);
-        handled = true;
-        return 0;
-    }
-    std::vector<unsigned> messages;
-};
-
-// Receives what the program hands to the desktop (files and web pages) instead of the desktop.
-class DesktopStandIn : public QObject {
-    Q_OBJECT
-public:
-    DesktopStandIn()
-    {
-        for (const char* scheme : {"file", "http", "https"})
-            QDesktopServices::setUrlHandler(scheme, this, "open");
-    }
-    ~DesktopStandIn() override
-    {
-        for (const char* scheme : {"file", "http", "https"})
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-    std::vector<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened.push_back(url); }
-};
-
 class OnlineDialogTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        owner_ = new OwnerWindow;
+        owner_ = new MessageRecorderWindow;
         ASSERT_TRUE(owner_->Create(nullptr, "owner"));
         owner_->ResizeClient(640, 420);
         owner_->ShowWindow();
@@ -171,7 +114,7 @@ protected:
 
     TestEnv env_;
     DesktopStandIn desktop_;
-    QPointer<OwnerWindow> owner_;
+    QPointer<MessageRecorderWindow> owner_;
     LocalHttpServer server_;
     std::vector<std::string> feedbackBodies_;
     int feedbackStatus_ = 200;
@@ -344,4 +287,3 @@ TEST_F(OnlineDialogTest, CancelOfAForcedDownloadQuitsAndOfAnOptionalOneGoesOn)
     }
 }
 
-#include "OnlineDialogTest.moc"
