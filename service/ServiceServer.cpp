@@ -257,6 +257,15 @@ void ServiceServer::Routes() {
     http_->Get(R"(/download/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         Download(req, res);
     });
+    // A Range header means something only for release files. The library would cut any other reply
+    // (a JSON envelope, an error) to the range and still call it complete, so it is dropped here; the
+    // request object is the library's own non-const one, handed to this hook as const.
+    http_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        if (!req.ranges.empty() && req.path.rfind("/download/", 0) != 0) {
+            const_cast<httplib::Request&>(req).ranges.clear();
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     http_->set_error_handler([this](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return;
         if (res.status == 404) {
@@ -356,8 +365,22 @@ void ServiceServer::Download(const httplib::Request& req, httplib::Response& res
     std::error_code ec;
     const auto size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
     if (path.empty() || !*file || ec) {
+        const_cast<httplib::Request&>(req).ranges.clear();  // the error in full, see the pre-routing hook
         Reply(res, ServiceOutcome::Error(404, kRetNotFound, "no such release file"));
         return;
+    }
+    // Several ranges at once: the whole file instead (HTTP allows ignoring Range; the library's
+    // multipart answer would give a wrong total size).
+    if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
+    for (const auto& [first, last] : req.ranges) {
+        // A range that starts at or past the end (or an empty suffix) cannot be served: 416 with the
+        // size, as HTTP says, where the library would answer 206 with nothing.
+        if ((first >= 0 && static_cast<std::uintmax_t>(first) >= size) || (first < 0 && last == 0)) {
+            const_cast<httplib::Request&>(req).ranges.clear();
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            Reply(res, ServiceOutcome::Error(416, kRetBadRequest, "range outside the file"));
+            return;
+        }
     }
     const bool deb = path.size() > 4 && path.compare(path.size() - 4, 4, ".deb") == 0;
     res.set_content_provider(

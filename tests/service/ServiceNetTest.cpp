@@ -112,10 +112,30 @@ TEST_F(ServiceNetTest, PublicEndpoints) {
     ASSERT_TRUE(head);
     EXPECT_EQ(head->get_header_value("Content-Length"), "2048");
     EXPECT_TRUE(head->body.empty());
-    const auto part = client.Get(path.c_str(), {httplib::make_range_header({{1024, 2047}})});
-    ASSERT_TRUE(part);
-    EXPECT_EQ(part->status, 206);
-    EXPECT_EQ(part->body, installer.substr(1024));
+    const struct {
+        const char* path;
+        httplib::Ranges ranges;
+        int status;
+        std::string body;  // empty: not compared
+    } ranged[] = {
+        {path.c_str(), {{1024, 2047}}, 206, installer.substr(1024)},
+        {path.c_str(), {{-1, 10}}, 206, installer.substr(2038)},
+        {path.c_str(), {{0, 1}, {4, 5}}, 200, installer},        // several ranges: the whole file
+        {path.c_str(), {{2048, 3000}}, 416, ""},
+        {"/get_user_ip", {{0, 5}}, 200, "{\"data\":\"127.0.0.1\",\"ret\":0}"},  // never a cut envelope
+        {"/download/missing.deb", {{0, 5}}, 404, ""},
+    };
+    for (const auto& r : ranged) {
+        const auto res = client.Get(r.path, {httplib::make_range_header(r.ranges)});
+        ASSERT_TRUE(res) << r.path;
+        EXPECT_EQ(res->status, r.status) << r.path << " " << r.ranges.size();
+        if (!r.body.empty()) {
+            EXPECT_EQ(res->body, r.body) << r.path << " " << r.ranges.size();
+        }
+        if (r.status >= 400) {
+            EXPECT_TRUE(ParseJson(res->body).isMember("ret")) << res->body;
+        }
+    }
     for (const char* bad : {"/download/manifest.json", "/download/..%2Fmanifest.json", "/download/missing.deb"}) {
         EXPECT_EQ(Get(bad, 404)["ret"].asInt(), 100404) << bad;
     }
