@@ -4,6 +4,7 @@
 #include "AppIcon.h"
 #include "AudioRecorder.h"
 #include "CloseBehaviour.h"
+#include "CPaintViewUI.h"
 #include "HelpPageUrl.h"
 #include "SetingDialog.h"
 #include "RecorderSettings.h"
@@ -17,7 +18,6 @@
 #include "PromptBoxDialog.h"
 #include "RecordingJournal.h"
 #include "RecordingText.h"
-#include "SkinResources.h"
 #include "TextUtil.h"
 #include "UpgradeOffer.h"
 #include "WindowError.h"
@@ -38,9 +38,6 @@
 #include <glog/logging.h>
 
 namespace {
-
-// Skin image of the window icon (res.xml).
-constexpr const char* kIconImage = "logo";
 
 // kMsgRecorderLevels carries both levels in lParam: the microphone's float in the high 32 bits,
 // the system sound's in the low 32 bits.
@@ -89,6 +86,11 @@ QString CMainWnd::GetSkinFile()
     return GuardWindowOperation("CMainWnd::GetSkinFile", [] { return QStringLiteral("MainWindow.xml"); });
 }
 
+QWidget* CMainWnd::CreateControl(const QString& className, QWidget* parent, const QString&)
+{
+    return CreatePaintView(className, parent, this);
+}
+
 void CMainWnd::OnCreate()
 {
     WindowImplBase::OnCreate();
@@ -105,10 +107,8 @@ void CMainWnd::InitWindow()
         // 2. The mark a second start of the program looks for.
         instanceServer_.Listen(InstanceSocketPath());
 
-        // 3. The window icon and the tray icon.
-        const QPixmap icon = SkinImage(kIconImage);
-        if (!icon.isNull())
-            setWindowIcon(QIcon(icon));
+        // 3. The window icon and the tray icon: the application's, as the desktop entry shows it.
+        setWindowIcon(AppIcon());
         tray_.Add(AppIcon());
 
         // 4. Every control of the window, once.

@@ -104,6 +104,8 @@ public:
 
     QString GetWindowClassName() const override;
     QString GetSkinFile() override;
+    // Builds the program's own controls of the skin: the timeline ("PaintView").
+    QWidget* CreateControl(const QString& className, QWidget* parent, const QString& name) override;
     void OnCreate() override;
     void InitWindow() override;
     std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam,
