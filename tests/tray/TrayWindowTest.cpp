@@ -140,7 +140,7 @@ TEST_F(TrayTest, IconAndTipShowTheRecordingState)
     QPixmap logo(64, 64);
     logo.fill(Qt::white);
     const QIcon base(logo);
-    const QPoint dotCentre(64 - 12, 64 - 12);
+    const QPoint badgeFill(64 - 18, 64 - 30); // inside the badge, above a pause sign's bars
     const struct {
         TrayState state;
         QColor dot;
@@ -152,7 +152,9 @@ TEST_F(TrayTest, IconAndTipShowTheRecordingState)
     };
     for (const auto& row : rows) {
         const QImage image = TrayIcon::StateIcon(base, row.state).pixmap(64, 64).toImage();
-        EXPECT_EQ(image.pixelColor(dotCentre), row.dot) << static_cast<int>(row.state);
+        EXPECT_EQ(image.pixelColor(64 - 13, 64 - 18), row.state == TrayState::kPaused ? QColor(Qt::white) : row.dot)
+            << "a bar of the pause sign";
+        EXPECT_EQ(image.pixelColor(badgeFill), row.dot) << static_cast<int>(row.state);
         EXPECT_EQ(image.pixelColor(8, 8), QColor(Qt::white)) << "the logo is covered";
         EXPECT_EQ(TrayIcon::ToolTip(row.state, 3725), QString::fromUtf8(row.tip));
     }

@@ -18,13 +18,16 @@ namespace {
 
 // Size the state icon is drawn at; status areas scale it down (16 to 48 px mostly).
 constexpr int kIconSize = 64;
-// The dot: a third of the icon, in its lower right corner, with a white ring so that it stands
-// out on the logo and on dark panels alike.
-constexpr int kDotDiameter = kIconSize * 3 / 8;
-constexpr int kDotRing = kIconSize / 16;
-// Recording red and paused amber, as on the recorder buttons of most programs.
+// The badge: a disc over the icon's lower right, large enough to read at 16 px, with a white ring
+// so that it stands out on the logo (whose own record dot sits top right) and on dark panels.
+constexpr int kBadgeDiameter = kIconSize * 9 / 16;
+constexpr int kBadgeRing = kIconSize / 16;
+// Recording red and paused amber, as on the recorder buttons of most programs; paused also shows
+// the two bars of a pause sign.
 constexpr QRgb kRecordingColour = 0xFFE53935;
 constexpr QRgb kPausedColour = 0xFFFFB300;
+constexpr qreal kPauseBarWidth = kBadgeDiameter / 7.0;
+constexpr qreal kPauseBarHeight = kBadgeDiameter / 2.4;
 
 } // namespace
 
@@ -112,10 +115,21 @@ QIcon TrayIcon::StateIcon(const QIcon& base, TrayState state)
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     base.paint(&painter, pixmap.rect());
-    const QRectF dot(kIconSize - kDotDiameter, kIconSize - kDotDiameter, kDotDiameter, kDotDiameter);
-    painter.setPen(QPen(Qt::white, kDotRing));
-    painter.setBrush(QColor::fromRgba(state == TrayState::kRecording ? kRecordingColour : kPausedColour));
-    painter.drawEllipse(dot.adjusted(kDotRing / 2.0, kDotRing / 2.0, -kDotRing / 2.0, -kDotRing / 2.0));
+    const QRectF badge(kIconSize - kBadgeDiameter, kIconSize - kBadgeDiameter, kBadgeDiameter, kBadgeDiameter);
+    const bool recording = state == TrayState::kRecording;
+    painter.setPen(QPen(Qt::white, kBadgeRing));
+    painter.setBrush(QColor::fromRgba(recording ? kRecordingColour : kPausedColour));
+    painter.drawEllipse(badge.adjusted(kBadgeRing / 2.0, kBadgeRing / 2.0, -kBadgeRing / 2.0, -kBadgeRing / 2.0));
+    if (!recording) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::white);
+        const QPointF centre = badge.center();
+        for (const qreal side : {-1.0, 1.0}) {
+            const QPointF barCentre(centre.x() + side * kPauseBarWidth, centre.y());
+            painter.drawRect(QRectF(barCentre.x() - kPauseBarWidth / 2, barCentre.y() - kPauseBarHeight / 2,
+                                    kPauseBarWidth, kPauseBarHeight));
+        }
+    }
     painter.end();
     return QIcon(pixmap);
 }

@@ -2,8 +2,8 @@
 // TrayIcon: the main window's icon in the desktop's status area, tip "TAMSU电脑录音软件".
 // A left click posts 1254 with 513 to the window, a right click 1254 with 516; the window hands
 // them back to HandleCallback, which restores the window (513) or opens the task menu at the
-// cursor (516). While a recording runs the icon carries a red dot (amber while paused) and the
-// tip adds the status and the elapsed time.
+// cursor (516). While a recording runs the icon carries a red badge (amber with a pause sign
+// while paused) and the tip adds the status and the elapsed time.
 //
 //   TrayIcon tray_{*this};                  // a member of the main window
 //   tray_.Add(windowIcon());                // InitWindow
@@ -52,7 +52,7 @@ public:
 
     // The tip for state and elapsed seconds.
     static QString ToolTip(TrayState state, int64_t seconds);
-    // base with the state's dot in its lower right quarter (base itself while idle).
+    // base with the state's badge over its lower right (base itself while idle).
     static QIcon StateIcon(const QIcon& base, TrayState state);
 
     QSystemTrayIcon* SystemTrayIcon() const { return icon_; }
