@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QTest>
 
@@ -125,6 +126,12 @@ TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsTheToneIntoANamedFile)
     // The file is complete as soon as the window is idle again.
     EXPECT_EQ(Recordings(), QStringList{name});
     ExpectTone(LastRecording());
+    // It is the list's last entry, selected once the list scrolled, with its whole duration.
+    auto* list = Control<QListWidget>("audio-record-list");
+    ASSERT_TRUE(QTest::qWaitFor([list] { return list->count() == 1 && list->currentRow() == 0; }, kDeliveryTimeoutMs));
+    const QWidget* entry = list->itemWidget(list->item(0));
+    EXPECT_EQ(entry->findChild<QLabel*>("fileNameLabel")->text(), name);
+    EXPECT_GE(entry->findChild<QLabel*>("durationLabel")->text(), "00:00:01");
 
     // Reports still queued from the recorder bring back no time and no prompt.
     const auto prompt = AnswerNextPrompt(kNoPromptMs);

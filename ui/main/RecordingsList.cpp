@@ -1,6 +1,7 @@
 #include "RecordingsList.h"
 
 #include "FileManagerReveal.h"
+#include "ListElementDelegate.h"
 #include "MediaProbe.h"
 #include "MessageBoxDialog.h"
 #include "PromptBoxDialog.h"
@@ -9,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -62,6 +64,10 @@ RecordingsList::~RecordingsList() = default;
 void RecordingsList::FindControls()
 {
     list_ = window_.FindControl<QListWidget>(QLatin1String(kListName));
+    if (list_) {
+        list_->setItemDelegate(new ListElementDelegate(list_));
+        list_->setUniformItemSizes(true); // every row is the same element
+    }
 }
 
 void RecordingsList::StartScan(const QString& folder)
@@ -82,14 +88,26 @@ bool RecordingsList::ScanDone() const
 
 void RecordingsList::TakeScanResults()
 {
-    std::vector<ScannedRecording> batch;
-    const bool more = scan_.Take(kEntriesPerTurn, batch);
+    // Entries are built until the turn's share is used up, then appended to the list together:
+    // the list lays out all its rows once per append, so appending one by one would cost each
+    // new entry the whole list again.
+    QElapsedTimer turn;
+    turn.start();
     const QString folder = scan_.Folder();
-    for (const ScannedRecording& found : batch) {
-        // A recording that ended during the scan may already have its entry.
-        if (!idsByPath_.contains(folder + QLatin1Char('/') + found.fileName))
-            AddEntry(folder, found.fileName, found.size, found.duration);
+    std::vector<QWidget*> elements;
+    bool more = true;
+    while (more && elements.size() < kMaxEntriesPerTurn && turn.elapsed() < kTurnBudgetMs) {
+        std::vector<ScannedRecording> batch;
+        more = scan_.Take(kEntriesPerTake, batch);
+        for (const ScannedRecording& found : batch) {
+            // A recording that ended during the scan may already have its entry.
+            if (idsByPath_.contains(folder + QLatin1Char('/') + found.fileName))
+                continue;
+            if (QWidget* element = BuildEntry(folder, found.fileName, found.size, found.duration))
+                elements.push_back(element);
+        }
     }
+    AppendElements(elements);
     if (more) {
         // The rest after input and painting had their turn.
         QTimer::singleShot(0, this, &RecordingsList::TakeScanResults);
@@ -114,17 +132,21 @@ int RecordingsList::AddRecordingItem(const QString& folder, const QString& fileN
         ShowFigures(Element(*known), size, duration);
         return *known;
     }
-    return AddEntry(folder, fileName, size, duration);
+    QWidget* element = BuildEntry(folder, fileName, size, duration);
+    if (!element)
+        return -1;
+    AppendElements({element});
+    return nextItemId_ - 1;
 }
 
-int RecordingsList::AddEntry(const QString& folder, const QString& fileName, int64_t size, double duration)
+QWidget* RecordingsList::BuildEntry(const QString& folder, const QString& fileName, int64_t size, double duration)
 {
     if (!list_)
-        return -1;
-    QWidget* element = window_.AddListElement(list_, QLatin1String(kElementSkin));
+        return nullptr;
+    QWidget* element = window_.LoadSkinWidget(QLatin1String(kElementSkin));
     if (!element) {
         LOG(ERROR) << "mainwnd: no list entry for \"" << fileName.toStdString() << "\"";
-        return -1;
+        return nullptr;
     }
     const int id = nextItemId_++;
     SetControlTag(element, static_cast<std::uintptr_t>(id));
@@ -142,7 +164,21 @@ int RecordingsList::AddEntry(const QString& folder, const QString& fileName, int
 
     idsByPath_.insert(entry.fullPath, id);
     entries_.emplace(id, std::move(entry));
-    return id;
+    return element;
+}
+
+void RecordingsList::AppendElements(const std::vector<QWidget*>& elements)
+{
+    if (elements.empty())
+        return;
+    const int first = list_->count();
+    // One insertion of all rows: the list lays itself out once.
+    list_->model()->insertRows(first, static_cast<int>(elements.size()));
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        QListWidgetItem* item = list_->item(first + static_cast<int>(i));
+        item->setSizeHint(elements[i]->sizeHint());
+        list_->setItemWidget(item, elements[i]);
+    }
 }
 
 void RecordingsList::ShowFigures(QWidget* element, int64_t size, double duration) const

@@ -44,9 +44,13 @@ public:
         std::function<void(const QString& text)> prompt;       // default: PromptBoxDialog on the window
     };
 
-    // Entries added per turn of the event loop while the scan's results come in: at about a
-    // millisecond per entry, input and painting wait at most a few tens of milliseconds.
-    static constexpr std::size_t kEntriesPerTurn = 16;
+    // List work per turn of the event loop while the scan's results come in, so that input and
+    // painting wait at most a few tens of milliseconds: building an entry takes about half a
+    // millisecond, showing it in the list (style, layout) two to three times that after the turn.
+    static constexpr int kTurnBudgetMs = 15;
+    static constexpr std::size_t kMaxEntriesPerTurn = 16;
+    // Results taken from the scan at a time within a turn (the budget is checked in between).
+    static constexpr std::size_t kEntriesPerTake = 4;
 
     explicit RecordingsList(WindowImplBase& window, Actions actions = Actions());
     // Stops a running scan (touches no widget: the window's own teardown removes the elements).
@@ -78,7 +82,11 @@ signals:
     void scanFinished();
 
 private:
-    int AddEntry(const QString& folder, const QString& fileName, int64_t size, double duration);
+    // The element and entry of one recording, with the next id; the element is not in the list
+    // yet. nullptr when the element could not be built (logged; no id used).
+    QWidget* BuildEntry(const QString& folder, const QString& fileName, int64_t size, double duration);
+    // Appends the built elements to the list, in this order, in one go.
+    void AppendElements(const std::vector<QWidget*>& elements);
     void ShowFigures(QWidget* element, int64_t size, double duration) const;
     void TakeScanResults();
     void Delete(int id);
