@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
     // Signal thread: waits for SIGTERM/SIGINT and stops the server; owns nothing; shares the
     // server (Stop is thread-safe) and `finished`, set by main when the server ended by itself.
     std::thread signalThread([&] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        int received = 0;
+        sigwait(&stopSignals, &received);
         if (!finished) server.Stop();
     });
     const bool ok = server.Run();
