@@ -64,8 +64,8 @@ int AccountService::Login(const std::string& phone, const std::string& password,
 
 int AccountService::RequestCode(AccountForm form, const std::string& phone)
 {
-    if (!CheckPhone(QString::fromLatin1(phone.c_str())).isEmpty() || phone.size() != kPhoneLength)
-        return -1;
+    if (!CheckPhone(QString::fromLatin1(phone.data(), static_cast<int>(phone.size()))).isEmpty())
+        return -1; // it would become part of the address
     EnsureCurlGlobalInit();
     std::string reply;
     return ServiceGet(ServiceUrl(std::string(Texts(form).codePath) + "/" + phone), reply);
@@ -119,13 +119,9 @@ QString CheckLoginInput(const QString& phone, const QString& password)
 QString CheckFormInput(const QString& phone, const QString& password, const QString& confirmation,
                        const QString& code)
 {
-    const QString phoneError = CheckPhone(phone);
-    if (!phoneError.isEmpty())
-        return phoneError;
-    if (password.isEmpty())
-        return QStringLiteral("密码不能为空!");
-    if (password.size() > kMaxPasswordLength)
-        return QStringLiteral("密码不能超过32位!");
+    const QString loginError = CheckLoginInput(phone, password);
+    if (!loginError.isEmpty())
+        return loginError;
     if (confirmation.isEmpty())
         return QStringLiteral("确认密码不能为空!");
     if (code.isEmpty())

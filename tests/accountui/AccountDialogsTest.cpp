@@ -235,7 +235,7 @@ TEST_F(AccountDialogsTest, AccountPanelSignsOutAndClosesWhenLeft)
     ShowSignedIn(&mainWindow_, "13800138000");
 
     OpenPersonCenter(&mainWindow_);
-    PersonCenterDialog* panel = Visible<PersonCenterDialog>();
+    PersonCenterDialog* panel = VisibleWindow<PersonCenterDialog>();
     ASSERT_TRUE(panel);
     EXPECT_EQ(panel->FindControl<QLabel>("account")->text(), "13800138000");
     const QWidget* label = Area("username");
@@ -252,7 +252,7 @@ TEST_F(AccountDialogsTest, AccountPanelSignsOutAndClosesWhenLeft)
     EXPECT_TRUE(ShowsSignedIn("13800138000"));
 
     OpenPersonCenter(&mainWindow_);
-    alive = Visible<PersonCenterDialog>();
+    alive = VisibleWindow<PersonCenterDialog>();
     ASSERT_TRUE(alive);
     Click(alive, "logout");
     EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kWaitMs));

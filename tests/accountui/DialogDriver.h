@@ -4,6 +4,7 @@
 
 #include "LoginDialog.h"
 #include "PromptBoxDialog.h"
+#include "WindowTestSupport.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -16,29 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
+// How long a test waits for a window or a result the event loop must deliver (a loaded CI
+// machine included).
 inline constexpr int kWaitMs = 5000;
-template <class Window>
-Window* Visible()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* window = qobject_cast<Window*>(w); window && window->isVisible())
-            return window;
-    return nullptr;
-}
-
-// Runs step inside the next modal loop, once the window of class Window shows.
-template <class Window>
-void WhenShown(std::function<void(Window*)> step)
-{
-    QTimer::singleShot(0, [step] {
-        Window* window = nullptr;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return (window = Visible<Window>()) != nullptr; }, kWaitMs));
-        if (window)
-            step(window);
-    });
-}
 
 // Answers the boxes that open inside whatever the test does, without blocking the modal loops
 // they run in: a visible prompt is confirmed (its text kept), a visible login dialog closed.
@@ -47,12 +28,12 @@ public:
     explicit Responder(bool closeLogins = true)
     {
         QObject::connect(&timer_, &QTimer::timeout, [this, closeLogins] {
-            if (auto* box = Visible<PromptBoxDialog>(); box && box != lastBox_) {
+            if (auto* box = VisibleWindow<PromptBoxDialog>(); box && box != lastBox_) {
                 lastBox_ = box;
                 prompts.push_back(box->FindControl<QLabel>("msgText")->text());
                 QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
             }
-            if (auto* login = closeLogins ? Visible<LoginDialog>() : nullptr; login && login != lastLogin_) {
+            if (auto* login = closeLogins ? VisibleWindow<LoginDialog>() : nullptr; login && login != lastLogin_) {
                 lastLogin_ = login;
                 ++logins;
                 login->Close(0);
