@@ -17,7 +17,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 namespace {
 
@@ -47,6 +46,27 @@ bool StringMember(const Json::Value& body, const char* name, std::string& value)
 
 ServiceOutcome MissingMember(const char* name) {
     return ServiceOutcome::Error(400, kRetBadRequest, std::string("member \"") + name + "\" must be a string");
+}
+
+// A Host header fit to be put into an address: name or [IPv6] with an optional port, nothing else.
+bool IsHostText(const std::string& host) {
+    if (host.empty() || host.size() > 255) return false;
+    std::size_t i = 0;
+    if (host[0] == '[') {
+        i = host.find(']');
+        if (i == std::string::npos || i < 3) return false;
+        for (std::size_t k = 1; k < i; ++k) {
+            if (!std::isxdigit(static_cast<unsigned char>(host[k])) && host[k] != ':' && host[k] != '.') return false;
+        }
+        ++i;
+    } else {
+        while (i < host.size() && (std::isalnum(static_cast<unsigned char>(host[i])) || host[i] == '.' || host[i] == '-')) ++i;
+        if (i == 0) return false;
+    }
+    if (i == host.size()) return true;
+    const std::size_t digits = host.size() - i - 1;
+    if (host[i] != ':' || digits < 1 || digits > 5) return false;
+    return host.find_first_not_of("0123456789", i + 1) == std::string::npos;
 }
 
 // The registration and reset form {"code", "mobilephone", "password"}: the name of the first member
@@ -204,9 +224,8 @@ std::string ServiceServer::ClientAddress(const httplib::Request& req) const {
 
 std::string ServiceServer::PublicBase(const httplib::Request& req) const {
     if (!options_.publicUrl.empty()) return options_.publicUrl;
-    static const std::regex kHost(R"(([A-Za-z0-9.\-]+|\[[0-9A-Fa-f:.]+\])(:[0-9]{1,5})?)");
     const std::string host = req.get_header_value("Host");
-    if (!std::regex_match(host, kHost)) return BaseUrl();
+    if (!IsHostText(host)) return BaseUrl();
     return std::string(options_.tlsCert.empty() ? "http" : "https") + "://" + host;
 }
 

@@ -102,6 +102,19 @@ TEST_F(ServiceNetTest, PublicEndpoints) {
     const std::string path = "/download/tamsu%201.5.0.deb";
     EXPECT_EQ(url, service_->BaseUrl() + path);
     EXPECT_EQ(Post("/v1/upgrade_check", "{\"app_name\":\"Other\"}")["ret"].asInt(), 200001);
+    // The download address follows the Host the client used, when it is a plain host[:port].
+    const std::pair<const char*, std::string> hosts[] = {
+        {"downloads.example.org:8080", "http://downloads.example.org:8080"},
+        {"[2001:db8::1]:80", "http://[2001:db8::1]:80"},
+        {"evil.example\"><script>", service_->BaseUrl()},
+        {"a.example:80:80", service_->BaseUrl()},
+        {"a.example:", service_->BaseUrl()},
+    };
+    for (const auto& [host, base] : hosts) {
+        const auto res = Client().Post("/v1/upgrade_check", {{"Host", host}}, check, "application/json");
+        ASSERT_TRUE(res) << host;
+        EXPECT_EQ(ParseJson(res->body)["data"]["download_url"].asString(), base + path) << host;
+    }
 
     auto client = Client();
     const auto whole = client.Get(path.c_str());
