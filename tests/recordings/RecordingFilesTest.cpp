@@ -1,9 +1,8 @@
-// Which files are recordings, their size and duration texts, the probe, and the folder scan.
+// Which files are recordings, their size and duration texts, and the probe.
 
 #include "MediaProbe.h"
 #include "RecordingFiles.h"
 #include "RecordingFilesForTest.h"
-#include "RecordingScan.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -11,10 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <condition_variable>
 #include <limits>
-#include <map>
-#include <mutex>
 
 TEST(RecordingFilesTest, OnlyTheFourExactExtensionsAreRecordings)
 {
@@ -79,46 +75,4 @@ TEST(RecordingFilesTest, ProbeAndSizeOfGoodAndBadFiles)
     EXPECT_EQ(RecordingFileSize(dir.filePath("folder.mp3")), 0);
     EXPECT_EQ(RecordingFileSize(dir.filePath("missing.wav")), 0);
     EXPECT_EQ(RecordingFileSize(dir.filePath("empty.wav")), 0);
-}
-
-TEST(RecordingScanTest, CollectsTheRecordingsOfTheFolderWithTheirFigures)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(WriteSilentWav(dir.filePath("a.mp3"), 1)); // the probe goes by content, not by name
-    ASSERT_TRUE(WriteSilentWav(dir.filePath("b.WAV"), 2.25));
-    ASSERT_TRUE(WriteSilentWav(dir.filePath("c.Mp3"), 1));
-    ASSERT_TRUE(WriteTextFile(dir.filePath("d.txt"), "notes"));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("x.mp3"));
-
-    std::mutex lock;
-    std::condition_variable told;
-    bool ready = false;
-    std::map<QString, ScannedRecording> found;
-    {
-        RecordingScan scan;
-        ASSERT_TRUE(scan.Start(dir.path(), [&] {
-            std::lock_guard<std::mutex> guard(lock);
-            ready = true;
-            told.notify_all();
-        }));
-        EXPECT_FALSE(scan.Start(dir.path(), [] {})) << "one scan per list";
-        while (!scan.Done()) {
-            std::unique_lock<std::mutex> guard(lock);
-            told.wait(guard, [&] { return ready; });
-            ready = false;
-            guard.unlock();
-            std::vector<ScannedRecording> batch;
-            while (scan.Take(2, batch)) {
-            }
-            for (auto& r : batch)
-                found.emplace(r.fileName, r);
-        }
-    }
-    ASSERT_EQ(found.size(), 3u);
-    EXPECT_NEAR(found.at("a.mp3").duration, 1, 0.01);
-    EXPECT_NEAR(found.at("b.WAV").duration, 2.25, 0.01);
-    EXPECT_EQ(found.at("b.WAV").size, 44 + 2.25 * 44100 * 4);
-    EXPECT_EQ(found.at("x.mp3").size, 0);
-    EXPECT_EQ(found.at("x.mp3").duration, -1);
 }
