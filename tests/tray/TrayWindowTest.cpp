@@ -9,9 +9,9 @@
 #include "SetingDialog.h"
 #include "SoundPlayer.h"
 #include "TrayIcon.h"
+#include "WindowTestSupport.h"
 
 #include <QAbstractButton>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,33 +27,6 @@
 #include <vector>
 
 namespace {
-
-// The window a menu posts to: records the messages.
-class OwnerWindow : public WindowImplBase {
-public:
-    QString GetWindowClassName() const override { return "OwnerWindow"; }
-    QString GetSkinFile() override { return "PromptBox.xml"; }
-    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t, bool& handled) override
-    {
-        messages.push_back(msg);
-        handled = true;
-        return 0;
-    }
-    std::vector<unsigned> messages;
-};
-
-// Receives the URLs the program asks the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    explicit UrlCatcher(const char* scheme) : scheme_(scheme) { QDesktopServices::setUrlHandler(scheme_, this, "Open"); }
-    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(scheme_); }
-    QList<QUrl> urls;
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-private:
-    QString scheme_;
-};
 
 // Answers the next QMessageBox that opens while the returned text is held, and keeps its text.
 // Dropping the text ends the watch, so a later box is never answered by mistake.
@@ -100,7 +73,7 @@ protected:
     void TearDown() override { delete owner_.data(); }
 
     TestEnv env_;
-    QPointer<OwnerWindow> owner_ = new OwnerWindow;
+    QPointer<MessageRecorderWindow> owner_ = new MessageRecorderWindow;
 };
 
 TEST_F(TrayTest, EachMenuItemPostsItsMessageAndAClickElsewhereOrEscapePostsNothing)
@@ -223,14 +196,14 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     EXPECT_EQ(QDir(chosen).entryList(QDir::Files | QDir::Hidden), QStringList{"TamsuAudioTmp"});
 
     // "open-dir" opens the folder while it exists, and says so when it has gone.
-    UrlCatcher opened("file");
+    DesktopStandIn desktop;
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
-    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile(chosen)});
+    EXPECT_EQ(desktop.opened, std::vector<QUrl>{QUrl::fromLocalFile(chosen)});
     ASSERT_TRUE(QDir(chosen).removeRecursively());
     box = AnswerNextMessageBox();
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
     EXPECT_EQ(*box, QString::fromUtf8(SetingDialog::kFolderMissingText));
-    EXPECT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(desktop.opened.size(), 1u);
     dialog->Close(0);
 }
 
@@ -247,15 +220,10 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
     OpenWindow();
 
     // The settings from the tray menu's message: the tray option, then the dialog closed at once.
-    auto* look = new QTimer(window_); // the dialog's modal loop runs inside the message
-    QObject::connect(look, &QTimer::timeout, [look] {
-        if (SetingDialog* settings = VisibleBox<SetingDialog>()) {
-            look->deleteLater();
-            QTest::mouseClick(settings->FindControl<QAbstractButton>("window-close-tray"), Qt::LeftButton);
-            QTest::mouseClick(settings->FindControl<QAbstractButton>("closebtn"), Qt::LeftButton);
-        }
+    WhenShown<SetingDialog>([](SetingDialog* settings) { // inside the dialog's modal loop
+        QTest::mouseClick(settings->FindControl<QAbstractButton>("window-close-tray"), Qt::LeftButton);
+        QTest::mouseClick(settings->FindControl<QAbstractButton>("closebtn"), Qt::LeftButton);
     });
-    look->start(10);
     const QString folder = env_->MakeFolder("elsewhere"); // as if chosen in the dialog
     SetConfig("output-dir", folder);
     window_->PostMessage(CMainWnd::kMsgSeting);
@@ -264,10 +232,10 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
     EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), folder) << "the window shows an old folder";
 
     // The help page from the tray menu's message, in the browser.
-    UrlCatcher browser("http");
+    DesktopStandIn browser;
     window_->PostMessage(CMainWnd::kMsgHelp);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !browser.urls.isEmpty(); }, kDeliveryTimeoutMs));
-    EXPECT_EQ(browser.urls.value(0), HelpPageUrl());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !browser.opened.empty(); }, kDeliveryTimeoutMs));
+    EXPECT_EQ(browser.opened, std::vector<QUrl>{HelpPageUrl()});
 
     Click("recorder-start");
     ASSERT_NE(window_->Recorder(), nullptr);
@@ -294,5 +262,3 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
 }
 
 } // namespace
-
-#include "TrayWindowTest.moc"
