@@ -80,7 +80,9 @@ TEST_F(HttpClientTest, FailuresOfTransport)
 {
     std::string reply;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ServicePostJson("{}", "http://127.0.0.1:" + std::to_string(FreePort()) + "/v1/feedback", reply), -1);
+    LocalHttpServer gone;
+    gone.Start();
+    EXPECT_EQ(ServicePostJson("{}", gone.StoppedUrl("/v1/feedback"), reply), -1);
     EXPECT_EQ(ServicePostJson("{}", "file:///etc/passwd", reply), -1);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("curl code:7,strerror:Couldn't connect to server\n"), std::string::npos) << out;

@@ -69,7 +69,7 @@ protected:
         server_.Http().Post("/v1/upgrade_check", [this](const httplib::Request&, httplib::Response& r) {
             r.set_content(R"({"ret":0,"data":{"app_version":")" + releaseVersion_ +
                               R"(","download_url":")" + server_.Url("/files/tamsu-recorder_1.5.0_amd64.deb") +
-                              R"(","force_upgrade":)" + std::to_string(forced_) + "}}",
+                              R"(","force_upgrade":0}})",
                           "application/json");
         });
         server_.Http().Get("/files/(.*)", [this](const httplib::Request& req, httplib::Response& r) {
@@ -120,7 +120,6 @@ protected:
     int feedbackStatus_ = 200;
     std::string feedbackReply_ = R"({"ret":0})";
     std::string releaseVersion_ = "1.5.0";
-    int forced_ = 0;
     std::mutex holdLock_;
     std::condition_variable holdSignal_;
     bool holdHalf_ = false; // under holdLock_
@@ -231,7 +230,7 @@ TEST_F(OnlineDialogTest, UpgradeCheckOffersNewerVersionsOneAtATime)
     QTest::qWait(50);
     EXPECT_EQ(VisibleWindow<MessageBoxDialog>(), nullptr);
 
-    setenv("TAMSU_SERVICE_URL", ("http://127.0.0.1:" + std::to_string(FreePort())).c_str(), 1);
+    setenv("TAMSU_SERVICE_URL", server_.StoppedUrl("").c_str(), 1);
     EXPECT_EQ(RunUpgradeCheck(nullptr, true), -1);
 }
 
