@@ -18,6 +18,8 @@ namespace {
 
 // Folder of the system's hashed certificate authorities, kept when TAMSU_CA_FILE adds one.
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+// The service speaks HTTP(S); nothing else (file:, ftp:, ...) may be reached through an address
+// the service or the environment hands us.
 constexpr const char* kAllowedProtocols = "http,https";
 
 struct CurlEasyDeleter {

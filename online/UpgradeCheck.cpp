@@ -10,6 +10,7 @@
 
 namespace {
 
+// The name the service files this program's releases under.
 constexpr const char* kAppName = "TamsuAudioRecorder";
 // Hex digits of a SHA-256 digest.
 constexpr size_t kSha256HexLength = 64;
