@@ -1,9 +1,8 @@
 // The pure pieces of the tray and the settings: where the task menu opens, what a close request
-// does, which output folders the settings can hold, the write probe, the help page's address.
+// does, which output folders the settings can hold, the write probe.
 
 #include "CloseBehaviour.h"
 #include "ConfigStore.h"
-#include "HelpPageUrl.h"
 #include "MenuPlacement.h"
 #include "OutputFolderChoice.h"
 #include "TestEnv.h"
@@ -12,8 +11,6 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace {
 
@@ -108,32 +105,6 @@ TEST(OutputFolderTest, WriteProbeLeavesTheFolderAsItWasAndRefusesWhatCannotBeWri
         EXPECT_FALSE(ProbeFolderWritable(refused, &error)) << refused.toStdString();
         EXPECT_FALSE(error.isEmpty());
     }
-}
-
-TEST(HelpPageTest, ServiceAddressFromTheEnvironmentWithoutTrailingSlash)
-{
-    const char* saved = std::getenv("TAMSU_SERVICE_URL");
-    const std::string restore = saved ? saved : "";
-    const struct {
-        const char* env; // nullptr: unset
-        const char* url;
-    } rows[] = {
-        {nullptr, "http://127.0.0.1:8417/help"},
-        {"", "http://127.0.0.1:8417/help"},
-        {"http://127.0.0.1:9000/", "http://127.0.0.1:9000/help"},
-        {"https://example.test/base", "https://example.test/base/help"},
-    };
-    for (const auto& row : rows) {
-        if (row.env)
-            ::setenv("TAMSU_SERVICE_URL", row.env, 1);
-        else
-            ::unsetenv("TAMSU_SERVICE_URL");
-        EXPECT_EQ(HelpPageUrl().toString().toStdString(), row.url);
-    }
-    if (saved)
-        ::setenv("TAMSU_SERVICE_URL", restore.c_str(), 1);
-    else
-        ::unsetenv("TAMSU_SERVICE_URL");
 }
 
 } // namespace
