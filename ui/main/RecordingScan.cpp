@@ -21,11 +21,11 @@ bool RecordingScan::Start(const QString& folder, ReadyFunction ready)
         return false;
     folder_ = folder;
     ready_ = std::move(ready);
-    thread_ = std::thread(&RecordingScan::ScanThread, this);
+    thread_ = std::thread(&RecordingScan::ScanRecordings, this);
     return true;
 }
 
-void RecordingScan::ScanThread()
+void RecordingScan::ScanRecordings()
 {
     // Scan thread: owns the folder listing and each file's probe; shares pending_, readyTold_ and
     // listed_ with the UI thread under lock_; reads stop_ between files and folder_ (fixed).

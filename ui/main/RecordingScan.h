@@ -53,7 +53,7 @@ public:
     const QString& Folder() const { return folder_; }
 
 private:
-    void ScanThread();
+    void ScanRecordings(); // the scan thread's body
     void Push(ScannedRecording recording);
     void Notify(); // tells ready unless a call is already on its way
 
