@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,8 +107,14 @@ bool DecodeCredentials(const std::string& fileBytes, Credentials& out)
 
     Json::Value root;
     Json::Reader reader;
-    if (!reader.parse(plain, root, true) || !root.isObject())
+    // The reader throws on text nested deeper than its stack limit; a damaged file is only ever "does
+    // not parse", never the end of the program.
+    try {
+        if (!reader.parse(plain, root, true) || !root.isObject())
+            return false;
+    } catch (const std::exception&) {
         return false;
+    }
     const Json::Value& account = root["account"];
     const Json::Value& password = root["password"];
     if (!(account.isString() || account.isNull()) || !(password.isString() || password.isNull()))

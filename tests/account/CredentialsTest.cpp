@@ -96,7 +96,9 @@ TEST_F(CredentialsTest, DamagedFilesGiveJsonParseErrOnly)
         {"zero bytes", std::string(64, '\0')},
     };
     // Well padded and encrypted, but not the object the program writes.
-    for (const std::string plain : {"[1, 2]", "{\"account\": 5, \"password\": \"x\"}", "not json at all"})
+    const std::vector<std::string> plains = {"[1, 2]", "{\"account\": 5, \"password\": \"x\"}", "not json at all",
+                                             std::string(5000, '[')}; // deeper than the reader goes
+    for (const std::string& plain : plains)
         damaged.push_back({plain, Base64Encode(OpenSsl(true, plain))});
     std::string badPadding = OpenSsl(true, std::string(16, 'x'));
     badPadding.resize(16); // the padding block dropped: the last byte is an 'x' encrypted
