@@ -240,7 +240,13 @@ void ServiceServer::PostJson(const char* path, JsonHandler handler) {
         std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
         Json::Value body;
         std::string error;
-        if (!reader->parse(req.body.data(), req.body.data() + req.body.size(), &body, &error) || !body.isObject()) {
+        bool parsed = false;
+        try {
+            parsed = reader->parse(req.body.data(), req.body.data() + req.body.size(), &body, &error);
+        } catch (const std::exception&) {
+            parsed = false; // nested deeper than the reader goes
+        }
+        if (!parsed || !body.isObject()) {
             Reply(res, ServiceOutcome::Error(400, kRetBadRequest, "request body is not a JSON object"));
             return;
         }

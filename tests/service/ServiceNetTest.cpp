@@ -185,6 +185,7 @@ TEST_F(ServiceNetTest, BadRequestsGetJsonErrors) {
         {"/v1/feedback", "", 400, 100400},
         {"/v1/feedback", "{\"contact\":\"a\",", 400, 100400},
         {"/v1/feedback", "[\"a\"]", 400, 100400},
+        {"/v1/feedback", std::string(5000, '['), 400, 100400}, // deeper than the reader goes
         {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"b\"} x", 400, 100400},
         {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"\"}", 400, 100400},
         {"/v1/feedback", "{\"contact\":\"a\",\"content\":\"\xff\"}", 400, 100400},
