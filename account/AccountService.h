@@ -23,6 +23,12 @@
 // The two forms of one design: registration and password reset.
 enum class AccountForm { kRegister, kForgot };
 
+// A request's result (0 = success) and its reply, as a dialog's worker hands them over.
+struct ServiceAnswer {
+    int result = -1;
+    std::string reply;
+};
+
 // What a form's dialog does with the answer to its submission.
 struct FormOutcome {
     QString text;          // shown in a prompt box

@@ -1,8 +1,10 @@
 // The account's dialogs driven through their named controls, on a service double: what the login
-// and both forms do with each kind of answer, the code button's countdown, the account panel
-// with sign-out.
+// and both forms do with each kind of answer, that their requests leave the window responsive
+// and a closed dialog drops its answer, the code button's countdown, the account panel with
+// sign-out.
 
 #include "AccountArea.h"
+#include "BackgroundCall.h"
 #include "DialogDriver.h"
 #include "Credentials.h"
 #include "CurrentAccount.h"
@@ -42,7 +44,12 @@ protected:
         SetAccountServiceForTesting(std::move(service));
         ClearCurrentAccountPhone();
     }
-    ~AccountDialogsTest() override { SetAccountServiceForTesting(nullptr); }
+    ~AccountDialogsTest() override
+    {
+        service_->Release();
+        WaitForBackgroundCalls();
+        SetAccountServiceForTesting(nullptr);
+    }
 
     bool ShowsSignedIn(const QString& phone) { return mainWindow_.ShowsSignedIn(phone); }
 
@@ -63,7 +70,7 @@ TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
     };
     const Case cases[] = {
         {"1380013800a", "pw", {}, "手机号只能为数字!", false},
-        {phone, p32, {-1, ""}, "账号或密码错误!", true},
+        {phone, p32, {-1, R"({"ret":400002})"}, "网络错误!", true},
         {phone, p32, {0, "<html>busy</html>"}, "未知错误!", true},
         {phone, p32, {0, R"({"ret":400002})"}, "账号或密码错误!", true},
         {phone, p32, {0, kSignedInReply}, "", true},
@@ -80,10 +87,10 @@ TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
             Type(dialog, "password", c.password);
             testing::internal::CaptureStdout();
             Click(dialog, "loginBtn");
+            closed = !AwaitAnswer(alive, &LoginDialog::Waiting);
             const std::string out = testing::internal::GetCapturedStdout();
             EXPECT_EQ(out.find(c.password.toStdString()), std::string::npos) << "password on standard output";
             EXPECT_EQ(out.find("message: "), c.sent ? 0u : std::string::npos) << out;
-            closed = QTest::qWaitFor([&] { return alive.isNull() || !alive->isVisible(); }, c.tip.isEmpty() ? kWaitMs : 50);
             if (!closed) {
                 tip = dialog->FindControl<QLabel>("errorTips")->text();
                 Click(dialog, "closebtn");
@@ -112,6 +119,7 @@ TEST_F(AccountDialogsTest, LoginWhoseCredentialsCannotBeStoredStillSignsInAndSay
         Type(dialog, "password", "pw");
         Responder responder(false);
         Click(dialog, "loginBtn");
+        AwaitAnswer(QPointer<LoginDialog>(dialog), &LoginDialog::Waiting);
         EXPECT_EQ(responder.prompts, QStringList{QString::fromUtf8(LoginDialog::kNotStoredText)});
     });
     EXPECT_EQ(RunModalDialog<LoginDialog>(&mainWindow_, &mainWindow_), 1);
@@ -122,7 +130,7 @@ TEST_F(AccountDialogsTest, LoginWhoseCredentialsCannotBeStoredStillSignsInAndSay
 // Fills a form and submits it: the prompts it showed, whether it came back, whether the login
 // dialog followed.
 template <class Dialog>
-void SubmitForm(const char* prefix, QStringList* prompts, bool* cameBack, int* logins)
+void SubmitForm(const char* prefix, QStringList* prompts, bool* cameBack, QStringList* logins)
 {
     const std::string p = prefix;
     WhenShown<Dialog>([=](Dialog* dialog) {
@@ -133,9 +141,9 @@ void SubmitForm(const char* prefix, QStringList* prompts, bool* cameBack, int* l
         Type(dialog, (p + "VerifyCode").c_str(), "123456");
         Responder responder;
         Click(dialog, (p + "Btn").c_str());
+        *cameBack = AwaitAnswer(alive, &Dialog::Submitting);
         *prompts = responder.prompts;
         *logins = responder.logins;
-        *cameBack = alive && dialog->isVisible();
         if (*cameBack)
             Click(dialog, "closebtn");
     });
@@ -165,7 +173,7 @@ TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
         service_->submissions.clear();
         QStringList prompts;
         bool cameBack = false;
-        int logins = 0;
+        QStringList logins;
         if (c.registration) {
             SubmitForm<RegisterDialog>("register", &prompts, &cameBack, &logins);
             RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_);
@@ -175,16 +183,17 @@ TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
         }
         EXPECT_EQ(prompts, c.prompt.isEmpty() ? QStringList() : QStringList{c.prompt});
         EXPECT_EQ(cameBack, c.cameBack);
-        EXPECT_EQ(logins, c.login ? 1 : 0);
+        EXPECT_EQ(logins, c.login ? QStringList{"13800138000"} : QStringList()) << "filled with the phone";
         EXPECT_EQ(service_->submissions, std::vector<std::string>{"13800138000/Secret/123456"});
     }
 }
 
-TEST_F(AccountDialogsTest, CodeButtonCountsDownAndSendsOneRequestAMinute)
+TEST_F(AccountDialogsTest, CodeButtonCountsDownAndComesBackAtOnceAfterAFailure)
 {
     service_->codeResult = -1;
     WhenShown<RegisterDialog>([&](RegisterDialog* dialog) {
         auto* button = dialog->FindControl<QPushButton>("registerVerifyCodeBtn");
+        const QString idle = button->text();
         Type(dialog, "registerMobilePhone", "1380013800/");
         Click(dialog, "registerVerifyCodeBtn");
         EXPECT_EQ(dialog->FindControl<QLabel>("registerErrorTips")->text(), "手机号只能为数字!");
@@ -192,27 +201,96 @@ TEST_F(AccountDialogsTest, CodeButtonCountsDownAndSendsOneRequestAMinute)
 
         Type(dialog, "registerMobilePhone", "13800138000");
         Responder responder;
+        service_->Hold();
         Click(dialog, "registerVerifyCodeBtn");
+        EXPECT_EQ(button->text(), "60 秒");
+        Click(dialog, "registerVerifyCodeBtn");
+        service_->Release();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !responder.prompts.isEmpty(); }, kWaitMs));
         EXPECT_EQ(responder.prompts, QStringList{"验证码发送失败!"});
-        EXPECT_EQ(button->text(), "60 秒") << "the countdown runs after a failed request too";
-        Click(dialog, "registerVerifyCodeBtn");
-        EXPECT_EQ(service_->codeRequests.size(), 1u) << "a second click within the minute sends nothing";
+        EXPECT_EQ(button->text(), idle) << "no countdown after a failed request";
+        EXPECT_FALSE(dialog->CodeRequestRunning());
+        EXPECT_EQ(service_->codeRequests.size(), 1u) << "a second click while counting sends nothing";
 
+        service_->codeResult = 0;
+        Click(dialog, "registerVerifyCodeBtn");
         for (int tick = 0; tick < 59; ++tick)
             dialog->OnTimer(AccountFormDialog::kCountdownTimer);
         EXPECT_EQ(button->text(), "1 秒");
-        EXPECT_TRUE(dialog->CodeRequestRunning());
         dialog->OnTimer(AccountFormDialog::kCountdownTimer);
         EXPECT_EQ(button->text(), "重新获取");
         EXPECT_FALSE(dialog->CodeRequestRunning());
         EXPECT_EQ(dialog->Countdown(), 60);
-
-        service_->codeResult = 0;
-        Click(dialog, "registerVerifyCodeBtn");
-        EXPECT_EQ(service_->codeRequests, (std::vector<std::string>{"13800138000", "13800138000"}));
+        EXPECT_EQ(responder.prompts.size(), 1);
         Click(dialog, "closebtn");
     });
     RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_);
+}
+
+// A service that accepts and does not answer: the click returns while the request is held, the
+// dialog shows that it waits, and once closed it never sees the answer.
+TEST_F(AccountDialogsTest, RequestsWaitOnAWorkerAndAClosedDialogDropsTheAnswer)
+{
+    service_->login = {0, kSignedInReply};
+    service_->submit = {0, R"({"ret":0})"};
+    service_->codeResult = -1;
+    struct Case {
+        const char* button;
+        std::function<void(WindowImplBase*)> fill;
+        std::function<bool(WindowImplBase*)> waiting;
+        std::function<int()> open;
+    };
+    const auto fillForm = [](WindowImplBase* d) {
+        Type(d, "registerMobilePhone", "13800138000");
+        Type(d, "registerPwd", "Secret");
+        Type(d, "registerConfirmPwd", "Secret");
+        Type(d, "registerVerifyCode", "123456");
+    };
+    const auto submitting = [](WindowImplBase* d) {
+        return static_cast<RegisterDialog*>(d)->Submitting() && !d->FindControl<QPushButton>("registerBtn")->isEnabled();
+    };
+    const Case cases[] = {
+        {"loginBtn",
+         [](WindowImplBase* d) {
+             Type(d, "account", "13800138000");
+             Type(d, "password", "pw");
+         },
+         [](WindowImplBase* d) {
+             return static_cast<LoginDialog*>(d)->Waiting() && !d->FindControl<QPushButton>("loginBtn")->isEnabled() &&
+                    d->FindControl<QLabel>("errorTips")->text() == QString::fromUtf8(LoginDialog::kWaitingText);
+         },
+         [this] { return RunModalDialog<LoginDialog>(&mainWindow_, &mainWindow_); }},
+        {"registerBtn", fillForm, submitting, [this] { return RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_); }},
+        {"registerVerifyCodeBtn", fillForm,
+         [](WindowImplBase* d) { return static_cast<RegisterDialog*>(d)->CodeRequestRunning(); },
+         [this] { return RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        service_->Hold();
+        const int arrived = service_->Arrived();
+        Responder responder(std::string(c.button) != "loginBtn");
+        const auto step = [&](WindowImplBase* dialog) {
+            c.fill(dialog);
+            Click(dialog, c.button);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return service_->Arrived() == arrived + 1; }, kWaitMs));
+            EXPECT_TRUE(c.waiting(dialog));
+            Click(dialog, "closebtn");
+        };
+        if (std::string(c.button) == "loginBtn")
+            WhenShown<LoginDialog>(step);
+        else
+            WhenShown<RegisterDialog>(step);
+        EXPECT_EQ(c.open(), 0);
+        service_->Release();
+        WaitForBackgroundCalls();
+        QCoreApplication::processEvents(); // the answer, handed over
+        EXPECT_TRUE(responder.prompts.isEmpty());
+        EXPECT_TRUE(responder.logins.isEmpty());
+        EXPECT_TRUE(mainWindow_.ShowsSignedOut());
+        EXPECT_FALSE(IsSignedIn());
+        EXPECT_FALSE(QFile::exists(CredentialsFilePath()));
+    }
 }
 
 TEST_F(AccountDialogsTest, AccountPanelSignsOutAndClosesWhenLeft)

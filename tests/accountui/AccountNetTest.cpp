@@ -32,7 +32,9 @@ QStringList RunForm(AccountAreaWindow& window, ServiceProcess& service, const ch
     WhenShown<Dialog>([&](Dialog* dialog) {
         Responder responder;
         Type(dialog, (p + "MobilePhone").c_str(), kPhone);
+        const size_t sent = service.OutboxLines().size();
         Click(dialog, (p + "VerifyCodeBtn").c_str());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return service.OutboxLines().size() > sent; }, kWaitMs));
         const std::string code = service.LatestCode(kPhone.toStdString());
         EXPECT_EQ(code.size(), 6u) << "no code in the outbox";
         Click(dialog, (p + "VerifyCodeBtn").c_str()); // counting: sends nothing
@@ -41,10 +43,10 @@ QStringList RunForm(AccountAreaWindow& window, ServiceProcess& service, const ch
         Type(dialog, (p + "ConfirmPwd").c_str(), password);
         QPointer<Dialog> alive(dialog);
         Click(dialog, (p + "Btn").c_str());
-        if (alive && alive->isVisible())
+        if (AwaitAnswer(alive, &Dialog::Submitting))
             Click(dialog, "closebtn");
         prompts = responder.prompts;
-        EXPECT_EQ(responder.logins, 1) << "the login dialog follows a success";
+        EXPECT_EQ(responder.logins, QStringList{kPhone}) << "the login dialog follows a success, filled in";
     });
     RunModalDialog<Dialog>(&window, &window);
     return prompts;
@@ -69,7 +71,7 @@ QString RunLogin(AccountAreaWindow& window, const QString& password)
         Type(dialog, "account", kPhone);
         Type(dialog, "password", password);
         Click(dialog, "loginBtn");
-        if (alive && alive->isVisible()) {
+        if (AwaitAnswer(alive, &LoginDialog::Waiting)) {
             tip = dialog->FindControl<QLabel>("errorTips")->text();
             Click(dialog, "closebtn");
         }

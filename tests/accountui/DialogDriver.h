@@ -22,7 +22,8 @@
 inline constexpr int kWaitMs = 5000;
 
 // Answers the boxes that open inside whatever the test does, without blocking the modal loops
-// they run in: a visible prompt is confirmed (its text kept), a visible login dialog closed.
+// they run in: a visible prompt is confirmed (its text kept), a visible login dialog closed (the
+// phone number it was opened with kept).
 class Responder {
 public:
     explicit Responder(bool closeLogins = true)
@@ -35,14 +36,14 @@ public:
             }
             if (auto* login = closeLogins ? VisibleWindow<LoginDialog>() : nullptr; login && login != lastLogin_) {
                 lastLogin_ = login;
-                ++logins;
+                logins.push_back(login->FindControl<QLineEdit>("account")->text());
                 login->Close(0);
             }
         });
         timer_.start(10);
     }
     QStringList prompts;
-    int logins = 0;
+    QStringList logins;
 
 private:
     QTimer timer_;
@@ -64,6 +65,15 @@ inline void Click(WindowImplBase* window, const char* name)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// Waits until a dialog's request has been answered (waiting() false, or the dialog gone) and the
+// answer's own consequences (a queued close) have run. True when the dialog is still shown.
+template <class Dialog, class Waiting>
+bool AwaitAnswer(const QPointer<Dialog>& dialog, Waiting waiting)
+{
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog || !(dialog->*waiting)(); }, kWaitMs)) << "no answer";
+    QCoreApplication::processEvents();
+    return dialog && dialog->isVisible();
+}
 
 // A window with the main window's account area: "username", "login", "separator", "register".
 class AccountAreaWindow : public QWidget {

@@ -1,9 +1,14 @@
 #pragma once
 // An account service that answers what the test says and remembers what it was asked, for the
-// dialogs' tests (UI thread only).
+// dialogs' tests. The dialogs call it on their workers: the records are read by the test once the
+// answer has reached the dialog. Hold() keeps every request waiting, like a service that accepts
+// and never answers, until Release() (or 10 s).
 
 #include "AccountService.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,21 +21,41 @@ public:
 
     int Login(const std::string& phone, const std::string& password, std::string& reply) override
     {
-        logins.push_back(phone + "/" + password);
+        Record(logins, phone + "/" + password);
         reply = login.reply;
         return login.result;
     }
-    int RequestCode(AccountForm form, const std::string& phone) override
+    int RequestCode(AccountForm, const std::string& phone) override
     {
-        codeRequests.push_back(phone);
+        Record(codeRequests, phone);
         return codeResult;
     }
-    int Submit(AccountForm form, const std::string& phone, const std::string& password, const std::string& code,
+    int Submit(AccountForm, const std::string& phone, const std::string& password, const std::string& code,
                std::string& reply) override
     {
-        submissions.push_back(phone + "/" + password + "/" + code);
+        Record(submissions, phone + "/" + password + "/" + code);
         reply = submit.reply;
         return submit.result;
+    }
+
+    void Hold()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        held_ = true;
+    }
+    void Release()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            held_ = false;
+        }
+        released_.notify_all();
+    }
+    // Requests that arrived, held or not.
+    int Arrived()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return arrived_;
     }
 
     Answer login;
@@ -39,4 +64,19 @@ public:
     std::vector<std::string> logins;
     std::vector<std::string> codeRequests;
     std::vector<std::string> submissions;
+
+private:
+    void Record(std::vector<std::string>& list, const std::string& entry)
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        list.push_back(entry);
+        ++arrived_;
+        // Bounded, so that a dialog that waits on its own thread fails the test instead of hanging it.
+        released_.wait_for(guard, std::chrono::seconds(10), [this] { return !held_; });
+    }
+
+    std::mutex lock_;
+    std::condition_variable released_;
+    bool held_ = false; // under lock_
+    int arrived_ = 0;   // under lock_
 };

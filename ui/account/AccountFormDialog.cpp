@@ -1,5 +1,6 @@
 #include "AccountFormDialog.h"
 
+#include "BackgroundCall.h"
 #include "LoginDialog.h"
 #include "PromptBoxDialog.h"
 #include "TextUtil.h"
@@ -43,6 +44,8 @@ void AccountFormDialog::InitWindow()
         code_ = FindControl<QLineEdit>(names_.code);
         errorTips_ = FindControl<QLabel>(names_.errorTips);
         submit_ = FindControl<QAbstractButton>(names_.submit);
+        if (codeButton_)
+            codeButtonText_ = codeButton_->text();
     });
 }
 
@@ -54,7 +57,7 @@ QString AccountFormDialog::GetSkinFile()
 
 void AccountFormDialog::Notify(TNotifyUI& msg)
 {
-    if (msg.type == QLatin1String(kNotifyClick)) {
+    if (msg.type == QLatin1String(kNotifyClick) && !submitting_) {
         if (msg.senderName == QLatin1String(names_.codeButton))
             RequestCode();
         else if (msg.senderName == QLatin1String(names_.submit))
@@ -69,14 +72,18 @@ void AccountFormDialog::OnTimer(int id)
         WindowImplBase::OnTimer(id);
         return;
     }
-    if (countdown_-- == 1) {
-        KillTimer(kCountdownTimer);
-        codeRequestRunning_ = false;
-        countdown_ = kCountdownSeconds;
-        codeButton_->setText(QStringLiteral("重新获取"));
-    } else {
+    if (countdown_-- == 1)
+        StopCountdown(QStringLiteral("重新获取"));
+    else
         codeButton_->setText(QString::asprintf("%d 秒", countdown_));
-    }
+}
+
+void AccountFormDialog::StopCountdown(const QString& buttonText)
+{
+    KillTimer(kCountdownTimer);
+    codeRequestRunning_ = false;
+    countdown_ = kCountdownSeconds;
+    codeButton_->setText(buttonText);
 }
 
 void AccountFormDialog::SetTip(const QString& text)
@@ -100,8 +107,17 @@ void AccountFormDialog::RequestCode()
     codeButton_->setText(QString::asprintf("%d 秒", kCountdownSeconds));
     SetTimer(kCountdownTimer, kCountdownMs);
     codeRequestRunning_ = true;
-    if (AccountServiceInstance().RequestCode(form_, WideToAnsi(phone_->text())) != 0)
-        PromptBoxDialog::Show(this, QStringLiteral("验证码发送失败!"), kPromptWidth, kPromptHeight);
+    RunInBackground(
+        this, [form = form_, phone = WideToAnsi(phone_->text())] { return AccountServiceInstance().RequestCode(form, phone); },
+        [this](int result) { OnCodeAnswer(result); });
+}
+
+void AccountFormDialog::OnCodeAnswer(int result)
+{
+    if (result == 0)
+        return;
+    StopCountdown(codeButtonText_); // no code is on its way: the user may ask again at once
+    PromptBoxDialog::Show(this, QStringLiteral("验证码发送失败!"), kPromptWidth, kPromptHeight);
 }
 
 void AccountFormDialog::SubmitForm()
@@ -114,19 +130,37 @@ void AccountFormDialog::SubmitForm()
         SetTip(problem);
         return;
     }
+    SetTip(QString::fromUtf8(kWaitingText));
+    submitting_ = true;
+    if (submit_)
+        submit_->setEnabled(false);
+    const QString phone = phone_->text();
+    RunInBackground(
+        this,
+        [form = form_, phone = WideToAnsi(phone), password = WideToAnsi(password_->text()),
+         code = WideToAnsi(code_->text())] {
+            ServiceAnswer answer;
+            answer.result = AccountServiceInstance().Submit(form, phone, password, code, answer.reply);
+            return answer;
+        },
+        [this, phone](const ServiceAnswer& answer) { OnSubmitAnswer(answer, phone); });
+}
+
+void AccountFormDialog::OnSubmitAnswer(const ServiceAnswer& answer, const QString& phone)
+{
+    submitting_ = false;
+    if (submit_)
+        submit_->setEnabled(true);
     SetTip(QString());
     ShowWindow(false);
-    std::string reply;
-    const int result = AccountServiceInstance().Submit(form_, WideToAnsi(phone_->text()),
-                                                       WideToAnsi(password_->text()), WideToAnsi(code_->text()), reply);
     // A failed request is never read as a success, whatever its body says.
-    FormOutcome outcome = ReadFormReply(form_, reply);
-    if (result != 0 && outcome.success)
+    FormOutcome outcome = ReadFormReply(form_, answer.reply);
+    if (answer.result != 0 && outcome.success)
         outcome = ReadFormReply(form_, std::string());
     if (!outcome.text.isEmpty())
         PromptBoxDialog::Show(this, outcome.text, kPromptWidth, kPromptHeight);
     if (outcome.success) {
-        RunModalDialog<LoginDialog>(this, mainWindow_.data());
+        RunModalDialog<LoginDialog>(this, mainWindow_.data(), phone);
         Close(1);
     } else if (outcome.showAgain) {
         ShowWindow(true);

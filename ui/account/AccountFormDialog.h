@@ -5,12 +5,16 @@
 // Code button: the phone number is checked (it becomes part of the request's address), then the
 // button counts down "60 秒" ... "1 秒" on timer 1000, one step a second, and the request goes
 // out; clicks while it counts are ignored; afterwards it reads "重新获取". A failed request says
-// "验证码发送失败!" and the countdown goes on.
-// Submit button: the fields are checked ("errorTips" line), the dialog hides, the form is posted
-// and the answer shown in a prompt box (ReadFormReply): success leads to the login dialog, an
-// error the user can correct brings the dialog back with its fields, anything else closes it.
+// "验证码发送失败!" and gives the button back at once, so the user can try again.
+// Submit button: the fields are checked ("errorTips" line), the form is posted (the button
+// disabled, "errorTips" saying so), the dialog hides and the answer is shown in a prompt box
+// (ReadFormReply): success leads to the login dialog with the phone number filled in, an error
+// the user can correct brings the dialog back with its fields, anything else closes it.
 //
-// Thread: UI thread; the requests block the dialog for up to the request time-out.
+// Both requests run on workers: the dialog stays responsive and can be closed while they run
+// (their answers are then dropped).
+//
+// Thread: UI thread.
 
 #include "AccountService.h"
 #include "WindowImplBase.h"
@@ -30,6 +34,7 @@ public:
     static constexpr int kCountdownSeconds = 60; // the service allows one code a minute per phone
     static constexpr int kPromptWidth = 200;
     static constexpr int kPromptHeight = 100;
+    static constexpr const char* kWaitingText = "正在提交,请稍候...";
 
     // Control names and texts that differ between the two forms.
     struct Names {
@@ -56,15 +61,21 @@ public:
 
     bool CodeRequestRunning() const { return codeRequestRunning_; }
     int Countdown() const { return countdown_; }
+    bool Submitting() const { return submitting_; }
 
 private:
     void RequestCode();
+    void OnCodeAnswer(int result);
+    void StopCountdown(const QString& buttonText);
     void SubmitForm();
+    void OnSubmitAnswer(const ServiceAnswer& answer, const QString& phone);
     void SetTip(const QString& text);
     QString Guarded(const char* operation) const;
 
     bool codeRequestRunning_ = false;
     int countdown_ = kCountdownSeconds;
+    bool submitting_ = false;
+    QString codeButtonText_; // the skin's text, for a request that failed
     QPointer<QWidget> mainWindow_; // not owned
     AccountForm form_;
     Names names_;

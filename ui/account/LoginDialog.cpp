@@ -1,7 +1,7 @@
 #include "LoginDialog.h"
 
 #include "AccountArea.h"
-#include "AccountService.h"
+#include "BackgroundCall.h"
 #include "Credentials.h"
 #include "ForgotDialog.h"
 #include "PromptBoxDialog.h"
@@ -9,11 +9,13 @@
 #include "TextUtil.h"
 #include "WindowError.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 
-LoginDialog::LoginDialog(QWidget* parent, QWidget* mainWindow)
+LoginDialog::LoginDialog(QWidget* parent, QWidget* mainWindow, const QString& phone)
     : mainWindow_(mainWindow)
+    , phone_(phone)
 {
 }
 
@@ -31,6 +33,12 @@ void LoginDialog::OnFinalMessage()
 
 void LoginDialog::InitWindow()
 {
+    if (phone_.isEmpty())
+        return;
+    if (auto* account = FindControl<QLineEdit>("account"))
+        account->setText(phone_);
+    if (auto* password = FindControl<QLineEdit>("password"))
+        password->setFocus();
 }
 
 QString LoginDialog::GetSkinFile()
@@ -40,7 +48,7 @@ QString LoginDialog::GetSkinFile()
 
 void LoginDialog::Notify(TNotifyUI& msg)
 {
-    if (msg.type == QLatin1String(kNotifyClick)) {
+    if (msg.type == QLatin1String(kNotifyClick) && !waiting_) {
         if (msg.senderName == QLatin1String("loginBtn"))
             Login();
         else if (msg.senderName == QLatin1String("register"))
@@ -82,14 +90,35 @@ void LoginDialog::Login()
     const std::string phoneText = WideToAnsi(phone);
     const std::string passwordText = WideToAnsi(password);
     DebugPrint("message: %s\n", MaskedLoginRequestBody(phoneText).c_str());
-    std::string reply;
-    if (AccountServiceInstance().Login(phoneText, passwordText, reply) != 0) {
-        SetTip(QStringLiteral("账号或密码错误!"));
+    SetWaiting(true);
+    RunInBackground(
+        this,
+        [phoneText, passwordText] {
+            ServiceAnswer answer;
+            answer.result = AccountServiceInstance().Login(phoneText, passwordText, answer.reply);
+            return answer;
+        },
+        [this, phone, passwordText](const ServiceAnswer& answer) { OnLoginAnswer(answer, phone, passwordText); });
+}
+
+void LoginDialog::SetWaiting(bool waiting)
+{
+    waiting_ = waiting;
+    if (auto* button = FindControl<QAbstractButton>("loginBtn"))
+        button->setEnabled(!waiting);
+    SetTip(waiting ? QString::fromUtf8(kWaitingText) : QString());
+}
+
+void LoginDialog::OnLoginAnswer(const ServiceAnswer& answer, const QString& phone, const std::string& password)
+{
+    SetWaiting(false);
+    if (answer.result != 0) {
+        SetTip(QStringLiteral("网络错误!"));
         return;
     }
-    DebugPrint("response: %s\n", reply.c_str());
+    DebugPrint("response: %s\n", answer.reply.c_str());
     CurrentAccount account;
-    switch (ReadLoginReply(reply, account)) {
+    switch (ReadLoginReply(answer.reply, account)) {
     case LoginReply::kUnparsable:
         SetTip(QStringLiteral("未知错误!"));
         return;
@@ -100,7 +129,7 @@ void LoginDialog::Login()
         break;
     }
     ApplyAccountReply(account);
-    const bool stored = SaveCredentials(phoneText, passwordText);
+    const bool stored = SaveCredentials(WideToAnsi(phone), password);
     if (mainWindow_)
         ShowSignedIn(mainWindow_, phone);
     if (!stored)

@@ -109,6 +109,8 @@ public:
     // nullptr). flags default to Qt::Dialog with an owner, Qt::Window without. Does not show it.
     bool Create(QWidget* owner, const QString& title, Qt::WindowFlags flags = {});
     bool IsCreated() const { return root_ != nullptr; }
+    // True once the window has ended (hidden for good, its modal loop over).
+    bool IsEnded() const { return ended_; }
     // Centres the window on its owner, or on the screen when it has no visible owner, keeping it
     // inside the screen's available area.
     void CenterWindow();
