@@ -1,5 +1,6 @@
 #include "FeedbackDialog.h"
 
+#include "BackgroundCall.h"
 #include "CurrentAccount.h"
 #include "FeedbackClient.h"
 #include "HttpClient.h"
@@ -9,11 +10,23 @@
 #include "WindowError.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QUrl>
+
+namespace {
+
+// What was typed into the last dialog and not delivered (UI thread only).
+struct Draft {
+    QString content;
+    QString contact;
+};
+Draft g_draft;
+
+} // namespace
 
 FeedbackDialog::FeedbackDialog(QWidget* owner)
     : owner_(owner)
@@ -47,6 +60,13 @@ void FeedbackDialog::InitWindow()
         feedbackContact_ = FindControl<QLineEdit>("feedbackContact");
         feedbackErrorTips_ = FindControl<QLabel>("feedbackErrorTips");
         feedbackBtn_ = FindControl<QAbstractButton>("feedbackBtn");
+        QString contact = g_draft.contact;
+        if (contact.isEmpty())
+            contact = AnsiToWide(SignedInPhone());
+        if (feedbackContent_)
+            feedbackContent_->setPlainText(g_draft.content);
+        if (feedbackContact_)
+            feedbackContact_->setText(contact);
         SetTimer(kFocusTimer, kFocusTimerMs);
     });
 }
@@ -63,7 +83,7 @@ void FeedbackDialog::OnTimer(int id)
 void FeedbackDialog::Notify(TNotifyUI& msg)
 {
     if (msg.type == QLatin1String(kNotifyClick)) {
-        if (msg.senderName == QLatin1String("feedbackBtn"))
+        if (msg.senderName == QLatin1String("feedbackBtn") && !waiting_)
             Submit();
         else if (msg.senderName == QLatin1String("contact-us"))
             QDesktopServices::openUrl(QUrl(QString::fromStdString(ServiceUrl("/help/audio"))));
@@ -88,13 +108,33 @@ void FeedbackDialog::Submit()
         return;
     }
 
+    waiting_ = true;
+    if (feedbackBtn_)
+        feedbackBtn_->setEnabled(false);
+    if (feedbackErrorTips_)
+        feedbackErrorTips_->setText(QString::fromUtf8(kWaitingText));
+    // The answer goes to the application: a delivered message is no draft any more even when
+    // this dialog was closed meanwhile.
+    RunInBackground(
+        qApp, [contact = WideToUtf8(contact), content = WideToUtf8(content)] { return SendFeedback(contact, content); },
+        [self = QPointer<FeedbackDialog>(this), content](FeedbackResult result) {
+            if (result == FeedbackResult::kSubmitted && g_draft.content == content)
+                g_draft = Draft();
+            if (!ReceiverAlive(self))
+                return;
+            switch (result) {
+            case FeedbackResult::kSubmitted: self->OnAnswer(kSubmittedText); break;
+            case FeedbackResult::kRejected: self->OnAnswer(kRejectedText); break;
+            case FeedbackResult::kNetworkError: self->OnAnswer(kNetworkErrorText); break;
+            }
+        });
+}
+
+void FeedbackDialog::OnAnswer(const char* outcome)
+{
+    waiting_ = false;
+    delivered_ = outcome == kSubmittedText;
     hide();
-    const char* outcome = kNetworkErrorText;
-    switch (SendFeedback(WideToUtf8(contact), WideToUtf8(content))) {
-    case FeedbackResult::kSubmitted: outcome = kSubmittedText; break;
-    case FeedbackResult::kRejected: outcome = kRejectedText; break;
-    case FeedbackResult::kNetworkError: break;
-    }
     // Over the main window when there is one (this dialog is hidden by now).
     PromptBoxDialog::Show(owner_ ? owner_.data() : this, QString::fromUtf8(outcome), 200, 100);
     Close(0);
@@ -102,5 +142,9 @@ void FeedbackDialog::Submit()
 
 void FeedbackDialog::OnFinalMessage()
 {
+    if (delivered_)
+        g_draft = Draft();
+    else if (feedbackContent_ && feedbackContact_)
+        g_draft = Draft{feedbackContent_->toPlainText(), feedbackContact_->text()};
     GuardWindowOperation("FeedbackDialog::OnFinalMessage", [this] { WindowImplBase::OnFinalMessage(); });
 }
