@@ -180,6 +180,13 @@ int64_t RequestSize(const std::string& url, std::string& error)
     return static_cast<int64_t>(length);
 }
 
+// Deletes what a download that did not complete left behind.
+void RemovePartialFile(const Transfer& t)
+{
+    if (t.fileCreated)
+        std::remove(t.path.c_str());
+}
+
 bool SameDigest(const std::string& expected, const QByteArray& actualHex)
 {
     return QByteArray::fromStdString(expected).toLower() == actualHex;
@@ -255,6 +262,7 @@ DownloadResult DownloadInstaller(const DownloadRequest& request, DownloadObserve
         result.filePath = t.path;
     t.ReportStats(true);
     if (t.cancelled) {
+        RemovePartialFile(t);
         result.outcome = DownloadOutcome::kCancelled;
         return result;
     }
@@ -264,9 +272,9 @@ DownloadResult DownloadInstaller(const DownloadRequest& request, DownloadObserve
         t.error = "the transfer stopped at " + std::to_string(t.received) + " of " + std::to_string(t.total);
     if (t.error.empty() && !request.sha256.empty() && !SameDigest(request.sha256, t.hash.result().toHex())) {
         t.error = "SHA-256 of " + t.path + " differs from the release's";
-        std::remove(t.path.c_str()); // a package that is not the release is not kept around
     }
     if (!t.error.empty()) {
+        RemovePartialFile(t); // a package that is not the whole release is not kept around
         result.error = t.error;
         return result;
     }

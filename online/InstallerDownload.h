@@ -6,7 +6,8 @@
 // request answered 2xx, every byte of that length was written, and the size and SHA-256 given by
 // the upgrade reply (when given) match. Anything else - a 404, a missing length, a stream that
 // ends early or stalls, a failed write, a mismatch - is a failure; it never hangs and never
-// reports completion. The file name is the address's last path segment, kept inside the folder.
+// reports completion, and it deletes what it wrote (a cancelled download too). The file name is
+// the address's last path segment, kept inside the folder.
 //
 // Thread: the caller's (the download dialog's worker); blocks until done or cancelled.
 
@@ -35,7 +36,7 @@ enum class DownloadOutcome { kComplete, kCancelled, kFailed };
 
 struct DownloadResult {
     DownloadOutcome outcome = DownloadOutcome::kFailed;
-    std::string filePath; // set once the target file was created
+    std::string filePath; // set once the target file was created (gone again unless complete)
     std::string error;    // why a failed download failed, for the log
 };
 

@@ -486,7 +486,7 @@ void CMainWnd::OnFeedbackRequested()
 
 void CMainWnd::OnUpgradeRequested()
 {
-    RunUpgradeCheck(this, true);
+    StartUpgradeCheck(this);
 }
 
 void CMainWnd::Prompt(const char* text, int width)

@@ -9,7 +9,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
-#include <QSlider>
+#include <QProgressBar>
 #include <QUrl>
 
 #include <glog/logging.h>
@@ -100,12 +100,10 @@ void DownloadDialog::InitWindow()
     GuardWindowOperation("DownloadDialog::Init", [this] {
         cancel_ = FindControl<QAbstractButton>("cancel");
         downloadText_ = FindControl<QLabel>("download-text");
-        downloadSlider_ = FindControl<QSlider>("download-slider");
+        downloadSlider_ = FindControl<QProgressBar>("download-slider");
         downloadDetail_ = FindControl<QLabel>("download-detail");
-        if (downloadSlider_) {
+        if (downloadSlider_)
             downloadSlider_->setRange(0, 100);
-            downloadSlider_->setEnabled(false); // shows progress; not for the user to drag
-        }
         ShowPercent(0);
 
         DownloadRequest request;
@@ -176,26 +174,16 @@ void DownloadDialog::OnDownloadFinished(const DownloadResult& result)
     case DownloadOutcome::kComplete:
         if (QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(result.filePath.c_str())))) {
             Close(kResultInstalling);
-            QuitProgram();
             return;
         }
         LOG(ERROR) << "升级失败";
         break;
     case DownloadOutcome::kCancelled:
-        if (info_.forced != 0)
-            QuitProgram();
-        break;
+        Close(kResultCancelled);
+        return;
     case DownloadOutcome::kFailed:
         LOG(ERROR) << "installer download failed: " << result.error;
         break;
     }
-    Close(0);
-}
-
-void DownloadDialog::QuitProgram()
-{
-    if (auto* window = qobject_cast<WindowImplBase*>(owner_.data()))
-        window->PostMessage(kQuitMessage);
-    else
-        QCoreApplication::quit();
+    Close(kResultFailed);
 }

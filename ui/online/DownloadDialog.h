@@ -1,16 +1,16 @@
 #pragma once
 // DownloadDialog ("升级下载", skin "download.xml"): downloads the new version's installer on a
 // worker thread and shows its progress - "download-text" the percentage ("42%"),
-// "download-slider" the same as a value, "download-detail" bytes and speed - with one button,
-// "cancel".
+// "download-slider" (a progress bar) the same as a value, "download-detail" bytes and speed -
+// with one button, "cancel".
 //
 // When the package is complete and verified it is opened with the desktop's handler (a .deb
-// opens the software installer, which asks the user), and the program then quits through the
-// owner's normal quit message (a running recording is finished first). A failed download closes
-// the dialog and the program goes on; a cancelled one too, unless the upgrade is forced: then the
-// program quits the same way.
+// opens the software installer, which asks the user) and the dialog ends with kResultInstalling;
+// the caller tells the user and quits the program (ShowUpgradeOffer). A failed download, or one
+// the desktop cannot open, ends with kResultFailed; a cancelled one with kResultCancelled, its
+// partial file deleted.
 //
-//   RunModalDialog<DownloadDialog>(mainWindow, info);
+//   const int result = RunModalDialog<DownloadDialog>(mainWindow, info);
 //
 // The dialog stays until the download has ended: "cancel", Escape and the window manager's close
 // only ask the worker to stop. The worker never touches the window: it hands progress and its end
@@ -31,15 +31,16 @@
 
 class QAbstractButton;
 class QLabel;
-class QSlider;
+class QProgressBar;
 
 class DownloadDialog : public WindowImplBase {
     Q_OBJECT
 public:
-    // The owner's message that quits the program the normal way (the main window's 1234).
-    static constexpr unsigned kQuitMessage = 1234;
-    // ShowModal's result when the package was handed to the desktop and the program quits.
+    // ShowModal's results: cancelled (also a dialog that could not be built), the package handed
+    // to the desktop (the program should quit), the download or its opening failed.
+    static constexpr int kResultCancelled = 0;
     static constexpr int kResultInstalling = 1;
+    static constexpr int kResultFailed = 2;
 
     DownloadDialog(QWidget* owner, const UpgradeInfo& info);
     ~DownloadDialog() override;
@@ -61,8 +62,6 @@ public:
     static QString TransferStatsText(int64_t received, int64_t total, double bytesPerSecond);
 
 private:
-    void QuitProgram();
-
     QPointer<QWidget> owner_; // not owned
     UpgradeInfo info_;
     std::atomic<bool> cancelled_{false};
@@ -71,6 +70,6 @@ private:
     CWndShadow shadow_;
     QAbstractButton* cancel_ = nullptr;
     QLabel* downloadText_ = nullptr;
-    QSlider* downloadSlider_ = nullptr;
+    QProgressBar* downloadSlider_ = nullptr;
     QLabel* downloadDetail_ = nullptr;
 };

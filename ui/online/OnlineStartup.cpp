@@ -11,7 +11,7 @@ OnlineStartup::OnlineStartup(QWidget* mainWindow)
     workers_.emplace_back([window = QPointer<QWidget>(mainWindow)] {
         // Background upgrade check: one-shot worker. Owns its request; hands a newer version to
         // the UI thread (dropped there if the main window is gone).
-        RunUpgradeCheck(window, false);
+        RunUpgradeCheck(window);
     });
     QString address;
     ReadConfigString(config::kSection, config::kUserRealIp, QString(), address, config::kUserRealIpCapacity);

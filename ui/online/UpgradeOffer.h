@@ -1,30 +1,40 @@
 #pragma once
 // The upgrade check as the user meets it: the question to the service, the offer of a newer
-// version ("发现新版本啦!", a confirmation, or for a forced upgrade a notice with one button) and
-// the download dialog.
+// version ("发现新版本啦!" with the version, a confirmation, or for a forced upgrade a notice with
+// one button), the download dialog and what follows it.
 //
-//   RunUpgradeCheck(mainWindow, true);   // task menu "main_menu_item_upgrade" (UI thread)
-//   StartBackgroundUpgradeCheck(...)     // see OnlineStartup: at start-up, on a worker thread
+//   StartUpgradeCheck(mainWindow);       // task menu "main_menu_item_upgrade" (UI thread)
+//   RunUpgradeCheck(mainWindow)          // see OnlineStartup: at start-up, on a worker thread
 //
-// The interactive check blocks the UI thread for the post (at most the request's time-outs) and
-// says "没有发现新版本!" when there is nothing new; the background check stays silent unless it has
-// something to offer. Failures end both silently. Only one offer is open at a time: a second one
-// while the first is showing is dropped.
+// Both run the request on a worker; the window stays responsive. The check the user asked for
+// always answers: the offer, "没有发现新版本!", or "网络错误!" when the service could not be asked
+// or gave no usable answer. The background check stays silent unless it has something to offer.
+// Only one offer is open at a time: a second one while the first is showing is dropped.
 
 #include "UpgradeCheck.h"
 
 #include <QPointer>
+#include <QString>
 
 class QWidget;
 
-// The check. interactive: on the UI thread; returns -1 when the post failed, else 0.
-// Background (interactive false): on a worker thread; the offer, if any, is handed to the UI
-// thread and shown there over mainWindow, or dropped when mainWindow is gone by then.
-int RunUpgradeCheck(QPointer<QWidget> mainWindow, bool interactive);
+// Worker thread: the background check. A newer version is handed to the UI thread and offered
+// there over mainWindow, or dropped when mainWindow is gone by then. -1 when the post failed.
+int RunUpgradeCheck(QPointer<QWidget> mainWindow);
 
-// UI thread: asks the user (unless forced) and runs the download dialog. Does nothing while
-// another offer is open.
+// UI thread: the check the user asked for. A request while one runs is ignored.
+void StartUpgradeCheck(QWidget* mainWindow);
+// UI thread: true while a check the user asked for waits for the service.
+bool UpgradeCheckRunning();
+
+// UI thread: asks the user (unless forced) and runs the download dialog; then tells what happens
+// (installer opened and the program quits, download failed, forced upgrade refused) and quits
+// the program through mainWindow's quit message where it must. Does nothing while another offer
+// is open.
 void ShowUpgradeOffer(QWidget* mainWindow, const UpgradeInfo& info);
 
 // UI thread: true while an offer or its download dialog is open.
 bool UpgradeOfferOpen();
+
+// The offer's text: "发现新版本啦!" and which version it is.
+QString UpgradeOfferText(const UpgradeInfo& info);
