@@ -37,7 +37,6 @@ QStringList RunForm(AccountAreaWindow& window, ServiceProcess& service, const ch
         EXPECT_TRUE(QTest::qWaitFor([&] { return service.OutboxLines().size() > sent; }, kWaitMs));
         const std::string code = service.LatestCode(kPhone.toStdString());
         EXPECT_EQ(code.size(), 6u) << "no code in the outbox";
-        Click(dialog, (p + "VerifyCodeBtn").c_str()); // counting: sends nothing
         Type(dialog, (p + "VerifyCode").c_str(), QString::fromStdString(code));
         Type(dialog, (p + "Pwd").c_str(), password);
         Type(dialog, (p + "ConfirmPwd").c_str(), password);
@@ -90,7 +89,6 @@ TEST(AccountNetTest, RegisterLoginRestartSignOutResetLogin)
     AccountAreaWindow window;
 
     EXPECT_EQ(RunForm<RegisterDialog>(window, service, "register", "first-Pass\"1"), QStringList{"用户注册成功!"});
-    EXPECT_EQ(service.OutboxLines().size(), 1u) << "two clicks within a minute, one code";
 
     EXPECT_EQ(RunLogin(window, "first-Pass\"1"), "");
     EXPECT_TRUE(window.ShowsSignedIn(kPhone));

@@ -1,8 +1,7 @@
 #pragma once
-// An account service that answers what the test says and remembers what it was asked, for the
-// dialogs' tests. The dialogs call it on their workers: the records are read by the test once the
-// answer has reached the dialog. Hold() keeps every request waiting, like a service that accepts
-// and never answers, until Release() (or 10 s).
+// An account service that answers what the test says and remembers what it was asked (read by the
+// test once the answer has reached the dialog). Hold() keeps requests waiting, like a service that
+// accepts and does not answer, until Hold(false) or 10 s.
 
 #include "AccountService.h"
 
@@ -38,24 +37,13 @@ public:
         return submit.result;
     }
 
-    void Hold()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        held_ = true;
-    }
-    void Release()
+    void Hold(bool held)
     {
         {
             std::lock_guard<std::mutex> guard(lock_);
-            held_ = false;
+            held_ = held;
         }
         released_.notify_all();
-    }
-    // Requests that arrived, held or not.
-    int Arrived()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return arrived_;
     }
 
     Answer login;
@@ -70,7 +58,6 @@ private:
     {
         std::unique_lock<std::mutex> guard(lock_);
         list.push_back(entry);
-        ++arrived_;
         // Bounded, so that a dialog that waits on its own thread fails the test instead of hanging it.
         released_.wait_for(guard, std::chrono::seconds(10), [this] { return !held_; });
     }
@@ -78,5 +65,4 @@ private:
     std::mutex lock_;
     std::condition_variable released_;
     bool held_ = false; // under lock_
-    int arrived_ = 0;   // under lock_
 };

@@ -25,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -43,6 +44,7 @@ public:
     QStringList texts;
     bool cancelAtHalf = false;
     QString detailAtHalf;
+    std::function<void()> onBox; // called when a box shows, before it is confirmed
 
 private:
     template <class Box>
@@ -50,6 +52,8 @@ private:
     {
         if (auto* box = VisibleWindow<Box>(); box && box != last_) {
             last_ = box;
+            if (onBox)
+                onBox();
             texts.push_back(box->template FindControl<QLabel>("msgText")->text());
             QTest::mouseClick(box->template FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
         }
@@ -62,7 +66,8 @@ private:
         if (cancelAtHalf && download && download != last_ &&
             download->FindControl<QProgressBar>("download-slider")->value() == 50) {
             last_ = download;
-            detailAtHalf = download->FindControl<QLabel>("download-detail")->text();
+            detailAtHalf = download->FindControl<QLabel>("download-text")->text() + " " +
+                           download->FindControl<QLabel>("download-detail")->text();
             QTest::mouseClick(download->FindControl<QPushButton>("cancel"), Qt::LeftButton);
         }
     }
@@ -86,7 +91,9 @@ protected:
         server_.Http().Post("/v1/upgrade_check", [this](const httplib::Request& req, httplib::Response& r) {
             Arrive(req.body);
             r.status = status_;
-            r.set_content(R"({"ret":0,"data":{"app_version":")" + releaseVersion_ + R"(","download_url":"x","force_upgrade":0}})",
+            r.set_content(R"({"ret":0,"data":{"app_version":")" + release_.version + R"(","download_url":")" +
+                              server_.Url("/files/" + release_.file) + R"(","force_upgrade":)" +
+                              std::to_string(release_.forced) + "}}",
                           "application/json");
         });
         server_.Http().Get("/files/(.*)", [this](const httplib::Request& req, httplib::Response& r) {
@@ -108,7 +115,7 @@ protected:
     }
     void TearDown() override
     {
-        Release();
+        Hold(false, false);
         WaitForBackgroundCalls();
         ClearCurrentAccountPhone();
         unsetenv("TAMSU_SERVICE_URL");
@@ -129,40 +136,26 @@ protected:
     }
     void Hold(bool requests, bool half)
     {
-        std::lock_guard<std::mutex> lock(holdLock_);
-        holdRequests_ = requests;
-        holdHalf_ = half;
-    }
-    void Release()
-    {
-        Hold(false, false);
+        {
+            std::lock_guard<std::mutex> lock(holdLock_);
+            holdRequests_ = requests;
+            holdHalf_ = half;
+        }
         holdSignal_.notify_all();
     }
-    void SignIn(bool signedIn)
-    {
-        CurrentAccount account;
-        account.mobilePhone = kPhone.toStdString();
-        if (signedIn)
-            ApplyAccountReply(account);
-        else
-            ClearCurrentAccountPhone();
-    }
-    UpgradeInfo Release(const std::string& file, int forced) const
-    {
-        UpgradeInfo info;
-        info.version = {1, 5, 0};
-        info.downloadUrl = server_.Url("/files/" + file);
-        info.forced = forced;
-        return info;
-    }
 
+    struct Release {
+        std::string version;
+        std::string file;
+        int forced;
+    };
     TestEnv env_;
     DesktopStandIn desktop_;
     QPointer<MessageRecorderWindow> owner_;
     LocalHttpServer server_;
     int status_ = 200;
-    std::string reply_ = R"({"ret":0})";
-    std::string releaseVersion_ = "1.5.0";
+    std::string reply_;
+    Release release_;
     std::mutex holdLock_;
     std::condition_variable holdSignal_;
     std::vector<std::string> bodies_; // under holdLock_
@@ -170,25 +163,17 @@ protected:
     bool holdHalf_ = false;           // under holdLock_
 };
 
-// Opens a feedback dialog over owner.
-QPointer<FeedbackDialog> OpenFeedback(QWidget* owner)
-{
-    QPointer<FeedbackDialog> dialog = new FeedbackDialog(owner);
-    EXPECT_TRUE(dialog->Create(owner, QString()));
-    dialog->ShowWindow();
-    return dialog;
-}
-
 } // namespace
 
 TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
 {
+    const char* kClosedWhileWaiting = FeedbackDialog::kWaitingText;
     struct Case {
         const char* content;
         bool signedIn;
         int status;
         const char* reply;
-        const char* tip;    // shown in the dialog, or nullptr
+        const char* tip;    // shown in the dialog (the waiting text: closed while waiting), or nullptr
         const char* prompt; // shown after a submission, or nullptr
     };
     const Case cases[] = {
@@ -198,16 +183,22 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
         {"没有声音", true, 200, R"({"ret":5})", nullptr, FeedbackDialog::kRejectedText},
         {"没有声音", true, 404, R"({"ret":0})", nullptr, FeedbackDialog::kNetworkErrorText},
         {"没有声音", true, 200, "[1]", nullptr, FeedbackDialog::kNetworkErrorText},
+        {"没有声音", true, 200, R"({"ret":0})", kClosedWhileWaiting, nullptr}, // delivered all the same
         {"没有声音", true, 200, R"({"ret":0})", nullptr, FeedbackDialog::kSubmittedText},
     };
     QString draft; // what the next dialog should show: the last text not delivered
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.content) + "/" + c.reply);
-        SignIn(c.signedIn);
+        if (c.signedIn)
+            ApplyAccountReply([] { CurrentAccount a; a.mobilePhone = kPhone.toStdString(); return a; }());
+        else
+            ClearCurrentAccountPhone();
         status_ = c.status;
         reply_ = c.reply;
         const size_t before = Arrived();
-        QPointer<FeedbackDialog> dialog = OpenFeedback(owner_);
+        QPointer<FeedbackDialog> dialog = new FeedbackDialog(owner_);
+        ASSERT_TRUE(dialog->Create(owner_, QString()));
+        dialog->ShowWindow();
         auto* content = dialog->FindControl<QPlainTextEdit>("feedbackContent");
         auto* contact = dialog->FindControl<QLineEdit>("feedbackContact");
         EXPECT_EQ(content->toPlainText(), draft);
@@ -215,43 +206,26 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
         content->setPlainText(QString::fromUtf8(c.content));
         contact->setText(kPhone);
         Responder responder;
+        Hold(true, false); // a service that accepts and does not answer yet
         QTest::mouseClick(dialog->FindControl<QPushButton>("feedbackBtn"), Qt::LeftButton);
+        EXPECT_EQ(dialog->Waiting() && !dialog->FindControl<QPushButton>("feedbackBtn")->isEnabled(), !c.tip || c.tip == kClosedWhileWaiting);
         if (c.tip) {
             EXPECT_EQ(dialog->FindControl<QLabel>("feedbackErrorTips")->text(), QString::fromUtf8(c.tip));
             dialog->Close(0);
         }
+        Hold(c.tip == kClosedWhileWaiting, false); // the answer comes once the dialog is gone
         EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, kWaitMs));
+        Hold(false, false);
+        WaitForBackgroundCalls();
+        QCoreApplication::processEvents(); // an answer still on its way
         EXPECT_EQ(responder.texts, c.prompt ? QStringList{QString::fromUtf8(c.prompt)} : QStringList());
-        ASSERT_EQ(Arrived(), before + (c.prompt ? 1 : 0));
-        if (c.prompt) {
+        ASSERT_EQ(Arrived(), before + (!c.tip || c.tip == kClosedWhileWaiting ? 1 : 0));
+        if (Arrived() > before) {
             std::lock_guard<std::mutex> lock(holdLock_);
             EXPECT_EQ(bodies_.back(), "{\n   \"contact\" : \"13800138000\",\n   \"content\" : \"\\u6ca1\\u6709\\u58f0\\u97f3\"\n}\n");
         }
-        draft = c.prompt == FeedbackDialog::kSubmittedText ? QString() : QString::fromUtf8(c.content);
+        draft = c.prompt == FeedbackDialog::kSubmittedText || c.tip == kClosedWhileWaiting ? QString() : QString::fromUtf8(c.content);
     }
-}
-
-TEST_F(OnlineDialogTest, FeedbackWaitsOnAWorkerAndAClosedDialogDropsTheAnswer)
-{
-    SignIn(true);
-    Hold(true, false);
-    QPointer<FeedbackDialog> dialog = OpenFeedback(owner_);
-    dialog->FindControl<QPlainTextEdit>("feedbackContent")->setPlainText("没有声音");
-    Responder responder;
-    QTest::mouseClick(dialog->FindControl<QPushButton>("feedbackBtn"), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Arrived() == 1; }, kWaitMs));
-    EXPECT_TRUE(dialog->Waiting()) << "the click returned while the service holds the request";
-    EXPECT_FALSE(dialog->FindControl<QPushButton>("feedbackBtn")->isEnabled());
-    EXPECT_EQ(dialog->FindControl<QLabel>("feedbackErrorTips")->text(), QString::fromUtf8(FeedbackDialog::kWaitingText));
-    dialog->Close(0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, kWaitMs));
-    Release();
-    WaitForBackgroundCalls();
-    QCoreApplication::processEvents(); // the answer, handed over
-    EXPECT_TRUE(responder.texts.isEmpty());
-    dialog = OpenFeedback(owner_);
-    EXPECT_EQ(dialog->FindControl<QPlainTextEdit>("feedbackContent")->toPlainText(), "") << "delivered: no draft";
-    dialog->Close(0);
 }
 
 TEST_F(OnlineDialogTest, FeedbackFocusesTheMessageAndOpensTheHelpPage)
@@ -267,36 +241,59 @@ TEST_F(OnlineDialogTest, FeedbackFocusesTheMessageAndOpensTheHelpPage)
     QTRY_VERIFY(dialog.isNull());
 }
 
-TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersWithoutHoldingTheWindow)
+// The check the user asks for, through the offer and the download to what the user is told.
+TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
 {
+    namespace fs = std::filesystem;
     const QString offer = "发现新版本啦!\n新版本 1.5.0,当前版本 1.4.2";
+    const QString folder = env_.DataHome() + "/TamsuCompress/Temp/";
     struct Case {
-        const char* version;
+        Release release;
         int status;
-        QStringList answers;
+        bool cancel;       // at half
+        QStringList texts; // what the user is told, in order
+        bool quits;
     };
     const Case cases[] = {
-        {"1.4.2", 200, {"没有发现新版本!"}},
-        {"1.5.0", 500, {"网络错误!"}},
-        {"1.5.0", 200, {offer, "新版本下载失败,请稍后再试!"}}, // its address is no package
+        {{"1.4.2", "a.deb", 0}, 200, false, {"没有发现新版本!"}, false},
+        {{"1.5.0", "a.deb", 0}, 500, false, {"网络错误!"}, false},
+        {{"1.5.0", "tamsu-recorder_1.5.0_amd64.deb", 0}, 200, false, {offer, "安装程序已打开,本程序将退出以完成升级。"}, true},
+        {{"1.5.0", "missing", 1}, 200, false, {offer, "新版本下载失败,请稍后再试!"}, false},
+        {{"1.5.0", "held.deb", 0}, 200, true, {offer}, false},
+        {{"1.5.0", "held.deb", 1}, 200, true, {offer, "此版本必须升级后才能使用,本程序将退出。"}, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.answers.join("|").toStdString());
-        releaseVersion_ = c.version;
+        SCOPED_TRACE(c.release.version + " " + c.release.file + (c.release.forced ? " forced" : ""));
+        release_ = c.release;
         status_ = c.status;
-        Hold(true, false);
-        const size_t before = Arrived();
+        owner_->messages.clear();
+        desktop_.opened.clear();
         Responder responder;
+        responder.cancelAtHalf = c.cancel;
+        responder.onBox = [] { // a second offer while one is open is dropped at once
+            if (UpgradeOfferOpen())
+                ShowUpgradeOffer(nullptr, UpgradeInfo());
+        };
+        Hold(true, c.cancel);
+        const size_t before = Arrived();
         StartUpgradeCheck(owner_);
         ASSERT_TRUE(QTest::qWaitFor([&] { return Arrived() == before + 1; }, kWaitMs));
         EXPECT_TRUE(UpgradeCheckRunning()) << "returned while the service holds the request";
         StartUpgradeCheck(owner_); // one check at a time
-        Release();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return responder.texts.size() == c.answers.size(); }, kWaitMs));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !UpgradeOfferOpen(); }, kWaitMs));
-        EXPECT_EQ(responder.texts, c.answers);
-        EXPECT_FALSE(UpgradeCheckRunning());
+        Hold(false, c.cancel);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return responder.texts.size() == c.texts.size() && !UpgradeOfferOpen(); }, kWaitMs));
+        Hold(false, false);
+        QCoreApplication::processEvents(); // the quit message
+        EXPECT_EQ(responder.texts, c.texts);
         EXPECT_EQ(Arrived(), before + 1);
+        EXPECT_EQ(owner_->messages, c.quits ? std::vector<unsigned>{1234} : std::vector<unsigned>{});
+        EXPECT_EQ(desktop_.opened.size(), c.texts.size() > 1 && c.quits && !c.cancel ? 1u : 0u);
+        if (!desktop_.opened.empty())
+            EXPECT_EQ(desktop_.opened[0].toLocalFile(), folder + QString::fromStdString(c.release.file));
+        if (c.cancel) {
+            EXPECT_TRUE(responder.detailAtHalf.startsWith("50% 1.0 KB / 2.0 KB")) << responder.detailAtHalf.toStdString();
+            EXPECT_FALSE(fs::exists((folder + "held.deb").toStdString())) << "the partial file is deleted";
+        }
     }
 
     // A background check's offer for a window that is gone is dropped.
@@ -304,54 +301,4 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersWithoutHoldingTheWindow)
     delete owner_.data();
     QCoreApplication::processEvents();
     EXPECT_EQ(VisibleWindow<MessageBoxDialog>(), nullptr);
-
-    setenv("TAMSU_SERVICE_URL", server_.StoppedUrl("").c_str(), 1);
-    MessageRecorderWindow window;
-    ASSERT_TRUE(window.Create(nullptr, "window"));
-    Responder responder;
-    StartUpgradeCheck(&window);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !responder.texts.isEmpty(); }, kWaitMs));
-    EXPECT_EQ(responder.texts, QStringList{"网络错误!"});
-}
-
-TEST_F(OnlineDialogTest, OfferDownloadsAndSaysWhatFollows)
-{
-    namespace fs = std::filesystem;
-    struct Case {
-        const char* file;
-        int forced;
-        bool cancel;
-        QStringList texts; // after the offer
-        bool quits;
-        bool opened;
-    };
-    const QString offer = "发现新版本啦!\n新版本 1.5.0,当前版本 1.4.2";
-    const Case cases[] = {
-        {"tamsu-recorder_1.5.0_amd64.deb", 0, false, {offer, "安装程序已打开,本程序将退出以完成升级。"}, true, true},
-        {"missing", 1, false, {offer, "新版本下载失败,请稍后再试!"}, false, false},
-        {"held.deb", 0, true, {offer}, false, false},
-        {"held.deb", 1, true, {offer, "此版本必须升级后才能使用,本程序将退出。"}, true, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.file) + (c.forced ? " forced" : ""));
-        Hold(false, c.cancel);
-        owner_->messages.clear();
-        desktop_.opened.clear();
-        Responder responder;
-        responder.cancelAtHalf = c.cancel;
-        ShowUpgradeOffer(owner_, Release(c.file, c.forced));
-        EXPECT_FALSE(UpgradeOfferOpen());
-        Release();
-        EXPECT_EQ(responder.texts, c.texts);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(owner_->messages, c.quits ? std::vector<unsigned>{1234} : std::vector<unsigned>{});
-        ASSERT_EQ(desktop_.opened.size(), c.opened ? 1u : 0u);
-        const QString folder = env_.DataHome() + "/TamsuCompress/Temp/";
-        if (c.opened)
-            EXPECT_EQ(desktop_.opened[0].toLocalFile(), folder + c.file);
-        if (c.cancel) {
-            EXPECT_TRUE(responder.detailAtHalf.startsWith("1.0 KB / 2.0 KB")) << responder.detailAtHalf.toStdString();
-            EXPECT_FALSE(fs::exists((folder + c.file).toStdString())) << "the partial file is deleted";
-        }
-    }
 }
