@@ -119,7 +119,7 @@ TEST_F(AccountDialogsTest, LoginWhoseCredentialsCannotBeStoredStillSignsInAndSay
         Responder responder(false);
         Click(dialog, "loginBtn");
         AwaitAnswer(QPointer<LoginDialog>(dialog), &LoginDialog::Waiting);
-        EXPECT_EQ(responder.prompts, QStringList{QString::fromUtf8(LoginDialog::kNotStoredText)});
+        EXPECT_EQ(responder.texts, QStringList{QString::fromUtf8(LoginDialog::kNotStoredText)});
     });
     EXPECT_EQ(RunModalDialog<LoginDialog>(&mainWindow_, &mainWindow_), 1);
     EXPECT_TRUE(mainWindow_.ShowsSignedIn("13800138000"));
@@ -165,7 +165,7 @@ TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
         });
         c.form == "register" ? RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_)
                              : RunModalDialog<ForgotDialog>(&mainWindow_, &mainWindow_);
-        EXPECT_EQ(responder.prompts, c.prompt.isEmpty() ? QStringList() : QStringList{c.prompt});
+        EXPECT_EQ(responder.texts, c.prompt.isEmpty() ? QStringList() : QStringList{c.prompt});
         EXPECT_EQ(cameBack, c.cameBack);
         EXPECT_EQ(responder.logins, c.login ? QStringList{"13800138000"} : QStringList()) << "filled with the phone";
         EXPECT_EQ(service_->submissions, std::vector<std::string>{"13800138000/Secret/123456"});
@@ -190,8 +190,8 @@ TEST_F(AccountDialogsTest, CodeButtonCountsDownAndComesBackAtOnceAfterAFailure)
         EXPECT_EQ(button->text(), "60 秒");
         Click(dialog, "registerVerifyCodeBtn");
         service_->Hold(false);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !responder.prompts.isEmpty(); }, kWaitMs));
-        EXPECT_EQ(responder.prompts, QStringList{"验证码发送失败!"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !responder.texts.isEmpty(); }, kWaitMs));
+        EXPECT_EQ(responder.texts, QStringList{"验证码发送失败!"});
         EXPECT_EQ(button->text(), idle) << "no countdown after a failed request";
         EXPECT_FALSE(dialog->CodeRequestRunning());
         EXPECT_EQ(service_->codeRequests.size(), 1u) << "a second click while counting sends nothing";

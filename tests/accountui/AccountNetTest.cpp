@@ -44,7 +44,7 @@ QStringList RunForm(AccountAreaWindow& window, ServiceProcess& service, const ch
         Click(dialog, (p + "Btn").c_str());
         if (AwaitAnswer(alive, &Dialog::Submitting))
             Click(dialog, "closebtn");
-        prompts = responder.prompts;
+        prompts = responder.texts;
         EXPECT_EQ(responder.logins, QStringList{kPhone}) << "the login dialog follows a success, filled in";
     });
     RunModalDialog<Dialog>(&window, &window);

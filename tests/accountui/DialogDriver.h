@@ -2,18 +2,12 @@
 // Driving the account's dialogs from a test: finding the shown window, typing, clicking, and
 // answering the boxes that open inside modal loops.
 
+#include "BoxResponder.h"
 #include "LoginDialog.h"
-#include "PromptBoxDialog.h"
-#include "WindowTestSupport.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -21,33 +15,25 @@
 // machine included).
 inline constexpr int kWaitMs = 5000;
 
-// Answers the boxes that open inside whatever the test does, without blocking the modal loops
-// they run in: a visible prompt is confirmed (its text kept), a visible login dialog closed (the
-// phone number it was opened with kept).
-class Responder {
+// A BoxResponder that also closes every login dialog that shows, keeping the phone number it
+// was opened with.
+class Responder : public BoxResponder {
 public:
     explicit Responder(bool closeLogins = true)
     {
-        QObject::connect(&timer_, &QTimer::timeout, [this, closeLogins] {
-            if (auto* box = VisibleWindow<PromptBoxDialog>(); box && box != lastBox_) {
-                lastBox_ = box;
-                prompts.push_back(box->FindControl<QLabel>("msgText")->text());
-                QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
-            }
-            if (auto* login = closeLogins ? VisibleWindow<LoginDialog>() : nullptr; login && login != lastLogin_) {
-                lastLogin_ = login;
-                logins.push_back(login->FindControl<QLineEdit>("account")->text());
-                login->Close(0);
-            }
-        });
-        timer_.start(10);
+        if (closeLogins) {
+            onLook = [this] {
+                if (auto* login = VisibleWindow<LoginDialog>(); login && login != lastLogin_) {
+                    lastLogin_ = login;
+                    logins.push_back(login->FindControl<QLineEdit>("account")->text());
+                    login->Close(0);
+                }
+            };
+        }
     }
-    QStringList prompts;
     QStringList logins;
 
 private:
-    QTimer timer_;
-    QPointer<QWidget> lastBox_;
     QPointer<QWidget> lastLogin_;
 };
 

@@ -2,12 +2,11 @@
 // named controls against a local server that can also hold a request unanswered.
 
 #include "BackgroundCall.h"
+#include "BoxResponder.h"
 #include "CurrentAccount.h"
 #include "DownloadDialog.h"
 #include "FeedbackDialog.h"
 #include "LocalServer.h"
-#include "MessageBoxDialog.h"
-#include "PromptBoxDialog.h"
 #include "TestEnv.h"
 #include "UpgradeOffer.h"
 #include "WindowTestSupport.h"
@@ -25,55 +24,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <functional>
 
 namespace {
 
 constexpr int kWaitMs = 5000; // a result the event loop must deliver (a loaded machine included)
 const QString kPhone = "13800138000";
-
-// Answers the boxes that open inside whatever the test does: prompts and offers are confirmed
-// (their texts kept), a download dialog is cancelled at half when cancelAtHalf is set.
-class Responder {
-public:
-    Responder()
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Look(); });
-        timer_.start(10);
-    }
-    QStringList texts;
-    bool cancelAtHalf = false;
-    QString detailAtHalf;
-    std::function<void()> onBox; // called when a box shows, before it is confirmed
-
-private:
-    template <class Box>
-    void Confirm()
-    {
-        if (auto* box = VisibleWindow<Box>(); box && box != last_) {
-            last_ = box;
-            if (onBox)
-                onBox();
-            texts.push_back(box->template FindControl<QLabel>("msgText")->text());
-            QTest::mouseClick(box->template FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
-        }
-    }
-    void Look()
-    {
-        Confirm<PromptBoxDialog>();
-        Confirm<MessageBoxDialog>();
-        auto* download = VisibleWindow<DownloadDialog>();
-        if (cancelAtHalf && download && download != last_ &&
-            download->FindControl<QProgressBar>("download-slider")->value() == 50) {
-            last_ = download;
-            detailAtHalf = download->FindControl<QLabel>("download-text")->text() + " " +
-                           download->FindControl<QLabel>("download-detail")->text();
-            QTest::mouseClick(download->FindControl<QPushButton>("cancel"), Qt::LeftButton);
-        }
-    }
-    QTimer timer_;
-    QPointer<QWidget> last_;
-};
 
 class OnlineDialogTest : public testing::Test {
 protected:
@@ -205,7 +160,7 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
         EXPECT_EQ(contact->text(), draft.isEmpty() && !c.signedIn ? QString() : kPhone) << "the account's phone";
         content->setPlainText(QString::fromUtf8(c.content));
         contact->setText(kPhone);
-        Responder responder;
+        BoxResponder responder;
         Hold(true, false); // a service that accepts and does not answer yet
         QTest::mouseClick(dialog->FindControl<QPushButton>("feedbackBtn"), Qt::LeftButton);
         EXPECT_EQ(dialog->Waiting() && !dialog->FindControl<QPushButton>("feedbackBtn")->isEnabled(), !c.tip || c.tip == kClosedWhileWaiting);
@@ -268,8 +223,19 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
         status_ = c.status;
         owner_->messages.clear();
         desktop_.opened.clear();
-        Responder responder;
-        responder.cancelAtHalf = c.cancel;
+        BoxResponder responder;
+        QString atHalf; // what the download dialog shows when it is cancelled
+        if (c.cancel) {
+            responder.onLook = [&] {
+                auto* download = VisibleWindow<DownloadDialog>();
+                auto* cancel = download ? download->FindControl<QPushButton>("cancel") : nullptr;
+                if (cancel && cancel->isEnabled() && download->FindControl<QProgressBar>("download-slider")->value() == 50) {
+                    atHalf = download->FindControl<QLabel>("download-text")->text() + " " +
+                             download->FindControl<QLabel>("download-detail")->text();
+                    QTest::mouseClick(cancel, Qt::LeftButton);
+                }
+            };
+        }
         responder.onBox = [] { // a second offer while one is open is dropped at once
             if (UpgradeOfferOpen())
                 ShowUpgradeOffer(nullptr, UpgradeInfo());
@@ -291,7 +257,7 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
         if (!desktop_.opened.empty())
             EXPECT_EQ(desktop_.opened[0].toLocalFile(), folder + QString::fromStdString(c.release.file));
         if (c.cancel) {
-            EXPECT_TRUE(responder.detailAtHalf.startsWith("50% 1.0 KB / 2.0 KB")) << responder.detailAtHalf.toStdString();
+            EXPECT_TRUE(atHalf.startsWith("50% 1.0 KB / 2.0 KB")) << atHalf.toStdString();
             EXPECT_FALSE(fs::exists((folder + "held.deb").toStdString())) << "the partial file is deleted";
         }
     }
