@@ -159,6 +159,11 @@ void DownloadDialog::ShowTransferStats(int64_t received, int64_t total, double b
         downloadDetail_->setText(TransferStatsText(received, total, bytesPerSecond));
 }
 
+QString DownloadDialog::PackagePath(const UpgradeInfo& info)
+{
+    return GetAppDataSubfolder(kDownloadSubfolder) + "/" + QFile::decodeName(InstallerFileName(info.downloadUrl).c_str());
+}
+
 QString DownloadDialog::TransferStatsText(int64_t received, int64_t total, double bytesPerSecond)
 {
     return Amount(static_cast<double>(received)) + " / " + Amount(static_cast<double>(total)) + "  " +
@@ -177,7 +182,8 @@ void DownloadDialog::OnDownloadFinished(const DownloadResult& result)
             return;
         }
         LOG(ERROR) << "升级失败";
-        break;
+        Close(kResultNotOpened);
+        return;
     case DownloadOutcome::kCancelled:
         Close(kResultCancelled);
         return;

@@ -6,9 +6,9 @@
 //
 // When the package is complete and verified it is opened with the desktop's handler (a .deb
 // opens the software installer, which asks the user) and the dialog ends with kResultInstalling;
-// the caller tells the user and quits the program (ShowUpgradeOffer). A failed download, or one
-// the desktop cannot open, ends with kResultFailed; a cancelled one with kResultCancelled, its
-// partial file deleted.
+// the caller tells the user and quits the program (ShowUpgradeOffer). A package the desktop
+// cannot open ends with kResultNotOpened (it stays at PackagePath), a failed download with
+// kResultFailed, a cancelled one with kResultCancelled, its partial file deleted.
 //
 //   const int result = RunModalDialog<DownloadDialog>(mainWindow, info);
 //
@@ -37,10 +37,11 @@ class DownloadDialog : public WindowImplBase {
     Q_OBJECT
 public:
     // ShowModal's results: cancelled (also a dialog that could not be built), the package handed
-    // to the desktop (the program should quit), the download or its opening failed.
+    // to the desktop (the program should quit), the download failed, no program opens the package.
     static constexpr int kResultCancelled = 0;
     static constexpr int kResultInstalling = 1;
     static constexpr int kResultFailed = 2;
+    static constexpr int kResultNotOpened = 3;
 
     DownloadDialog(QWidget* owner, const UpgradeInfo& info);
     ~DownloadDialog() override;
@@ -58,6 +59,8 @@ public:
     void ShowTransferStats(int64_t received, int64_t total, double bytesPerSecond);
     void OnDownloadFinished(const DownloadResult& result);
 
+    // Where the package of info is downloaded to.
+    static QString PackagePath(const UpgradeInfo& info);
     // "1.2 MB / 2.4 MB  350.0 KB/s"
     static QString TransferStatsText(int64_t received, int64_t total, double bytesPerSecond);
 

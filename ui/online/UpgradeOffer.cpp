@@ -17,11 +17,15 @@ constexpr const char* kNewVersionText = "发现新版本啦!";
 constexpr const char* kInstallingText = "安装程序已打开,本程序将退出以完成升级。";
 constexpr const char* kDownloadFailedText = "新版本下载失败,请稍后再试!";
 constexpr const char* kForcedQuitText = "此版本必须升级后才能使用,本程序将退出。";
+constexpr const char* kNotOpenedText = "没有可以打开安装包的程序,安装包已保存在:\n";
 // The boxes that name a version or say that the program quits need two lines' room.
 constexpr int kPromptWidth = 200;
 constexpr int kLongPromptWidth = 300;
 constexpr int kPromptHeight = 100;
 constexpr int kLongPromptHeight = 120;
+// A box that names the package's path.
+constexpr int kPathPromptWidth = 440;
+constexpr int kPathPromptHeight = 150;
 // The owner's message that quits the program the normal way (the main window's 1234): a running
 // recording is finished first.
 constexpr unsigned kQuitMessage = 1234;
@@ -73,17 +77,25 @@ void ShowUpgradeOffer(QWidget* mainWindow, const UpgradeInfo& info)
     if (go && window)
         result = RunModalDialog<DownloadDialog>(window.data(), info);
     g_offerOpen = false;
-    const char* outcome = nullptr;
+    QString outcome;
     bool quit = false;
     switch (result) {
-    case DownloadDialog::kResultInstalling: outcome = kInstallingText; quit = true; break;
-    case DownloadDialog::kResultFailed: outcome = kDownloadFailedText; break;
-    case DownloadDialog::kResultCancelled: quit = go && info.forced != 0; outcome = quit ? kForcedQuitText : nullptr; break;
+    case DownloadDialog::kResultInstalling: outcome = QString::fromUtf8(kInstallingText); quit = true; break;
+    case DownloadDialog::kResultFailed: outcome = QString::fromUtf8(kDownloadFailedText); break;
+    case DownloadDialog::kResultNotOpened:
+        outcome = QString::fromUtf8(kNotOpenedText) + DownloadDialog::PackagePath(info);
+        break;
+    case DownloadDialog::kResultCancelled:
+        quit = go && info.forced != 0;
+        outcome = quit ? QString::fromUtf8(kForcedQuitText) : QString();
+        break;
     }
     if (!window)
         return;
-    if (outcome)
-        PromptBoxDialog::Show(window.data(), QString::fromUtf8(outcome), kLongPromptWidth, kLongPromptHeight);
+    const bool path = result == DownloadDialog::kResultNotOpened;
+    if (!outcome.isEmpty())
+        PromptBoxDialog::Show(window.data(), outcome, path ? kPathPromptWidth : kLongPromptWidth,
+                              path ? kPathPromptHeight : kLongPromptHeight);
     if (quit && window)
         QuitProgram(window.data());
 }
