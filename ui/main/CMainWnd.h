@@ -160,7 +160,7 @@ private:
     // kMsgSeting: the window to the front, then the settings dialog, modally.
     void ShowSettings();
     // kMsgFeedback and the "feedback" button: the window to the front, then the feedback dialog,
-    // modally. kMsgUpgrade: the interactive upgrade check (blocks for its request).
+    // modally. kMsgUpgrade: the interactive upgrade check (its request waits on a worker).
     void OnFeedbackRequested();
     void OnUpgradeRequested();
 
