@@ -23,21 +23,11 @@ TEST(RecordingFilesTest, OnlyTheFourExactExtensionsAreRecordings)
         EXPECT_EQ(IsRecordingName(QString::fromUtf8(name)), listed) << name;
 }
 
-TEST(RecordingFilesTest, SizeTexts)
+TEST(RecordingFilesTest, SizeTextsShareOneStyleAndNeverRoundUpToTheNextUnit)
 {
     const std::pair<int64_t, const char*> rows[] = {
-        {0, "0B"},
-        {-5, "-5B"},
-        {1023, "1023B"},
-        {1024, "1KB"},
-        {1536, "1KB"},
-        {1048575, "1023KB"},
-        {1048576, "1.00M"},
-        {1572864, "1.50M"},
-        {1073741823, "1024.00M"}, // single precision rounds it up to 2^30
-        {1073741824, "1.00G"},
-        {3221225472, "3.00G"},
-        {1099511627776 * 5, "5120.00G"},
+        {0, "0 B"},          {-5, "-5 B"},         {1023, "1023 B"},           {1536, "1.5 KB"},
+        {1048575, "1023.9 KB"}, {1048576, "1.0 MB"}, {1073741823, "1023.9 MB"}, {3221225472, "3.0 GB"},
     };
     for (const auto& [size, text] : rows)
         EXPECT_EQ(FormatFileSize(size), QLatin1String(text)) << size;
