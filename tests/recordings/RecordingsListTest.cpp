@@ -1,11 +1,12 @@
 // The recordings list in a window with the main window's skin: entries from the scan and after a
-// recording, their ids and texts, and the three buttons of an entry.
+// recording, their order, ids and texts, a change of folder, and the three buttons of an entry.
 
 #include "RecordingFilesForTest.h"
 #include "RecordingsList.h"
 #include "WindowImplBase.h"
 
 #include <QAbstractButton>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -46,6 +47,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir_.isValid());
+        // The trash of the deleted recordings: a home of the test's own.
+        saved_ = {qgetenv("HOME"), qgetenv("XDG_DATA_HOME")};
+        ASSERT_TRUE(QDir(dir_.path()).mkpath("home/.local/share"));
+        qputenv("HOME", Path("home").toUtf8());
+        qputenv("XDG_DATA_HOME", Path("home/.local/share").toUtf8());
         RecordingsList::Actions actions;
         actions.play = [this](const QString& path) { played_ << path; };
         actions.reveal = [this](const QString& path) { revealed_ << path; };
@@ -54,15 +60,32 @@ protected:
             return confirm_;
         };
         actions.prompt = [this](const QString& text) { prompts_ << text; };
+        actions.discard = [](const QString& path) {
+            return !path.endsWith("stuck.mp3") && RecordingsList::MoveToTrashOrDelete(path);
+        };
         window_ = std::make_unique<ListWindow>(std::move(actions));
         ASSERT_TRUE(window_->Create(nullptr, QString()));
         window_->list.FindControls();
     }
+    void TearDown() override
+    {
+        qputenv("HOME", saved_.first);
+        qputenv("XDG_DATA_HOME", saved_.second);
+    }
 
     QString Path(const QString& name) const { return dir_.path() + "/" + name; }
-    void Scan()
+    // A recording of seconds whose file time lies minutesAgo in the past.
+    void Recording(const QString& path, double seconds, int minutesAgo)
     {
-        window_->list.StartScan(dir_.path());
+        ASSERT_TRUE(WriteSilentWav(path, seconds));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60 * minutesAgo),
+                                     QFileDevice::FileModificationTime));
+    }
+    void Scan(const QString& folder)
+    {
+        window_->list.StartScan(folder);
         ASSERT_TRUE(QTest::qWaitFor([this] { return window_->list.ScanDone(); }, kScanTimeoutMs));
     }
     QString Text(int id, const char* label) const
@@ -76,11 +99,19 @@ protected:
         ASSERT_NE(element, nullptr) << id;
         element->findChild<QAbstractButton*>(button)->click();
     }
-    int Count() const { return window_->FindControl<QListWidget>("audio-record-list")->count(); }
+    QListWidget* List() const { return window_->FindControl<QListWidget>("audio-record-list"); }
+    // The file names of the rows, top to bottom.
+    QStringList Rows() const
+    {
+        QStringList names;
+        for (int row = 0; row < List()->count(); ++row)
+            names << List()->itemWidget(List()->item(row))->findChild<QLabel*>("fileNameLabel")->text();
+        return names;
+    }
     // Every entry has its element, named after its id, and nothing else is in the list.
     void ExpectListMatchesEntries() const
     {
-        EXPECT_EQ(Count(), static_cast<int>(window_->list.Entries().size()));
+        EXPECT_EQ(List()->count(), static_cast<int>(window_->list.Entries().size()));
         std::set<QString> paths;
         for (const auto& [id, entry] : window_->list.Entries()) {
             EXPECT_EQ(id, entry.id);
@@ -90,21 +121,23 @@ protected:
     }
 
     QTemporaryDir dir_;
+    std::pair<QByteArray, QByteArray> saved_;
     std::unique_ptr<ListWindow> window_;
     bool confirm_ = true;
     QStringList played_, revealed_, questions_, prompts_;
 };
 
-TEST_F(RecordingsListTest, ScanListsTheRecordingsWithTheirTextsAndTaggedButtons)
+TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTextsAndTaggedButtons)
 {
-    ASSERT_TRUE(WriteSilentWav(Path("a.mp3"), 1));
-    ASSERT_TRUE(WriteSilentWav(Path("b.WAV"), 3.5));
+    Recording(Path("a.mp3"), 1, 3);
+    Recording(Path("b.WAV"), 3.5, 1);
+    Recording(Path("old.wav"), 1, 60 * 24 * 400);
     ASSERT_TRUE(WriteTextFile(Path("c.Mp3"), "x"));
     ASSERT_TRUE(WriteTextFile(Path("d.txt"), "x"));
-    ASSERT_TRUE(QDir(dir_.path()).mkdir("x.mp3"));
-    Scan();
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("x.mp3")); // made now: the newest
+    Scan(dir_.path());
 
-    ASSERT_EQ(window_->list.Entries().size(), 3u);
+    EXPECT_EQ(Rows(), QStringList({"x.mp3", "b.WAV", "a.mp3", "old.wav"}));
     ExpectListMatchesEntries();
     for (const auto& [id, entry] : window_->list.Entries()) {
         EXPECT_EQ(window_->list.Element(id)->objectName(), QStringLiteral("item-%1").arg(id));
@@ -112,9 +145,9 @@ TEST_F(RecordingsListTest, ScanListsTheRecordingsWithTheirTextsAndTaggedButtons)
             EXPECT_EQ(GetControlTag(window_->list.Element(id)->findChild<QWidget*>(button)), std::uintptr_t(id));
         if (entry.fileName == "b.WAV") {
             EXPECT_EQ(Text(id, "durationLabel"), "00:00:03");
-            EXPECT_EQ(Text(id, "fileSizeLabel"), "602KB");
+            EXPECT_EQ(Text(id, "fileSizeLabel"), "602.9 KB");
         } else if (entry.fileName == "x.mp3") {
-            EXPECT_EQ(Text(id, "fileSizeLabel"), "0B");
+            EXPECT_EQ(Text(id, "fileSizeLabel"), "0 B");
             EXPECT_EQ(Text(id, "durationLabel"), "00:00:00");
         }
     }
@@ -135,6 +168,7 @@ TEST_F(RecordingsListTest, ARecordingThatEndsDuringTheScanGetsOneEntryAndAnIdOfI
     ASSERT_EQ(window_->list.Entries().size(), kFiles + 1u);
     ExpectListMatchesEntries();
     EXPECT_EQ(window_->list.Entries().rbegin()->first, kFiles) << "ids 0.." << kFiles;
+    EXPECT_EQ(Rows().front(), "new.wav") << "the last recording on top";
 
     // A file the scan listed while it was still being recorded keeps its entry, with the final figures.
     ASSERT_TRUE(WriteSilentWav(Path("rec-7.wav"), 3.5));
@@ -145,21 +179,43 @@ TEST_F(RecordingsListTest, ARecordingThatEndsDuringTheScanGetsOneEntryAndAnIdOfI
     EXPECT_EQ(window_->list.AddRecordingItem(dir_.path(), "gone.wav"), -1);
 }
 
-TEST_F(RecordingsListTest, DeletingTheMiddleEntryKeepsTheOthersWorking)
+TEST_F(RecordingsListTest, AnotherFolderIsListedAloneAtOnceAndTheOldScanAddsNothing)
 {
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("old") && QDir(dir_.path()).mkpath("new"));
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(WriteSilentWav(Path(QStringLiteral("old/rec-%1.wav").arg(i)), 0.1));
+    Recording(Path("new/earlier.mp3"), 1, 10);
+    Recording(Path("new/later.wav"), 1, 5);
+    window_->list.StartScan(Path("old")); // still running when the folder changes
+    Scan(Path("new"));
+    QTest::qWait(0); // whatever the old scan had queued
+    EXPECT_EQ(Rows(), QStringList({"later.wav", "earlier.mp3"}));
+    ExpectListMatchesEntries();
+
+    // A recording of the folder shown goes on top; one made elsewhere is not listed.
+    Recording(Path("new/newest.wav"), 1, 0);
+    EXPECT_GE(window_->list.AddRecordingItem(Path("new"), "newest.wav"), 0);
+    EXPECT_EQ(window_->list.AddRecordingItem(Path("old"), "rec-0.wav"), -1);
+    EXPECT_EQ(Rows(), QStringList({"newest.wav", "later.wav", "earlier.mp3"}));
+}
+
+TEST_F(RecordingsListTest, DeleteNamesTheFileAndMovesItToTheTrashTheOthersKeepWorking)
+{
+    Scan(dir_.path());
     for (const char* name : {"one.wav", "two.wav", "three.wav"}) {
         ASSERT_TRUE(WriteSilentWav(Path(name), 0.5));
         window_->list.AddRecordingItem(dir_.path(), name);
     }
     confirm_ = false;
     Click(1, "item-delete");
-    EXPECT_EQ(questions_, QStringList{QString::fromUtf8("确定要删除文件吗?")});
+    EXPECT_EQ(questions_, QStringList{QString::fromUtf8("确定要删除文件吗?\ntwo.wav")});
     EXPECT_TRUE(QFile::exists(Path("two.wav"))) << "cancelled";
-    EXPECT_EQ(Count(), 3);
+    EXPECT_EQ(List()->count(), 3);
 
     confirm_ = true;
     Click(1, "item-delete");
     EXPECT_FALSE(QFile::exists(Path("two.wav")));
+    EXPECT_TRUE(QFile::exists(Path("home/.local/share/Trash/files/two.wav"))) << "not in the trash";
     EXPECT_EQ(window_->list.Element(1), nullptr);
     ASSERT_EQ(window_->list.Entries().size(), 2u);
     ExpectListMatchesEntries();
@@ -169,18 +225,15 @@ TEST_F(RecordingsListTest, DeletingTheMiddleEntryKeepsTheOthersWorking)
     Click(2, "item-play");
     EXPECT_EQ(played_, QStringList({Path("one.wav"), Path("three.wav")}));
     EXPECT_EQ(revealed_, QStringList{Path("three.wav")});
-    Click(2, "item-delete");
-    EXPECT_FALSE(QFile::exists(Path("three.wav")));
-    EXPECT_EQ(window_->list.Entries().size(), 1u);
     EXPECT_TRUE(prompts_.isEmpty());
 }
 
 TEST_F(RecordingsListTest, AFailedDeleteKeepsTheEntryAndSaysSo)
 {
-    // A folder with content cannot be removed like a file; a file already gone leaves nothing to show.
-    ASSERT_TRUE(QDir(dir_.path()).mkpath("stuck.mp3/inner"));
+    // One that cannot be deleted keeps its entry; a file already gone leaves nothing to show.
+    ASSERT_TRUE(WriteSilentWav(Path("stuck.mp3"), 0.5));
     ASSERT_TRUE(WriteSilentWav(Path("gone.wav"), 0.5));
-    Scan();
+    Scan(dir_.path());
     ASSERT_EQ(window_->list.Entries().size(), 2u);
     const int stuck = window_->list.Entries().begin()->second.fileName == "stuck.mp3"
                           ? window_->list.Entries().begin()->first
@@ -190,7 +243,7 @@ TEST_F(RecordingsListTest, AFailedDeleteKeepsTheEntryAndSaysSo)
     Click(stuck, "item-delete");
     EXPECT_EQ(prompts_, QStringList{QString::fromUtf8(RecordingsList::kDeleteFailedText)});
     EXPECT_EQ(window_->list.Entries().count(stuck), 1u);
-    EXPECT_TRUE(QDir(Path("stuck.mp3")).exists());
+    EXPECT_TRUE(QFile::exists(Path("stuck.mp3")));
 
     ASSERT_TRUE(QFile::remove(Path("gone.wav")));
     Click(gone, "item-delete");

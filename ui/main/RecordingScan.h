@@ -1,7 +1,7 @@
 #pragma once
-// RecordingScan: the start-up scan of the output folder for the recordings list. A thread of its
-// own lists the folder in the order the file system returns it, keeps the recordings
-// (IsRecordingName) and reads each one's size and duration; the list takes the results on the UI
+// RecordingScan: one scan of the output folder for the recordings list. A thread of its own lists
+// the folder, keeps the recordings (IsRecordingName), orders them newest first by the files' time
+// (NewerFirst) and reads each one's size and duration in that order; the list takes the results on the UI
 // thread, a few at a time, so the window stays responsive while a large folder fills in.
 //
 //   scan.Start(folder, [this] { post "results ready" to the UI thread });
@@ -12,6 +12,7 @@
 // Thread-safety: Start, Take and the destructor are called from one thread (the UI thread); ready
 // is called on the scan thread.
 
+#include <QDateTime>
 #include <QString>
 
 #include <atomic>
@@ -27,7 +28,11 @@ struct ScannedRecording {
     QString fileName;
     int64_t size = 0;       // RecordingFileSize
     double duration = -1;   // ProbeMediaDuration
+    QDateTime modified;     // the file's time
 };
+
+// The list's order: a before b when a is newer; files of the same time by name, the later first.
+bool NewerFirst(const QDateTime& aTime, const QString& aName, const QDateTime& bTime, const QString& bName);
 
 class RecordingScan {
 public:
@@ -43,7 +48,7 @@ public:
 
     // Scans folder once; a second Start is ignored (false).
     bool Start(const QString& folder, ReadyFunction ready);
-    // Moves up to max waiting results, in folder order, to the end of out. True while more results
+    // Moves up to max waiting results, newest first, to the end of out. True while more results
     // wait (take them later, after the event loop had a turn); false once the queue is empty (ready
     // is told when new ones arrive).
     bool Take(std::size_t max, std::vector<ScannedRecording>& out);
