@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <glog/logging.h>
+
 namespace {
 
 // The name the service files this program's releases under.
@@ -38,10 +40,10 @@ UpgradeCheckResult ReadUpgradeReply(const std::string& reply, UpgradeInfo& info)
     VersionNumber local;
     if (!ParseVersion(parsed.DataMember("app_version"), route) || !ParseVersion(kProgramVersion, local))
         return UpgradeCheckResult::kNoAnswer;
-    DebugPrint("routeMajorVersion: %d routeMinorVersion: %d routeRevisionVersion: %d\n", route.major,
-               route.minor, route.revision);
-    DebugPrint("localMajorVersion: %d localMinorVersion: %d localRevisionVersion: %d\n", local.major,
-               local.minor, local.revision);
+    LOG(INFO) << "routeMajorVersion: " << route.major << " routeMinorVersion: " << route.minor
+              << " routeRevisionVersion: " << route.revision;
+    LOG(INFO) << "localMajorVersion: " << local.major << " localMinorVersion: " << local.minor
+              << " localRevisionVersion: " << local.revision;
     if (!IsNewerVersion(route, local))
         return UpgradeCheckResult::kNotNewer;
 
