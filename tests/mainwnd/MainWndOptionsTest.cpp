@@ -2,18 +2,22 @@
 // what each change writes, and the choice of the output folder.
 
 #include "EndpointVolume.h"
+#include "FolderPathField.h"
 #include "MainWndTestSupport.h"
+#include "RecordOptionsPanel.h"
 #include "SoundServer.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QListWidget>
 #include <QSlider>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -65,7 +69,7 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
             EXPECT_EQ(Shown(Control<QWidget>(row.control)), row.shown) << row.key << "=" << (row.stored ? row.stored : "");
             EXPECT_EQ(Config(row.key), row.stored ? row.stored : "") << row.key << " rewritten";
         }
-        EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), DefaultFolder());
+        EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());
         EXPECT_TRUE(QFileInfo(DefaultFolder()).isDir());
         CloseWindow();
     }
@@ -81,12 +85,13 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
         const char* key;
         const char* stored;
     } cases[] = {
-        {"record-audio-origin", 2, "voice-source", "2"},       {"record-audio-format", 1, "audio-format", "1"},
         {"record-audio-quality", 3, "voice-bitrate", "192000"}, {"record-audio-quality", 5, "voice-bitrate", "320000"},
         {"record-audio-quality", 0, "voice-bitrate", "64000"},  {"agc-check", 1, "agc-check", "1"},
         {"agc-check", 0, "agc-check", "0"},                    {"noise-check", 1, "noise-check", "1"},
         {"mic-strengthen-slider", 0, "voice-size", "0"},        {"mic-volume-slider", 37, "mic-volume-size", "37"},
         {"sys-volume-slider", 55, "sys-volume-size", "55"},
+        // Last: each disables the microphone's processing.
+        {"record-audio-origin", 2, "voice-source", "2"},       {"record-audio-format", 1, "audio-format", "1"},
     };
     for (const auto& c : cases) {
         QWidget* control = Control<QWidget>(c.control);
@@ -118,14 +123,57 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
     EXPECT_LT(text.indexOf("voice-bitrate-index="), text.indexOf("voice-bitrate="));
 }
 
-// Answers the next folder chooser: accepts folder, or cancels with an empty one.
-void ChooseFolderInNextDialog(const QString& folder, QString* title)
+TEST_F(MainWndOptionsTest, ControlsThatWouldDoNothingAreDisabledWithTheReasonAsTip)
 {
-    QTimer::singleShot(0, [folder, title] {
+    OpenWindow();
+    const char* names[] = {"agc-check", "noise-check", "mic-strengthen-slider", "record-audio-quality",
+                           "record-audio-origin", "record-audio-format", "change-dir-btn"};
+    std::vector<QString> layoutTips;
+    for (const char* name : names)
+        layoutTips.push_back(Control<QWidget>(name)->toolTip());
+    const auto* wav = RecordOptionsPanel::kWavProcessingTip;
+    const auto* systemOnly = RecordOptionsPanel::kSystemOnlyTip;
+    const auto* recording = RecordOptionsPanel::kRecordingTip;
+    const struct {
+        int format; // 0 mp3, 1 wav
+        int source; // 0 both, 1 microphone, 2 system sound
+        bool record;
+        const char* why[7]; // per name: nullptr = enabled with the layout's tip
+    } rows[] = {
+        {0, 0, false, {}},
+        {1, 0, false, {wav, wav, wav, RecordOptionsPanel::kWavQualityTip}},
+        {0, 2, false, {systemOnly, systemOnly, systemOnly}},
+        {1, 2, false, {wav, wav, wav, RecordOptionsPanel::kWavQualityTip}},
+        {0, 1, true, {nullptr, nullptr, nullptr, nullptr, recording, recording, recording}},
+        {0, 1, false, {}}, // after the stop
+    };
+    for (const auto& row : rows) {
+        Control<QComboBox>("record-audio-format")->setCurrentIndex(row.format);
+        Control<QComboBox>("record-audio-origin")->setCurrentIndex(row.source);
+        if (row.record) {
+            Click("recorder-start");
+            ASSERT_NE(window_->Recorder(), nullptr);
+        } else if (window_->Recorder()) {
+            Click("recorder-stop");
+        }
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            QWidget* control = Control<QWidget>(names[i]);
+            EXPECT_EQ(control->isEnabled(), row.why[i] == nullptr) << names[i] << " " << row.format << row.source;
+            EXPECT_EQ(control->toolTip(), row.why[i] ? QString::fromUtf8(row.why[i]) : layoutTips[i]) << names[i];
+        }
+    }
+}
+
+// Answers the next folder chooser, which must open at start: accepts folder, or cancels with an
+// empty one.
+void ChooseFolderInNextDialog(const QString& folder, const QString& start)
+{
+    QTimer::singleShot(0, [folder, start] {
         QFileDialog* dialog = VisibleBox<QFileDialog>();
         if (!dialog)
             return;
-        *title = dialog->windowTitle();
+        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("选择保存目录"));
+        EXPECT_EQ(dialog->directory().absolutePath(), start);
         if (!folder.isEmpty()) {
             dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder); // typed, then "Choose"
             static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept checks the folder
@@ -135,39 +183,44 @@ void ChooseFolderInNextDialog(const QString& folder, QString* title)
     });
 }
 
-TEST_F(MainWndOptionsTest, ChosenFolderIsStoredAndUsedUnwritableOrCancelledChangesNothing)
+TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToUnwritableOrCancelledChangesNothing)
 {
+    SetConfig("voice-source", "2");
     OpenWindow();
-    QString title;
-    QString refusal;
-    ChooseFolderInNextDialog("/proc", &title); // not even root may create files here
-    QTimer::singleShot(0, [&refusal] { // the refusal opens from within the chooser's handling
-        QTimer::singleShot(0, [&refusal] {
-            if (QMessageBox* box = VisibleBox<QMessageBox>()) {
-                refusal = box->text();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-    });
-    Click("change-dir-btn");
-    EXPECT_EQ(title, QString::fromUtf8("选择保存目录"));
-    EXPECT_EQ(refusal, QString::fromUtf8("该目录没有写入权限!"));
-    ChooseFolderInNextDialog(QString(), &title);
-    Click("change-dir-btn");
-    EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), DefaultFolder());
-    EXPECT_TRUE(Config("output-dir").isEmpty());
+    Click("recorder-start");
+    Click("recorder-stop");
+    auto* list = Control<QListWidget>("audio-record-list");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, kDeliveryTimeoutMs));
 
-    const QString folder = env_->MakeFolder("chosen");
-    ChooseFolderInNextDialog(folder, &title);
+    const auto refusal = AnswerNextPrompt(kDeliveryTimeoutMs); // opens once the chooser has closed
+    ChooseFolderInNextDialog("/proc", DefaultFolder()); // not even root may create files here
     Click("change-dir-btn");
-    EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), folder);
+    EXPECT_EQ(refusal->text, QString::fromUtf8("该目录没有写入权限!"));
+    ChooseFolderInNextDialog(QString(), DefaultFolder());
+    Click("change-dir-btn");
+    EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());
+    EXPECT_TRUE(Config("output-dir").isEmpty());
+    EXPECT_EQ(list->count(), 1);
+
+    // The chosen folder's own recordings replace the old folder's at once; a new one goes on top.
+    const QString folder = env_->MakeFolder("chosen");
+    QFile earlier(folder + "/earlier.wav");
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(earlier.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    earlier.close();
+    ChooseFolderInNextDialog(folder, DefaultFolder());
+    Click("change-dir-btn");
+    EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), folder);
     EXPECT_EQ(Config("output-dir"), folder);
     EXPECT_FALSE(QFileInfo::exists(folder + "/TamsuAudioRecorderTmp")) << "the write probe is left behind";
-    SetConfig("voice-source", "2");
+    const auto row = [list](int i) { return list->itemWidget(list->item(i))->findChild<QLabel*>("fileNameLabel")->text(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1 && row(0) == "earlier.wav"; }, kDeliveryTimeoutMs));
     Click("recorder-start");
     ASSERT_NE(window_->Recorder(), nullptr);
     Click("recorder-stop");
     EXPECT_TRUE(QFileInfo::exists(folder + "/" + window_->CurrentFileName())) << "the recording went elsewhere";
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(row(0), window_->CurrentFileName());
 }
 
 } // namespace

@@ -46,16 +46,19 @@ TEST(CloseBehaviourTest, QuitAlwaysExitsTheCloseButtonFollowsWindowClose)
         int code;
         uint32_t windowClose;
         bool tray;
+        bool minimisedCanReturn;
         CloseAction expected;
     } rows[] = {
-        {0, 0, true, CloseAction::kExit},          {0, 1, true, CloseAction::kHideToTray},
-        {0, 2, true, CloseAction::kHideToTray},    {0, 1, false, CloseAction::kMinimise},
-        {0, 0xFFFFFFFF, false, CloseAction::kMinimise}, {kQuitCloseCode, 1, true, CloseAction::kExit},
-        {kQuitCloseCode, 1, false, CloseAction::kExit},
+        {0, 0, true, true, CloseAction::kExit},           {0, 1, true, true, CloseAction::kHideToTray},
+        {0, 2, true, false, CloseAction::kHideToTray},    {0, 1, false, true, CloseAction::kMinimise},
+        {0, 0xFFFFFFFF, false, true, CloseAction::kMinimise},
+        // Neither a status area nor anything that brings a minimised window back: it stays reachable.
+        {0, 1, false, false, CloseAction::kLower},        {0, 0, false, false, CloseAction::kExit},
+        {kQuitCloseCode, 1, true, true, CloseAction::kExit}, {kQuitCloseCode, 1, false, false, CloseAction::kExit},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(DecideCloseAction(row.code, row.windowClose, row.tray), row.expected)
-            << row.code << " " << row.windowClose << " " << row.tray;
+        EXPECT_EQ(DecideCloseAction(row.code, row.windowClose, row.tray, row.minimisedCanReturn), row.expected)
+            << row.code << " " << row.windowClose << " " << row.tray << " " << row.minimisedCanReturn;
 }
 
 TEST(OutputFolderTest, RefusedPathsAreExactlyThoseTheStoreCannotGiveBack)

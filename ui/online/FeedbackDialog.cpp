@@ -1,6 +1,7 @@
 #include "FeedbackDialog.h"
 
 #include "CurrentAccount.h"
+#include "DesktopOpen.h"
 #include "FeedbackClient.h"
 #include "HttpClient.h"
 #include "MessageBoxDialog.h"
@@ -66,7 +67,7 @@ void FeedbackDialog::Notify(TNotifyUI& msg)
         if (msg.senderName == QLatin1String("feedbackBtn"))
             Submit();
         else if (msg.senderName == QLatin1String("contact-us"))
-            QDesktopServices::openUrl(QUrl(QString::fromStdString(ServiceUrl("/help/audio"))));
+            OpenWithDesktop(this, QUrl(QString::fromStdString(ServiceUrl("/help/audio"))));
     }
     WindowImplBase::Notify(msg);
 }
