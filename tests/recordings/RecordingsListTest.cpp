@@ -49,7 +49,7 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         // The trash of the deleted recordings: a home of the test's own.
         saved_ = {qgetenv("HOME"), qgetenv("XDG_DATA_HOME")};
-        ASSERT_TRUE(QDir(dir_.path()).mkpath("home/.local/share"));
+        ASSERT_TRUE(QDir(dir_.path()).mkpath("home")); // the data folder is the program's to make
         qputenv("HOME", Path("home").toUtf8());
         qputenv("XDG_DATA_HOME", Path("home/.local/share").toUtf8());
         RecordingsList::Actions actions;

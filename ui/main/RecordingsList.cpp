@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -141,7 +142,10 @@ void RecordingsList::TakeScanResults()
 
 bool RecordingsList::MoveToTrashOrDelete(const QString& path)
 {
-    // The trash keeps it for the user to bring back.
+    // The trash keeps it for the user to bring back. Qt does not create the data folder the home
+    // trash lives in, and without it moves the file to "files/" below the current folder instead:
+    // the folder is made first.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
     QFile file(path);
     if (file.moveToTrash()) {
         LOG(INFO) << "mainwnd: \"" << path.toStdString() << "\" moved to the trash";
