@@ -221,8 +221,11 @@ void RecordingsList::InsertElements(int row, const std::vector<QWidget*>& elemen
     list_->model()->insertRows(row, static_cast<int>(elements.size()));
     for (std::size_t i = 0; i < elements.size(); ++i) {
         QListWidgetItem* item = list_->item(row + static_cast<int>(i));
-        item->setSizeHint(elements[i]->sizeHint());
-        list_->setItemWidget(item, elements[i]);
+        // The element's own size limits hold (its layout's hint alone would make the row lower
+        // than the element, which then overflows the row and its highlight).
+        QWidget* element = elements[i];
+        item->setSizeHint(element->sizeHint().expandedTo(element->minimumSize()).boundedTo(element->maximumSize()));
+        list_->setItemWidget(item, element);
     }
 }
 
