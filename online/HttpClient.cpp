@@ -1,6 +1,5 @@
 #include "HttpClient.h"
 
-#include "TextUtil.h"
 
 #include <curl/curl.h>
 #include <glog/logging.h>

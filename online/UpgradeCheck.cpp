@@ -74,11 +74,11 @@ UpgradeCheckResult CheckForUpgrade(UpgradeInfo& info)
 {
     EnsureCurlGlobalInit();
     const std::string body = CompactJsonBody({{"app_name", kAppName}});
-    DebugPrint("message: %s\n", body.c_str());
+    LOG(INFO) << "message: " << body;
     std::string reply;
     if (ServicePostJson(body, ServiceUrl("/v1/upgrade_check") + MakeTimestampQuery(), reply) != 0)
         return UpgradeCheckResult::kPostFailed;
-    DebugPrint("response: %s\n", reply.c_str());
+    LOG(INFO) << "response: " << reply;
     const UpgradeCheckResult result = ReadUpgradeReply(reply, info);
     std::fflush(stdout);
     return result;
