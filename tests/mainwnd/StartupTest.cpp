@@ -4,7 +4,6 @@
 
 #include "InstanceServer.h"
 #include "LogCleanup.h"
-#include "PlatformChoice.h"
 #include "SingleInstance.h"
 #include "TestEnv.h"
 
@@ -150,33 +149,6 @@ TEST(InstanceServerTest, OnlyTheShowRequestIsAnsweredAndRestoresTheWindow)
             << "left connected after " << c.request.left(10).toStdString();
         EXPECT_EQ(answer + client.readAll(), c.answer);
         EXPECT_EQ(window.isMinimized(), c.answer.isEmpty());
-    }
-}
-
-TEST(PlatformChoiceTest, X11UnlessThereIsNoDisplayOrTheUserChoseAPlatform)
-{
-    const struct {
-        const char* display;
-        const char* qpa;
-        std::vector<const char*> args;
-        bool xcbAdded;
-    } rows[] = {
-        {":0", nullptr, {"tamsu-recorder"}, true},      {":0", "", {"tamsu-recorder", "--quit-after-show"}, true},
-        {nullptr, nullptr, {"tamsu-recorder"}, false},  {"", nullptr, {"tamsu-recorder"}, false},
-        {":0", "wayland", {"tamsu-recorder"}, false},   {":0", nullptr, {"tamsu-recorder", "-platform", "wayland"}, false},
-        {":0", nullptr, {"tamsu-recorder", "--platform=wayland"}, false},
-    };
-    for (const auto& row : rows) {
-        std::vector<char*> argv;
-        for (const char* a : row.args)
-            argv.push_back(const_cast<char*>(a));
-        const std::vector<char*> out =
-            ArgumentsWithPlatform(static_cast<int>(argv.size()), argv.data(), row.display, row.qpa);
-        ASSERT_EQ(out.back(), nullptr);
-        std::vector<std::string> expected(row.args.begin(), row.args.end());
-        if (row.xcbAdded)
-            expected.insert(expected.begin() + 1, {"-platform", "xcb"});
-        EXPECT_EQ(std::vector<std::string>(out.begin(), out.end() - 1), expected) << row.args.size();
     }
 }
 

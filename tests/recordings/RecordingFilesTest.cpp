@@ -35,13 +35,10 @@ TEST(RecordingFilesTest, SizeTextsShareOneStyleAndNeverRoundUpToTheNextUnit)
 
 TEST(RecordingFilesTest, DurationTextsTruncateAndNeverGoNegative)
 {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
     const std::pair<double, const char*> rows[] = {
-        {3.5, "00:00:03"},
-        {3725.9, "01:02:05"},
-        {-1, "00:00:00"},
-        {std::nan(""), "00:00:00"},
-        {-std::numeric_limits<double>::infinity(), "00:00:00"},
-        {std::numeric_limits<double>::infinity(), "00:00:00"},
+        {3.5, "00:00:03"}, {3725.9, "01:02:05"}, {-1, "00:00:00"}, {std::nan(""), "00:00:00"},
+        {-kInf, "00:00:00"}, {kInf, "00:00:00"},
     };
     for (const auto& [seconds, text] : rows)
         EXPECT_EQ(FormatDuration(seconds), QLatin1String(text)) << seconds;
@@ -62,7 +59,6 @@ TEST(RecordingFilesTest, ProbeAndSizeOfGoodAndBadFiles)
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.mp3"));
     for (const char* name : {"text.mp3", "empty.wav", "folder.mp3", "missing.wav"})
         EXPECT_EQ(ProbeMediaDuration(dir.filePath(name)), -1) << name;
-    EXPECT_EQ(RecordingFileSize(dir.filePath("folder.mp3")), 0);
-    EXPECT_EQ(RecordingFileSize(dir.filePath("missing.wav")), 0);
-    EXPECT_EQ(RecordingFileSize(dir.filePath("empty.wav")), 0);
+    for (const char* name : {"folder.mp3", "missing.wav", "empty.wav"})
+        EXPECT_EQ(RecordingFileSize(dir.filePath(name)), 0) << name;
 }

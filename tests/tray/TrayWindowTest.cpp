@@ -8,13 +8,11 @@
 #include "HelpPageUrl.h"
 #include "MainWndTestSupport.h"
 #include "SetingDialog.h"
-#include "SoundPlayer.h"
 #include "TrayIcon.h"
 #include "WindowTestSupport.h"
 
 #include <QAbstractButton>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
@@ -25,17 +23,6 @@
 #include <vector>
 
 namespace {
-
-// Types folder into the next folder chooser, which must open at start, and accepts it.
-void ChooseInNextFolderDialog(const QString& folder, const QString& start)
-{
-    WhenShown<QFileDialog>([folder, start](QFileDialog* dialog) {
-        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("选择保存目录"));
-        EXPECT_EQ(dialog->directory().absolutePath(), start);
-        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder);
-        static_cast<QDialog*>(dialog)->accept();
-    });
-}
 
 class TrayTest : public testing::Test {
 protected:
@@ -124,7 +111,7 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
 
     // A folder nobody may write to: refused.
     auto box = AnswerNextPrompt(kDeliveryTimeoutMs);
-    ChooseInNextFolderDialog("/proc", defaultFolder);
+    ChooseFolderInNextDialog("/proc", defaultFolder);
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
     EXPECT_EQ(box->text, QString::fromUtf8("该目录没有写入权限!"));
     EXPECT_EQ(FolderPathField::Folder(outputDir), defaultFolder);
@@ -132,7 +119,7 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
 
     // A writable folder: shown and stored, with no probe left in it.
     const QString chosen = env_.MakeFolder("chosen");
-    ChooseInNextFolderDialog(chosen, defaultFolder);
+    ChooseFolderInNextDialog(chosen, defaultFolder);
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
     EXPECT_EQ(FolderPathField::Folder(outputDir), chosen);
     EXPECT_EQ(changes, QStringList{chosen}) << "the window is not told";
@@ -162,9 +149,6 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
 {
     SetConfig("audio-format", "1"); // WAV: its sizes are written at the very end
     SetConfig("voice-source", "2");
-    SoundPlayer speaker("speaker");
-    ASSERT_TRUE(speaker.Open());
-    ASSERT_TRUE(speaker.PlayTone(440.0, 0.5));
     OpenWindow();
 
     // No status area here: the tray menu is the title bar's "main-menu". Its settings: the tray
