@@ -13,6 +13,18 @@
 
 #include <glog/logging.h>
 
+namespace {
+
+// The list's order: a before b when a is newer; files of the same time by name, the later first.
+bool NewerFirst(const QDateTime& aTime, const QString& aName, const QDateTime& bTime, const QString& bName)
+{
+    if (aTime != bTime)
+        return aTime > bTime;
+    return aName > bName; // same second: the recordings' names carry their start time
+}
+
+} // namespace
+
 RecordingScan::~RecordingScan()
 {
     stop_ = true;
@@ -47,13 +59,14 @@ void RecordingScan::ScanRecordings()
         if (IsRecordingName(entries.fileName()))
             found.push_back({entries.fileName(), entries.fileInfo().lastModified()});
     }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return NewerFirst(a.modified, a.name, b.modified, b.name); });
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return NewerFirst(a.modified, a.name, b.modified, b.name); });
     int kept = 0;
     for (const Found& recording : found) {
         if (stop_)
             break;
         const QString path = folder + QLatin1Char('/') + recording.name;
-        Push(ScannedRecording{recording.name, RecordingFileSize(path), ProbeMediaDuration(path), recording.modified});
+        Push(ScannedRecording{recording.name, RecordingFileSize(path), ProbeMediaDuration(path)});
         ++kept;
     }
     LOG(INFO) << "mainwnd: scanned \"" << folder.toStdString() << "\": " << kept << " recordings"
@@ -65,12 +78,6 @@ void RecordingScan::ScanRecordings()
     Notify();
 }
 
-bool NewerFirst(const QDateTime& aTime, const QString& aName, const QDateTime& bTime, const QString& bName)
-{
-    if (aTime != bTime)
-        return aTime > bTime;
-    return aName > bName; // same second: the recordings' names carry their start time
-}
 
 void RecordingScan::Push(ScannedRecording recording)
 {

@@ -1,7 +1,7 @@
 #pragma once
 // RecordingScan: one scan of the output folder for the recordings list. A thread of its own lists
 // the folder, keeps the recordings (IsRecordingName), orders them newest first by the files' time
-// (NewerFirst) and reads each one's size and duration in that order; the list takes the results on the UI
+// (of one time, the later name first) and reads each one's size and duration in that order; the list takes the results on the UI
 // thread, a few at a time, so the window stays responsive while a large folder fills in.
 //
 //   scan.Start(folder, [this] { post "results ready" to the UI thread });
@@ -12,7 +12,6 @@
 // Thread-safety: Start, Take and the destructor are called from one thread (the UI thread); ready
 // is called on the scan thread.
 
-#include <QDateTime>
 #include <QString>
 
 #include <atomic>
@@ -28,11 +27,7 @@ struct ScannedRecording {
     QString fileName;
     int64_t size = 0;       // RecordingFileSize
     double duration = -1;   // ProbeMediaDuration
-    QDateTime modified;     // the file's time
 };
-
-// The list's order: a before b when a is newer; files of the same time by name, the later first.
-bool NewerFirst(const QDateTime& aTime, const QString& aName, const QDateTime& bTime, const QString& bName);
 
 class RecordingScan {
 public:
