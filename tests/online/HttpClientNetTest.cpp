@@ -33,22 +33,20 @@ protected:
 
 TEST_F(HttpClientTest, SuccessNeedsNoErrorA2xxStatusAndABody)
 {
-    struct Case {
+    const struct {
         int status;
         std::string body;
         int result;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {200, R"({"ret":0})", 0}, {204, "", -1}, {200, "", -1}, {404, R"({"ret":0})", -1},
         {500, R"({"ret":0})", -1}, {302, R"({"ret":0})", -1},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         LocalHttpServer server;
         server.Http().Get("/r", Reply(c.status, c.body));
         server.Http().Post("/r", Reply(c.status, c.body));
         server.Start();
-        std::string got;
-        std::string posted;
+        std::string got, posted;
         EXPECT_EQ(ServiceGet(server.Url("/r"), got), c.result) << c.status;
         EXPECT_EQ(ServicePostJson("{}", server.Url("/r"), posted), c.result) << c.status;
         // A failed call keeps the body it received; callers must not read it as an answer.
