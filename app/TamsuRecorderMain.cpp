@@ -17,6 +17,7 @@
 #include "CWndShadow.h"
 #include "LogCleanup.h"
 #include "LogSetup.h"
+#include "PlatformChoice.h"
 #include "QuitSignalNotifier.h"
 #include "SingleInstance.h"
 #include "SkinResources.h"
@@ -25,11 +26,16 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
+#include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include <glog/logging.h>
 
@@ -109,9 +115,19 @@ int main(int argc, char** argv)
     InitLogging(logFolder);
     LOG(INFO) << "TamsuAudioRecorder starting";
 
-    // 5. The application; it ends when the main window has gone, not with the last visible window
-    //    (the window may live in the tray).
-    QApplication app(argc, argv);
+    // 5. The application, through X11 unless the user chose a platform; it ends when the main
+    //    window has gone, not with the last visible window (the window may live in the tray).
+    std::vector<char*> args = ArgumentsWithPlatform(argc, argv, std::getenv("DISPLAY"), std::getenv("QT_QPA_PLATFORM"));
+    int argCount = static_cast<int>(args.size()) - 1;
+    QApplication app(argCount, args.data());
+    LOG(INFO) << "platform " << QGuiApplication::platformName().toStdString();
+    // Qt's own texts (the folder chooser's buttons, context menus) in Chinese.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
+    else
+        LOG(ERROR) << "Qt's Chinese texts (qtbase_zh_CN.qm, package qt6-translations-l10n) not found";
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(QFont(kAppFontFamily));
     // The icon of every window, the tray and the dialogs; the desktop shell matches the windows

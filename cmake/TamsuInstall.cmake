@@ -77,7 +77,8 @@ set(CPACK_DEBIAN_RECORDER_PACKAGE_SECTION "sound")
 # Loaded at run time, so dpkg-shlibdeps cannot see them: Qt's window system plugins; the
 # Chinese font the window texts need; a sound server.
 set(CPACK_DEBIAN_RECORDER_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_RECORDER_PACKAGE_RECOMMENDS "fonts-noto-cjk, pulseaudio | pipewire-pulse")
+# Qt's own texts in Chinese come with qt6-translations-l10n (without it they are English).
+set(CPACK_DEBIAN_RECORDER_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n, pulseaudio | pipewire-pulse")
 set(CPACK_COMPONENT_RECORDER_DESCRIPTION "TAMSU电脑录音软件, a desktop audio recorder
 Records what the computer plays, what the microphone hears, or both mixed into
 one track, as MP3 or WAV, with automatic gain control and noise suppression for

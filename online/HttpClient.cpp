@@ -1,8 +1,8 @@
 #include "HttpClient.h"
 
-#include "TextUtil.h"
 
 #include <curl/curl.h>
+#include <glog/logging.h>
 
 #include <atomic>
 #include <cstdio>
@@ -134,8 +134,7 @@ int ServicePostJson(const std::string& body, const std::string& url, std::string
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, AppendReply);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
     const CURLcode code = curl_easy_perform(h);
-    DebugPrint("curl code:%d,strerror:%s\n", static_cast<int>(code), curl_easy_strerror(code));
-    std::fflush(stdout);
+    LOG(INFO) << "curl code:" << static_cast<int>(code) << ",strerror:" << curl_easy_strerror(code);
     return Outcome(h, code, reply);
 }
 

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <glog/logging.h>
+
 namespace {
 
 // The name the service files this program's releases under.
@@ -38,10 +40,10 @@ UpgradeCheckResult ReadUpgradeReply(const std::string& reply, UpgradeInfo& info)
     VersionNumber local;
     if (!ParseVersion(parsed.DataMember("app_version"), route) || !ParseVersion(kProgramVersion, local))
         return UpgradeCheckResult::kNoAnswer;
-    DebugPrint("routeMajorVersion: %d routeMinorVersion: %d routeRevisionVersion: %d\n", route.major,
-               route.minor, route.revision);
-    DebugPrint("localMajorVersion: %d localMinorVersion: %d localRevisionVersion: %d\n", local.major,
-               local.minor, local.revision);
+    LOG(INFO) << "routeMajorVersion: " << route.major << " routeMinorVersion: " << route.minor
+              << " routeRevisionVersion: " << route.revision;
+    LOG(INFO) << "localMajorVersion: " << local.major << " localMinorVersion: " << local.minor
+              << " localRevisionVersion: " << local.revision;
     if (!IsNewerVersion(route, local))
         return UpgradeCheckResult::kNotNewer;
 
@@ -72,11 +74,11 @@ UpgradeCheckResult CheckForUpgrade(UpgradeInfo& info)
 {
     EnsureCurlGlobalInit();
     const std::string body = CompactJsonBody({{"app_name", kAppName}});
-    DebugPrint("message: %s\n", body.c_str());
+    LOG(INFO) << "message: " << body;
     std::string reply;
     if (ServicePostJson(body, ServiceUrl("/v1/upgrade_check") + MakeTimestampQuery(), reply) != 0)
         return UpgradeCheckResult::kPostFailed;
-    DebugPrint("response: %s\n", reply.c_str());
+    LOG(INFO) << "response: " << reply;
     const UpgradeCheckResult result = ReadUpgradeReply(reply, info);
     std::fflush(stdout);
     return result;

@@ -12,6 +12,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build pkg-config g++
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins libqt6uitools6 libqt6opengl6-dev libgl-dev
+  qt6-translations-l10n
   fonts-noto-cjk
   libavcodec-dev libavformat-dev libavdevice-dev libavfilter-dev libswresample-dev libavutil-dev
   libpulse-dev libwebrtc-audio-processing-dev libgoogle-glog-dev libcurl4-openssl-dev libjsoncpp-dev

@@ -2,19 +2,21 @@
 // what each change writes, and the choice of the output folder.
 
 #include "EndpointVolume.h"
+#include "FolderPathField.h"
 #include "MainWndTestSupport.h"
+#include "RecordOptionsPanel.h"
 #include "SoundServer.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QListWidget>
 #include <QSlider>
-#include <QTimer>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -65,7 +67,7 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
             EXPECT_EQ(Shown(Control<QWidget>(row.control)), row.shown) << row.key << "=" << (row.stored ? row.stored : "");
             EXPECT_EQ(Config(row.key), row.stored ? row.stored : "") << row.key << " rewritten";
         }
-        EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), DefaultFolder());
+        EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());
         EXPECT_TRUE(QFileInfo(DefaultFolder()).isDir());
         CloseWindow();
     }
@@ -81,12 +83,13 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
         const char* key;
         const char* stored;
     } cases[] = {
-        {"record-audio-origin", 2, "voice-source", "2"},       {"record-audio-format", 1, "audio-format", "1"},
         {"record-audio-quality", 3, "voice-bitrate", "192000"}, {"record-audio-quality", 5, "voice-bitrate", "320000"},
         {"record-audio-quality", 0, "voice-bitrate", "64000"},  {"agc-check", 1, "agc-check", "1"},
         {"agc-check", 0, "agc-check", "0"},                    {"noise-check", 1, "noise-check", "1"},
         {"mic-strengthen-slider", 0, "voice-size", "0"},        {"mic-volume-slider", 37, "mic-volume-size", "37"},
         {"sys-volume-slider", 55, "sys-volume-size", "55"},
+        // Last: each disables the microphone's processing.
+        {"record-audio-origin", 2, "voice-source", "2"},       {"record-audio-format", 1, "audio-format", "1"},
     };
     for (const auto& c : cases) {
         QWidget* control = Control<QWidget>(c.control);
@@ -118,56 +121,72 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
     EXPECT_LT(text.indexOf("voice-bitrate-index="), text.indexOf("voice-bitrate="));
 }
 
-// Answers the next folder chooser: accepts folder, or cancels with an empty one.
-void ChooseFolderInNextDialog(const QString& folder, QString* title)
-{
-    QTimer::singleShot(0, [folder, title] {
-        QFileDialog* dialog = VisibleBox<QFileDialog>();
-        if (!dialog)
-            return;
-        *title = dialog->windowTitle();
-        if (!folder.isEmpty()) {
-            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder); // typed, then "Choose"
-            static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept checks the folder
-        }
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-}
-
-TEST_F(MainWndOptionsTest, ChosenFolderIsStoredAndUsedUnwritableOrCancelledChangesNothing)
+// Per format and source; while recording: the folder test.
+TEST_F(MainWndOptionsTest, ControlsThatWouldDoNothingAreDisabledWithTheReasonAsTip)
 {
     OpenWindow();
-    QString title;
-    QString refusal;
-    ChooseFolderInNextDialog("/proc", &title); // not even root may create files here
-    QTimer::singleShot(0, [&refusal] { // the refusal opens from within the chooser's handling
-        QTimer::singleShot(0, [&refusal] {
-            if (QMessageBox* box = VisibleBox<QMessageBox>()) {
-                refusal = box->text();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-    });
-    Click("change-dir-btn");
-    EXPECT_EQ(title, QString::fromUtf8("选择保存目录"));
-    EXPECT_EQ(refusal, QString::fromUtf8("该目录没有写入权限!"));
-    ChooseFolderInNextDialog(QString(), &title);
-    Click("change-dir-btn");
-    EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), DefaultFolder());
-    EXPECT_TRUE(Config("output-dir").isEmpty());
+    const char* names[] = {"agc-check", "noise-check", "mic-strengthen-slider", "record-audio-quality"};
+    QStringList layoutTips;
+    for (const char* name : names)
+        layoutTips << Control<QWidget>(name)->toolTip();
+    const char *wav = RecordOptionsPanel::kWavProcessingTip, *system = RecordOptionsPanel::kSystemOnlyTip;
+    const struct {
+        int format; // 0 mp3, 1 wav
+        int source; // 0 both, 1 microphone, 2 system sound
+        const char* why[4]; // per name: nullptr = enabled with the layout's tip
+    } rows[] = {
+        {1, 0, {wav, wav, wav, RecordOptionsPanel::kWavQualityTip}}, {0, 2, {system, system, system}},
+        {1, 2, {wav, wav, wav, RecordOptionsPanel::kWavQualityTip}}, {0, 1, {}},
+    };
+    for (const auto& row : rows) {
+        Control<QComboBox>("record-audio-format")->setCurrentIndex(row.format);
+        Control<QComboBox>("record-audio-origin")->setCurrentIndex(row.source);
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            QWidget* control = Control<QWidget>(names[i]);
+            EXPECT_EQ(control->isEnabled(), row.why[i] == nullptr) << names[i] << " " << row.format << row.source;
+            EXPECT_EQ(control->toolTip(), row.why[i] ? QString::fromUtf8(row.why[i]) : layoutTips[i]) << names[i];
+        }
+    }
+}
 
-    const QString folder = env_->MakeFolder("chosen");
-    ChooseFolderInNextDialog(folder, &title);
+TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToUnwritableOrCancelledChangesNothing)
+{
+    SetConfig("voice-source", "2");
+    ASSERT_TRUE(QDir().mkpath(DefaultFolder()) && QFile(DefaultFolder() + "/old.wav").open(QIODevice::WriteOnly));
+    OpenWindow();
+    auto* list = Control<QListWidget>("audio-record-list");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, kDeliveryTimeoutMs));
+
+    const auto refusal = AnswerNextPrompt(kDeliveryTimeoutMs); // opens once the chooser has closed
+    ChooseFolderInNextDialog("/proc", DefaultFolder()); // not even root may create files here
     Click("change-dir-btn");
-    EXPECT_EQ(Control<QLineEdit>("save-path-eidt")->text(), folder);
+    EXPECT_EQ(refusal->text, QString::fromUtf8("该目录没有写入权限!"));
+    ChooseFolderInNextDialog(QString(), DefaultFolder());
+    Click("change-dir-btn");
+    EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());
+    EXPECT_TRUE(Config("output-dir").isEmpty());
+    EXPECT_EQ(list->count(), 1);
+
+    // The chosen folder's own recordings replace the old folder's at once; a new one goes on top.
+    const QString folder = env_->MakeFolder("chosen");
+    ASSERT_TRUE(QFile(folder + "/earlier.wav").open(QIODevice::WriteOnly));
+    ChooseFolderInNextDialog(folder, DefaultFolder());
+    Click("change-dir-btn");
+    EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), folder);
     EXPECT_EQ(Config("output-dir"), folder);
     EXPECT_FALSE(QFileInfo::exists(folder + "/TamsuAudioRecorderTmp")) << "the write probe is left behind";
-    SetConfig("voice-source", "2");
+    const auto row = [list](int i) { return list->itemWidget(list->item(i))->findChild<QLabel*>("fileNameLabel")->text(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1 && row(0) == "earlier.wav"; }, kDeliveryTimeoutMs));
     Click("recorder-start");
     ASSERT_NE(window_->Recorder(), nullptr);
+    // While it runs, source, format and folder stay as they are.
+    for (auto* w : {Control<QWidget>("record-audio-origin"), Control<QWidget>("record-audio-format"), Control<QWidget>("change-dir-btn")})
+        EXPECT_TRUE(!w->isEnabled() && w->toolTip() == QString::fromUtf8(RecordOptionsPanel::kRecordingTip)) << w->objectName().toStdString();
     Click("recorder-stop");
+    EXPECT_TRUE(Control<QWidget>("record-audio-origin")->isEnabled());
     EXPECT_TRUE(QFileInfo::exists(folder + "/" + window_->CurrentFileName())) << "the recording went elsewhere";
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(row(0), window_->CurrentFileName());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The recorder controls of the main window: start, pause, resume, stop, the prompts of a start,
-// the elapsed time, quitting while a recording runs, a recording that stops itself, the level
-// meters, and the prompt after recordings were recovered.
+// the elapsed time, a recording that stops itself, the level meters, and the prompt after
+// recordings were recovered. (Quitting while a recording runs: the tray's close test.)
 
 #include "AudioAnalysis.h"
 #include "AudioRecorder.h"
@@ -12,7 +12,6 @@
 
 #include <QAbstractButton>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -50,16 +49,13 @@ protected:
     {
         const bool idle = view == View::kIdle;
         const bool recording = view == View::kRecording;
-        const struct {
-            const char* name;
-            bool visible;
-        } rows[] = {
+        const std::pair<const char*, bool> rows[] = {
             {"recorder-start", !recording}, {"recorder-pause", recording},       {"recorder-stop", !idle},
             {"recorder-disabled", idle},    {"recorder-ready", idle},            {"recorder-status-init", idle},
             {"recorder-working", !idle},    {"recorder-status-working", !idle},
         };
-        for (const auto& row : rows)
-            EXPECT_EQ(Control<QWidget>(row.name)->isVisible(), row.visible) << row.name;
+        for (const auto& [name, visible] : rows)
+            EXPECT_EQ(Control<QWidget>(name)->isVisible(), visible) << name;
         for (const char* gif : {"recorder-working", "recorder-status-working"})
             EXPECT_EQ(GifControl::IsPlaying(Control<QLabel>(gif)), recording) << gif;
         const char* info = idle ? CMainWnd::kInfoReady : recording ? CMainWnd::kInfoRecording : CMainWnd::kInfoPaused;
@@ -126,12 +122,10 @@ TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsTheToneIntoANamedFile)
     // The file is complete as soon as the window is idle again.
     EXPECT_EQ(Recordings(), QStringList{name});
     ExpectTone(LastRecording());
-    // It is the list's last entry, selected once the list scrolled, with its whole duration.
+    // It is the list's first entry, selected once the list scrolled, with its whole duration.
     auto* list = Control<QListWidget>("audio-record-list");
     ASSERT_TRUE(QTest::qWaitFor([list] { return list->count() == 1 && list->currentRow() == 0; }, kDeliveryTimeoutMs));
-    const QWidget* entry = list->itemWidget(list->item(0));
-    EXPECT_EQ(entry->findChild<QLabel*>("fileNameLabel")->text(), name);
-    EXPECT_GE(entry->findChild<QLabel*>("durationLabel")->text(), "00:00:01");
+    EXPECT_GE(list->itemWidget(list->item(0))->findChild<QLabel*>("durationLabel")->text(), "00:00:01");
 
     // Reports still queued from the recorder bring back no time and no prompt.
     const auto prompt = AnswerNextPrompt(kNoPromptMs);
@@ -149,7 +143,6 @@ struct DeviceCase {
     bool microphone;    // a default capture device exists
     int source;         // "voice-source": 0 both, 1 microphone, 2 system sound
     const char* prompt; // nullptr for none
-    int promptWidth;
     bool records;
 };
 
@@ -177,10 +170,7 @@ TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
     Click("recorder-start");
     QTest::qWait(50); // let a prompt that did not open show that it did not
     EXPECT_EQ(prompt->shown, c.prompt != nullptr) << prompt->text.toStdString();
-    if (c.prompt) {
-        EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt));
-        EXPECT_EQ(prompt->size, QSize(c.promptWidth, CMainWnd::kPromptHeight));
-    }
+    EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt ? c.prompt : ""));
     ExpectView(c.records ? View::kRecording : View::kIdle);
     if (!c.records) {
         EXPECT_TRUE(Recordings().isEmpty());
@@ -196,39 +186,13 @@ TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
 
 INSTANTIATE_TEST_SUITE_P(
     Devices, MainWndDeviceTest,
-    testing::Values(DeviceCase{"NoSpeakerBoth", false, true, 0, CMainWnd::kNoSpeakerText, 200, false},
-                    DeviceCase{"NoSpeakerSystem", false, true, 2, CMainWnd::kNoSpeakerText, 200, false},
-                    DeviceCase{"NoSpeakerMicrophone", false, true, 1, nullptr, 0, true},
-                    DeviceCase{"NoMicBoth", true, false, 0, CMainWnd::kNoMicSystemOnlyText, 250, true},
-                    DeviceCase{"NoMicMicrophone", true, false, 1, CMainWnd::kNoMicText, 200, false},
-                    DeviceCase{"NoMicSystem", true, false, 2, nullptr, 0, true}),
+    testing::Values(DeviceCase{"NoSpeakerBoth", false, true, 0, CMainWnd::kNoSpeakerText, false},
+                    DeviceCase{"NoSpeakerSystem", false, true, 2, CMainWnd::kNoSpeakerText, false},
+                    DeviceCase{"NoSpeakerMicrophone", false, true, 1, nullptr, true},
+                    DeviceCase{"NoMicBoth", true, false, 0, CMainWnd::kNoMicSystemOnlyText, true},
+                    DeviceCase{"NoMicMicrophone", true, false, 1, CMainWnd::kNoMicText, false},
+                    DeviceCase{"NoMicSystem", true, false, 2, nullptr, true}),
     [](const testing::TestParamInfo<DeviceCase>& info) { return std::string(info.param.label); });
-
-TEST_F(MainWndRecordTest, ClosingWhileRecordingFinishesTheFile)
-{
-    SetConfig("audio-format", "1"); // WAV: the header's sizes are written at the very end
-    SetConfig("voice-source", "2");
-    PlayTone();
-    OpenWindow();
-    Click("recorder-start");
-    const QString path = LastRecording();
-    ASSERT_TRUE(path.endsWith(".wav"));
-    ASSERT_TRUE(WaitForElapsedTime());
-    QTest::qWait(500);
-    CloseWindow(); // the close button, as a user quits
-    ASSERT_TRUE(window_.isNull());
-
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray data = file.readAll();
-    ASSERT_GT(data.size(), 44);
-    quint32 riffSize = 0;
-    for (int i = 7; i >= 4; --i)
-        riffSize = riffSize << 8 | static_cast<unsigned char>(data[i]);
-    EXPECT_EQ(data.left(4), QByteArray("RIFF"));
-    EXPECT_EQ(riffSize, static_cast<quint32>(data.size() - 8)) << "the RIFF size was not written: file unfinished";
-    ExpectTone(path);
-}
 
 TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
 {
@@ -249,7 +213,6 @@ TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
         window_->PostRecorderError(c.error);
         ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
         EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt));
-        EXPECT_EQ(prompt->size, QSize(CMainWnd::kWidePromptWidth, CMainWnd::kPromptHeight));
         ExpectView(View::kIdle);
         EXPECT_TRUE(Recordings().contains(window_->CurrentFileName()));
     }
@@ -269,19 +232,15 @@ TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
     // Minimised: no polling; reports move the meters, -1 empties and disables one.
     window_->showMinimized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !monitoring(); }, kDeliveryTimeoutMs));
-    const struct {
-        float mic, sys;
-    } reports[] = {{1.0f, -1.0f}, {-1.0f, 0.01f}}; // 0.01 = -40 dB: a little of the meter; off, then back
-    for (const auto& report : reports) {
-        window_->PostRecorderLevels(report.mic, report.sys);
+    const std::pair<float, float> reports[] = {{1.0f, -1.0f}, {-1.0f, 0.01f}}; // 0.01 = -40 dB: a little; off, then back
+    for (const auto& [micLevel, sysLevel] : reports) {
+        window_->PostRecorderLevels(micLevel, sysLevel);
         QCoreApplication::sendPostedEvents(window_); // the posted message, now
-        for (const auto& [meter, level] : {std::pair{mic, report.mic}, std::pair{sys, report.sys}}) {
+        for (const auto& [meter, level] : {std::pair{mic, micLevel}, std::pair{sys, sysLevel}}) {
             const int value = meter->value();
             EXPECT_EQ(meter->isEnabled(), level >= 0) << level;
-            EXPECT_TRUE(level < 0 ? value == meter->minimum()
-                        : level == 1.0f ? value == meter->maximum()
-                                        : value > meter->minimum() && value < meter->maximum() / 2)
-                << level << " shows " << value;
+            EXPECT_TRUE(level < 0 ? value == meter->minimum() : level == 1.0f ? value == meter->maximum()
+                                  : value > meter->minimum() && value < meter->maximum() / 2) << level << ": " << value;
         }
     }
 
@@ -305,7 +264,6 @@ TEST_F(MainWndTest, RecoveredRecordingsArePromptedOnce)
     });
     ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
     EXPECT_EQ(prompt->text, QString::fromUtf8("已恢复上次未完成的录音"));
-    EXPECT_EQ(prompt->size, QSize(CMainWnd::kWidePromptWidth, CMainWnd::kPromptHeight));
     const auto again = AnswerNextPrompt(kNoPromptMs);
     QTest::qWait(kNoPromptMs + 100);
     EXPECT_FALSE(again->shown) << "a second prompt";

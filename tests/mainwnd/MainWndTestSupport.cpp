@@ -5,7 +5,9 @@
 
 #include <QAbstractButton>
 #include <QDeadlineTimer>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -28,12 +30,28 @@ std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
         if (!box)
             return;
         seen->shown = true;
-        seen->size = box->size();
         seen->text = box->FindControl<QLabel>("msgText")->text();
         QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
     });
     timer->start(kLookMs);
     return seen;
+}
+
+void ChooseFolderInNextDialog(const QString& folder, const QString& start)
+{
+    QTimer::singleShot(0, [folder, start] {
+        QFileDialog* dialog = VisibleBox<QFileDialog>();
+        if (!dialog)
+            return;
+        EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("选择保存目录"));
+        EXPECT_EQ(dialog->directory().absolutePath(), start);
+        if (!folder.isEmpty()) {
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(folder); // typed, then "Choose"
+            static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept checks the folder
+        }
+        if (dialog->isVisible())
+            dialog->reject();
+    });
 }
 
 void MainWndTest::SetUp()

@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -33,12 +32,15 @@ Box* VisibleBox()
 struct BoxSeen {
     bool shown = false;
     QString text;
-    QSize size;
 };
 
 // Confirms the next PromptBoxDialog (its modal loop runs inside the action that opens it; call
 // before that action) and records it. Looks once, or until a box shows or waitMs have passed.
 std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs = 0);
+
+// Answers the next folder chooser, which must be "选择保存目录" opening at start: accepts folder
+// (typed in), or cancels when folder is empty.
+void ChooseFolderInNextDialog(const QString& folder, const QString& start);
 
 class MainWndTest : public SoundServerTest {
 protected:

@@ -107,7 +107,6 @@ TEST_F(StartupTest, LogFilesOfEarlierDaysAreRemovedAtStart)
         ASSERT_TRUE(QFile(LogFolder() + "/" + name).open(QIODevice::WriteOnly)) << name.toStdString();
 
     EXPECT_EQ(Run(first_, {"--quit-after-show"}), 0);
-    // The start-up upgrade check writes its own lines ("message: ", "curl code:") beside this one.
     EXPECT_TRUE(first_.readAllStandardOutput().contains("main window shown "));
     EXPECT_TRUE(QFileInfo::exists(LogFolder() + "/log.20200101-folder/inside")) << "folders are left alone";
     const QStringList files = LogFiles(); // today's old file and this run's own log

@@ -1,5 +1,6 @@
 #include "RecordingFilesForTest.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <cstdint>
@@ -14,7 +15,7 @@ void PutLe(QByteArray& out, uint32_t value, int bytes)
 
 } // namespace
 
-bool WriteSilentWav(const QString& path, double seconds)
+bool WriteSilentWav(const QString& path, double seconds, int minutesAgo)
 {
     constexpr uint32_t kRate = 44100;
     constexpr uint32_t kChannels = 2;
@@ -33,7 +34,9 @@ bool WriteSilentWav(const QString& path, double seconds)
     wav.append("data");
     PutLe(wav, dataBytes, 4);
     wav.append(QByteArray(static_cast<qsizetype>(dataBytes), '\0'));
-    return WriteTextFile(path, wav);
+    QFile file(path);
+    return WriteTextFile(path, wav) && file.open(QIODevice::ReadWrite) &&
+           file.setFileTime(QDateTime::currentDateTime().addSecs(-60 * minutesAgo), QFileDevice::FileModificationTime);
 }
 
 bool WriteTextFile(const QString& path, const QByteArray& text)

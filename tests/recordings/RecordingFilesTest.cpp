@@ -23,21 +23,11 @@ TEST(RecordingFilesTest, OnlyTheFourExactExtensionsAreRecordings)
         EXPECT_EQ(IsRecordingName(QString::fromUtf8(name)), listed) << name;
 }
 
-TEST(RecordingFilesTest, SizeTexts)
+TEST(RecordingFilesTest, SizeTextsShareOneStyleAndNeverRoundUpToTheNextUnit)
 {
     const std::pair<int64_t, const char*> rows[] = {
-        {0, "0B"},
-        {-5, "-5B"},
-        {1023, "1023B"},
-        {1024, "1KB"},
-        {1536, "1KB"},
-        {1048575, "1023KB"},
-        {1048576, "1.00M"},
-        {1572864, "1.50M"},
-        {1073741823, "1024.00M"}, // single precision rounds it up to 2^30
-        {1073741824, "1.00G"},
-        {3221225472, "3.00G"},
-        {1099511627776 * 5, "5120.00G"},
+        {0, "0 B"},          {-5, "-5 B"},         {1023, "1023 B"},           {1536, "1.5 KB"},
+        {1048575, "1023.9 KB"}, {1048576, "1.0 MB"}, {1073741823, "1023.9 MB"}, {3221225472, "3.0 GB"},
     };
     for (const auto& [size, text] : rows)
         EXPECT_EQ(FormatFileSize(size), QLatin1String(text)) << size;
@@ -45,13 +35,10 @@ TEST(RecordingFilesTest, SizeTexts)
 
 TEST(RecordingFilesTest, DurationTextsTruncateAndNeverGoNegative)
 {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
     const std::pair<double, const char*> rows[] = {
-        {3.5, "00:00:03"},
-        {3725.9, "01:02:05"},
-        {-1, "00:00:00"},
-        {std::nan(""), "00:00:00"},
-        {-std::numeric_limits<double>::infinity(), "00:00:00"},
-        {std::numeric_limits<double>::infinity(), "00:00:00"},
+        {3.5, "00:00:03"}, {3725.9, "01:02:05"}, {-1, "00:00:00"}, {std::nan(""), "00:00:00"},
+        {-kInf, "00:00:00"}, {kInf, "00:00:00"},
     };
     for (const auto& [seconds, text] : rows)
         EXPECT_EQ(FormatDuration(seconds), QLatin1String(text)) << seconds;
@@ -72,7 +59,6 @@ TEST(RecordingFilesTest, ProbeAndSizeOfGoodAndBadFiles)
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.mp3"));
     for (const char* name : {"text.mp3", "empty.wav", "folder.mp3", "missing.wav"})
         EXPECT_EQ(ProbeMediaDuration(dir.filePath(name)), -1) << name;
-    EXPECT_EQ(RecordingFileSize(dir.filePath("folder.mp3")), 0);
-    EXPECT_EQ(RecordingFileSize(dir.filePath("missing.wav")), 0);
-    EXPECT_EQ(RecordingFileSize(dir.filePath("empty.wav")), 0);
+    for (const char* name : {"folder.mp3", "missing.wav", "empty.wav"})
+        EXPECT_EQ(RecordingFileSize(dir.filePath(name)), 0) << name;
 }

@@ -1,8 +1,9 @@
 // The recordings list in a window with the main window's skin: entries from the scan and after a
-// recording, their ids and texts, and the three buttons of an entry.
+// recording, their order, ids and texts, a change of folder, and the three buttons of an entry.
 
 #include "RecordingFilesForTest.h"
 #include "RecordingsList.h"
+#include "TestEnv.h"
 #include "WindowImplBase.h"
 
 #include <QAbstractButton>
@@ -10,8 +11,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -45,7 +44,6 @@ class RecordingsListTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir_.isValid());
         RecordingsList::Actions actions;
         actions.play = [this](const QString& path) { played_ << path; };
         actions.reveal = [this](const QString& path) { revealed_ << path; };
@@ -54,15 +52,18 @@ protected:
             return confirm_;
         };
         actions.prompt = [this](const QString& text) { prompts_ << text; };
+        actions.discard = [](const QString& path) {
+            return !path.endsWith("stuck.mp3") && RecordingsList::MoveToTrashOrDelete(path);
+        };
         window_ = std::make_unique<ListWindow>(std::move(actions));
         ASSERT_TRUE(window_->Create(nullptr, QString()));
         window_->list.FindControls();
     }
 
-    QString Path(const QString& name) const { return dir_.path() + "/" + name; }
-    void Scan()
+    QString Path(const QString& name) const { return dir_ + "/" + name; }
+    void Scan(const QString& folder)
     {
-        window_->list.StartScan(dir_.path());
+        window_->list.StartScan(folder);
         ASSERT_TRUE(QTest::qWaitFor([this] { return window_->list.ScanDone(); }, kScanTimeoutMs));
     }
     QString Text(int id, const char* label) const
@@ -76,46 +77,50 @@ protected:
         ASSERT_NE(element, nullptr) << id;
         element->findChild<QAbstractButton*>(button)->click();
     }
-    int Count() const { return window_->FindControl<QListWidget>("audio-record-list")->count(); }
+    QListWidget* List() const { return window_->FindControl<QListWidget>("audio-record-list"); }
+    // The file names of the rows, top to bottom.
+    QStringList Rows() const
+    {
+        QStringList names;
+        for (int row = 0; row < List()->count(); ++row)
+            names << List()->itemWidget(List()->item(row))->findChild<QLabel*>("fileNameLabel")->text();
+        return names;
+    }
     // Every entry has its element, named after its id, and nothing else is in the list.
     void ExpectListMatchesEntries() const
     {
-        EXPECT_EQ(Count(), static_cast<int>(window_->list.Entries().size()));
+        EXPECT_EQ(List()->count(), static_cast<int>(window_->list.Entries().size()));
         std::set<QString> paths;
         for (const auto& [id, entry] : window_->list.Entries()) {
-            EXPECT_EQ(id, entry.id);
-            EXPECT_EQ(Text(id, "fileNameLabel"), entry.fileName);
+            EXPECT_EQ(Text(id, "fileNameLabel"), entry.fileName) << id;
             EXPECT_TRUE(paths.insert(entry.fullPath).second) << entry.fullPath.toStdString() << " twice";
         }
     }
 
-    QTemporaryDir dir_;
+    TestEnv env_; // the home whose trash takes deleted recordings
+    QString dir_ = env_.MakeFolder("recordings");
     std::unique_ptr<ListWindow> window_;
     bool confirm_ = true;
     QStringList played_, revealed_, questions_, prompts_;
 };
 
-TEST_F(RecordingsListTest, ScanListsTheRecordingsWithTheirTextsAndTaggedButtons)
+TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTextsAndTaggedButtons)
 {
-    ASSERT_TRUE(WriteSilentWav(Path("a.mp3"), 1));
-    ASSERT_TRUE(WriteSilentWav(Path("b.WAV"), 3.5));
-    ASSERT_TRUE(WriteTextFile(Path("c.Mp3"), "x"));
-    ASSERT_TRUE(WriteTextFile(Path("d.txt"), "x"));
-    ASSERT_TRUE(QDir(dir_.path()).mkdir("x.mp3"));
-    Scan();
+    ASSERT_TRUE(WriteSilentWav(Path("a.mp3"), 1, 3));
+    ASSERT_TRUE(WriteSilentWav(Path("b.WAV"), 3.5, 1));
+    ASSERT_TRUE(WriteTextFile(Path("c.Mp3"), "x") && WriteTextFile(Path("d.txt"), "x"));
+    ASSERT_TRUE(QDir(dir_).mkdir("x.mp3")); // made now: the newest
+    Scan(dir_);
 
-    ASSERT_EQ(window_->list.Entries().size(), 3u);
+    EXPECT_EQ(Rows(), QStringList({"x.mp3", "b.WAV", "a.mp3"}));
     ExpectListMatchesEntries();
     for (const auto& [id, entry] : window_->list.Entries()) {
         EXPECT_EQ(window_->list.Element(id)->objectName(), QStringLiteral("item-%1").arg(id));
         for (const char* button : {"item-play", "item-open-dir", "item-delete"})
             EXPECT_EQ(GetControlTag(window_->list.Element(id)->findChild<QWidget*>(button)), std::uintptr_t(id));
-        if (entry.fileName == "b.WAV") {
-            EXPECT_EQ(Text(id, "durationLabel"), "00:00:03");
-            EXPECT_EQ(Text(id, "fileSizeLabel"), "602KB");
-        } else if (entry.fileName == "x.mp3") {
-            EXPECT_EQ(Text(id, "fileSizeLabel"), "0B");
-            EXPECT_EQ(Text(id, "durationLabel"), "00:00:00");
+        const QString figures = entry.fileName == "b.WAV" ? "602.9 KB 00:00:03" : "0 B 00:00:00";
+        if (entry.fileName != "a.mp3") { // the other two, size and duration
+            EXPECT_EQ(Text(id, "fileSizeLabel") + " " + Text(id, "durationLabel"), figures) << entry.fileName.toStdString();
         }
     }
 }
@@ -125,11 +130,11 @@ TEST_F(RecordingsListTest, ARecordingThatEndsDuringTheScanGetsOneEntryAndAnIdOfI
     constexpr int kFiles = 40;
     for (int i = 0; i < kFiles; ++i)
         ASSERT_TRUE(WriteSilentWav(Path(QStringLiteral("rec-%1.wav").arg(i)), 0.1));
-    window_->list.StartScan(dir_.path());
+    window_->list.StartScan(dir_);
     // Ends while the scan runs: one the scan also finds, one it may or may not find.
-    EXPECT_EQ(window_->list.AddRecordingItem(dir_.path(), "rec-7.wav"), 0);
+    EXPECT_EQ(window_->list.AddRecordingItem(dir_, "rec-7.wav"), 0);
     ASSERT_TRUE(WriteSilentWav(Path("new.wav"), 1));
-    EXPECT_EQ(window_->list.AddRecordingItem(dir_.path(), "new.wav"), 1);
+    EXPECT_EQ(window_->list.AddRecordingItem(dir_, "new.wav"), 1);
     ASSERT_TRUE(QTest::qWaitFor([this] { return window_->list.ScanDone(); }, kScanTimeoutMs));
 
     ASSERT_EQ(window_->list.Entries().size(), kFiles + 1u);
@@ -138,64 +143,65 @@ TEST_F(RecordingsListTest, ARecordingThatEndsDuringTheScanGetsOneEntryAndAnIdOfI
 
     // A file the scan listed while it was still being recorded keeps its entry, with the final figures.
     ASSERT_TRUE(WriteSilentWav(Path("rec-7.wav"), 3.5));
-    EXPECT_EQ(window_->list.AddRecordingItem(dir_.path(), "rec-7.wav"), 0);
+    EXPECT_EQ(window_->list.AddRecordingItem(dir_, "rec-7.wav"), 0);
     EXPECT_EQ(Text(0, "durationLabel"), "00:00:03");
     EXPECT_EQ(window_->list.Entries().size(), kFiles + 1u);
     // A recording whose file is gone is not listed.
-    EXPECT_EQ(window_->list.AddRecordingItem(dir_.path(), "gone.wav"), -1);
+    EXPECT_EQ(window_->list.AddRecordingItem(dir_, "gone.wav"), -1);
 }
 
-TEST_F(RecordingsListTest, DeletingTheMiddleEntryKeepsTheOthersWorking)
+TEST_F(RecordingsListTest, AnotherFolderIsListedAloneAtOnceAndTheOldScanAddsNothing)
 {
-    for (const char* name : {"one.wav", "two.wav", "three.wav"}) {
+    const QString old = env_.MakeFolder("old");
+    const QString chosen = env_.MakeFolder("new");
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(WriteSilentWav(old + QStringLiteral("/rec-%1.wav").arg(i), 0.1));
+    ASSERT_TRUE(WriteSilentWav(chosen + "/earlier.mp3", 1, 10));
+    ASSERT_TRUE(WriteSilentWav(chosen + "/later.wav", 1, 5));
+    window_->list.StartScan(old); // still running when the folder changes
+    Scan(chosen);
+    QTest::qWait(0); // whatever the old scan had queued
+    EXPECT_EQ(Rows(), QStringList({"later.wav", "earlier.mp3"}));
+
+    // A recording of the folder shown goes on top; one made elsewhere is not listed.
+    ASSERT_TRUE(WriteSilentWav(chosen + "/newest.wav", 1, 0));
+    EXPECT_GE(window_->list.AddRecordingItem(chosen, "newest.wav"), 0);
+    EXPECT_EQ(window_->list.AddRecordingItem(old, "rec-0.wav"), -1);
+    EXPECT_EQ(Rows(), QStringList({"newest.wav", "later.wav", "earlier.mp3"}));
+}
+
+TEST_F(RecordingsListTest, DeleteNamesTheFileMovesItToTheTrashOrSaysWhyNot)
+{
+    for (const char* name : {"one.wav", "two.wav", "three.wav", "stuck.mp3"}) {
         ASSERT_TRUE(WriteSilentWav(Path(name), 0.5));
-        window_->list.AddRecordingItem(dir_.path(), name);
+        window_->list.AddRecordingItem(dir_, name);
     }
     confirm_ = false;
     Click(1, "item-delete");
-    EXPECT_EQ(questions_, QStringList{QString::fromUtf8("确定要删除文件吗?")});
+    EXPECT_EQ(questions_, QStringList{QString::fromUtf8("确定要删除文件吗?\ntwo.wav")});
     EXPECT_TRUE(QFile::exists(Path("two.wav"))) << "cancelled";
-    EXPECT_EQ(Count(), 3);
 
     confirm_ = true;
     Click(1, "item-delete");
     EXPECT_FALSE(QFile::exists(Path("two.wav")));
+    EXPECT_TRUE(QFile::exists(env_.DataHome() + "/Trash/files/two.wav")) << "not in the trash";
     EXPECT_EQ(window_->list.Element(1), nullptr);
-    ASSERT_EQ(window_->list.Entries().size(), 2u);
+    ASSERT_EQ(window_->list.Entries().size(), 3u);
     ExpectListMatchesEntries();
-
     Click(0, "item-play");
     Click(2, "item-open-dir");
-    Click(2, "item-play");
-    EXPECT_EQ(played_, QStringList({Path("one.wav"), Path("three.wav")}));
+    EXPECT_EQ(played_, QStringList{Path("one.wav")});
     EXPECT_EQ(revealed_, QStringList{Path("three.wav")});
-    Click(2, "item-delete");
-    EXPECT_FALSE(QFile::exists(Path("three.wav")));
-    EXPECT_EQ(window_->list.Entries().size(), 1u);
     EXPECT_TRUE(prompts_.isEmpty());
-}
 
-TEST_F(RecordingsListTest, AFailedDeleteKeepsTheEntryAndSaysSo)
-{
-    // A folder with content cannot be removed like a file; a file already gone leaves nothing to show.
-    ASSERT_TRUE(QDir(dir_.path()).mkpath("stuck.mp3/inner"));
-    ASSERT_TRUE(WriteSilentWav(Path("gone.wav"), 0.5));
-    Scan();
-    ASSERT_EQ(window_->list.Entries().size(), 2u);
-    const int stuck = window_->list.Entries().begin()->second.fileName == "stuck.mp3"
-                          ? window_->list.Entries().begin()->first
-                          : window_->list.Entries().rbegin()->first;
-    const int gone = 1 - stuck;
-
-    Click(stuck, "item-delete");
+    // One that cannot be deleted keeps its entry; a file already gone leaves nothing to show.
+    Click(3, "item-delete");
     EXPECT_EQ(prompts_, QStringList{QString::fromUtf8(RecordingsList::kDeleteFailedText)});
-    EXPECT_EQ(window_->list.Entries().count(stuck), 1u);
-    EXPECT_TRUE(QDir(Path("stuck.mp3")).exists());
-
-    ASSERT_TRUE(QFile::remove(Path("gone.wav")));
-    Click(gone, "item-delete");
+    EXPECT_EQ(window_->list.Entries().count(3), 1u);
+    ASSERT_TRUE(QFile::remove(Path("three.wav")));
+    Click(2, "item-delete");
     EXPECT_EQ(prompts_.size(), 1);
-    EXPECT_EQ(window_->list.Entries().count(gone), 0u);
+    EXPECT_EQ(window_->list.Entries().count(2), 0u);
     ExpectListMatchesEntries();
 }
 

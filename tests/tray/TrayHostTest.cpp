@@ -1,6 +1,6 @@
 // The tray icon in a real status area: a private X server (Xvfb) with trayer, a panel that hosts
-// XEmbed tray icons. The icon must dock there, its right click must open the task menu inside
-// the screen and its left click must bring the window back. Skips when Xvfb or trayer is missing.
+// XEmbed tray icons. The icon must show there, its right click must open the task menu and its
+// left click must bring the window back. Skips when Xvfb or trayer is missing.
 
 #include "CMainTaskMenu.h"
 #include "SkinResources.h"
@@ -10,7 +10,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QStandardPaths>
@@ -125,15 +124,14 @@ QWidget* TrayIconWindow()
     return nullptr;
 }
 
-CMainTaskMenu* OpenMenu()
+void ClickIcon(Qt::MouseButton button)
 {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* menu = qobject_cast<CMainTaskMenu*>(w); menu && menu->isVisible())
-            return menu;
-    return nullptr;
+    QWidget* icon = TrayIconWindow();
+    QTest::mousePress(icon, button, {}, icon->rect().center());
+    QTest::mouseRelease(icon, button, {}, icon->rect().center());
 }
 
-TEST(TrayHostTest, IconDocksInTheStatusAreaAndItsClicksReachTheWindow)
+TEST(TrayHostTest, IconShowsInTheStatusAreaAndItsClicksReachTheWindow)
 {
     if (!g_hostRunning)
         GTEST_SKIP() << "Xvfb or trayer is not installed";
@@ -142,36 +140,30 @@ TEST(TrayHostTest, IconDocksInTheStatusAreaAndItsClicksReachTheWindow)
     QPixmap logo(32, 32);
     logo.fill(QColor(0x3A, 0x7B, 0xD5));
     owner->tray.Add(QIcon(logo));
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return owner->tray.Shown() && TrayIconWindow() && TrayIconWindow()->isVisible(); },
-                                kDockTimeoutMs))
-        << "the icon did not appear in the status area";
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QRect icon;
-    // Docked: the panel placed it at the screen's bottom right.
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        icon = owner->tray.SystemTrayIcon()->geometry();
-        return icon.isValid() && icon.bottom() > screen.height() - 40 && icon.right() > screen.width() - 40;
-    }, kDockTimeoutMs)) << icon.x() << "," << icon.y() << " " << icon.width() << "x" << icon.height();
+        // Docked: the panel at the screen's bottom right has placed it.
+        const QRect icon = owner->tray.SystemTrayIcon()->geometry();
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        return owner->tray.Shown() && TrayIconWindow() && TrayIconWindow()->isVisible() &&
+               icon.bottom() > screen.height() - 40 && icon.right() > screen.width() - 40;
+    }, kDockTimeoutMs)) << "the icon did not appear in the status area";
+    QCursor::setPos(owner->tray.SystemTrayIcon()->geometry().center()); // the menu opens at the cursor
 
-    // Right click: the task menu, inside the screen, beside the icon.
-    QWidget* iconWindow = TrayIconWindow();
-    QCursor::setPos(icon.center());
-    QTest::mousePress(iconWindow, Qt::RightButton, {}, iconWindow->rect().center());
-    QTest::mouseRelease(iconWindow, Qt::RightButton, {}, iconWindow->rect().center());
-    ASSERT_TRUE(QTest::qWaitFor([] { return OpenMenu() != nullptr; }, kDockTimeoutMs)) << "no menu";
-    CMainTaskMenu* menu = OpenMenu();
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_TRUE(area.contains(menu->frameGeometry())) << "menu outside the work area";
-    EXPECT_LT((menu->frameGeometry().bottomRight() - icon.center()).manhattanLength(), 120);
-    QPointer<CMainTaskMenu> closing = menu;
+    // Right click: the task menu (where it goes is PlaceMenu's).
+    ClickIcon(Qt::RightButton);
+    QPointer<CMainTaskMenu> menu;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* m = qobject_cast<CMainTaskMenu*>(w); m && m->isVisible())
+                menu = m;
+        return !menu.isNull();
+    }, kDockTimeoutMs)) << "no menu";
     QTest::keyClick(menu, Qt::Key_Escape);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return closing.isNull(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isNull(); }));
 
     // Left click: the hidden window comes back.
     EXPECT_FALSE(owner->isVisible());
-    QTest::mousePress(iconWindow, Qt::LeftButton, {}, iconWindow->rect().center());
-    QTest::mouseRelease(iconWindow, Qt::LeftButton, {}, iconWindow->rect().center());
+    ClickIcon(Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return owner->isVisible(); }, kDockTimeoutMs));
     delete owner.data();
 }

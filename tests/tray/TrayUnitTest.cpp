@@ -5,12 +5,17 @@
 #include "ConfigStore.h"
 #include "MenuPlacement.h"
 #include "OutputFolderChoice.h"
+#include "PlatformChoice.h"
 #include "TestEnv.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -46,16 +51,34 @@ TEST(CloseBehaviourTest, QuitAlwaysExitsTheCloseButtonFollowsWindowClose)
         int code;
         uint32_t windowClose;
         bool tray;
+        bool minimisedCanReturn;
         CloseAction expected;
     } rows[] = {
-        {0, 0, true, CloseAction::kExit},          {0, 1, true, CloseAction::kHideToTray},
-        {0, 2, true, CloseAction::kHideToTray},    {0, 1, false, CloseAction::kMinimise},
-        {0, 0xFFFFFFFF, false, CloseAction::kMinimise}, {kQuitCloseCode, 1, true, CloseAction::kExit},
-        {kQuitCloseCode, 1, false, CloseAction::kExit},
+        {0, 0, true, true, CloseAction::kExit},           {0, 1, true, true, CloseAction::kHideToTray},
+        {0, 2, true, false, CloseAction::kHideToTray},    {0, 1, false, true, CloseAction::kMinimise},
+        {0, 0xFFFFFFFF, false, true, CloseAction::kMinimise},
+        // Neither a status area nor anything that brings a minimised window back: it stays reachable.
+        {0, 1, false, false, CloseAction::kLower},        {0, 0, false, false, CloseAction::kExit},
+        {kQuitCloseCode, 1, true, true, CloseAction::kExit}, {kQuitCloseCode, 1, false, false, CloseAction::kExit},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(DecideCloseAction(row.code, row.windowClose, row.tray), row.expected)
-            << row.code << " " << row.windowClose << " " << row.tray;
+        EXPECT_EQ(DecideCloseAction(row.code, row.windowClose, row.tray, row.minimisedCanReturn), row.expected)
+            << row.code << " " << row.windowClose << " " << row.tray << " " << row.minimisedCanReturn;
+}
+
+TEST(PlatformChoiceTest, X11UnlessThereIsNoDisplayOrTheUserChoseAPlatform)
+{
+    char name[] = "tamsu-recorder", option[] = "-platform", wayland[] = "wayland", joined[] = "--platform=wayland";
+    const std::tuple<const char*, const char*, std::vector<char*>, std::vector<std::string>> rows[] = {
+        {":0", "", {name}, {name, "-platform", "xcb"}},  {nullptr, nullptr, {name}, {name}},
+        {":0", "wayland", {name}, {name}},              {":0", nullptr, {name, option, wayland}, {name, option, wayland}},
+        {":0", nullptr, {name, joined}, {name, joined}},
+    };
+    for (auto [display, qpa, args, expected] : rows) {
+        const std::vector<char*> out = ArgumentsWithPlatform(static_cast<int>(args.size()), args.data(), display, qpa);
+        EXPECT_EQ(out.back(), nullptr);
+        EXPECT_EQ(std::vector<std::string>(out.begin(), out.end() - 1), expected) << args.size();
+    }
 }
 
 TEST(OutputFolderTest, RefusedPathsAreExactlyThoseTheStoreCannotGiveBack)

@@ -1,11 +1,11 @@
 #include "OutputFolderChoice.h"
 
 #include "ConfigStore.h"
+#include "PromptBoxDialog.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +16,9 @@
 
 namespace {
 
+// The refusal's notice box: the text in one line.
+constexpr int kPromptWidth = 200;
+constexpr int kPromptHeight = 100;
 // Suffix mkostemp replaces with a unique text.
 constexpr const char* kUniqueSuffix = ".XXXXXX";
 
@@ -87,8 +90,6 @@ bool AcceptOutputFolder(QWidget* parent, const QString& folder)
         return false;
     }
     LOG(ERROR) << "settings: folder \"" << folder.toStdString() << "\" refused: " << why.toStdString();
-    QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromUtf8(kFolderNotWritableText), QMessageBox::Ok,
-                    parent);
-    box.exec();
+    PromptBoxDialog::Show(parent, QString::fromUtf8(kFolderNotWritableText), kPromptWidth, kPromptHeight);
     return false;
 }

@@ -1,29 +1,32 @@
 #include "SetingDialog.h"
 
 #include "ConfigStore.h"
+#include "DesktopOpen.h"
+#include "FolderPathField.h"
 #include "Folders.h"
 #include "OutputFolderChoice.h"
+#include "PromptBoxDialog.h"
 #include "WindowError.h"
 
 #include <QAbstractButton>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QUrl>
 
 #include <glog/logging.h>
 
-SetingDialog::SetingDialog(QWidget* mainWindow)
+SetingDialog::SetingDialog(QWidget* mainWindow, FolderChanged folderChanged, bool recording)
     : mainWindow_(mainWindow)
+    , folderChanged_(std::move(folderChanged))
+    , recording_(recording)
 {
 }
 
 SetingDialog::~SetingDialog() = default;
 
-void SetingDialog::Show(QWidget* mainWindow)
+void SetingDialog::Show(QWidget* mainWindow, FolderChanged folderChanged, bool recording)
 {
-    RunModalDialog<SetingDialog>(mainWindow);
+    RunModalDialog<SetingDialog>(mainWindow, std::move(folderChanged), recording);
 }
 
 QString SetingDialog::GetWindowClassName() const
@@ -45,6 +48,10 @@ void SetingDialog::InitWindow()
         closeExit_ = FindControl<QAbstractButton>("window-close-exit");
         closeTray_ = FindControl<QAbstractButton>("window-close-tray");
         ShowFolder(GetOutputFolder());
+        if (recording_ && chooseDir_) {
+            chooseDir_->setEnabled(false);
+            chooseDir_->setToolTip(QString::fromUtf8(kRecordingTip));
+        }
         const bool toTray = ReadConfigInt(config::kSection, config::kWindowClose, 0) != 0;
         if (QAbstractButton* selected = toTray ? closeTray_ : closeExit_)
             selected->setChecked(true);
@@ -75,31 +82,28 @@ void SetingDialog::OnFinalMessage()
 
 void SetingDialog::ChooseFolder()
 {
-    const QString folder = PickOutputFolder(this, outputDir_ ? outputDir_->text() : QString());
+    const QString folder = PickOutputFolder(this, FolderPathField::Folder(outputDir_));
     if (folder.isEmpty())
         return;
-    if (AcceptOutputFolder(this, folder))
-        ShowFolder(folder);
+    if (!AcceptOutputFolder(this, folder))
+        return;
+    ShowFolder(folder);
+    if (folderChanged_)
+        folderChanged_(folder);
 }
 
 void SetingDialog::OpenFolder()
 {
-    const QString folder = outputDir_ ? outputDir_->text() : QString();
+    const QString folder = FolderPathField::Folder(outputDir_);
     if (!QFileInfo(folder).isDir()) {
         LOG(ERROR) << "settings: \"" << folder.toStdString() << "\" is no folder; not opened";
-        QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromUtf8(kFolderMissingText), QMessageBox::Ok, this);
-        box.exec();
+        PromptBoxDialog::Show(this, QString::fromUtf8(kFolderMissingText), kPromptWidth, kPromptHeight);
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        LOG(ERROR) << "settings: cannot open folder \"" << folder.toStdString() << "\"";
+    OpenWithDesktop(this, QUrl::fromLocalFile(folder));
 }
 
 void SetingDialog::ShowFolder(const QString& folder)
 {
-    if (!outputDir_)
-        return;
-    outputDir_->setText(folder);
-    outputDir_->setCursorPosition(0); // a long path shows its beginning, the tip all of it
-    outputDir_->setToolTip(folder);
+    FolderPathField::Show(outputDir_, folder);
 }

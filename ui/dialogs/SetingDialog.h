@@ -4,7 +4,10 @@
 // "window-close" 0, "window-close-tray" stores 1). Each change is stored the moment it is made;
 // there is no confirm step. Skin "Seting.xml", modal over the main window.
 //
-//   SetingDialog::Show(mainWindow);
+//   SetingDialog::Show(mainWindow, [](const QString& folder) { ...the new output folder... });
+//
+// While a recording runs, the folder cannot be changed (SetRecording): the recording's file stays
+// where the list shows it.
 //
 // Thread: UI thread.
 
@@ -12,6 +15,8 @@
 
 #include <QPointer>
 #include <QString>
+
+#include <functional>
 
 class QAbstractButton;
 class QLineEdit;
@@ -21,12 +26,21 @@ class SetingDialog : public WindowImplBase {
 public:
     // Shown when "open-dir" is asked for a folder that does not exist (any more).
     static constexpr const char* kFolderMissingText = "该目录不存在!";
+    // Tip of "choose-dir" while a recording runs.
+    static constexpr const char* kRecordingTip = "录音中不能更改保存目录";
+    // The notice's box: the text in one line.
+    static constexpr int kPromptWidth = 200;
+    static constexpr int kPromptHeight = 100;
 
-    explicit SetingDialog(QWidget* mainWindow);
+    // Told with the folder each time a new output folder was chosen and stored.
+    using FolderChanged = std::function<void(const QString& folder)>;
+
+    SetingDialog(QWidget* mainWindow, FolderChanged folderChanged, bool recording);
     ~SetingDialog() override;
 
-    // Creates the dialog, centres it on mainWindow and runs it modally until it is closed.
-    static void Show(QWidget* mainWindow);
+    // Creates the dialog, centres it on mainWindow and runs it modally until it is closed;
+    // recording: a recording runs (the folder stays as it is).
+    static void Show(QWidget* mainWindow, FolderChanged folderChanged = {}, bool recording = false);
 
     QString GetWindowClassName() const override;
     QString GetSkinFile() override;
@@ -40,6 +54,8 @@ private:
     void ShowFolder(const QString& folder);
 
     QPointer<QWidget> mainWindow_; // not owned
+    FolderChanged folderChanged_;
+    bool recording_;
     QLineEdit* outputDir_ = nullptr;
     QAbstractButton* chooseDir_ = nullptr;
     QAbstractButton* openDir_ = nullptr;

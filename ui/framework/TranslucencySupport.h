@@ -5,3 +5,9 @@
 // Thread: UI thread, with a QGuiApplication; false without one.
 
 bool PlatformShowsTranslucentWindows();
+
+// Whether a minimised window can be brought back by the user: on X11 only under a window manager
+// that announces minimising (EWMH _NET_WM_STATE_HIDDEN: it has a task bar, a dock or an overview
+// for such windows); on Wayland the program cannot tell, so no; the offscreen platform (tests) yes.
+// Thread: UI thread, with a QGuiApplication; false without one.
+bool PlatformRestoresMinimisedWindows();

@@ -3,6 +3,7 @@
 #include "AccountArea.h"
 #include "AppIcon.h"
 #include "AudioRecorder.h"
+#include "CMainTaskMenu.h"
 #include "CloseBehaviour.h"
 #include "CPaintViewUI.h"
 #include "HelpPageUrl.h"
@@ -25,12 +26,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSystemTrayIcon>
 
 #include <bit>
 #include <ctime>
@@ -62,7 +65,7 @@ void UnpackLevels(std::intptr_t lParam, float& mic, float& system)
 static_assert(CMainWnd::kMsgQuit == kQuitCloseCode);
 
 CMainWnd::CMainWnd(RecoverFunction recover)
-    : options_(*this)
+    : options_(*this, [this](const QString& folder) { OnOutputFolderChanged(folder); })
     , meters_(*this)
     , recordings_(*this)
     , recover_(recover ? std::move(recover) : RecoverFunction(RecoverUnfinishedRecordings))
@@ -118,6 +121,7 @@ void CMainWnd::InitWindow()
         username_ = FindControl<QAbstractButton>("username");
         feedback_ = FindControl<QAbstractButton>("feedback");
         help_ = FindControl<QAbstractButton>("help");
+        menuButton_ = FindControl<QAbstractButton>("main-menu");
         recorderInfo_ = FindControl<QLabel>("recorder-info");
         recorderReady_ = FindControl<QWidget>("recorder-ready");
         recorderStatusInit_ = FindControl<QWidget>("recorder-status-init");
@@ -188,7 +192,7 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
         handled = true;
         break;
     case kMsgHelp:
-        OpenHelpPage();
+        OpenHelpPage(this);
         handled = true;
         break;
     case kMsgSeting:
@@ -227,7 +231,9 @@ void CMainWnd::Notify(TNotifyUI& msg)
         } else if (msg.senderName == QLatin1String("feedback")) {
             OnFeedbackRequested();
         } else if (msg.senderName == QLatin1String("help")) {
-            OpenHelpPage();
+            OpenHelpPage(this);
+        } else if (msg.senderName == QLatin1String("main-menu")) {
+            OpenMenuBelowButton();
         } else {
             // "login", "register" and "username" are wired by the account part.
             if (!HandleAccountClick(this, msg) && !recordings_.Notify(msg))
@@ -246,10 +252,11 @@ void CMainWnd::OnTimer(int id)
     KillTimer(kListScrollTimer);
     if (!recordList_ || recordList_->count() == 0)
         return;
+    // The newest recording is the first row.
     const int horizontal = recordList_->horizontalScrollBar()->value();
-    recordList_->scrollToBottom();
+    recordList_->scrollToTop();
     recordList_->horizontalScrollBar()->setValue(horizontal);
-    recordList_->setCurrentRow(recordList_->count() - 1);
+    recordList_->setCurrentRow(0);
 }
 
 void CMainWnd::OnClose(int code, bool& handled)
@@ -287,6 +294,7 @@ void CMainWnd::showEvent(QShowEvent* event)
 {
     WindowImplBase::showEvent(event);
     UpdateLevelSource();
+    UpdateMenuButton();
 }
 
 void CMainWnd::hideEvent(QHideEvent* event)
@@ -300,6 +308,8 @@ void CMainWnd::changeEvent(QEvent* event)
     WindowImplBase::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
         UpdateLevelSource();
+    else if (event->type() == QEvent::ActivationChange)
+        UpdateMenuButton(); // a status area may have come or gone meanwhile
 }
 
 // ---- Recording ----------------------------------------------------------------------------------
@@ -462,6 +472,7 @@ void CMainWnd::ShowRecorderView(RecorderView view)
         recorderInfo_->setText(QString::fromUtf8(idle ? kInfoReady : recording ? kInfoRecording : kInfoPaused));
     if (idle && recorderProgress_)
         recorderProgress_->setText(QString::fromLatin1(kProgressZero));
+    options_.SetRecording(!idle);
     tray_.SetState(idle ? TrayState::kIdle : recording ? TrayState::kRecording : TrayState::kPaused);
 }
 
@@ -471,9 +482,17 @@ void CMainWnd::ShowSettings()
     if (QApplication::activeModalWidget())
         return; // a dialog is open already: it stays in front, no second one
     const QPointer<CMainWnd> self(this);
-    SetingDialog::Show(this);
-    if (self) // the folder the next recording goes to, also when the dialog changed it
-        options_.ShowFolder(GetOutputFolder());
+    SetingDialog::Show(
+        this, [this](const QString& folder) { OnOutputFolderChanged(folder); }, recorder_ != nullptr);
+    // Also a folder stored meanwhile by other means: the window shows where the next recording goes.
+    if (const QString folder = GetOutputFolder(); self && QDir::cleanPath(folder) != QDir::cleanPath(recordings_.Folder()))
+        OnOutputFolderChanged(folder);
+}
+
+void CMainWnd::OnOutputFolderChanged(const QString& folder)
+{
+    options_.ShowFolder(folder);
+    recordings_.StartScan(folder);
 }
 
 void CMainWnd::OnFeedbackRequested()
@@ -487,6 +506,20 @@ void CMainWnd::OnFeedbackRequested()
 void CMainWnd::OnUpgradeRequested()
 {
     StartUpgradeCheck(this);
+}
+
+void CMainWnd::UpdateMenuButton()
+{
+    if (menuButton_)
+        menuButton_->setVisible(!QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void CMainWnd::OpenMenuBelowButton()
+{
+    if (!menuButton_)
+        return;
+    auto* menu = new CMainTaskMenu(QString::fromLatin1(CMainTaskMenu::kSkinFile));
+    menu->Init(this, menuButton_->mapToGlobal(QPoint(0, menuButton_->height())));
 }
 
 void CMainWnd::Prompt(const char* text, int width)

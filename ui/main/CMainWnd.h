@@ -22,7 +22,8 @@
 // when "window-close" is 0) finishes a running recording first, so its file is complete; then
 // the window posts the application's quit. With "window-close" non-zero the close button and the
 // desktop's own close only put the window away (CloseBehaviour). The tray icon (TrayIcon) and
-// its task menu (CMainTaskMenu) drive the window through the messages 1234-1239 and 1254.
+// its task menu (CMainTaskMenu) drive the window through the messages 1234-1239 and 1254. On a
+// desktop without a status area the button "main-menu" in the title bar opens the same menu.
 //
 // Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). InitWindow repairs the
 // recordings a crash left unfinished (before the window shows); when there were any, the window
@@ -159,6 +160,12 @@ private:
     void UpdateLevelSource();
     // kMsgSeting: the window to the front, then the settings dialog, modally.
     void ShowSettings();
+    // A new output folder was stored (options panel or settings dialog): shown, and listed.
+    void OnOutputFolderChanged(const QString& folder);
+    // Where the desktop has no status area, "main-menu" offers the tray menu's items; it opens
+    // the same menu below itself.
+    void UpdateMenuButton();
+    void OpenMenuBelowButton();
     // kMsgFeedback and the "feedback" button: the window to the front, then the feedback dialog,
     // modally. kMsgUpgrade: the interactive upgrade check (its request waits on a worker).
     void OnFeedbackRequested();
@@ -171,6 +178,7 @@ private:
     QAbstractButton* username_ = nullptr;
     QAbstractButton* feedback_ = nullptr;
     QAbstractButton* help_ = nullptr;
+    QAbstractButton* menuButton_ = nullptr; // "main-menu"
     QLabel* recorderInfo_ = nullptr;
     QWidget* recorderReady_ = nullptr;
     QWidget* recorderStatusInit_ = nullptr;

@@ -5,8 +5,10 @@
 //
 //   "window-close" 0 or absent  -> the window closes and the program ends
 //   "window-close" non-zero     -> the window stays: hidden to the tray icon while the desktop
-//                                  shows it, else minimised to the task bar (never hidden
-//                                  without a way back)
+//                                  shows it, else minimised where the desktop can bring a
+//                                  minimised window back (task bar, dock, overview), else only
+//                                  lowered behind the other windows: never hidden or minimised
+//                                  without a way back
 //   kQuitCloseCode              -> closes, whatever "window-close" says
 //
 // Thread: UI thread.
@@ -18,10 +20,11 @@ class QWidget;
 // Code of a close request that always ends the program (the task menu's quit message).
 inline constexpr int kQuitCloseCode = 1234;
 
-enum class CloseAction { kExit, kHideToTray, kMinimise };
+enum class CloseAction { kExit, kHideToTray, kMinimise, kLower };
 
-// The decision alone: request code, the stored "window-close" value, whether a tray icon shows.
-CloseAction DecideCloseAction(int code, uint32_t windowClose, bool trayShown);
+// The decision alone: request code, the stored "window-close" value, whether a tray icon shows,
+// whether the desktop brings minimised windows back.
+CloseAction DecideCloseAction(int code, uint32_t windowClose, bool trayShown, bool minimisedCanReturn);
 
 // Reads "window-close", decides and carries out what keeps window open. True when the window
 // stays (the close request is consumed), false when it is to close.

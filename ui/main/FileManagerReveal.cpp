@@ -1,12 +1,14 @@
 #include "FileManagerReveal.h"
 
+#include "DesktopOpen.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QUrl>
+#include <QWidget>
 
 #include <glog/logging.h>
 
@@ -18,32 +20,26 @@ constexpr const char* kInterface = "org.freedesktop.FileManager1";
 // A file manager that is started for the call needs a moment; after this the folder opens instead.
 constexpr int kCallTimeoutMs = 5000;
 
-void OpenFolder(const QString& folder)
-{
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        LOG(ERROR) << "mainwnd: cannot open folder \"" << folder.toStdString() << "\"";
-}
-
 } // namespace
 
-void RevealInFileManager(const QString& path, QObject* context)
+void RevealInFileManager(const QString& path, QWidget* parent)
 {
     const QString folder = QFileInfo(path).absolutePath();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        OpenFolder(folder);
+        OpenWithDesktop(parent, QUrl::fromLocalFile(folder));
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kObjectPath),
                                                        QLatin1String(kInterface), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context, [folder](QDBusPendingCallWatcher* w) {
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), parent);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, parent, [folder, parent](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         if (w->isError()) {
             LOG(INFO) << "mainwnd: no file manager on D-Bus (" << w->error().message().toStdString()
                       << "), opening the folder";
-            OpenFolder(folder);
+            OpenWithDesktop(parent, QUrl::fromLocalFile(folder));
         }
     });
 }

@@ -2,7 +2,7 @@
 
 #include "HttpClient.h"
 
-#include <QDesktopServices>
+#include "DesktopOpen.h"
 
 #include <glog/logging.h>
 
@@ -17,16 +17,7 @@ QUrl HelpPageUrl()
     return QUrl(QString::fromStdString(ServiceUrl(kHelpPath)));
 }
 
-bool OpenHelpPage()
+bool OpenHelpPage(QWidget* parent)
 {
-    const QUrl url = HelpPageUrl();
-    if (!url.isValid() || url.scheme().isEmpty()) {
-        LOG(ERROR) << "mainwnd: help page address \"" << url.toString().toStdString() << "\" is not valid";
-        return false;
-    }
-    if (!QDesktopServices::openUrl(url)) {
-        LOG(ERROR) << "mainwnd: cannot open the help page \"" << url.toString().toStdString() << "\"";
-        return false;
-    }
-    return true;
+    return OpenWithDesktop(parent, HelpPageUrl());
 }

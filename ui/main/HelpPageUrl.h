@@ -4,8 +4,11 @@
 
 #include <QUrl>
 
+class QWidget;
+
 // ServiceUrl("/help"): follows $TAMSU_SERVICE_URL like every request of the program.
 QUrl HelpPageUrl();
 
-// Opens HelpPageUrl() in the default browser; false (logged) when the desktop could not.
-bool OpenHelpPage();
+// Opens HelpPageUrl() in the default browser; when the desktop cannot, says so over parent and
+// returns false.
+bool OpenHelpPage(QWidget* parent);

@@ -1,7 +1,10 @@
 #include "RecordOptionsPanel.h"
 
 #include "ConfigStore.h"
+#include "RecorderTypes.h"
+#include "DesktopOpen.h"
 #include "EndpointVolume.h"
+#include "FolderPathField.h"
 #include "Folders.h"
 #include "OutputFolderChoice.h"
 #include "TNotifyUI.h"
@@ -10,7 +13,6 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStandardPaths>
@@ -42,6 +44,18 @@ int ReadInt(const char* key)
     return static_cast<int>(ReadConfigInt(config::kSection, key, 0));
 }
 
+// Enables control, or disables it with why as its tip; the layout's tip comes back with it.
+void SetApplicable(QWidget* control, const char* why)
+{
+    if (!control)
+        return;
+    static constexpr const char* kLayoutTip = "layoutToolTip";
+    if (!control->property(kLayoutTip).isValid())
+        control->setProperty(kLayoutTip, control->toolTip());
+    control->setEnabled(why == nullptr);
+    control->setToolTip(why ? QString::fromUtf8(why) : control->property(kLayoutTip).toString());
+}
+
 void SetSlider(QAbstractSlider* slider, QLabel* label, int value)
 {
     if (slider)
@@ -52,8 +66,9 @@ void SetSlider(QAbstractSlider* slider, QLabel* label, int value)
 
 } // namespace
 
-RecordOptionsPanel::RecordOptionsPanel(WindowImplBase& window)
+RecordOptionsPanel::RecordOptionsPanel(WindowImplBase& window, FolderChanged folderChanged)
     : window_(window)
+    , folderChanged_(std::move(folderChanged))
 {
 }
 
@@ -117,6 +132,25 @@ void RecordOptionsPanel::Initialise()
 
     // 8. The output folder (created when missing).
     ShowFolder(GetOutputFolder());
+    UpdateApplicable();
+}
+
+void RecordOptionsPanel::SetRecording(bool recording)
+{
+    recording_ = recording;
+    UpdateApplicable();
+}
+
+void RecordOptionsPanel::UpdateApplicable()
+{
+    const bool wav = SelectedFormatText() == QLatin1String("wav");
+    const bool systemOnly = origin_ && origin_->currentIndex() == kSystemSound;
+    const char* processing = wav ? kWavProcessingTip : systemOnly ? kSystemOnlyTip : nullptr;
+    for (QWidget* control : std::initializer_list<QWidget*>{agc_, noise_, strengthenSlider_, strengthenLabel_})
+        SetApplicable(control, processing);
+    SetApplicable(quality_, wav ? kWavQualityTip : nullptr);
+    for (QWidget* control : std::initializer_list<QWidget*>{origin_, format_, changeDir_})
+        SetApplicable(control, recording_ ? kRecordingTip : nullptr);
 }
 
 bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
@@ -175,12 +209,14 @@ void RecordOptionsPanel::OnSourceSelected(int index)
 {
     if (index >= 0 && index < kSourceCount)
         Write(config::kVoiceSource, QString::number(index));
+    UpdateApplicable();
 }
 
 void RecordOptionsPanel::OnFormatSelected(int index)
 {
     if (index >= 0 && index < kFormatCount)
         Write(config::kAudioFormat, QString::number(index));
+    UpdateApplicable();
 }
 
 void RecordOptionsPanel::OnQualitySelected(int index)
@@ -220,33 +256,23 @@ void RecordOptionsPanel::OnSliderMoved(const QString& name, int value)
 
 void RecordOptionsPanel::ChooseFolder()
 {
-    const QString folder = PickOutputFolder(&window_, QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-    if (!folder.isEmpty())
-        AcceptFolder(folder);
-}
-
-bool RecordOptionsPanel::AcceptFolder(const QString& folder)
-{
-    if (!AcceptOutputFolder(&window_, folder))
-        return false;
+    // The chooser opens at the folder in use.
+    const QString folder = PickOutputFolder(&window_, FolderPathField::Folder(savePath_));
+    if (folder.isEmpty() || !AcceptOutputFolder(&window_, folder))
+        return;
     ShowFolder(folder);
-    return true;
+    if (folderChanged_)
+        folderChanged_(folder);
 }
 
 void RecordOptionsPanel::ShowFolder(const QString& folder)
 {
-    if (!savePath_)
-        return;
-    savePath_->setText(folder);
-    savePath_->setCursorPosition(0); // a long path shows its beginning, the tip shows all of it
-    savePath_->setToolTip(folder);
+    FolderPathField::Show(savePath_, folder);
 }
 
 void RecordOptionsPanel::OpenFolder()
 {
-    const QString folder = savePath_ ? savePath_->text() : QString();
-    if (folder.isEmpty())
-        return;
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        LOG(ERROR) << "mainwnd: cannot open folder \"" << folder.toStdString() << "\"";
+    const QString folder = FolderPathField::Folder(savePath_);
+    if (!folder.isEmpty())
+        OpenWithDesktop(&window_, QUrl::fromLocalFile(folder));
 }

@@ -10,10 +10,17 @@
 //   options_.Initialise();                // InitWindow, after the lookups
 //   if (options_.Notify(msg)) ...         // from the window's Notify
 //
+// Controls that would do nothing are disabled, their tip saying why: the microphone's processing
+// (gain control, noise suppression, amplification) with WAV, which is recorded unprocessed, and
+// with the system sound only; the quality with WAV; the source, the format and the folder while a
+// recording runs (the recording keeps what it started with).
+//
 // Thread: UI thread. The device calls it makes are bounded (about a second at worst without a
 // sound server).
 
 #include <QString>
+
+#include <functional>
 
 class QAbstractButton;
 class QAbstractSlider;
@@ -30,7 +37,10 @@ public:
     // Largest value of the three sliders; larger values are ignored.
     static constexpr int kMaxSliderValue = 100;
 
-    explicit RecordOptionsPanel(WindowImplBase& window);
+    // Told with the folder after the user chose a new output folder and it was stored.
+    using FolderChanged = std::function<void(const QString& folder)>;
+
+    RecordOptionsPanel(WindowImplBase& window, FolderChanged folderChanged);
 
     // Looks up the panel's controls in the window's skin. Missing ones are logged by the
     // framework and then left alone.
@@ -42,15 +52,20 @@ public:
     // true when msg came from one of the panel's controls.
     bool Notify(const TNotifyUI& msg);
 
+    // A recording runs (true) or not: the source, the format and the folder follow.
+    void SetRecording(bool recording);
+
+    // Why a control is disabled; the layout's own tip shows while it is enabled.
+    static constexpr const char* kWavProcessingTip = "WAV 格式录制原始声音，不做增益和降噪处理";
+    static constexpr const char* kSystemOnlyTip = "仅录系统声音时不处理麦克风";
+    static constexpr const char* kWavQualityTip = "WAV 格式不压缩，无需选择音质";
+    static constexpr const char* kRecordingTip = "录音中不能更改，停止录音后再选择";
+
     // Texts of the selected format and quality entries (empty when none is selected), read by a
     // start of a recording.
     QString SelectedFormatText() const;
     QString SelectedQualityText() const;
 
-    // Accepts folder as the output folder as the settings dialog does (AcceptOutputFolder): shows
-    // it and writes "output-dir"; otherwise the "not writable" box and nothing changes. True when
-    // accepted. (What choosing a folder does after the chooser closed.)
-    bool AcceptFolder(const QString& folder);
     // Shows folder in "save-path-eidt" (after the settings dialog changed it, for instance).
     void ShowFolder(const QString& folder);
 
@@ -61,9 +76,12 @@ private:
     void OnCheckChanged(const QString& key, bool selected);
     void OnSliderMoved(const QString& name, int value);
     void ChooseFolder();
+    // Enables the controls that apply to the chosen format and source and to the recording state.
+    void UpdateApplicable();
     void OpenFolder();
 
     WindowImplBase& window_;
+    FolderChanged folderChanged_;
     QComboBox* origin_ = nullptr;   // "record-audio-origin"
     QComboBox* format_ = nullptr;   // "record-audio-format"
     QComboBox* quality_ = nullptr;  // "record-audio-quality"
@@ -78,4 +96,5 @@ private:
     QLineEdit* savePath_ = nullptr;       // "save-path-eidt"
     QAbstractButton* changeDir_ = nullptr; // "change-dir-btn"
     QAbstractButton* openDir_ = nullptr;   // "open-dir-btn"
+    bool recording_ = false;
 };

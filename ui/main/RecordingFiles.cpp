@@ -1,5 +1,6 @@
 #include "RecordingFiles.h"
 
+#include "ByteSizeText.h"
 #include "RecordingText.h"
 
 #include <sys/stat.h>
@@ -37,16 +38,7 @@ int64_t RecordingFileSize(const QString& path)
 
 QString FormatFileSize(int64_t size)
 {
-    char text[64];
-    if (size < 1024)
-        std::snprintf(text, sizeof text, "%lldB", static_cast<long long>(size));
-    else if (size < 1048576)
-        std::snprintf(text, sizeof text, "%lldKB", static_cast<long long>(size / 1024));
-    else if (size < 1073741824)
-        std::snprintf(text, sizeof text, "%.2fM", static_cast<double>(static_cast<float>(size) * 0x1p-20f));
-    else
-        std::snprintf(text, sizeof text, "%.2fG", static_cast<double>(static_cast<float>(size) * 0x1p-30f));
-    return QString::fromLatin1(text);
+    return FormatByteSize(size);
 }
 
 QString FormatDuration(double seconds)

@@ -13,8 +13,8 @@ bool IsRecordingName(const QString& name);
 // (missing, unreadable, a folder).
 int64_t RecordingFileSize(const QString& path);
 
-// "%dB" below 1024 (negative counts too), "%dKB" (truncated) below 1048576, "%.2fM" below
-// 1073741824, else "%.2fG"; the M and G figures are computed in single precision.
+// The size text of an entry, in the program's one style for sizes (FormatByteSize): "0 B",
+// "601.9 KB", "1.0 MB".
 QString FormatFileSize(int64_t size);
 
 // Seconds of a recording as "%02d:%02d:%02d", truncated to whole seconds; a duration that could

@@ -3,10 +3,27 @@
 #include "MediaProbe.h"
 #include "RecordingFiles.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <vector>
 
 #include <glog/logging.h>
+
+namespace {
+
+// The list's order: a before b when a is newer; files of the same time by name, the later first.
+bool NewerFirst(const QDateTime& aTime, const QString& aName, const QDateTime& bTime, const QString& bName)
+{
+    if (aTime != bTime)
+        return aTime > bTime;
+    return aName > bName; // same second: the recordings' names carry their start time
+}
+
+} // namespace
 
 RecordingScan::~RecordingScan()
 {
@@ -30,15 +47,26 @@ void RecordingScan::ScanRecordings()
     // Scan thread: owns the folder listing and each file's probe; shares pending_, readyTold_ and
     // listed_ with the UI thread under lock_; reads stop_ between files and folder_ (fixed).
     const QString& folder = folder_;
+    // The names and times first (cheap), so that the probes and the list go newest first.
+    struct Found {
+        QString name;
+        QDateTime modified;
+    };
+    std::vector<Found> found;
     QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    int kept = 0;
     while (!stop_ && entries.hasNext()) {
         entries.next();
-        const QString name = entries.fileName();
-        if (!IsRecordingName(name))
-            continue;
-        const QString path = folder + QLatin1Char('/') + name;
-        Push(ScannedRecording{name, RecordingFileSize(path), ProbeMediaDuration(path)});
+        if (IsRecordingName(entries.fileName()))
+            found.push_back({entries.fileName(), entries.fileInfo().lastModified()});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return NewerFirst(a.modified, a.name, b.modified, b.name); });
+    int kept = 0;
+    for (const Found& recording : found) {
+        if (stop_)
+            break;
+        const QString path = folder + QLatin1Char('/') + recording.name;
+        Push(ScannedRecording{recording.name, RecordingFileSize(path), ProbeMediaDuration(path)});
         ++kept;
     }
     LOG(INFO) << "mainwnd: scanned \"" << folder.toStdString() << "\": " << kept << " recordings"
@@ -49,6 +77,7 @@ void RecordingScan::ScanRecordings()
     }
     Notify();
 }
+
 
 void RecordingScan::Push(ScannedRecording recording)
 {

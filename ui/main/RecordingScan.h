@@ -1,7 +1,7 @@
 #pragma once
-// RecordingScan: the start-up scan of the output folder for the recordings list. A thread of its
-// own lists the folder in the order the file system returns it, keeps the recordings
-// (IsRecordingName) and reads each one's size and duration; the list takes the results on the UI
+// RecordingScan: one scan of the output folder for the recordings list. A thread of its own lists
+// the folder, keeps the recordings (IsRecordingName), orders them newest first by the files' time
+// (of one time, the later name first) and reads each one's size and duration in that order; the list takes the results on the UI
 // thread, a few at a time, so the window stays responsive while a large folder fills in.
 //
 //   scan.Start(folder, [this] { post "results ready" to the UI thread });
@@ -43,7 +43,7 @@ public:
 
     // Scans folder once; a second Start is ignored (false).
     bool Start(const QString& folder, ReadyFunction ready);
-    // Moves up to max waiting results, in folder order, to the end of out. True while more results
+    // Moves up to max waiting results, newest first, to the end of out. True while more results
     // wait (take them later, after the event loop had a turn); false once the queue is empty (ready
     // is told when new ones arrive).
     bool Take(std::size_t max, std::vector<ScannedRecording>& out);

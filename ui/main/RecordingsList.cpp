@@ -1,5 +1,6 @@
 #include "RecordingsList.h"
 
+#include "DesktopOpen.h"
 #include "FileManagerReveal.h"
 #include "ListElementDelegate.h"
 #include "MediaProbe.h"
@@ -9,12 +10,13 @@
 #include "WindowImplBase.h"
 
 #include <QAbstractButton>
-#include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -42,16 +44,14 @@ RecordingsList::RecordingsList(WindowImplBase& window, Actions actions)
     : window_(window)
     , actions_(std::move(actions))
 {
-    if (!actions_.play) {
-        actions_.play = [](const QString& path) {
-            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-                LOG(ERROR) << "mainwnd: no program opens \"" << path.toStdString() << "\"";
-        };
-    }
+    if (!actions_.play)
+        actions_.play = [this](const QString& path) { OpenWithDesktop(&window_, QUrl::fromLocalFile(path)); };
     if (!actions_.reveal)
-        actions_.reveal = [this](const QString& path) { RevealInFileManager(path, this); };
+        actions_.reveal = [this](const QString& path) { RevealInFileManager(path, &window_); };
     if (!actions_.confirm)
         actions_.confirm = [this](const QString& question) { return MessageBoxDialog::Show(&window_, question) != 0; };
+    if (!actions_.discard)
+        actions_.discard = MoveToTrashOrDelete;
     if (!actions_.prompt) {
         actions_.prompt = [this](const QString& text) {
             PromptBoxDialog::Show(&window_, text, kPromptWidth, kPromptHeight);
@@ -72,13 +72,33 @@ void RecordingsList::FindControls()
 
 void RecordingsList::StartScan(const QString& folder)
 {
-    if (scanning_)
-        return;
-    scanning_ = true;
-    scan_.Start(folder, [this] {
+    // The scan of another folder ends first: its destructor joins the thread, and what it found
+    // goes with it. A call of TakeScanResults it queued already takes from the new scan instead.
+    scan_.reset();
+    Clear();
+    folder_ = folder;
+    scanDone_ = false;
+    scan_ = std::make_unique<RecordingScan>();
+    scan_->Start(folder, [this] {
         // Scan thread: only a queued call crosses over; the list takes the results on its own thread.
         QMetaObject::invokeMethod(this, &RecordingsList::TakeScanResults, Qt::QueuedConnection);
     });
+}
+
+void RecordingsList::Clear()
+{
+    if (list_) {
+        for (int row = 0; row < list_->count(); ++row) {
+            if (QWidget* element = list_->itemWidget(list_->item(row))) {
+                element->hide();
+                element->setObjectName(QString()); // no longer "item-%d"
+                element->deleteLater();
+            }
+        }
+        list_->clear();
+    }
+    entries_.clear();
+    idsByPath_.clear();
 }
 
 bool RecordingsList::ScanDone() const
@@ -91,14 +111,16 @@ void RecordingsList::TakeScanResults()
     // Entries are built until the turn's share is used up, then appended to the list together:
     // the list lays out all its rows once per append, so appending one by one would cost each
     // new entry the whole list again.
+    if (!scan_)
+        return;
     QElapsedTimer turn;
     turn.start();
-    const QString folder = scan_.Folder();
+    const QString folder = scan_->Folder();
     std::vector<QWidget*> elements;
     bool more = true;
     while (more && elements.size() < kMaxEntriesPerTurn && turn.elapsed() < kTurnBudgetMs) {
         std::vector<ScannedRecording> batch;
-        more = scan_.Take(kEntriesPerTake, batch);
+        more = scan_->Take(kEntriesPerTake, batch);
         for (const ScannedRecording& found : batch) {
             // A recording that ended during the scan may already have its entry.
             if (idsByPath_.contains(folder + QLatin1Char('/') + found.fileName))
@@ -107,14 +129,34 @@ void RecordingsList::TakeScanResults()
                 elements.push_back(element);
         }
     }
-    AppendElements(elements);
+    if (list_)
+        InsertElements(list_->count(), elements); // the scan delivers newest first
     if (more) {
         // The rest after input and painting had their turn.
         QTimer::singleShot(0, this, &RecordingsList::TakeScanResults);
-    } else if (!scanDone_ && scan_.Done()) {
+    } else if (!scanDone_ && scan_->Done()) {
         scanDone_ = true;
         emit scanFinished();
     }
+}
+
+bool RecordingsList::MoveToTrashOrDelete(const QString& path)
+{
+    // The trash keeps it for the user to bring back. Qt does not create the data folder the home
+    // trash lives in, and without it moves the file to "files/" below the current folder instead:
+    // the folder is made first.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    QFile file(path);
+    if (file.moveToTrash()) {
+        LOG(INFO) << "mainwnd: \"" << path.toStdString() << "\" moved to the trash";
+        return true;
+    }
+    if (file.remove()) {
+        LOG(INFO) << "mainwnd: deleted \"" << path.toStdString() << "\" (no trash)";
+        return true;
+    }
+    LOG(ERROR) << "mainwnd: cannot delete \"" << path.toStdString() << "\": " << file.errorString().toStdString();
+    return false;
 }
 
 int RecordingsList::AddRecordingItem(const QString& folder, const QString& fileName)
@@ -122,6 +164,10 @@ int RecordingsList::AddRecordingItem(const QString& folder, const QString& fileN
     const QString path = folder + QLatin1Char('/') + fileName;
     if (!QFileInfo::exists(path)) {
         LOG(ERROR) << "mainwnd: recording \"" << path.toStdString() << "\" does not exist, not listed";
+        return -1;
+    }
+    if (!folder_.isEmpty() && QDir::cleanPath(folder) != QDir::cleanPath(folder_)) {
+        LOG(INFO) << "mainwnd: recording \"" << path.toStdString() << "\" is outside the folder shown, not listed";
         return -1;
     }
     const int64_t size = RecordingFileSize(path);
@@ -135,7 +181,7 @@ int RecordingsList::AddRecordingItem(const QString& folder, const QString& fileN
     QWidget* element = BuildEntry(folder, fileName, size, duration);
     if (!element)
         return -1;
-    AppendElements({element});
+    InsertElements(0, {element}); // the newest recording
     return nextItemId_ - 1;
 }
 
@@ -167,17 +213,19 @@ QWidget* RecordingsList::BuildEntry(const QString& folder, const QString& fileNa
     return element;
 }
 
-void RecordingsList::AppendElements(const std::vector<QWidget*>& elements)
+void RecordingsList::InsertElements(int row, const std::vector<QWidget*>& elements)
 {
     if (elements.empty())
         return;
-    const int first = list_->count();
     // One insertion of all rows: the list lays itself out once.
-    list_->model()->insertRows(first, static_cast<int>(elements.size()));
+    list_->model()->insertRows(row, static_cast<int>(elements.size()));
     for (std::size_t i = 0; i < elements.size(); ++i) {
-        QListWidgetItem* item = list_->item(first + static_cast<int>(i));
-        item->setSizeHint(elements[i]->sizeHint());
-        list_->setItemWidget(item, elements[i]);
+        QListWidgetItem* item = list_->item(row + static_cast<int>(i));
+        // The element's own size limits hold (its layout's hint alone would make the row lower
+        // than the element, which then overflows the row and its highlight).
+        QWidget* element = elements[i];
+        item->setSizeHint(element->sizeHint().expandedTo(element->minimumSize()).boundedTo(element->maximumSize()));
+        list_->setItemWidget(item, element);
     }
 }
 
@@ -224,25 +272,21 @@ bool RecordingsList::Notify(const TNotifyUI& msg)
 
 void RecordingsList::Delete(int id)
 {
-    // The question's modal loop runs other events: the entry is looked up again afterwards.
-    if (!actions_.confirm(QString::fromUtf8(kDeleteQuestion)))
+    // The question names the file. Its modal loop runs other events: the entry is looked up again
+    // afterwards.
+    const auto asked = entries_.find(id);
+    if (asked == entries_.end() ||
+        !actions_.confirm(QString::fromUtf8(kDeleteQuestion) + QLatin1Char('\n') + asked->second.fileName))
         return;
     const auto entry = entries_.find(id);
     if (entry == entries_.end())
         return;
     const QString path = entry->second.fullPath;
-    QFile file(path);
-    const bool removed = file.remove();
     // A file that is gone already leaves nothing to show either; one that stays keeps its entry.
-    if (!removed && QFileInfo(path).exists()) {
-        LOG(ERROR) << "mainwnd: cannot delete \"" << path.toStdString() << "\": " << file.errorString().toStdString();
+    if (!actions_.discard(path) && QFileInfo::exists(path)) {
         actions_.prompt(QString::fromUtf8(kDeleteFailedText));
         return;
     }
-    if (!removed)
-        LOG(INFO) << "mainwnd: \"" << path.toStdString() << "\" was gone already";
-    else
-        LOG(INFO) << "mainwnd: deleted \"" << path.toStdString() << "\"";
     QWidget* element = Element(id);
     if (element)
         element->setObjectName(QString()); // it lingers until the click is handled; no longer "item-%d"

@@ -1,5 +1,6 @@
 #include "DownloadDialog.h"
 
+#include "ByteSizeText.h"
 #include "ConfigStore.h"
 #include "MessageBoxDialog.h"
 #include "WindowError.h"
@@ -57,11 +58,7 @@ private:
 
 QString Amount(double bytes)
 {
-    if (bytes >= 1024.0 * 1024.0)
-        return QString::number(bytes / (1024.0 * 1024.0), 'f', 1) + " MB";
-    if (bytes >= 1024.0)
-        return QString::number(bytes / 1024.0, 'f', 1) + " KB";
-    return QString::number(static_cast<qint64>(bytes)) + " B";
+    return FormatByteSize(static_cast<int64_t>(bytes));
 }
 
 } // namespace

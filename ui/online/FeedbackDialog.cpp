@@ -2,6 +2,7 @@
 
 #include "BackgroundCall.h"
 #include "CurrentAccount.h"
+#include "DesktopOpen.h"
 #include "FeedbackClient.h"
 #include "HttpClient.h"
 #include "MessageBoxDialog.h"
@@ -86,7 +87,7 @@ void FeedbackDialog::Notify(TNotifyUI& msg)
         if (msg.senderName == QLatin1String("feedbackBtn") && !waiting_)
             Submit();
         else if (msg.senderName == QLatin1String("contact-us"))
-            QDesktopServices::openUrl(QUrl(QString::fromStdString(ServiceUrl("/help/audio"))));
+            OpenWithDesktop(this, QUrl(QString::fromStdString(ServiceUrl("/help/audio"))));
     }
     WindowImplBase::Notify(msg);
 }
