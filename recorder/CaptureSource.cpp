@@ -16,33 +16,35 @@ extern "C" {
 
 namespace {
 
-// Span of packets whose earliest bound estimates the stream's start. Long enough that a busy
-// machine delivers at least one packet on time within it and that a server which sends its blocks
-// in bursts (a PipeWire graph cycle against the packet length) shows its earliest one, short
-// enough to follow a drifting device clock closely (200 ppm moves the bound by 0.4 ms in 2 s).
-constexpr int64_t kWindowNs = 2'000'000'000;
-// Placement within 0.5 ms of the estimate is left alone: the estimate itself varies by about that much.
-constexpr double kDeadbandSamples = 22.05;
+// Placement within 1 ms of where the capture clock puts the stream is left alone: the clock's
+// line itself lies that close to the lowest bounds.
+constexpr double kDeadbandSamples = 44.1;
 // Beyond 100 ms the placement moves at once (the FIFO reads the gap as silence or drops the
-// overlap): a stream that jumped. Below, the resampler stretches or shrinks the sound smoothly.
+// overlap): a stream that jumped.
 constexpr double kJumpSamples = 4410;
-// How fast the resampler may follow: 0.25 % (a tenth of what a trained ear hears as a change of
-// pitch, and ten times the drift of a poor device clock).
-constexpr double kMaxStretch = 0.0025;
-// A new stream's first placement rests on the few packets of its hold. On a PipeWire server they
-// arrive once per graph cycle (about 45 ms), so the first estimate can be several milliseconds
-// (at worst a cycle) late, and the window finds the better bound within the next second or two.
-// For that long the resampler may follow four times as fast (1 %, a sixth of a semitone, for the
-// few hundred milliseconds a correction of some milliseconds takes), so both sources of a mixed
-// recording line up within the first second instead of drifting together over ten.
-constexpr double kSettleStretch = 0.01;
-constexpr int64_t kSettleNs = 3'000'000'000;
+// A placement more than the dead band away from the clock's line is brought back within about
+// this span, at a rate of at most kCatchUpFactor times the measured clock difference: what that
+// difference displaced before it was measured (it takes some seconds to show) is taken back, and
+// without a measured difference nothing moves. 200 ppm then stretches by 0.06 %, far below what
+// anyone hears (a tenth of a semitone is 0.6 %).
+constexpr double kCatchUpSeconds = 10;
+constexpr double kCatchUpFactor = 2;
+// Stretching is steered over this many output samples: a whole-sample delta then stands for
+// 2.3 ppm, fine enough for any device clock.
+constexpr int kCompensationDistance = 441000;
 
-// A new stream (or one that came back after a stall) holds its first packets this long before it
-// places them: its first packets often come late, or queued up in one burst, and the earliest
-// bound of a few packets says much better where they belong than the first alone. Below the
-// recording's allowance (kGapNs), so the recording never gives up on the held sound.
+// A new stream (or one that came back after a stall) holds its first packets before it places
+// them: its first packets often come late, or queued up in one burst, and the earliest bound of a
+// few packets says much better where they belong than the first alone, and the placement stays
+// where the hold put it. The hold lasts kHoldNs and kHoldPackets packets (a PulseAudio server
+// sends 50 ms packets, 100 ms are only two of them; the bound settles with the fourth) and until a
+// packet no longer lowers the bound by kSettledNs (on a busy machine the first packets all come
+// late), but never more than kMaxHoldNs, below the recording's allowance (kGapNs), so the
+// recording never gives up on the held sound.
 constexpr int64_t kHoldNs = 100'000'000;
+constexpr int kHoldPackets = 4;
+constexpr int64_t kSettledNs = 500'000;
+constexpr int64_t kMaxHoldNs = 300'000'000;
 // Voice processing works at 32000 Hz mono.
 constexpr int kProcessingRate = VoiceProcessor::kSampleRate;
 
@@ -104,6 +106,7 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
 {
     begun_ = false;
     anchored_ = false;
+    streamCount_ = 0;
     latencyNs_ = std::clamp<int64_t>(latencyNs, 0, kGapNs);
     toOutput_.reset();
     toProcessing_.reset();
@@ -159,18 +162,22 @@ void CaptureSource::End()
     anchored_ = false;
 }
 
-void CaptureSource::Anchor(int64_t start, int64_t arrivalNs)
+void CaptureSource::Anchor(int64_t arrivalNs)
 {
     anchored_ = true;
     holding_ = true;
     holdSince_ = arrivalNs;
+    heldPackets_ = 0;
+    heldLowest_ = INT64_MAX;
     held_.clear();
-    anchorNs_ = start;
-    anchorPos_ = ToPos(start);
+    segmentBase_ = streamCount_;
     inCount_ = 0;
     outCount_ = 0;
     jumps_ = 0;
-    window_.clear();
+    clock_.Reset();
+    compensation_ = 0;
+    if (toOutput_)
+        swr_set_compensation(toOutput_.get(), 0, 0);
 }
 
 int CaptureSource::Convert(const uint8_t* in, int frames, uint8_t**& out)
@@ -222,70 +229,86 @@ double CaptureSource::PendingOutput() const
     return pending;
 }
 
+int64_t CaptureSource::PlacedStart() const
+{
+    // The anchor moved on by jumps and by what the resampler stretched or shrank.
+    const double shift = static_cast<double>(jumps_ + outCount_) + PendingOutput() -
+                         static_cast<double>(inCount_) * options_.outRate / format_.rate;
+    return anchorNs_ + static_cast<int64_t>(shift * 1e9 / options_.outRate);
+}
+
+void CaptureSource::Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs)
+{
+    latencyNs_ = std::clamp<int64_t>(latencyNs, 0, kGapNs);
+    if (!begun_ || !anchored_ || framesWritten < segmentBase_)
+        return; // nothing of this segment yet
+    clock_.Add(atNs, atNs - av_rescale(framesWritten - segmentBase_, 1'000'000'000, format_.rate) - latencyNs_);
+}
+
 void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
 {
     if (!begun_ || frames <= 0)
         return;
-    const int64_t latency = latencyNs_;
-    auto startFor = [&](int64_t counted) {
-        return arrivalNs - av_rescale(counted + frames, 1'000'000'000, format_.rate) - latency;
+    auto boundFor = [&](int64_t counted) {
+        return arrivalNs - av_rescale(counted + frames, 1'000'000'000, format_.rate) - latencyNs_;
     };
-    int64_t start = startFor(inCount_);
     if (!anchored_) {
-        Anchor(start, arrivalNs);
-    } else if (!holding_) {
-        // Where the placement puts the stream's start: the anchor moved on by jumps and stretches.
-        const double shift = static_cast<double>(jumps_ + outCount_) + PendingOutput() -
-                             static_cast<double>(inCount_) * options_.outRate / format_.rate;
-        const int64_t placed = anchorNs_ + static_cast<int64_t>(shift * 1e9 / options_.outRate);
-        if (start - placed > kGapNs) {
-            // The stream stalled and came back (or its packets queued up somewhere): what comes
-            // now was captured now, not right after the last packet.
-            LOG(INFO) << "capture timing: new segment, " << (start - placed) / 1'000'000 << " ms after the last";
-            Anchor(startFor(0), arrivalNs);
-            start = anchorNs_;
-        }
+        Anchor(arrivalNs);
+    } else if (!holding_ && boundFor(inCount_) - PlacedStart() > kGapNs) {
+        // The stream stalled and came back (or its packets queued up somewhere): what comes now
+        // was captured now, not right after the last packet.
+        LOG(INFO) << "capture timing: new segment, " << (boundFor(inCount_) - PlacedStart()) / 1'000'000
+                  << " ms after the last";
+        Anchor(arrivalNs);
     }
-    while (!window_.empty() && window_.back().start >= start)
-        window_.pop_back();
-    window_.push_back({arrivalNs, start});
-    while (window_.front().arrival < arrivalNs - kWindowNs)
-        window_.pop_front();
+    clock_.Add(arrivalNs, boundFor(inCount_));
 
     if (holding_) {
         Hold(data, frames);
-        if (holding_ && arrivalNs - holdSince_ >= kHoldNs)
+        ++heldPackets_;
+        // Released once the bound stopped improving (this packet did not lower it noticeably).
+        const bool settled = heldLowest_ - clock_.LowestBound() < kSettledNs;
+        heldLowest_ = clock_.LowestBound();
+        const int64_t held = arrivalNs - holdSince_;
+        if (holding_ && held >= kHoldNs && ((heldPackets_ >= kHoldPackets && settled) || held >= kMaxHoldNs))
             ReleaseHold();
         return;
     }
-
-    // Where the samples taken in so far belong, less where they are placed, in output samples:
-    // > 0 when they are placed too early.
-    const double expected = static_cast<double>(inCount_) * options_.outRate / format_.rate;
-    const double drift = static_cast<double>(window_.front().start - anchorNs_) * options_.outRate / 1e9 -
-                         static_cast<double>(jumps_) - (static_cast<double>(outCount_) + PendingOutput() - expected);
-    const double packetOut = static_cast<double>(frames) * options_.outRate / format_.rate;
-    misplacedSeen_ = std::llround(drift);
-    if (std::fabs(drift) > kJumpSamples) {
-        jumps_ += std::llround(drift); // the FIFO turns the move into a gap or an overlap
-        LOG(INFO) << "capture timing: moved by " << std::llround(drift) << " samples";
-        swr_set_compensation(toOutput_.get(), 0, 0);
-    } else {
-        // The resampler stretches (or shrinks) this packet's sound towards where it belongs.
-        const double most = packetOut * (arrivalNs - holdSince_ < kSettleNs ? kSettleStretch : kMaxStretch);
-        const int delta = std::fabs(drift) > kDeadbandSamples
-                              ? static_cast<int>(std::llround(std::clamp(drift, -most, most)))
-                              : 0;
-        const int distance = std::max(1, static_cast<int>(packetOut));
-        swr_set_compensation(toOutput_.get(), delta, delta ? distance : 0);
-    }
-
+    Steer(arrivalNs);
     uint8_t** out = nullptr;
     const int got = Take(data, frames, out);
     if (got <= 0)
         return;
     fifo_.Write(out, got, anchorPos_ + jumps_ + outCount_);
     outCount_ += got;
+}
+
+void CaptureSource::Steer(int64_t nowNs)
+{
+    // Where the clock puts the segment's start, less where the samples are placed, in output
+    // samples: > 0 when they are placed too early.
+    const double error = static_cast<double>(clock_.StartAt(nowNs) - PlacedStart()) * options_.outRate / 1e9;
+    misplacedSeen_ = std::llround(error);
+    // A stream that jumped (its recent bounds far from the placement) moves at once.
+    const double jump = static_cast<double>(clock_.RecentLowest() - PlacedStart()) * options_.outRate / 1e9;
+    if (std::fabs(jump) > kJumpSamples) {
+        jumps_ += std::llround(jump); // the FIFO turns the move into a gap or an overlap
+        LOG(INFO) << "capture timing: moved by " << std::llround(jump) << " samples";
+        swr_set_compensation(toOutput_.get(), 0, 0);
+        clock_.Reset();
+        clock_.Add(nowNs, PlacedStart());
+        return;
+    }
+    // The device's clock against the system's, and a catch-up no faster than that while the
+    // placement is more than the dead band off.
+    const double drift = clock_.DriftPpm() * 1e-6;
+    double stretch = drift;
+    if (std::fabs(error) > kDeadbandSamples)
+        stretch += std::clamp(error / (kCatchUpSeconds * options_.outRate), -kCatchUpFactor * std::fabs(drift),
+                              kCatchUpFactor * std::fabs(drift));
+    // Set again for every packet: a compensation lasts only its distance.
+    compensation_ = static_cast<int>(std::llround(stretch * kCompensationDistance));
+    swr_set_compensation(toOutput_.get(), compensation_, compensation_ ? kCompensationDistance : 0);
 }
 
 int CaptureSource::Take(const void* data, int frames, uint8_t**& out)
@@ -300,6 +323,7 @@ int CaptureSource::Take(const void* data, int frames, uint8_t**& out)
     }
     const int got = Convert(static_cast<const uint8_t*>(data), frames, out);
     inCount_ += frames;
+    streamCount_ += frames;
     if (got < 0) {
         End(); // a broken converter: nothing more until the next stream
         return -1;
@@ -330,7 +354,7 @@ void CaptureSource::ReleaseHold()
     // The earliest bound of the held packets is where the stream started; they go there, one
     // after another, and so does everything after them.
     holding_ = false;
-    anchorNs_ = window_.front().start;
+    anchorNs_ = clock_.LowestBound();
     anchorPos_ = ToPos(anchorNs_);
     if (outCount_ > 0 && !held_.empty()) {
         std::vector<uint8_t*> planes;

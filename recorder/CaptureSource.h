@@ -3,27 +3,27 @@
 // of its stream to its SampleFifo: conversion to the output format, optional voice processing
 // (microphone), and the capture time of every sample.
 //
-// Timing. The stream's samples are counted; a packet of n samples that arrives at time a says that
-// the stream's first sample was captured no later than a - (count + n) / rate - latency. Over a
-// sliding window of packets the earliest of these bounds is the best estimate of when the stream
-// started (packets delayed by a busy machine, or sent in bursts by the server, only raise the
-// bound, so they do not move it). The first packets of a stream are held for a moment until a few
-// bounds are known; then the samples are placed from that estimate on, one after another.
-// When the estimate moves away from where the samples are placed (the device's clock runs faster
-// or slower than the system's; the first packets of a stream came late), the resampler stretches
-// or shrinks the sound a little until it is back in place; a large move (a stream that jumped)
-// places the next packet where it belongs at once, and a stall (packets more than kGapNs late)
-// starts the placement anew from the late packet: the gaps are read as silence.
+// Timing. The stream's samples are counted. A packet of n samples that arrives at time a says that
+// the stream's first sample was captured no later than a - (count + n) / rate - latency; a timing
+// report of the server ("w samples were written into the stream by time t") says the same of
+// t - w / rate - latency, without the wait for a whole packet. A CaptureClock keeps these bounds
+// and says where the start lies. The first packets of a stream are held for a moment until a few
+// bounds are known; then the samples are placed from that estimate on, one after another, and stay
+// there: later bounds move the placement only when the device's clock measurably runs at another
+// rate than the system's (the resampler then stretches or shrinks the sound by that rate), never
+// because one packet came late. A large move (a stream that jumped back) places the next packet
+// where it belongs at once, and a stall (packets more than kGapNs late) starts the placement anew
+// from the late packet: the gaps are read as silence.
 //
-// Thread-safety: Begin, Deliver and End are called by one thread at a time (the sound server's
-// main loop, or a test); TakePeak from any thread.
+// Thread-safety: Begin, Deliver, Timing and End are called by one thread at a time (the capture
+// worker, or a test); TakePeak and Misplacement from any thread.
 
+#include "CaptureClock.h"
 #include "SampleFifo.h"
 #include "VoiceProcessor.h"
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -64,6 +64,9 @@ public:
     // frames samples (interleaved, in the Begin format; data null = silence) that arrived at
     // arrivalNs.
     void Deliver(const void* data, int frames, int64_t arrivalNs);
+    // The server's timing report: framesWritten samples of the stream (counted from Begin) were
+    // captured by atNs, latencyNs before they reached the stream.
+    void Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs);
     // The stream ended; the next packets come with a new Begin.
     void End();
 
@@ -74,11 +77,9 @@ public:
     int64_t Misplacement() const { return misplacedSeen_.load(); }
 
 private:
-    struct Bound {
-        int64_t arrival;
-        int64_t start; // capture time of the stream's first sample, as this packet tells it
-    };
-    void Anchor(int64_t start, int64_t arrivalNs);
+    void Anchor(int64_t arrivalNs);
+    int64_t PlacedStart() const; // where the placement puts the segment's first sample
+    void Steer(int64_t nowNs); // jumps and drift correction before a packet is placed
     // Converts a packet (null data: silence) and counts it; the output samples, or -1.
     int Take(const void* data, int frames, uint8_t**& out);
     void Hold(const void* data, int frames);
@@ -96,6 +97,8 @@ private:
     CaptureFormat format_{};
     bool begun_ = false;
     bool anchored_ = false;
+    int64_t streamCount_ = 0; // input samples since Begin
+    int64_t segmentBase_ = 0; // streamCount_ at the anchor
     int64_t inCount_ = 0;    // input samples since the anchor
     int64_t outCount_ = 0;   // output samples written since the anchor
     int64_t anchorNs_ = 0;   // capture time of the first input sample after the anchor
@@ -103,8 +106,11 @@ private:
     int64_t jumps_ = 0;      // output positions skipped (+) or gone back (-) since the anchor
     bool holding_ = false;   // the first packets after the anchor are held, not yet placed
     int64_t holdSince_ = 0;  // arrival of the first held packet
+    int heldPackets_ = 0;
+    int64_t heldLowest_ = 0; // the lowest bound before the last held packet
     std::vector<std::vector<uint8_t>> held_; // held output samples, per plane
-    std::deque<Bound> window_; // bounds of the last kWindowNs, in arrival order, rising starts
+    int compensation_ = 0;   // the resampler's stretch, in samples per kCompensationDistance
+    CaptureClock clock_;     // bounds on the start of the segment (the anchor)
 
     struct SwrDeleter { void operator()(SwrContext* s) const; };
     std::unique_ptr<SwrContext, SwrDeleter> toOutput_;

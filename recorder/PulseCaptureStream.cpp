@@ -11,6 +11,7 @@ extern "C" {
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -54,7 +55,7 @@ const PulseDevice* WantedDevice(CaptureKind kind, const PulseServerState& state)
 } // namespace
 
 PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
-    : kind_(kind), source_(source), pulse_(PulseContext::Instance())
+    : kind_(kind), worker_(source), pulse_(PulseContext::Instance())
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
@@ -69,10 +70,12 @@ PulseCaptureStream::~PulseCaptureStream()
 
 void PulseCaptureStream::CloseStream()
 {
-    if (infoOp_) {
-        pa_operation_cancel(infoOp_);
-        pa_operation_unref(infoOp_);
-        infoOp_ = nullptr;
+    for (pa_operation** op : {&infoOp_, &timingOp_}) {
+        if (*op) {
+            pa_operation_cancel(*op);
+            pa_operation_unref(*op);
+            *op = nullptr;
+        }
     }
     if (stream_) {
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
@@ -84,7 +87,7 @@ void PulseCaptureStream::CloseStream()
             pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
-        source_.End();
+        worker_.End();
     }
     device_.clear();
 }
@@ -150,6 +153,8 @@ void PulseCaptureStream::Maintain()
     }
     needBegin_ = true;
     latencyNs_ = 0;
+    readFrames_ = 0;
+    beginFrames_ = 0;
     device_ = device->name;
     generation_ = generation;
     LOG(INFO) << "capture " << (kind_ == CaptureKind::kSystemSound ? "system sound" : "microphone") << " from "
@@ -187,10 +192,7 @@ void PulseCaptureStream::OnSourceInfo(pa_context*, const pa_source_info* info, i
         return;
     const int64_t latency = static_cast<int64_t>(info->latency) * 1000;
     LOG(INFO) << "capture device " << (info->name ? info->name : "") << " latency " << info->latency << " us";
-    if (latency != me->latencyNs_) {
-        me->latencyNs_ = latency;
-        me->needBegin_ = true;
-    }
+    me->latencyNs_ = latency; // the timing reports keep it current from here on
 }
 
 void PulseCaptureStream::OnRestart(pa_stream*, void* self)
@@ -212,15 +214,48 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
         size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
             break;
+        const auto frames = static_cast<int64_t>(bytes / frameBytes);
+        me->readFrames_ += frames;
         if (pa_stream_is_suspended(stream) == 1) {
+            me->needBegin_ = true; // what comes after this is no continuation of what came before
             pa_stream_drop(stream);
             continue;
         }
         if (me->needBegin_) {
             me->needBegin_ = false;
-            me->source_.Begin(me->format_, me->latencyNs_);
+            me->beginFrames_ = me->readFrames_ - frames;
+            me->worker_.Begin(me->format_, me->latencyNs_);
         }
-        me->source_.Deliver(data, static_cast<int>(bytes / frameBytes), arrival); // null data: a hole
+        me->worker_.Packet(data, static_cast<int>(bytes / frameBytes), static_cast<int>(frameBytes),
+                           arrival); // null data: a hole
         pa_stream_drop(stream);
     }
+    if (!me->timingOp_)
+        me->timingOp_ = pa_stream_update_timing_info(stream, &PulseCaptureStream::OnTiming, me);
+}
+
+void PulseCaptureStream::OnTiming(pa_stream* stream, int success, void* self)
+{
+    // Sound server's main loop thread, loop lock held: the server's count of the samples it wrote
+    // into the stream, at the server's time of the report.
+    auto* me = static_cast<PulseCaptureStream*>(self);
+    if (me->timingOp_) {
+        pa_operation_unref(me->timingOp_);
+        me->timingOp_ = nullptr;
+    }
+    const pa_timing_info* info = success ? pa_stream_get_timing_info(stream) : nullptr;
+    // Only a report stamped by the server's own clock (the same machine's) bounds the capture
+    // time; a write index that lost its meaning (a seek) bounds nothing.
+    if (!info || !info->synchronized_clocks || info->write_index_corrupt || info->write_index < 0 || me->needBegin_)
+        return;
+    timespec real{}, mono{};
+    clock_gettime(CLOCK_REALTIME, &real);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    const int64_t realToMono = (static_cast<int64_t>(mono.tv_sec) - real.tv_sec) * 1'000'000'000 +
+                               (mono.tv_nsec - real.tv_nsec);
+    const int64_t at = static_cast<int64_t>(info->timestamp.tv_sec) * 1'000'000'000 +
+                       static_cast<int64_t>(info->timestamp.tv_usec) * 1000 + realToMono;
+    const auto written = static_cast<int64_t>(info->write_index / pa_frame_size(pa_stream_get_sample_spec(stream)));
+    if (written >= me->beginFrames_)
+        me->worker_.Timing(at, written - me->beginFrames_, static_cast<int64_t>(info->source_usec) * 1000);
 }

@@ -12,11 +12,17 @@
 //   then nothing is delivered and the recording reads silence. A suspended device, a lost packet
 //   queue or a move starts a new timing segment of the source.
 //
+// - Timing: after every packet the server is asked how many samples it had written into the stream
+//   and when (its timing report); with the arrival of each packet, this is what places the samples
+//   (CaptureSource).
+//
 // Thread-safety: the constructor, Maintain and the destructor run on one thread (the recorder's);
-// deliveries run on the sound server's main loop thread.
+// the stream's callbacks run on the sound server's main loop thread and only queue what arrived
+// for the stream's capture worker, which does everything else.
 
 #include "CaptureBackend.h"
 #include "CaptureSource.h"
+#include "CaptureWorker.h"
 
 #include <atomic>
 #include <cstdint>
@@ -42,10 +48,11 @@ private:
     static void OnState(pa_stream* stream, void* self);
     static void OnRestart(pa_stream* stream, void* self);
     static void OnSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* self);
+    static void OnTiming(pa_stream* stream, int success, void* self);
     void CloseStream(); // loop lock held
 
     const CaptureKind kind_;
-    CaptureSource& source_;
+    CaptureWorker worker_; // before the stream: it outlives every callback
     PulseContext& pulse_;
     int listener_ = -1;
     std::atomic<bool> changed_{true}; // the server's picture changed since the last Maintain
@@ -54,6 +61,7 @@ private:
     // Recorder's thread (and the loop thread under the loop lock for the stream's callbacks).
     pa_stream* stream_ = nullptr;
     pa_operation* infoOp_ = nullptr;
+    pa_operation* timingOp_ = nullptr; // the timing report asked for and not yet answered
     std::string device_;
     uint64_t generation_ = 0;
     CaptureFormat format_{};
@@ -61,4 +69,6 @@ private:
     // Loop thread only.
     bool needBegin_ = true;
     int64_t latencyNs_ = 0;
+    int64_t readFrames_ = 0;  // samples read from the stream since it was connected (its read index)
+    int64_t beginFrames_ = 0; // readFrames_ at the last Begin: the source counts from there
 };

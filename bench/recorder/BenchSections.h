@@ -20,7 +20,7 @@ struct BenchContext {
     int repeats = 3;                 // CPU runs of each command (ours and ffmpeg interleaved)
     int latencyRuns = 10;            // latency measurements per kind of recording
     double latencyRecordSeconds = 2; // recorded before each stop
-    int offsetSeconds = 5;           // length of each offset recording
+    int offsetSeconds = 60;          // length of the long offset take
     int offsetRepeats = 3;           // offset recordings of each kind
     FILE* report = stdout;           // where the tables go
     bool keepRecordings = false;     // leave the recordings in folder for a closer look

@@ -1,20 +1,20 @@
-// Offset between microphone and system sound in a mixed recording.
+// Offset between microphone and system sound in a mixed recording, with tools nobody here wrote.
 //
-// The virtual microphone is made a remap of the speaker's monitor with its channels swapped, so it
-// hears exactly what the speaker plays at the same instant. Clicks are played into the speaker's
-// LEFT channel only (through a mono remap sink on "speaker"'s front-left). In a mixed recording the
-// system sound path puts them into the left channel and the microphone path into the right one;
-// the distance between the two is the offset of the two paths. Each kind of recording is made on an
-// idle machine and with every core kept busy by a busy-loop process, with and without a pause.
+// The virtual microphone is a remap of the speaker's monitor with its channels swapped, so it hears
+// exactly what the speaker plays at the same instant. `paplay` plays a file of 10 ms 1 kHz bursts,
+// one a second, in the LEFT channel only (made by `sox`) into the speaker; `tamsu-record --source
+// both --format wav` records, with a pause in the middle or without. In the file the system sound
+// path puts the bursts into the left channel and the microphone path into the right one: the
+// distance between the two is the offset of the two paths, click by click. Each kind of take is
+// made on an idle machine and with every core kept busy by a busy-loop process; one long take
+// shows whether anything walks.
 
 #include "AudioAnalysis.h"
-#include "AudioRecorder.h"
 #include "BenchSections.h"
 #include "BenchTable.h"
 #include "ClickOnsets.h"
-#include "SoundPlayer.h"
+#include "MeasuredProcess.h"
 #include "SoundServer.h"
-#include "StreamTimer.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -33,21 +33,19 @@ extern char** environ;
 
 namespace {
 
-// Clicks: one every half second (offsets within +-250 ms are told apart), loud enough to stand
-// far above the silence between them after amix halves each input.
-constexpr double kClickInterval = 0.5;
-constexpr double kClickAmplitude = 0.8;
+// Bursts one a second (offsets within +-500 ms are told apart), 10 ms of 1 kHz at 0.8.
+constexpr double kClickInterval = 1.0;
 constexpr double kOnsetThreshold = 0.1;
 constexpr double kMaxPairDistance = kClickInterval / 2;
-// Time for the players' signals to reach the sinks before a recording starts.
-constexpr auto kSignalSettle = std::chrono::milliseconds(300);
-// The recording with a pause: running, paused, running again (seconds).
-constexpr double kBeforePause = 2.0;
-constexpr double kPause = 1.0;
+// Time for the player's signal to reach the sink before a take starts.
+constexpr auto kSignalSettle = std::chrono::milliseconds(500);
+// The take with a pause: pause after this many seconds, resume one second later.
+constexpr int kPauseAt = 4;
 
-// Goals of the issue: median and worst |offset| over every click of every run of a kind.
-constexpr double kGoalMedianMs = 2;
-constexpr double kGoalWorstMs = 5;
+// Goals of the issue: on PipeWire every click within 3 ms (median within 1); on PulseAudio every
+// click within 3 ms of the take's first click and of the other takes.
+constexpr double kGoalWorstMs = 3;
+constexpr double kGoalMedianMs = 1;
 
 // One busy-loop process (sh -c 'while :; do :; done') per online core while it exists.
 class BusyLoops {
@@ -78,19 +76,6 @@ private:
     std::vector<pid_t> pids_;
 };
 
-// "median ..., worst ..." of offsets (ms) with the verdicts on the goals.
-std::string Verdict(const std::vector<double>& ms)
-{
-    double worst = 0;
-    for (const double v : ms)
-        worst = std::max(worst, std::fabs(v));
-    const double median = Median(ms);
-    const bool medianMet = !ms.empty() && std::fabs(median) < kGoalMedianMs;
-    return BenchTable::Format("median %+.2f (goal ±%.0f: %s), worst %.2f (goal %.0f: %s)", median, kGoalMedianMs,
-                              medianMet ? "met" : "missed", worst, kGoalWorstMs,
-                              !ms.empty() && worst < kGoalWorstMs ? "met" : "missed");
-}
-
 std::string LoadAverage()
 {
     std::ifstream in("/proc/loadavg");
@@ -110,118 +95,77 @@ bool LoadMirrorLayout()
                                     "channel_map=front-right,front-left", "master_channel_map=front-left,front-right",
                                     "remix=no",
                                     SoundServer::DescriptionArg("source_properties", "Virtual Microphone")}) >= 0
-        && SoundServer::LoadModule("module-remap-sink",
-                                   {"sink_name=speaker-left", "master=speaker", "channels=1", "channel_map=mono",
-                                    "master_channel_map=front-left", "remix=no",
-                                    SoundServer::DescriptionArg("sink_properties", "Speaker left")}) >= 0
         && SoundServer::Pactl({"set-default-sink", "speaker"}) == 0
         && SoundServer::Pactl({"set-default-source", "mic"}) == 0;
 }
 
-struct OffsetRun {
-    bool ok = false;
-    size_t leftClicks = 0;
-    size_t rightClicks = 0;
-    std::vector<ClickPair> pairs; // right (microphone) - left (system sound)
-    double seconds = 0;
-    double serverTiming = 0; // the same offset by the server's timing alone (StreamTimer), median
-    std::string error;
-
-    // Median offset of the clicks whose system onset lies in [from, to) seconds of the file.
-    double MedianOffset(double from = 0, double to = 1e9) const
+// A child process that runs until it is destroyed (the player).
+class Child {
+public:
+    explicit Child(std::vector<std::string> argv)
     {
-        std::vector<double> v;
-        for (const auto& p : pairs)
-            if (p.at >= from && p.at < to)
-                v.push_back(p.offset);
-        return Median(v);
+        std::vector<char*> args;
+        for (std::string& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        if (posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0)
+            pid_ = -1;
     }
+    ~Child()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    bool Ok() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
 };
 
-OffsetRun Analyse(const std::string& path)
-{
-    OffsetRun run;
-    DecodedAudio audio;
-    if (!DecodeAudioFile(path, audio, &run.error))
-        return run;
-    if (audio.channels < 2) {
-        run.error = "the recording is not stereo";
-        return run;
-    }
-    const double minGap = kClickInterval / 2;
-    const auto left = FindClickOnsets(audio.left, audio.sampleRate, kOnsetThreshold, minGap);
-    const auto right = FindClickOnsets(audio.right, audio.sampleRate, kOnsetThreshold, minGap);
-    run.leftClicks = left.size();
-    run.rightClicks = right.size();
-    run.pairs = PairOnsets(left, right, kMaxPairDistance);
-    run.seconds = audio.Seconds();
-    run.ok = !run.pairs.empty();
-    if (!run.ok)
-        run.error = "no click found in both channels";
-    return run;
-}
+struct Take {
+    std::string error;             // empty when it could be measured
+    std::vector<ClickPair> pairs;  // right (microphone) - left (system sound), seconds
+    double seconds = 0;
+};
 
-// Records both sources with our recorder into a WAV file; with a pause of kPause after kBeforePause
-// seconds when paused is set.
-OffsetRun RecordOurs(const BenchContext& ctx, int index, bool paused)
+// One take of tamsu-record, its clicks paired.
+Take RecordTake(const BenchContext& ctx, int seconds, bool paused)
 {
-    auto sleepFor = [](double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); };
-    StreamTimer systemTiming("speaker.monitor", 0);
-    StreamTimer micTiming("mic", 1);
-    std::string path;
-    {
-        AudioRecorder recorder(nullptr);
-        RecordParams params;
-        params.folder = ctx.folder;
-        params.format = "wav";
-        params.fileName = "offset-" + std::string(paused ? "paused-" : "") + std::to_string(index) + ".wav";
-        params.bitRate = 320000;
-        params.micPresent = true;
-        params.sourceOverride = kBoth;
-        params.silentOverride = 0;
-        if (!systemTiming.Ok() || !micTiming.Ok() || recorder.Open(params) < 0) {
-            OffsetRun failed;
-            failed.error = "Open failed";
-            return failed;
-        }
-        path = recorder.OutputPath();
-        recorder.Run();
-        if (paused) {
-            sleepFor(kBeforePause);
-            recorder.Pause();
-            sleepFor(kPause);
-            recorder.Run();
-            sleepFor(ctx.offsetSeconds - kBeforePause);
-        } else {
-            sleepFor(ctx.offsetSeconds);
-        }
-        recorder.Stop();
+    Take take;
+    std::vector<std::string> argv = {ctx.recordTool, "--source", "both", "--format", "wav", "--seconds",
+                                     std::to_string(seconds), "--output", ctx.folder};
+    if (paused)
+        argv.insert(argv.end(), {"--pause-at", std::to_string(kPauseAt), "--resume-at", std::to_string(kPauseAt + 1)});
+    const ProcessCost cost = MeasuredProcess(argv).Run();
+    std::string path = cost.output;
+    while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
+        path.pop_back();
+    path = path.substr(path.rfind('\n') == std::string::npos ? 0 : path.rfind('\n') + 1);
+    if (cost.exitCode != 0 || path.empty()) {
+        take.error = "tamsu-record failed: " + cost.errors;
+        return take;
     }
-    OffsetRun run = Analyse(path);
-    std::vector<double> timing;
-    for (const ClickPair& p : PairOnsets(systemTiming.Stop(kOnsetThreshold, kClickInterval / 2),
-                                         micTiming.Stop(kOnsetThreshold, kClickInterval / 2), kMaxPairDistance))
-        timing.push_back(p.offset);
-    run.serverTiming = Median(timing);
+    DecodedAudio audio;
+    if (!DecodeAudioFile(path, audio, &take.error))
+        return take;
     if (!ctx.keepRecordings)
         std::remove(path.c_str());
-    return run;
+    const auto left = FindClickOnsets(audio.left, audio.sampleRate, kOnsetThreshold, kClickInterval / 2);
+    const auto right = FindClickOnsets(audio.right, audio.sampleRate, kOnsetThreshold, kClickInterval / 2);
+    take.pairs = PairOnsets(left, right, kMaxPairDistance);
+    take.seconds = audio.Seconds();
+    if (take.pairs.empty())
+        take.error = "no click found in both channels";
+    return take;
 }
 
-std::vector<std::string> Row(const std::string& name, int index, const OffsetRun& r, bool paused = false)
+std::string Ms(double seconds)
 {
-    if (!r.ok)
-        return {name, std::to_string(index), "failed: " + r.error};
-    const auto [lo, hi] = std::minmax_element(r.pairs.begin(), r.pairs.end(),
-                                              [](const ClickPair& a, const ClickPair& b) { return a.offset < b.offset; });
-    const std::string median =
-        paused ? BenchTable::Format("%+.2f before / %+.2f after the pause", r.MedianOffset(0, kBeforePause) * 1000,
-                                    r.MedianOffset(kBeforePause) * 1000)
-               : BenchTable::Format("%+.2f", r.MedianOffset() * 1000);
-    return {name, std::to_string(index), BenchTable::Format("%.2f", r.seconds),
-            BenchTable::Format("%zu / %zu / %zu", r.leftClicks, r.rightClicks, r.pairs.size()), median,
-            BenchTable::Format("%+.2f / %+.2f", lo->offset * 1000, hi->offset * 1000),
-            BenchTable::Format("%+.2f", r.serverTiming * 1000)};
+    return BenchTable::Format("%+.2f", seconds * 1000);
 }
 
 } // namespace
@@ -229,63 +173,75 @@ std::vector<std::string> Row(const std::string& name, int index, const OffsetRun
 void RunOffsetBench(const BenchContext& ctx)
 {
     BenchTable table("Offset of microphone against system sound in a mixed recording (positive: microphone later)",
-                     {"machine, recording", "run", "length s", "clicks L / R / paired", "offset ms (median)",
-                      "offset ms (min / max)", "server timing ms"});
-    if (!LoadMirrorLayout()) {
-        table.AddRow({"sound server", "-", "layout could not be loaded"});
+                     {"machine, take", "take", "length s", "clicks", "first click ms", "median ms",
+                      "min / max ms", "max - min ms"});
+    const std::string clicks = ctx.folder + "/clicks.wav";
+    const std::string sox = "sox -q -n -r 44100 -c 2 " + clicks + " synth 0.01 sine 1000 vol 0.8 remix 1 0 pad 0 " +
+                            BenchTable::Format("%.2f", kClickInterval - 0.01) + " repeat 400";
+    if (!LoadMirrorLayout() || std::system(sox.c_str()) != 0) {
+        table.AddRow({"sound server or sox", "-", "layout or click file could not be made"});
         table.Print(ctx.report);
         SoundServer::Reset();
         return;
     }
     {
-        SoundPlayer clicks("speaker-left", 44100, 1);
-        if (!clicks.PlayClicks(kClickInterval, kClickAmplitude)) {
-            table.AddRow({"player", "-", "could not play into speaker-left"});
-        } else {
-            std::this_thread::sleep_for(kSignalSettle);
-            struct Kind {
-                std::string name;
-                bool busy;
-                bool paused;
-            };
-            const Kind kinds[] = {{"idle", false, false},
-                                  {"busy", true, false},
-                                  {"idle, pause/resume", false, true},
-                                  {"busy, pause/resume", true, true}};
-            for (const Kind& kind : kinds) {
-                std::vector<double> all;     // every click of every run, ms
-                std::vector<double> against; // the same less the run's server timing
-                std::string load;
-                {
-                    std::unique_ptr<BusyLoops> busy = kind.busy ? std::make_unique<BusyLoops>() : nullptr;
-                    for (int i = 0; i < ctx.offsetRepeats; ++i) {
-                        const OffsetRun r = RecordOurs(ctx, i, kind.paused);
-                        table.AddRow(Row(kind.name, i + 1, r, kind.paused));
-                        for (const auto& p : r.pairs) {
-                            all.push_back(p.offset * 1000);
-                            against.push_back((p.offset - r.serverTiming) * 1000);
-                        }
-                    }
-                    load = LoadAverage();
+        Child player({"paplay", "--device=speaker", clicks});
+        std::this_thread::sleep_for(kSignalSettle);
+        struct Kind {
+            std::string name;
+            bool busy;
+            bool paused;
+            int seconds;
+            int takes;
+        };
+        const Kind kinds[] = {{"idle, pause", false, true, 9, ctx.offsetRepeats},
+                              {"busy, pause", true, true, 9, ctx.offsetRepeats},
+                              {"idle, long take", false, false, ctx.offsetSeconds, 1}};
+        std::vector<double> all; // every click of every take, ms
+        std::vector<double> firsts;
+        for (const Kind& kind : kinds) {
+            std::unique_ptr<BusyLoops> busy = kind.busy ? std::make_unique<BusyLoops>() : nullptr;
+            for (int i = 0; i < kind.takes; ++i) {
+                const Take t = RecordTake(ctx, kind.seconds, kind.paused);
+                if (!t.error.empty()) {
+                    table.AddRow({kind.name, std::to_string(i + 1), "failed: " + t.error});
+                    continue;
                 }
-                table.AddRow({kind.name + ": all clicks", "-", "load " + load, std::to_string(all.size()) + " paired",
-                              Verdict(all), "", "less server timing: " + Verdict(against)});
+                std::vector<double> ms;
+                for (const ClickPair& p : t.pairs)
+                    ms.push_back(p.offset * 1000), all.push_back(p.offset * 1000);
+                firsts.push_back(ms.front());
+                const auto [lo, hi] = std::minmax_element(ms.begin(), ms.end());
+                table.AddRow({kind.name, std::to_string(i + 1), BenchTable::Format("%.2f", t.seconds),
+                              std::to_string(t.pairs.size()), Ms(t.pairs.front().offset), Ms(Median(ms) / 1000),
+                              Ms(*lo / 1000) + " / " + Ms(*hi / 1000), BenchTable::Format("%.2f", *hi - *lo)});
             }
-            table.AddNote(BenchTable::Format(
-                "AudioRecorder in process, source kBoth, WAV, %d s per recording (pause/resume: %.0f s, Pause for %.0f "
-                "s, Run, %.0f s more). Busy: one process `sh -c 'while :; do :; done'` per core during the runs of the "
-                "kind; \"load\" is the load average (1 and 5 min) at the end of the kind's runs. Clicks of 1 ms, "
-                "amplitude %.1f, every %.0f ms into the left channel of \"speaker\" (module-remap-sink "
-                "sink_name=speaker-left master=speaker channels=1 channel_map=mono master_channel_map=front-left "
-                "remix=no); \"mic\" = module-remap-source master=speaker.monitor channel_map=front-right,front-left "
-                "master_channel_map=front-left,front-right remix=no. Left channel of the file = system sound path, "
-                "right channel = microphone path. Server timing: the median offset of the same clicks placed by "
-                "arrival times alone (StreamTimer: plain record streams on speaker.monitor and mic during the run, "
-                "each placed by its earliest bound over the run); \"less server timing\" takes it out of each click "
-                "of the run, leaving what the recorder adds to what the server's timing allows.",
-                ctx.offsetSeconds, kBeforePause, kPause, ctx.offsetSeconds - kBeforePause, kClickAmplitude,
-                kClickInterval * 1000));
+            if (kind.busy)
+                table.AddRow({kind.name, "-", "load " + LoadAverage()});
         }
+        if (!all.empty()) {
+            const auto [lo, hi] = std::minmax_element(all.begin(), all.end());
+            double worst = 0;
+            for (const double v : all)
+                worst = std::max(worst, std::fabs(v));
+            const double median = Median(all);
+            table.AddRow({"all takes", "-", "", std::to_string(all.size()),
+                          BenchTable::Format("%+.2f … %+.2f", *std::min_element(firsts.begin(), firsts.end()),
+                                             *std::max_element(firsts.begin(), firsts.end())),
+                          BenchTable::Format("%+.2f", median), Ms(*lo / 1000) + " / " + Ms(*hi / 1000),
+                          BenchTable::Format("%.2f", *hi - *lo)});
+            table.AddNote(BenchTable::Format(
+                "Goals: PipeWire every |offset| < %.0f ms (here %.2f) and median < %.0f ms (here %+.2f); PulseAudio "
+                "max - min over all takes < %.0f ms (here %.2f).",
+                kGoalWorstMs, worst, kGoalMedianMs, median, kGoalWorstMs, *hi - *lo));
+        }
+        table.AddNote(BenchTable::Format(
+            "`paplay --device=speaker` of a sox file: 10 ms of 1 kHz at 0.8 every %.0f s in the left channel; \"mic\" "
+            "= module-remap-source master=speaker.monitor channel_map=front-right,front-left "
+            "master_channel_map=front-left,front-right remix=no. `tamsu-record --source both --format wav`: 9 s "
+            "takes with --pause-at %d --resume-at %d, and one take of %d s without a pause. Left channel of the file "
+            "= system sound path, right = microphone path. Busy: one `sh -c 'while :; do :; done'` per core.",
+            kClickInterval, kPauseAt, kPauseAt + 1, ctx.offsetSeconds));
     }
     SoundServer::Reset();
     table.Print(ctx.report);

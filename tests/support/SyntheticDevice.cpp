@@ -75,6 +75,7 @@ SyntheticDevice::Packet& SyntheticDevice::Peek()
     }
     std::uniform_int_distribution<int64_t> delay(0, spec_.jitterNs);
     timeNs_ += n * dtNs_;
+    next_.endNs = timeNs_;
     int64_t arrival = static_cast<int64_t>(timeNs_) + spec_.latencyNs + delay(random_);
     if (arrival >= holdFrom_ && arrival < holdTo_)
         arrival = holdTo_;
@@ -89,8 +90,17 @@ SyntheticDevice::Packet SyntheticDevice::Take()
 {
     Peek();
     pending_ = false;
+    takenFrames_ += next_.frames;
+    takenEndNs_ = next_.endNs;
     clicks_.insert(clicks_.end(), nextClicks_.begin(), nextClicks_.end());
     return std::move(next_);
+}
+
+int64_t SyntheticDevice::WrittenBy(int64_t atNs) const
+{
+    const double since = static_cast<double>(atNs - spec_.latencyNs) - takenEndNs_;
+    const int64_t written = takenFrames_ + std::max<int64_t>(0, static_cast<int64_t>(since / dtNs_));
+    return written / spec_.serverBlockFrames * spec_.serverBlockFrames;
 }
 
 void FindClicks(const float* s, size_t n, int64_t first, float threshold, int spacing, std::vector<int64_t>& clicks)

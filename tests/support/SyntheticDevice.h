@@ -19,6 +19,7 @@ struct SyntheticDeviceSpec {
     double ppm = 0;                     // the device's clock against true time (+ runs fast)
     int64_t latencyNs = 0;              // capture to arrival, at best
     int64_t jitterNs = 0;               // each packet arrives up to this much later still
+    int serverBlockFrames = 0;          // > 0: the server writes the stream in blocks of this size
     int clickChannel = -1;              // the channel of the clicks, -1 all
     float clickLevel = 0.5f;
     int64_t clickOriginNs = 0;          // the clicks sound at origin + k * period, k >= 0
@@ -32,6 +33,7 @@ public:
         std::vector<uint8_t> data; // interleaved
         int frames = 0;
         int64_t arrivalNs = 0;
+        double endNs = 0; // true time just after its last sample
     };
 
     // Captures from startNs on.
@@ -44,6 +46,9 @@ public:
 
     int64_t NextArrival() { return Peek().arrivalNs; }
     Packet Take();
+    // The server's timing report at atNs (after the last packet taken arrived): the samples it had
+    // written into the stream by then, in whole blocks.
+    int64_t WrittenBy(int64_t atNs) const;
     const SyntheticDeviceSpec& Spec() const { return spec_; }
     // True times of the clicks in the packets taken so far.
     const std::vector<int64_t>& CapturedClicks() const { return clicks_; }
@@ -55,6 +60,8 @@ private:
     double dtNs_;          // a device sample period in true time
     double timeNs_;        // true time of the next sample captured
     int64_t lastArrival_ = 0;
+    int64_t takenFrames_ = 0;
+    double takenEndNs_ = 0; // true time just after the last sample taken
     int64_t suspendFrom_ = -1, suspendTo_ = -1, holdFrom_ = -1, holdTo_ = -1;
     bool pending_ = false;
     Packet next_;

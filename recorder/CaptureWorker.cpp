@@ -1,0 +1,125 @@
+#include "CaptureWorker.h"
+
+#include <glog/logging.h>
+
+#include <cstring>
+
+namespace {
+
+// The packet ring holds about two seconds of the largest stream the recorder opens (48 kHz,
+// 8 channels of 32 bits would be less; 2 s of 192 kHz stereo s32 is 3 MiB): the worker is never
+// that far behind unless it is stuck, and then the holes keep the time.
+constexpr size_t kDataBytes = 4u << 20;
+// Events: a packet and a timing report every 50 ms at most, so 1024 cover many seconds.
+constexpr size_t kEvents = 1024;
+// Packets start on this alignment in the ring (the converters read whole samples).
+constexpr size_t kAlign = 16;
+
+} // namespace
+
+CaptureWorker::CaptureWorker(CaptureSource& source)
+    : source_(source), events_(kEvents), data_(kDataBytes), thread_(&CaptureWorker::Run, this)
+{
+}
+
+CaptureWorker::~CaptureWorker()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+bool CaptureWorker::Push(const Event& event, bool wake)
+{
+    if (eventCount_ == events_.size())
+        return false;
+    events_[(eventHead_ + eventCount_) % events_.size()] = event;
+    ++eventCount_;
+    if (wake)
+        wake_.notify_one();
+    return true;
+}
+
+void CaptureWorker::Begin(const CaptureFormat& format, int64_t latencyNs)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    Push({Kind::kBegin, format, 0, 0, latencyNs, 0, 0, 0, 0}, true);
+}
+
+void CaptureWorker::Packet(const void* data, int frames, int frameBytes, int64_t arrivalNs)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (data) {
+        // The packet's bytes go to the free space after the queued ones, contiguous: when they
+        // do not fit before the ring's end, the rest of the end is padding and they start at 0.
+        const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(frameBytes);
+        const size_t aligned = (bytes + kAlign - 1) / kAlign * kAlign;
+        const size_t tail = (dataHead_ + dataUsed_) % data_.size();
+        const size_t padding = tail + aligned > data_.size() ? data_.size() - tail : 0;
+        if (dataUsed_ + padding + aligned <= data_.size() && eventCount_ < events_.size()) {
+            const size_t at = padding ? 0 : tail;
+            std::memcpy(data_.data() + at, data, bytes);
+            dataUsed_ += padding + aligned;
+            Push({Kind::kPacket, {}, frames, arrivalNs, 0, 0, at, aligned, padding + aligned}, true);
+            return;
+        }
+    }
+    Push({Kind::kHole, {}, frames, arrivalNs, 0, 0, 0, 0, 0}, true);
+}
+
+void CaptureWorker::Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs)
+{
+    // Taken in with the next packet: a report alone is no reason to wake the worker.
+    std::lock_guard<std::mutex> guard(lock_);
+    Push({Kind::kTiming, {}, 0, atNs, framesWritten, latencyNs, 0, 0, 0}, false);
+}
+
+void CaptureWorker::End()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    Push({Kind::kEnd, {}, 0, 0, 0, 0, 0, 0, 0}, true);
+}
+
+void CaptureWorker::Run()
+{
+    // Capture worker of one stream. Owns the CaptureSource's stream side (conversion, voice
+    // processing, placement) while it runs. Shares the rings with the loop thread under lock_:
+    // it takes one event at a time, handles it without the lock (a packet's bytes stay reserved
+    // until then) and gives the space back.
+    std::unique_lock<std::mutex> lock(lock_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || eventCount_ > 0; });
+        if (eventCount_ == 0)
+            return; // stopped, everything handed over
+        const Event event = events_[eventHead_];
+        lock.unlock();
+        switch (event.kind) {
+        case Kind::kBegin:
+            if (!source_.Begin(event.format, event.value))
+                LOG(ERROR) << "capture: the stream's format cannot be converted";
+            break;
+        case Kind::kPacket:
+            source_.Deliver(data_.data() + event.offset, event.frames, event.time);
+            break;
+        case Kind::kHole:
+            source_.Deliver(nullptr, event.frames, event.time);
+            break;
+        case Kind::kTiming:
+            source_.Timing(event.time, event.value, event.latency);
+            break;
+        case Kind::kEnd:
+            source_.End();
+            break;
+        }
+        lock.lock();
+        eventHead_ = (eventHead_ + 1) % events_.size();
+        --eventCount_;
+        if (event.kind == Kind::kPacket) {
+            dataHead_ = (event.offset + event.span) % data_.size();
+            dataUsed_ -= event.reserved;
+        }
+    }
+}
