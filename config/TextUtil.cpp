@@ -1,5 +1,7 @@
 #include "TextUtil.h"
 
+#include <glog/logging.h>
+
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -43,8 +45,14 @@ std::string MakeTimestampQuery()
 
 void DebugPrint(const char* format, ...)
 {
+    // The program's traces go to its log: standard output belongs to what a command prints.
+    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args); // buffered: the traces come often in the recording threads
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    std::string line(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
+        line.pop_back();
+    LOG(INFO) << line;
 }

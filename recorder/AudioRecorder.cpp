@@ -12,13 +12,10 @@
 
 #include "CaptureBackend.h"
 #include "CaptureSource.h"
-#include "DeviceDiscovery.h"
-#include "RecorderSettings.h"
 #include "RecordingJournal.h"
 #include "RecordingWriter.h"
 #include "SampleFifo.h"
 #include "TakeTimeline.h"
-#include "TextUtil.h"
 
 #include <glog/logging.h>
 
@@ -48,7 +45,6 @@ constexpr auto kMinWait = std::chrono::milliseconds(2);
 // Everything of one recording. Members are destroyed in reverse order: the streams first, so
 // nothing is delivered into a source that is gone.
 struct AudioRecorder::Pipeline {
-    RecorderSettings settings;
     RecordingWriter writer;
     RecordingJournal journal;
     std::unique_ptr<SampleFifo> systemFifo;
@@ -93,36 +89,22 @@ void AudioRecorder::WakeFor(const SampleFifo& fifo)
         Wake();
 }
 
-int AudioRecorder::Open(const RecordParams& params)
+int AudioRecorder::Open(const RecordingPlan& plan)
 {
     if (opened_)
         return -1; // one recording per recorder
     opened_ = true;
-    fileName_ = params.fileName;
-    folder_ = params.folder;
-
-    auto pipe = std::make_unique<Pipeline>();
-    RecorderSettings& s = pipe->settings;
-    if (!RecorderSettings::Read(params, s)) {
+    plan_ = plan;
+    if (plan.format != "mp3" && plan.format != "wav") {
         LOG(ERROR) << "音频参数初始化失败";
         return -1;
     }
-    source_ = s.source;
-    const bool withMic = s.silentMode == 0 && (s.source == kBoth || s.source == kMicrophone);
-    const bool withSystem = s.silentMode == 0 && (s.source == kBoth || s.source == kSystemSound);
-    if (withMic && backend_ == &CaptureBackend::SoundServer()) {
-        std::vector<AudioInputDevice> devices;
-        EnumAudioInputDevices(devices);
-        if (devices.empty()) {
-            LOG(ERROR) << "no audio input device";
-            LOG(ERROR) << "音频参数初始化失败";
-            return -1;
-        }
-        DebugPrint("device name: %s\n", devices.front().friendlyName.toUtf8().constData());
-    }
+    auto pipe = std::make_unique<Pipeline>();
+    const bool withMic = !plan.silent && (plan.source == kBoth || plan.source == kMicrophone);
+    const bool withSystem = !plan.silent && (plan.source == kBoth || plan.source == kSystemSound);
 
     const std::string path = OutputPath();
-    const int opened = pipe->writer.Open(path, s.format, s.bitRate, withMic && withSystem);
+    const int opened = pipe->writer.Open(path, plan.format, plan.bitRate, withMic && withSystem);
     if (opened < 0) {
         LOG(ERROR) << (opened == RecordingWriter::kGraphFailed ? "混音参数初始化失败" : "音频参数初始化失败");
         return -1;
@@ -149,15 +131,15 @@ int AudioRecorder::Open(const RecordParams& params)
         pipe->systemFifo->SetDataCallback([this, fifo = pipe->systemFifo.get()] { WakeFor(*fifo); });
     }
     if (withMic) {
-        options.noiseSuppression = s.noiseSuppression != 0;
-        options.gainControl = s.gainControl != 0;
-        options.micGainDb = s.micGainDb;
+        options.noiseSuppression = plan.noiseSuppression;
+        options.gainControl = plan.gainControl;
+        options.micGainDb = plan.micGainDb;
         pipe->micFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
         pipe->mic = std::make_unique<CaptureSource>(options, *pipe->micFifo);
         pipe->timeline->AddSource(pipe->micFifo.get(), allowance);
         pipe->micFifo->SetDataCallback([this, fifo = pipe->micFifo.get()] { WakeFor(*fifo); });
     }
-    pipe->journal.Begin(path, s.format);
+    pipe->journal.Begin(path, plan.format);
     if (pipe->system)
         pipe->systemStream = backend_->Open(CaptureKind::kSystemSound, *pipe->system);
     if (pipe->mic)
@@ -318,6 +300,6 @@ void AudioRecorder::EncodeThread()
             owner_->PostRecorderError(error == OutputFile::Error::kDiskFull ? RecorderError::kDiskFull
                                                                             : RecorderError::kWriteFailed);
     }
-    DebugPrint("audio encode thread exit\n");
+    LOG(INFO) << "audio encode thread exit";
     finished_ = true;
 }

@@ -19,8 +19,7 @@
 // from the encode thread (seconds, levels, errors; see RecorderOwner).
 
 #include "RecorderTypes.h"
-
-#include <QString>
+#include "RecordingPlan.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -43,10 +42,10 @@ public:
     AudioRecorder(const AudioRecorder&) = delete;
     AudioRecorder& operator=(const AudioRecorder&) = delete;
 
-    // Builds the pipeline and starts recording into the void: 0 on success, negative on any
-    // failure (then no thread runs and no file is left). After Open the state is kIdle: captured
-    // sound is discarded until Run.
-    int Open(const RecordParams& params);
+    // Builds the pipeline of the plan and starts recording into the void: 0 on success, negative
+    // on any failure (then no thread runs and no file is left). After Open the state is kIdle:
+    // captured sound is discarded until Run.
+    int Open(const RecordingPlan& plan);
     int Run();   // kRecording from this moment on
     int Pause(); // kPaused: nothing captured from this moment reaches the file, time stands still
     // kStopped: the file ends at this moment; returns at once. The file is complete as soon as the
@@ -54,10 +53,10 @@ public:
     int Stop();
 
     int GetState() const { return state_.load(); }
-    // The source actually recorded (after the fall-back to system sound without a microphone).
-    int GetSource() const { return source_; }
-    // folder + "/" + fileName of the last Open.
-    std::string OutputPath() const { return folder_ + "/" + fileName_; }
+    // The source recorded.
+    int GetSource() const { return plan_.source; }
+    // The file of the last Open.
+    std::string OutputPath() const { return plan_.OutputPath(); }
     // The encode thread has ended and the file is complete (after Stop or a write failure).
     bool Finished() const { return finished_.load(); }
 
@@ -71,9 +70,7 @@ private:
 
     RecorderOwner* owner_;
     CaptureBackend* backend_;
-    std::string fileName_;
-    std::string folder_;
-    int source_ = 0;
+    RecordingPlan plan_;
 
     std::atomic<int> state_{kIdle};
     std::atomic<bool> finished_{false};

@@ -1,9 +1,7 @@
 #pragma once
 // Values shared by the recorder and its callers.
 
-#include <QString>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 // Values of the configuration key "voice-source".
@@ -22,22 +20,6 @@ enum RecorderState : int {
 
 // Message number of the elapsed-seconds report in the window (wParam 0, lParam seconds).
 inline constexpr int WM_RECORDER_SECONDS = 1724;
-
-// What the window hands to AudioRecorder::Open.
-struct RecordParams {
-    std::string fileName; // with extension; the extension picks the container
-    std::string folder;   // without a trailing separator
-    int32_t bitRate = 128000;
-    std::string format = "mp3"; // "mp3" or "wav"
-    bool micPresent = false;    // a default capture device exists
-    QString micName;            // its friendly name (kept, not used to choose the device)
-
-    // Only for the command-line recorder, whose options apply to its own run: when set, they
-    // replace "voice-source" and "audio-mute-check" of the configuration. The window leaves them
-    // empty.
-    std::optional<int> sourceOverride;
-    std::optional<int> silentOverride;
-};
 
 // Why a recording stopped on its own.
 enum class RecorderError : int {

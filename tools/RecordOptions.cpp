@@ -1,6 +1,6 @@
 #include "RecordOptions.h"
 
-#include "RecorderTypes.h"
+#include "RecordingPlan.h"
 
 #include <algorithm>
 #include <charconv>

@@ -19,10 +19,6 @@ struct RecordOptions {
     bool help = false;                  // --help: print the usage and do nothing else
 };
 
-// The MP3 bit rates the program offers, by "voice-bitrate-index" 0..5.
-inline constexpr int32_t kBitRates[] = {64000, 96000, 128000, 192000, 256000, 320000};
-// Bit rate for an index without an entry (the window's rate for an unknown quality text).
-inline constexpr int32_t kFallbackBitRate = 128000;
 // Longest run accepted: 31 days, far beyond any recording and far from any overflow.
 inline constexpr int64_t kMaxSeconds = 31LL * 24 * 3600;
 

@@ -4,22 +4,18 @@
 #include "AudioRecorder.h"
 #include "ConfigStore.h"
 #include "ConsoleRecorderOwner.h"
-#include "DeviceDiscovery.h"
-#include "Folders.h"
 #include "LogSetup.h"
 #include "RecordOptions.h"
-#include "RecorderSettings.h"
+#include "RecordingPlan.h"
 #include "RecordingJournal.h"
 #include "SignalWatcher.h"
 #include "TextUtil.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <glog/logging.h>
 
 #include <chrono>
-#include <iterator>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -30,10 +26,6 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// How many following seconds are tried for a file name that is not taken yet (two recordings
-// started within the same second would otherwise share a name and the later would overwrite the
-// earlier).
-constexpr int kFileNameTries = 60;
 
 int Fail(const std::string& message)
 {
@@ -46,32 +38,6 @@ void PrintLine(const std::string& line)
 {
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
-}
-
-// "新录音-" + local time "%Y%m%d%H%M%S" + "." + format, for the first second from now whose name
-// is still free in folder; empty when none is.
-QString NewFileName(const QString& folder, const std::string& format)
-{
-    const std::time_t now = std::time(nullptr);
-    for (int i = 0; i < kFileNameTries; ++i) {
-        const std::time_t at = now + i;
-        std::tm local{};
-        localtime_r(&at, &local);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
-        const QString name = QString::fromUtf8("新录音-") + QString::fromLatin1(stamp) + "." +
-                             QString::fromStdString(format);
-        if (!QFileInfo::exists(folder + "/" + name))
-            return name;
-    }
-    return {};
-}
-
-int32_t StoredBitRate()
-{
-    const auto index = static_cast<int32_t>(ReadConfigInt(config::kSection, config::kVoiceBitrateIndex, 0));
-    const int count = static_cast<int>(std::size(kBitRates));
-    return index >= 0 && index < count ? kBitRates[index] : kFallbackBitRate;
 }
 
 } // namespace
@@ -97,55 +63,35 @@ int main(int argc, char** argv)
     for (const std::string& recovered : RecoverUnfinishedRecordings())
         std::fprintf(stderr, "tamsu-record: 已恢复上次未完成的录音: %s\n", recovered.c_str());
 
-    // Settings of this run: the options, else the stored settings (which are only read).
-    const std::string format =
-        options.format.value_or(ReadConfigInt(config::kSection, config::kAudioFormat, 0) == 1 ? "wav" : "mp3");
-    const int32_t bitRate = options.bitRate.value_or(StoredBitRate());
-    const int source = options.source.value_or(RecorderSettings::StoredSource());
-    const bool silent = options.silent || RecorderSettings::StoredSilentMode() != 0;
-
-    // The window's device checks; silence needs no device.
-    bool micPresent = false;
-    QString micName;
-    if (!silent) {
-        if ((source == kBoth || source == kSystemSound) && !HasDefaultSpeaker())
-            return Fail("未启用音频输出设备! (there is no default playback device to record from)");
-        micPresent = GetDefaultMicName(micName);
-        if (!micPresent && source == kMicrophone)
-            return Fail("请先插入麦克风设备! (there is no microphone)");
-        if (!micPresent && source == kBoth)
-            std::fprintf(stderr, "tamsu-record: %s\n",
-                         "没有插入麦克风设备,仅录系统声音 (no microphone: recording system sound only)");
+    // The plan of this run: the options, else the stored settings (which are only read), and the
+    // devices as they are now.
+    PlanOverrides overrides;
+    overrides.format = options.format;
+    overrides.bitRate = options.bitRate;
+    overrides.source = options.source;
+    overrides.silent = options.silent;
+    overrides.folder = options.output;
+    const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), std::time(nullptr));
+    const RecordingPlan& plan = outcome.plan;
+    switch (outcome.refusal) {
+    case PlanRefusal::kNone:
+        break;
+    case PlanRefusal::kNoSpeaker:
+        return Fail("未启用音频输出设备! (there is no default playback device to record from)");
+    case PlanRefusal::kNoMicrophone:
+        return Fail("请先插入麦克风设备! (there is no microphone)");
+    case PlanRefusal::kFolderNotWritable:
+        return Fail("该目录没有写入权限! (cannot write into the output folder " + plan.folder + ")");
+    case PlanRefusal::kNoFileName:
+        return Fail("no free file name in " + plan.folder);
     }
+    if (outcome.microphoneMissing)
+        std::fprintf(stderr, "tamsu-record: %s\n", "没有插入麦克风设备,仅录系统声音 (no microphone: recording system sound only)");
 
-    QString folder;
-    if (options.output) {
-        folder = MakeDirectories(QDir::cleanPath(QDir(AnsiToWide(*options.output)).absolutePath()));
-    } else {
-        folder = QDir::cleanPath(GetOutputFolder());
-    }
-    const QFileInfo folderInfo(folder);
-    if (!folderInfo.isDir() || !folderInfo.isWritable())
-        return Fail("cannot write into the output folder " + WideToAnsi(folder));
-    const QString fileName = NewFileName(folder, format);
-    if (fileName.isEmpty())
-        return Fail("no free file name in " + WideToAnsi(folder));
-
-    RecordParams params;
-    params.fileName = WideToAnsi(fileName);
-    params.folder = WideToAnsi(folder);
-    params.bitRate = bitRate;
-    params.format = format;
-    params.micPresent = micPresent;
-    params.micName = micName;
-    params.sourceOverride = options.source;
-    if (options.silent)
-        params.silentOverride = 1;
-
-    LOG(INFO) << "tamsu-record: " << params.folder << "/" << params.fileName << ", source " << source
-              << ", bit rate " << bitRate << (silent ? ", silent" : "") << ", " << options.seconds << " s";
+    LOG(INFO) << "tamsu-record: " << plan.OutputPath() << ", source " << plan.source << ", bit rate "
+              << plan.bitRate << (plan.silent ? ", silent" : "") << ", " << options.seconds << " s";
     auto recorder = std::make_unique<AudioRecorder>(&owner);
-    if (recorder->Open(params) < 0) {
+    if (recorder->Open(plan) < 0) {
         recorder.reset();
         return Fail("音频设备出错! (the recording could not be started; the log in " +
                     WideToAnsi(GetAppDataSubfolder("TamsuAudioRecorder/Log")) + " says why)");

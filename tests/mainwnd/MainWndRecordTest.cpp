@@ -6,6 +6,7 @@
 #include "AudioRecorder.h"
 #include "GifControl.h"
 #include "MainWndTestSupport.h"
+#include "RecordingPlan.h"
 #include "RecordingText.h"
 #include "SoundPlayer.h"
 #include "SoundServer.h"
@@ -101,7 +102,8 @@ TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsTheToneIntoANamedFile)
     EXPECT_EQ(window_->Recorder()->GetState(), kRecording);
     // The file name is the local time of the click, in the default output folder.
     const QString name = window_->CurrentFileName();
-    EXPECT_TRUE(name == MakeRecordingFileName(before, "mp3") || name == MakeRecordingFileName(after, "mp3"))
+    EXPECT_TRUE(name.toStdString() == RecordingFileName(before, "mp3") ||
+                name.toStdString() == RecordingFileName(after, "mp3"))
         << name.toStdString();
     EXPECT_EQ(window_->CurrentFolder(), DefaultFolder());
 

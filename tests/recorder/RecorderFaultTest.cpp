@@ -151,23 +151,25 @@ TEST_F(RecorderFault, EveryDeviceGoneKeepsTheTakeGrowing)
     EXPECT_GT(Share(a, kSpeakerHz, 0.3, 1.3), 0.9);
 }
 
-TEST_F(RecorderFault, WithoutMicrophoneMicOnlyFailsAndBothFallsBackToSystemSound)
+TEST_F(RecorderFault, WithoutMicrophoneMicOnlyIsRefusedAndBothFallsBackToSystemSound)
 {
-    // No capture device at all: opening the microphone fails cleanly, nothing is left behind.
+    // No capture device at all: the plan of the server's devices refuses the microphone alone.
     ASSERT_EQ(SoundServer::Pactl({"unload-module", "module-remap-source"}), 0);
-    {
-        AudioRecorder rec(nullptr);
-        RecordParams params = MakeParams(folder_, "mp3", true);
-        params.sourceOverride = kMicrophone;
-        EXPECT_LT(rec.Open(params), 0);
-    }
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(folder_ + "/rec.mp3")));
+    const AudioDevices devices = AudioDevices::Current();
+    EXPECT_TRUE(devices.speaker);
+    EXPECT_FALSE(devices.microphone);
+    PlanOverrides o;
+    o.folder = folder_;
+    o.source = kMicrophone;
+    EXPECT_EQ(ResolveRecordingPlan(o, devices, 0).refusal, PlanRefusal::kNoMicrophone);
 
-    // The window saw no microphone: both sources fall back to system sound only.
+    // Both sources fall back to the system sound only, and say so.
+    o.source = kBoth;
+    const PlanOutcome both = ResolveRecordingPlan(o, devices, 0);
+    ASSERT_EQ(both.refusal, PlanRefusal::kNone);
+    EXPECT_TRUE(both.microphoneMissing);
     AudioRecorder rec(nullptr);
-    RecordParams params = MakeParams(folder_, "wav", false);
-    params.sourceOverride = kBoth;
-    ASSERT_EQ(rec.Open(params), 0);
+    ASSERT_EQ(rec.Open(both.plan), 0);
     EXPECT_EQ(rec.GetSource(), kSystemSound);
 }
 

@@ -34,7 +34,7 @@ TEST_F(RecorderSilent, DestroyingWithoutStopFinishesTheFile)
     std::string path;
     {
         AudioRecorder rec(nullptr);
-        ASSERT_EQ(rec.Open(MakeParams(folder_, "mp3")), 0);
+        ASSERT_EQ(rec.Open(MakePlan(folder_, "mp3")), 0);
         rec.Run();
         SleepMs(1000);
         path = rec.OutputPath();
@@ -60,11 +60,14 @@ TEST_F(RecorderSilent, OpenFailsCleanlyWhereNoFileCanBeWritten)
         if (c.folder == readOnly.toStdString() && ::geteuid() == 0)
             continue; // root writes anywhere
         AudioRecorder rec(nullptr);
-        auto params = MakeParams(c.folder, "wav");
-        params.fileName = c.fileName;
-        EXPECT_LT(rec.Open(params), 0) << c.folder << "/" << c.fileName;
+        RecordingPlan plan;
+        plan.folder = c.folder;
+        plan.fileName = c.fileName;
+        plan.format = "wav";
+        plan.silent = true;
+        EXPECT_LT(rec.Open(plan), 0) << c.folder << "/" << c.fileName;
         EXPECT_FALSE(QFile::exists(QString::fromStdString(c.folder + "/" + c.fileName)));
         // A second Open on the same recorder is refused too.
-        EXPECT_LT(rec.Open(MakeParams(folder_, "wav")), 0);
+        EXPECT_LT(rec.Open(MakePlan(folder_, "wav")), 0);
     }
 }

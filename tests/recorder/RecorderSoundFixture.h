@@ -49,7 +49,7 @@ protected:
     }
 
     // Records source into name.format: Run, the steps, Stop endMs after the last step; the decoded
-    // file. micPresent says whether the window saw a microphone.
+    // file. micPresent says whether the plan saw a microphone.
     Take Record(int source, const std::string& format, const std::vector<Step>& steps, int endMs,
                 bool micPresent = true, const std::string& name = "rec")
     {
@@ -59,10 +59,9 @@ protected:
         std::string path;
         {
             AudioRecorder rec(&owner_);
-            RecordParams params = MakeParams(folder_, format, micPresent);
-            params.fileName = name + "." + format;
-            params.sourceOverride = source;
-            EXPECT_EQ(rec.Open(params), 0);
+            RecordingPlan plan = MakePlan(folder_, format, source, micPresent);
+            plan.fileName = name + "." + format;
+            EXPECT_EQ(rec.Open(plan), 0);
             rec.Run();
             const Clock::time_point run = Clock::now();
             for (const Step& step : steps) {

@@ -43,7 +43,7 @@ public:
     int Open(const std::string& format, bool micPresent)
     {
         rec = std::make_unique<AudioRecorder>(&owner, &backend);
-        const int opened = rec->Open(MakeParams(folder_, format, micPresent));
+        const int opened = rec->Open(MakePlan(folder_, format, kBoth, micPresent));
         for (auto& [kind, device] : devices)
             backend.Begin(kind, device.Spec().format, device.Spec().latencyNs);
         return opened;
@@ -223,25 +223,3 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
     }
 }
 
-// A configuration with every key the engine reads damaged records with the defaults (both
-// sources) and Stop ends it. (Each kind of damage to each key: RecorderSettingsTest.)
-TEST_F(RecorderSynthetic, DamagedConfigurationRecordsAndStops)
-{
-    const std::pair<const char*, const char*> damages[] = {{config::kNoiseCheck, "abc"}, {config::kAgcCheck, "-5"},
-        {config::kVoiceSource, "99999999999"}, {config::kAudioMuteCheck, "3"}, {config::kVoiceSize, "101"}};
-    for (const auto& [key, value] : damages)
-        ASSERT_TRUE(WriteConfigString(config::kSection, key, value));
-    Session s(folder_);
-    s.devices.emplace_back(CaptureKind::kSystemSound,
-                           SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 2205, 0, -1), kOpenAt));
-    s.devices.emplace_back(CaptureKind::kMicrophone,
-                           SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 2205, 0, -1), kOpenAt));
-    ASSERT_EQ(s.Open("mp3", true), 0);
-    EXPECT_EQ(s.backend.Opened(), 2) << "not both sources";
-    s.rec->Run();
-    s.Advance(2 * kSecond);
-    const std::string path = s.Finish();
-    DecodedAudio audio;
-    ASSERT_TRUE(DecodeAudioFile(path, audio));
-    EXPECT_NEAR(audio.Seconds(), 2.0, 0.05);
-}

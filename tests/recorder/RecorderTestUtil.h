@@ -3,6 +3,7 @@
 // the parameters of a recording, and a pause.
 
 #include "AudioRecorder.h"
+#include "RecordingPlan.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -39,14 +40,18 @@ private:
     std::vector<int64_t> seconds_;
 };
 
-inline RecordParams MakeParams(const std::string& folder, const std::string& format, bool micPresent = false)
+// The plan the window would make from the stored settings for source and format in the existing
+// folder, with a playback device and (micPresent) a microphone; the file "rec." + format.
+inline RecordingPlan MakePlan(const std::string& folder, const std::string& format, int source = kBoth,
+                              bool micPresent = true)
 {
-    RecordParams p;
+    PlanOverrides o;
+    o.folder = folder;
+    o.format = format;
+    o.source = source;
+    RecordingPlan p = ResolveRecordingPlan(o, {true, micPresent}, 0).plan;
     p.folder = folder;
-    p.format = format;
     p.fileName = "rec." + format;
-    p.bitRate = 128000;
-    p.micPresent = micPresent;
     return p;
 }
 

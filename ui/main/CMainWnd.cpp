@@ -8,7 +8,7 @@
 #include "CPaintViewUI.h"
 #include "HelpPageUrl.h"
 #include "SetingDialog.h"
-#include "RecorderSettings.h"
+#include "RecordingPlan.h"
 #include "ConfigStore.h"
 #include "DeviceDiscovery.h"
 #include "FeedbackDialog.h"
@@ -316,59 +316,34 @@ void CMainWnd::changeEvent(QEvent* event)
 
 void CMainWnd::StartRecording()
 {
-    // 1. The output folder, created when missing.
-    const QString folder = GetOutputFolder();
-    currentFolder_ = folder;
-
-    // 2.-4. The file name from the local time of the click and the chosen format.
-    const std::time_t now = std::time(nullptr);
-    const QString extension = options_.SelectedFormatText();
-    if (extension != QLatin1String("mp3") && extension != QLatin1String("wav"))
+    // The stored settings and the devices as they are now, resolved into the recording's plan.
+    const PlanOutcome outcome = ResolveRecordingPlan({}, AudioDevices::Current(), std::time(nullptr));
+    switch (outcome.refusal) {
+    case PlanRefusal::kNone:
+        break;
+    case PlanRefusal::kNoSpeaker:
+        Prompt(kNoSpeakerText, kPromptWidth);
         return;
-    const QString fileName = ChooseRecordingFileName(folder, now, extension);
-    if (fileName.isEmpty()) {
-        LOG(ERROR) << "mainwnd: no free file name in \"" << folder.toStdString() << "\"";
+    case PlanRefusal::kNoMicrophone:
+        Prompt(kNoMicText, kPromptWidth);
+        return;
+    case PlanRefusal::kFolderNotWritable:
+        Prompt(kFolderNotWritableText, kPromptWidth);
+        return;
+    case PlanRefusal::kNoFileName:
+        Prompt(kDeviceErrorText, kPromptWidth);
         return;
     }
-    currentFileName_ = fileName;
+    if (outcome.microphoneMissing)
+        Prompt(kNoMicSystemOnlyText, kWidePromptWidth);
+    const RecordingPlan& plan = outcome.plan;
+    currentFolder_ = AnsiToWide(plan.folder);
+    currentFileName_ = AnsiToWide(plan.fileName);
 
-    // 5. The bit rate from the quality entry's text.
-    const int32_t bitRate = BitRateForQuality(options_.SelectedQualityText());
-
-    // 6. System sound needs a playback device.
-    if (!HasDefaultSpeaker()) {
-        const int source = RecorderSettings::StoredSource();
-        if (source == kBoth || source == kSystemSound) {
-            Prompt(kNoSpeakerText, kPromptWidth);
-            return;
-        }
-    }
-
-    // 7. The microphone: without one, "both" records system sound only, "microphone" cannot start.
-    QString micName;
-    const bool micPresent = GetDefaultMicName(micName);
-    if (!micPresent) {
-        const int source = RecorderSettings::StoredSource();
-        if (source == kBoth) {
-            Prompt(kNoMicSystemOnlyText, kWidePromptWidth);
-        } else if (source == kMicrophone) {
-            Prompt(kNoMicText, kPromptWidth);
-            return;
-        }
-    }
-
-    // 8. Open the recorder.
-    RecordParams params;
-    params.fileName = WideToAnsi(fileName);
-    params.folder = WideToAnsi(folder);
-    params.bitRate = bitRate;
-    params.format = extension.toStdString();
-    params.micPresent = micPresent;
-    params.micName = micName;
     recorder_ = std::make_unique<AudioRecorder>(this);
     UpdateLevelSource(); // the recorder reports the levels from here on
-    if (recorder_->Open(params) < 0) {
-        LOG(ERROR) << "mainwnd: recorder open failed for \"" << (folder + "/" + fileName).toStdString() << "\"";
+    if (recorder_->Open(plan) < 0) {
+        LOG(ERROR) << "mainwnd: recorder open failed for \"" << plan.OutputPath() << "\"";
         recorder_.reset();
         UpdateLevelSource();
         Prompt(kDeviceErrorText, kPromptWidth);
@@ -376,7 +351,7 @@ void CMainWnd::StartRecording()
     }
 
     // 9. Recording.
-    LOG(INFO) << "mainwnd: recording \"" << (folder + "/" + fileName).toStdString() << "\" at " << bitRate;
+    LOG(INFO) << "mainwnd: recording \"" << plan.OutputPath() << "\" at " << plan.bitRate;
     ShowRecorderView(RecorderView::kRecording);
     recorder_->Run();
 }

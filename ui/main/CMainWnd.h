@@ -86,6 +86,7 @@ public:
     static constexpr const char* kNoMicSystemOnlyText = "没有插入麦克风设备,仅录系统声音";
     static constexpr const char* kNoMicText = "请先插入麦克风设备!";
     static constexpr const char* kDeviceErrorText = "音频设备出错!";
+    static constexpr const char* kFolderNotWritableText = "该目录没有写入权限!";
     // Prompts of a recording that stopped itself, and of a start after a crash.
     static constexpr const char* kDiskFullText = "磁盘空间不足，录音已停止";
     static constexpr const char* kWriteFailedText = "录音文件写入失败，录音已停止";

@@ -1,0 +1,161 @@
+// The recording's plan: damaged settings give their defaults, overrides win, the devices decide
+// what can be recorded, and an unwritable folder or a taken minute of names refuses the start.
+
+#include "ConfigStore.h"
+#include "RecordingPlan.h"
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+PlanOverrides InFolder(const QTemporaryDir& dir)
+{
+    PlanOverrides o;
+    o.folder = dir.path().toStdString();
+    return o;
+}
+
+} // namespace
+
+TEST(RecordingPlan, EveryKeyOutOfItsRangeGivesItsDefault)
+{
+    const struct {
+        const char* key;
+        std::vector<const char*> values;
+    } cases[] = {
+        {config::kNoiseCheck, {"abc", "-5", "99999999999", "4294967297", "3"}},
+        {config::kAgcCheck, {"abc", "-1", "4294967297"}},
+        {config::kVoiceSource, {"abc", "-5", "4294967298", "3"}},
+        {config::kAudioMuteCheck, {"abc", "4294967297", "2"}},
+        {config::kVoiceSize, {"abc", "-5", "101"}},
+        {config::kAudioFormat, {"abc", "2", "-1"}},
+        {config::kVoiceBitrateIndex, {"abc", "6", "-1", "4294967296"}},
+    };
+    QTemporaryDir dir;
+    const RecordingPlan defaults;
+    for (const auto& c : cases) {
+        for (const char* value : c.values) {
+            SCOPED_TRACE(std::string(c.key) + "=" + value);
+            TestEnv env;
+            ASSERT_TRUE(WriteConfigString(config::kSection, c.key, value));
+            const PlanOutcome out = ResolveRecordingPlan(InFolder(dir), {true, true}, 0);
+            ASSERT_EQ(out.refusal, PlanRefusal::kNone);
+            const RecordingPlan& p = out.plan;
+            EXPECT_EQ(p.noiseSuppression, defaults.noiseSuppression);
+            EXPECT_EQ(p.gainControl, defaults.gainControl);
+            EXPECT_EQ(p.source, defaults.source);
+            EXPECT_EQ(p.silent, defaults.silent);
+            EXPECT_EQ(p.micGainDb, defaults.micGainDb);
+            EXPECT_EQ(p.format, "mp3");
+            EXPECT_EQ(p.bitRate, kBitRates[0]);
+        }
+    }
+}
+
+TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
+{
+    QTemporaryDir dir;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> stored;
+        PlanOverrides overrides;
+        AudioDevices devices;
+        PlanRefusal refusal;
+        int source;
+        bool micMissing;
+    };
+    PlanOverrides mic, system, silentMic;
+    mic.source = kMicrophone;
+    system.source = kSystemSound;
+    silentMic.source = kMicrophone;
+    silentMic.silent = true;
+    const Case cases[] = {
+        {"both, all devices", {}, {}, {true, true}, PlanRefusal::kNone, kBoth, false},
+        {"both without a microphone: system sound only", {}, {}, {true, false}, PlanRefusal::kNone, kSystemSound, true},
+        {"both without a speaker", {}, {}, {false, true}, PlanRefusal::kNoSpeaker, kBoth, false},
+        {"stored microphone without one", {{config::kVoiceSource, "1"}}, {}, {true, false}, PlanRefusal::kNoMicrophone,
+         kMicrophone, false},
+        {"microphone needs no speaker", {}, mic, {false, true}, PlanRefusal::kNone, kMicrophone, false},
+        {"override beats the stored source", {{config::kVoiceSource, "1"}}, system, {true, false}, PlanRefusal::kNone,
+         kSystemSound, false},
+        {"silence needs no device", {}, silentMic, {false, false}, PlanRefusal::kNone, kMicrophone, false},
+        {"stored silence needs no device", {{config::kAudioMuteCheck, "1"}}, {}, {false, false}, PlanRefusal::kNone,
+         kBoth, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestEnv env;
+        for (const auto& [key, value] : c.stored)
+            ASSERT_TRUE(WriteConfigString(config::kSection, key, value));
+        PlanOverrides overrides = c.overrides;
+        overrides.folder = dir.path().toStdString();
+        const PlanOutcome out = ResolveRecordingPlan(overrides, c.devices, 0);
+        EXPECT_EQ(out.refusal, c.refusal);
+        EXPECT_EQ(out.plan.source, c.source);
+        EXPECT_EQ(out.microphoneMissing, c.micMissing);
+    }
+
+    // Voice processing only for MP3; the stored quality index is the bit rate.
+    TestEnv env;
+    for (const auto& [key, value] : {std::pair{config::kNoiseCheck, "1"}, {config::kAgcCheck, "1"},
+                                     {config::kVoiceBitrateIndex, "5"}, {config::kVoiceSize, "35"}})
+        ASSERT_TRUE(WriteConfigString(config::kSection, key, value));
+    RecordingPlan p = ResolveRecordingPlan(InFolder(dir), {true, true}, 0).plan;
+    EXPECT_TRUE(p.noiseSuppression && p.gainControl);
+    EXPECT_EQ(p.bitRate, 320000);
+    EXPECT_EQ(p.micGainDb, 35);
+    ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioFormat, "1"));
+    p = ResolveRecordingPlan(InFolder(dir), {true, true}, 0).plan;
+    EXPECT_EQ(p.format, "wav");
+    EXPECT_FALSE(p.noiseSuppression || p.gainControl);
+}
+
+TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)
+{
+    TestEnv env;
+    std::tm local{};
+    local.tm_year = 2021 - 1900;
+    local.tm_mon = 0;
+    local.tm_mday = 2;
+    local.tm_hour = 3;
+    local.tm_min = 4;
+    local.tm_sec = 5;
+    local.tm_isdst = -1;
+    const std::time_t at = std::mktime(&local);
+    EXPECT_EQ(RecordingFileName(at, "mp3"), "新录音-20210102030405.mp3");
+
+    // Taken names: the next free second; when the whole minute is taken, no start.
+    QTemporaryDir dir;
+    const PlanOverrides here = InFolder(dir);
+    auto take = [&](std::time_t t) {
+        return QFile(dir.path() + "/" + QString::fromStdString(RecordingFileName(t, "mp3"))).open(QIODevice::WriteOnly);
+    };
+    EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).plan.fileName, RecordingFileName(at, "mp3"));
+    ASSERT_TRUE(take(at));
+    EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).plan.fileName, RecordingFileName(at + 1, "mp3"));
+    for (int i = 1; i < 60; ++i)
+        ASSERT_TRUE(take(at + i));
+    EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).refusal, PlanRefusal::kNoFileName);
+
+    // A missing folder is made; one that cannot be written refuses the start (as root, a folder's
+    // mode does not stop writes: only a read-only mount or a missing parent does).
+    PlanOverrides nested = here;
+    nested.folder = dir.path().toStdString() + "/a/b";
+    EXPECT_EQ(ResolveRecordingPlan(nested, {true, true}, at).refusal, PlanRefusal::kNone);
+    EXPECT_TRUE(QDir(dir.path() + "/a/b").exists());
+    PlanOverrides unwritable = here;
+    unwritable.folder = "/proc/tamsu-no-such-folder";
+    EXPECT_EQ(ResolveRecordingPlan(unwritable, {true, true}, at).refusal, PlanRefusal::kFolderNotWritable);
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0500), 0);
+        EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).refusal, PlanRefusal::kFolderNotWritable);
+        chmod(dir.path().toLocal8Bit().constData(), 0700);
+    }
+}
