@@ -40,12 +40,6 @@ TEST(AccountChecksTest, LoginAndFormChecksInOrder)
     }
 }
 
-TEST(AccountChecksTest, LoginBodyAndItsMaskedTrace)
-{
-    EXPECT_EQ(LoginRequestBody("13800138000", "a\"b"), R"({"mobilephone":"13800138000","password":"a\"b"})");
-    EXPECT_EQ(MaskedLoginRequestBody("13800138000"), R"({"mobilephone":"13800138000","password":"******"})");
-}
-
 TEST(AccountRepliesTest, LoginReplies)
 {
     const std::string data = R"("data":{"id":7,"mobilephone":"13800138000","last_login_ip":"127.0.0.1",)"
