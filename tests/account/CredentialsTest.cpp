@@ -100,9 +100,15 @@ TEST_F(CredentialsTest, DamagedFilesGiveJsonParseErrOnly)
                                              std::string(5000, '[')}; // deeper than the reader goes
     for (const std::string& plain : plains)
         damaged.push_back({plain, Base64Encode(OpenSsl(true, plain))});
-    std::string badPadding = OpenSsl(true, std::string(16, 'x'));
-    badPadding.resize(16); // the padding block dropped: the last byte is an 'x' encrypted
-    damaged.push_back({"bad padding", Base64Encode(badPadding)});
+    // Whole blocks of the program's own text whose padding is wrong: a last byte out of range, or
+    // one in range over bytes unlike it.
+    for (const char last : {'x', '\x02'}) {
+        std::string plain = "{\n   \"account\" : \"13800138000\",\n   \"password\" : \"x\"\n}\n";
+        plain.append(15 - plain.size() % 16, ' ').push_back(last);
+        std::string cipher = OpenSsl(true, plain);
+        cipher.resize(plain.size()); // the padding block dropped
+        damaged.push_back({last == 'x' ? "padding out of range" : "padding unlike its last byte", Base64Encode(cipher)});
+    }
     // One changed character anywhere in the text.
     for (size_t i = 0; i < good.size(); ++i) {
         std::string changed = good;

@@ -1,6 +1,6 @@
 // The account's dialogs driven through their named controls, on a service double that can hold a
 // request unanswered: what the login and both forms do with each kind of answer and while they
-// wait, the code button's countdown, the account panel with sign-out.
+// wait, the code button's countdown, the automatic login, the account panel with sign-out.
 
 #include "AccountArea.h"
 #include "BackgroundCall.h"
@@ -206,6 +206,15 @@ TEST_F(AccountDialogsTest, CodeButtonCountsDownAndComesBackAtOnceAfterAFailure)
         Click(dialog, "closebtn");
     });
     RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_);
+}
+
+TEST_F(AccountDialogsTest, AutomaticLoginShowsTheAccountInTheWindow)
+{
+    ASSERT_TRUE(SaveCredentials("13800138000", "pw"));
+    service_->login = {0, kSignedInReply};
+    StartAutoLogin(&mainWindow_);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mainWindow_.ShowsSignedIn("13800138000"); }, kWaitMs));
+    EXPECT_EQ(service_->logins, std::vector<std::string>{"13800138000/pw"});
 }
 
 TEST_F(AccountDialogsTest, AccountPanelSignsOutAndClosesWhenLeft)

@@ -149,7 +149,7 @@ TEST_F(MainWndOptionsTest, ControlsThatWouldDoNothingAreDisabledWithTheReasonAsT
     }
 }
 
-TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToUnwritableOrCancelledChangesNothing)
+TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToCancelledChangesNothing)
 {
     SetConfig("voice-source", "2");
     ASSERT_TRUE(QDir().mkpath(DefaultFolder()) && QFile(DefaultFolder() + "/old.wav").open(QIODevice::WriteOnly));
@@ -157,10 +157,7 @@ TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToUnwritableOrC
     auto* list = Control<QListWidget>("audio-record-list");
     ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, kDeliveryTimeoutMs));
 
-    const auto refusal = AnswerNextPrompt(kDeliveryTimeoutMs); // opens once the chooser has closed
-    ChooseFolderInNextDialog("/proc", DefaultFolder()); // not even root may create files here
-    Click("change-dir-btn");
-    EXPECT_EQ(refusal->text, QString::fromUtf8("该目录没有写入权限!"));
+    // Cancelled: nothing changes. (A folder refused: the settings dialog's test of the same choice.)
     ChooseFolderInNextDialog(QString(), DefaultFolder());
     Click("change-dir-btn");
     EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());

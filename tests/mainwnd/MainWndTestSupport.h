@@ -1,8 +1,9 @@
 #pragma once
 // Shared pieces of the main window tests: a private data and runtime folder with the private sound
 // server, opening and closing the window, its named controls, its configuration, and answering
-// the notice boxes it opens.
+// the folder chooser (its notice boxes: BoxResponder).
 
+#include "BoxResponder.h"
 #include "CMainWnd.h"
 #include "SoundServerTest.h"
 #include "TestEnv.h"
@@ -17,26 +18,6 @@
 
 // How long a test waits for something the event loop or the recorder must deliver.
 inline constexpr int kDeliveryTimeoutMs = 10000;
-
-// The visible top-level window of class Box, or nullptr.
-template <class Box>
-Box* VisibleBox()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<Box*>(w); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
-// What a notice box showed before a test closed it.
-struct BoxSeen {
-    bool shown = false;
-    QString text;
-};
-
-// Confirms the next PromptBoxDialog (its modal loop runs inside the action that opens it; call
-// before that action) and records it. Looks once, or until a box shows or waitMs have passed.
-std::shared_ptr<BoxSeen> AnswerNextPrompt(int waitMs = 0);
 
 // Answers the next folder chooser, which must be "选择保存目录" opening at start: accepts folder
 // (typed in), or cancels when folder is empty.

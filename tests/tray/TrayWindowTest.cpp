@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QtEndian>
 
@@ -85,6 +86,36 @@ TEST_F(TrayTest, IconAndTipShowTheRecordingState)
     EXPECT_NE(images[1], images[2]) << "paused looks like recording";
 }
 
+// The window the icon belongs to, handing the icon's callbacks back to it as the main window does.
+class TrayOwner : public WindowImplBase {
+public:
+    TrayOwner() : tray(*this) {}
+    QString GetWindowClassName() const override { return "TrayOwner"; }
+    QString GetSkinFile() override { return "PromptBox.xml"; }
+    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t lParam, bool& handled) override
+    {
+        handled = msg == TrayIcon::kMsgTrayCallback && tray.HandleCallback(lParam);
+        return 0;
+    }
+    TrayIcon tray;
+};
+
+// The icon's clicks as the status area reports them (where the menu opens: PlaceMenu's table).
+TEST(TrayClickTest, RightClickOpensTheTaskMenuLeftClickBringsTheWindowBack)
+{
+    QPointer<TrayOwner> owner = new TrayOwner;
+    ASSERT_TRUE(owner->Create(nullptr, "owner"));
+    emit owner->tray.SystemTrayIcon()->activated(QSystemTrayIcon::Context);
+    QPointer<CMainTaskMenu> menu;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(menu = VisibleWindow<CMainTaskMenu>()).isNull(); })) << "no menu";
+    QTest::keyClick(menu, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isNull(); }));
+    EXPECT_FALSE(owner->isVisible());
+    emit owner->tray.SystemTrayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return owner->isVisible(); }));
+    delete owner.data();
+}
+
 TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
 {
     QStringList changes;
@@ -110,10 +141,10 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     }
 
     // A folder nobody may write to: refused.
-    auto box = AnswerNextPrompt(kDeliveryTimeoutMs);
+    BoxResponder boxes;
     ChooseFolderInNextDialog("/proc", defaultFolder);
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
-    EXPECT_EQ(box->text, QString::fromUtf8("该目录没有写入权限!"));
+    EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8("该目录没有写入权限!")});
     EXPECT_EQ(FolderPathField::Folder(outputDir), defaultFolder);
     EXPECT_FALSE(ReadConfigString(config::kSection, config::kOutputDir, QString(), value, 260));
 
@@ -128,16 +159,15 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     EXPECT_TRUE(QDir(chosen).isEmpty());
 
     // "open-dir" opens the folder; without a program for it, and once it has gone, it says so.
-    box = AnswerNextPrompt(kDeliveryTimeoutMs);
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
-    EXPECT_EQ(box->text, QString::fromUtf8(kNoProgramText));
+    EXPECT_EQ(boxes.texts.last(), QString::fromUtf8(kNoProgramText));
     DesktopStandIn desktop;
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
     EXPECT_EQ(desktop.opened, std::vector<QUrl>{QUrl::fromLocalFile(chosen)});
     ASSERT_TRUE(QDir(chosen).removeRecursively());
-    box = AnswerNextPrompt(kDeliveryTimeoutMs);
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
-    EXPECT_EQ(box->text, QString::fromUtf8(SetingDialog::kFolderMissingText));
+    EXPECT_EQ(boxes.texts.last(), QString::fromUtf8(SetingDialog::kFolderMissingText));
+    EXPECT_EQ(boxes.texts.size(), 3);
     EXPECT_EQ(desktop.opened.size(), 1u);
     dialog->Close(0);
 }
@@ -163,15 +193,15 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
     WhenShown<CMainTaskMenu>([](CMainTaskMenu* menu) {
         QTest::mouseClick(menu->FindControl<QAbstractButton>("main_menu_item_seting"), Qt::LeftButton);
     });
-    ASSERT_TRUE(QTest::qWaitFor([] { return VisibleBox<SetingDialog>() == nullptr && Config("window-close") == "1"; },
+    ASSERT_TRUE(QTest::qWaitFor([] { return VisibleWindow<SetingDialog>() == nullptr && Config("window-close") == "1"; },
                                 kDeliveryTimeoutMs));
     EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), folder) << "the window shows an old folder";
 
     // The help page from the tray menu's message: a notice without a browser, else the browser.
-    const auto notice = AnswerNextPrompt(kDeliveryTimeoutMs);
+    BoxResponder notice;
     window_->PostMessage(CMainWnd::kMsgHelp);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->shown; }, kDeliveryTimeoutMs));
-    EXPECT_EQ(notice->text, QString::fromUtf8(kNoBrowserText));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice.texts.isEmpty(); }, kDeliveryTimeoutMs));
+    EXPECT_EQ(notice.texts, QStringList{QString::fromUtf8(kNoBrowserText)});
     DesktopStandIn browser;
     window_->PostMessage(CMainWnd::kMsgHelp);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !browser.opened.empty(); }, kDeliveryTimeoutMs));
