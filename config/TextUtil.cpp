@@ -1,7 +1,5 @@
 #include "TextUtil.h"
 
-#include <glog/logging.h>
-
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -45,14 +43,8 @@ std::string MakeTimestampQuery()
 
 void DebugPrint(const char* format, ...)
 {
-    // The program's traces go to its log: standard output belongs to what a command prints.
-    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    std::vprintf(format, args); // buffered: the traces come often in the recording threads
     va_end(args);
-    std::string line(text);
-    while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
-        line.pop_back();
-    LOG(INFO) << line;
 }

@@ -19,5 +19,5 @@ std::string MakeTimestampQuery();
 // The same for a given local time (broken-down, tm_isdst ignored) and milliseconds.
 std::string MakeTimestampQueryAt(std::tm localTime, int milliseconds);
 
-// printf-style trace into the log (a trailing line break is dropped). Safe from any thread.
+// printf-style trace to standard output.
 void DebugPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -36,6 +36,14 @@ bool CaptureWorker::Push(const Event& event, bool wake)
 {
     if (eventCount_ == events_.size())
         return false;
+    if (lostFrames_ > 0 && event.kind == Kind::kPacket) {
+        // Samples dropped while the events were full come first, as a hole: their time is kept.
+        if (eventCount_ + 1 == events_.size())
+            return false;
+        events_[(eventHead_ + eventCount_) % events_.size()] = {Kind::kHole, {}, lostFrames_, event.time, 0, 0, 0, 0, 0};
+        ++eventCount_;
+        lostFrames_ = 0;
+    }
     events_[(eventHead_ + eventCount_) % events_.size()] = event;
     ++eventCount_;
     if (wake)
@@ -59,15 +67,19 @@ void CaptureWorker::Packet(const void* data, int frames, int frameBytes, int64_t
         const size_t aligned = (bytes + kAlign - 1) / kAlign * kAlign;
         const size_t tail = (dataHead_ + dataUsed_) % data_.size();
         const size_t padding = tail + aligned > data_.size() ? data_.size() - tail : 0;
-        if (dataUsed_ + padding + aligned <= data_.size() && eventCount_ < events_.size()) {
+        if (dataUsed_ + padding + aligned <= data_.size() && eventCount_ + (lostFrames_ > 0) < events_.size()) {
             const size_t at = padding ? 0 : tail;
             std::memcpy(data_.data() + at, data, bytes);
             dataUsed_ += padding + aligned;
-            Push({Kind::kPacket, {}, frames, arrivalNs, 0, 0, at, aligned, padding + aligned}, true);
-            return;
+            if (Push({Kind::kPacket, {}, frames, arrivalNs, 0, 0, at, aligned, padding + aligned}, true))
+                return;
+            dataUsed_ -= padding + aligned;
         }
     }
-    Push({Kind::kHole, {}, frames, arrivalNs, 0, 0, 0, 0, 0}, true);
+    if (!Push({Kind::kHole, {}, frames + lostFrames_, arrivalNs, 0, 0, 0, 0, 0}, true))
+        lostFrames_ += frames; // not even a hole fits: it goes with the next packet
+    else
+        lostFrames_ = 0;
 }
 
 void CaptureWorker::Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs)

@@ -59,6 +59,7 @@ private:
     size_t eventHead_ = 0, eventCount_ = 0;
     std::vector<uint8_t> data_;
     size_t dataHead_ = 0, dataUsed_ = 0; // oldest queued byte; bytes queued (with padding)
+    int lostFrames_ = 0; // samples neither queued nor counted in a hole yet (the events were full)
     bool stop_ = false;
     std::thread thread_;
 };

@@ -37,7 +37,7 @@ int RecordingWriter::Open(const std::string& path, const std::string& format, in
     output_.reset(out);
     const AVCodec* codec = avcodec_find_encoder(codecId);
     if (!codec) {
-        DebugPrint("audio codec not found \n");
+        LOG(ERROR) << "audio codec not found";
         return -1;
     }
     encoder_.reset(avcodec_alloc_context3(codec));
@@ -53,8 +53,8 @@ int RecordingWriter::Open(const std::string& path, const std::string& format, in
     enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int ret = avcodec_open2(enc, codec, nullptr);
     if (ret < 0) {
-        DebugPrint("err: (%s)", ff::ErrorText(ret).c_str());
-        DebugPrint("open audio encode err\n");
+        LOG(ERROR) << "err: (" << ff::ErrorText(ret) << ")";
+        LOG(ERROR) << "open audio encode err";
         return -1;
     }
     stream_ = avformat_new_stream(out, nullptr);
@@ -115,8 +115,8 @@ int RecordingWriter::BuildMixGraph()
         std::snprintf(args, sizeof(argsSpk), "time_base=%d/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%d",
                       enc->time_base.num, enc->time_base.den, enc->sample_rate,
                       av_get_sample_fmt_name(enc->sample_fmt), static_cast<int>(layout));
-    DebugPrint("args_spk: %s\n", argsSpk);
-    DebugPrint("args_mic: %s\n", argsMic);
+    LOG(INFO) << "args_spk: " << argsSpk;
+    LOG(INFO) << "args_mic: " << argsMic;
 
     if (avfilter_graph_create_filter(&in0_, abuffer, "in0", argsSpk, nullptr, graph) < 0) {
         LOG(ERROR) << "Filter: failed to call avfilter_graph_create_filter -- src spk";
@@ -223,7 +223,7 @@ bool RecordingWriter::EncodeFrame(AVFrame* frame)
     // Each frame goes to the encoder once; every packet it has ready is written.
     const int ret = avcodec_send_frame(encoder_.get(), frame);
     if (ret < 0 && ret != AVERROR_EOF) {
-        DebugPrint("audio encode err,times=%d, ret=%d, got_picture=%d\n", 1, ret, 0);
+        LOG(ERROR) << "audio encode err,times=1, ret=" << ret << ", got_picture=0";
         return true; // the frame is dropped; the recording goes on
     }
     return Drain();
@@ -236,7 +236,7 @@ bool RecordingWriter::Drain()
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return true;
         if (ret < 0) {
-            DebugPrint("audio encode err,times=%d, ret=%d, got_picture=%d\n", 1, ret, 0);
+            LOG(ERROR) << "audio encode err,times=1, ret=" << ret << ", got_picture=0";
             return true;
         }
         AVPacket* packet = packet_.get();

@@ -157,7 +157,7 @@ bool VoiceProcessor::WalkChunks(std::vector<int16_t>& out)
             continue; // this unit yields nothing
         }
         if (gainControlOn_ && ControlGain(frame) != webrtc::AudioProcessing::kNoError) {
-            DebugPrint("failed in WebRtcAgc_Process\n");
+            LOG(ERROR) << "failed in WebRtcAgc_Process";
             walked = false;
             break; // this unit and the rest wait for the next call
         }

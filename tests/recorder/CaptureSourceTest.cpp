@@ -2,6 +2,7 @@
 // stalls or the device's clock; holes are silence; the peak level.
 
 #include "CaptureSource.h"
+#include "CaptureWorker.h"
 #include "SyntheticDevice.h"
 
 extern "C" {
@@ -12,7 +13,10 @@ extern "C" {
 
 #include <cmath>
 #include <cstring>
+#include <chrono>
 #include <memory>
+#include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -236,4 +240,44 @@ TEST(CaptureSource, PeakOfAToneInEveryFormat)
         EXPECT_NEAR(source.TakePeak(), c.level, 0.01);
         EXPECT_EQ(source.TakePeak(), 0.0f) << "the peak starts again after it was taken";
     }
+}
+
+TEST(CaptureWorker, PacketsFromTheLoopThreadArriveWholeAndInOrder)
+{
+    // Another thread plays the sound server's loop: packets of random sizes (a slow sine), each with
+    // its timing report, faster than real time; the worker must place every sample, in order.
+    constexpr int64_t kTotal = 20 * kRate;
+    constexpr int kPeriod = 1000; // the sine's period, in samples
+    SampleFifo fifo(AV_SAMPLE_FMT_FLT, 1, static_cast<int>(kTotal) + kRate);
+    CaptureSource source(Lane::Options(), fifo);
+    {
+        CaptureWorker worker(source);
+        worker.Begin({AV_SAMPLE_FMT_FLT, kRate, 1}, 0);
+        std::thread loop([&] {
+            std::mt19937 random(3);
+            std::vector<float> packet;
+            for (int64_t sent = 0; sent < kTotal;) {
+                const int n = static_cast<int>(std::min<int64_t>(std::uniform_int_distribution<int>(1, 3000)(random),
+                                                                 kTotal - sent));
+                packet.resize(static_cast<size_t>(n));
+                for (int i = 0; i < n; ++i)
+                    packet[static_cast<size_t>(i)] = static_cast<float>(0.5 * std::sin(2 * M_PI * static_cast<double>(sent + i) / kPeriod));
+                const int64_t arrival = kEpochNs + (sent + n) * kSecond / kRate;
+                worker.Packet(packet.data(), n, sizeof(float), arrival);
+                worker.Timing(arrival, sent + n, 0);
+                sent += n;
+                std::this_thread::sleep_for(std::chrono::microseconds(100)); // the server's pace, sped up
+            }
+        });
+        loop.join();
+    } // the worker hands over everything queued before it ends
+    std::vector<float> out(static_cast<size_t>(kTotal));
+    uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(out.data())};
+    const int captured = fifo.Read(planes, 0, static_cast<int>(kTotal), 0);
+    EXPECT_GE(captured, kTotal - kRate / 10) << "samples lost";
+    // A sample lost, doubled or out of order is a step larger than the sine ever makes.
+    int breaks = 0;
+    for (size_t i = kRate; i + 1 < static_cast<size_t>(captured); ++i)
+        breaks += std::fabs(out[i + 1] - out[i]) > 1.1 * M_PI / kPeriod;
+    EXPECT_EQ(breaks, 0) << "samples out of order, doubled or lost";
 }

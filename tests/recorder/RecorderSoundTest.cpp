@@ -98,12 +98,10 @@ TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)
         sorted.push_back(o);
     std::sort(sorted.begin(), sorted.end());
     const double median = sorted[sorted.size() / 2];
-    // The pause moves neither source: every click after the first second keeps the offset of the
-    // others. Within the first second both sources are still settling on their placement (a new
-    // stream is placed by the few packets of its first 100 ms, which a busy machine delivers late)
-    // and may be a few milliseconds apart.
+    // Neither the start nor the pause moves a source: every click, the first included, keeps the
+    // offset of the others.
     for (const auto& [at, o] : offsets)
-        EXPECT_LT(std::abs(o - median), at < 1.0 ? 0.010 : 0.002)
+        EXPECT_LT(std::abs(o - median), 0.003)
             << "the click at " << at << " s " << o * 1000 << " ms off, the others " << median * 1000;
     // PulseAudio's remap source (the microphone here) passes each render block of the speaker on
     // one block after its monitor and reports no latency for it, so the microphone arrives up to a
@@ -111,7 +109,7 @@ TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)
     // PipeWire passes both at once.
     std::string info;
     SoundServer::Pactl({"info"}, &info);
-    const double bound = info.find("PipeWire") != std::string::npos ? 0.005 : 0.015;
+    const double bound = info.find("PipeWire") != std::string::npos ? 0.003 : 0.015;
     EXPECT_LT(std::abs(median), bound) << "microphone " << median * 1000 << " ms off";
 }
 

@@ -1,5 +1,5 @@
-// The microphone's voice-processing stage: 10 ms units with carry-over, noise suppression and gain
-// control effects, and the failure rules of the two components.
+// The microphone's voice-processing stage: 10 ms units with carry-over and the failure rules of the
+// two components. (What suppression and gain control do to a voice: RecorderVoiceSoundTest.)
 
 #include "VoiceProcessor.h"
 
@@ -20,16 +20,6 @@ constexpr size_t kUnit = VoiceProcessor::kChunkSamples;
 constexpr int kRate = VoiceProcessor::kSampleRate;
 constexpr double kPi = 3.14159265358979323846;
 
-std::vector<int16_t> WhiteNoise(size_t count, double amplitude, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-amplitude, amplitude);
-    std::vector<int16_t> out(count);
-    for (auto& s : out)
-        s = static_cast<int16_t>(std::lround(dist(gen)));
-    return out;
-}
-
 std::vector<int16_t> Tone(size_t count, double frequency, double amplitude)
 {
     std::vector<int16_t> out(count);
@@ -45,23 +35,6 @@ std::vector<int16_t> Ramp(size_t count)
     for (size_t i = 0; i < count; ++i)
         out[i] = static_cast<int16_t>(i % 30011);
     return out;
-}
-
-double RmsDb(const std::vector<int16_t>& s, size_t from, size_t to)
-{
-    double sum = 0;
-    for (size_t i = from; i < to; ++i)
-        sum += double(s[i]) * s[i];
-    const double rms = std::sqrt(sum / double(to - from));
-    return 20 * std::log10(std::max(rms, 1e-9) / 32768.0);
-}
-
-double PeakDb(const std::vector<int16_t>& s, size_t from, size_t to)
-{
-    int peak = 0;
-    for (size_t i = from; i < to; ++i)
-        peak = std::max(peak, std::abs(int(s[i])));
-    return 20 * std::log10(std::max(peak, 1) / 32768.0);
 }
 
 // Each combination of the switches takes 1000 bytes as one 640-byte unit with 360 bytes waiting,
@@ -111,59 +84,6 @@ TEST(VoiceProcessor, WalksUnitsInOrderWhateverThePacketSizes)
     EXPECT_TRUE(std::equal(out.begin(), out.end(), input.begin()));
 }
 
-// Steady white noise at -24 dBFS: once the suppressor has learnt it, the output is far weaker.
-TEST(VoiceProcessor, NoiseSuppressionLowersWhiteNoise)
-{
-    const size_t count = 4 * kRate;
-    const std::vector<int16_t> input = WhiteNoise(count, 3000, 11);
-    VoiceProcessor vp;
-    ASSERT_EQ(vp.Init(true, false, 20), 0);
-    std::vector<int16_t> out;
-    for (size_t pos = 0; pos < count; pos += 441) // packets of an odd size
-        vp.Process(input.data() + pos, std::min<size_t>(441, count - pos), out);
-    ASSERT_EQ(out.size(), count);
-    // Judge the last two seconds (the suppressor estimates the noise during the first ones).
-    EXPECT_GT(RmsDb(input, 2 * kRate, count) - RmsDb(out, 2 * kRate, count), 10.0);
-}
-
-// The gain from "voice-size" (0..100 in the window) is clamped to the library's range instead of
-// making the stage fail; a quiet tone is raised by it, a loud one held near the 3 dBFS target by
-// the limiter instead of clipping.
-TEST(VoiceProcessor, GainControlRaisesLimitsAndClamps)
-{
-    enum class Measure { kNone, kRise, kPeak }; // rise: RMS out - in; peak: of the output, dBFS
-    const struct {
-        int given, used;
-        double amplitude; // of a 1 kHz tone
-        Measure measure;
-        double lo, hi;
-    } cases[] = {
-        {20, 20, 328, Measure::kRise, 16.0, 22.0},    // -40 dBFS peak: clearly louder
-        {-5, 0, 328, Measure::kRise, -3.0, 3.0},      // clamped to 0: not louder
-        {20, 20, 16000, Measure::kPeak, -4.0, -2.0},  // -6 dBFS peak: held at the target
-        {0, 0, 0, Measure::kNone, 0, 0},
-        {90, 90, 0, Measure::kNone, 0, 0},
-        {100, 90, 0, Measure::kNone, 0, 0},
-    };
-    const size_t count = 3 * kRate;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "gain " << c.given << ", amplitude " << c.amplitude);
-        VoiceProcessor vp;
-        ASSERT_EQ(vp.Init(c.measure == Measure::kNone, true, c.given), 0);
-        EXPECT_EQ(vp.CompressionGainDb(), c.used);
-        if (c.measure == Measure::kNone)
-            continue;
-        const std::vector<int16_t> input = Tone(count, 1000, c.amplitude);
-        std::vector<int16_t> out;
-        vp.Process(input.data(), count, out);
-        ASSERT_EQ(out.size(), count);
-        const double value = c.measure == Measure::kRise ? RmsDb(out, kRate, count) - RmsDb(input, kRate, count)
-                                                         : PeakDb(out, kRate, count);
-        EXPECT_GT(value, c.lo);
-        EXPECT_LT(value, c.hi);
-    }
-}
-
 // A stage whose components pass units unchanged and fail on chosen calls.
 class FailingVoiceProcessor : public VoiceProcessor {
 public:
@@ -191,23 +111,21 @@ private:
 TEST(VoiceProcessor, FailureRules)
 {
     const size_t cap = VoiceProcessor::kAccumulationSamples;
-    const std::string agcFailed = "failed in WebRtcAgc_Process\n";
     const struct {
         const char* name;
         std::vector<bool> noiseFails, gainFails;
         bool gainAlwaysFails;
         std::vector<size_t> packets;
-        std::string log;
         std::vector<size_t> units; // the input's units that come out
         size_t pending;
         size_t rest;      // fed once the components work again
         size_t recovered; // then the output: this much of the input, in order (0: not checked)
         size_t dropped;   // of the input, as it did not fit
     } cases[] = {
-        {"noise suppression fails", {false, true, false, false}, {}, false, {4 * kUnit + 10}, "", {0, 2, 3}, 10, 0, 0, 0},
-        {"gain control fails", {}, {false, false, true}, false, {5 * kUnit + 10}, agcFailed, {0, 1}, 3 * kUnit + 10,
+        {"noise suppression fails", {false, true, false, false}, {}, false, {4 * kUnit + 10}, {0, 2, 3}, 10, 0, 0, 0},
+        {"gain control fails", {}, {false, false, true}, false, {5 * kUnit + 10}, {0, 1}, 3 * kUnit + 10,
          700, 7 * kUnit, 0},
-        {"gain control always fails", {}, {}, true, {size_t(kRate), 2 * size_t(kRate)}, agcFailed + agcFailed, {},
+        {"gain control always fails", {}, {}, true, {size_t(kRate), 2 * size_t(kRate)}, {},
          cap, 0, cap, 3 * size_t(kRate) - cap},
     };
     for (const auto& c : cases) {
@@ -221,12 +139,10 @@ TEST(VoiceProcessor, FailureRules)
         ASSERT_EQ(vp.Init(true, true, 20), 0);
         std::vector<int16_t> out;
         size_t fed = 0;
-        testing::internal::CaptureStdout();
         for (const size_t n : c.packets) {
             vp.Process(input.data() + fed, n, out);
             fed += n;
         }
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.log);
         std::vector<int16_t> units;
         for (const size_t u : c.units)
             units.insert(units.end(), input.begin() + u * kUnit, input.begin() + (u + 1) * kUnit);
