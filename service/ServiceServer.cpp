@@ -149,6 +149,7 @@ bool ServiceServer::Start(std::string& error) {
         sms_ = std::make_unique<WebhookSmsSender>(options_.smsWebhook);
     }
     accounts_ = std::make_unique<AccountService>(*db_, *sms_, *hasher_, log_.get(), clock_);
+    accounts_->SetDailyCodeLimit(options_.dailyCodeLimit);
 
     if (options_.tlsCert.empty()) {
         http_ = std::make_unique<httplib::Server>();
@@ -271,7 +272,7 @@ void ServiceServer::Routes() {
     http_->Get(R"(/v1/smsnotify/(register|forgot)/([^/]*))", [this](const httplib::Request& req,
                                                                      httplib::Response& res) {
         const CodePurpose purpose = req.matches[1] == "register" ? CodePurpose::kRegister : CodePurpose::kForgot;
-        Reply(res, accounts_->RequestCode(req.matches[2], purpose));
+        Reply(res, accounts_->RequestCode(req.matches[2], purpose, ClientAddress(req)));
     });
     for (const char* path : {"/help", "/help/", "/help/audio"}) {
         const bool audio = std::string(path) == "/help/audio";
@@ -357,10 +358,9 @@ ServiceOutcome ServiceServer::Feedback(const Json::Value& body, const httplib::R
     auto lock = db_->Lock();
     auto& insert = db_->Prepare(
         "INSERT INTO feedback (received_at, sender_address, contact, content) VALUES (?, ?, ?, ?) RETURNING id");
-    insert.Bind(1, clock_()).Bind(2, ClientAddress(req)).Bind(3, contact).Bind(4, content).Step();
     Json::Value data(Json::objectValue);
-    data["id"] = static_cast<Json::Int64>(insert.Int(0));
-    insert.Reset();
+    data["id"] = static_cast<Json::Int64>(
+        insert.Bind(1, clock_()).Bind(2, ClientAddress(req)).Bind(3, contact).Bind(4, content).RunReturningInt());
     return ServiceOutcome::Ok(data);
 }
 
@@ -385,7 +385,7 @@ ServiceOutcome ServiceServer::Forgot(const Json::Value& body, const httplib::Req
 }
 
 void ServiceServer::Download(const httplib::Request& req, httplib::Response& res) {
-    const std::string path = releases_->FilePath(req.matches[1]);
+    const std::string path = releases_->ServedPath(req.matches[1]);
     auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
     std::error_code ec;
     const auto size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
@@ -397,7 +397,7 @@ void ServiceServer::Download(const httplib::Request& req, httplib::Response& res
     // Several ranges at once: the whole file instead (HTTP allows ignoring Range; the library's
     // multipart answer would give a wrong total size).
     if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
-    for (const auto& [first, last] : req.ranges) {
+    for (auto& [first, last] : const_cast<httplib::Request&>(req).ranges) {
         // A range that starts at or past the end (or an empty suffix) cannot be served: 416 with the
         // size, as HTTP says, where the library would answer 206 with nothing.
         if ((first >= 0 && static_cast<std::uintmax_t>(first) >= size) || (first < 0 && last == 0)) {
@@ -406,6 +406,11 @@ void ServiceServer::Download(const httplib::Request& req, httplib::Response& res
             Reply(res, ServiceOutcome::Error(416, kRetBadRequest, "range outside the file"));
             return;
         }
+        // An end past the file, or a suffix longer than it, means up to the end (the library would
+        // promise the bytes that are not there).
+        const auto end = static_cast<std::int64_t>(size) - 1;
+        if (first >= 0 && (last < 0 || last > end)) last = end;
+        if (first < 0 && last > end + 1) last = end + 1;
     }
     const bool deb = path.size() > 4 && path.compare(path.size() - 4, 4, ".deb") == 0;
     res.set_content_provider(

@@ -133,6 +133,9 @@ TEST_F(ServiceNetTest, PublicEndpoints) {
     } ranged[] = {
         {path.c_str(), {{1024, 2047}}, 206, installer.substr(1024)},
         {path.c_str(), {{-1, 10}}, 206, installer.substr(2038)},
+        {path.c_str(), {{0, 2048}}, 206, installer},                  // an end past the file: up to its end
+        {path.c_str(), {{2000, 99999999999}}, 206, installer.substr(2000)},
+        {path.c_str(), {{-1, 5000}}, 206, installer},
         {path.c_str(), {{0, 1}, {4, 5}}, 200, installer},        // several ranges: the whole file
         {path.c_str(), {{2048, 3000}}, 416, ""},
         {"/get_user_ip", {{0, 5}}, 200, "{\"data\":\"127.0.0.1\",\"ret\":0}"},  // never a cut envelope

@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "InputRules.h"
 #include "ReleaseManifest.h"
+#include "RequestLog.h"
 #include "Schema.h"
 #include "ServiceOptions.h"
 
@@ -47,6 +48,16 @@ TEST(ServiceRulesTest, Utf16LengthAndPasswords) {
         EXPECT_EQ(Utf16Length(c.text), c.units) << c.text;
         EXPECT_EQ(IsValidPassword(c.text), c.password) << c.text;
     }
+}
+
+TEST(ServiceRulesTest, LogLinesCannotBeForged) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/a\n2026-01-01T00:00:00.000Z 10.0.0.1 GET /admin 200", "/a\\x0a2026-01-01T00:00:00.000Z 10.0.0.1 GET /admin 200"},
+        {std::string("x\r\0\x1b[2J\x7f", 8), "x\\x0d\\x00\\x1b[2J\\x7f"},
+        {"a\\x0a", "a\\\\x0a"},  // a backslash of the client's own cannot fake an escape
+        {"/帮助 ok", "/帮助 ok"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(RequestLog::Escape(in), out) << in;
 }
 
 TEST(ServiceRulesTest, Addresses) {
@@ -124,9 +135,17 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
     EXPECT_EQ(release.size, 3);
     EXPECT_EQ(release.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");  // SHA-256("abc")
     EXPECT_FALSE(release.forceUpgrade);
-    EXPECT_EQ(releases.FilePath("manifest.json"), "");
-    EXPECT_EQ(releases.FilePath(".hidden"), "");
-    EXPECT_EQ(releases.FilePath("a.deb"), dir + "/a.deb");
+    // Only the published file is served, and a link only while it stays in the folder.
+    std::ofstream(dir + "/other.deb") << "x";
+    std::filesystem::create_symlink("/etc/passwd", dir + "/out.deb");
+    std::filesystem::create_symlink("a.deb", dir + "/in.deb");
+    std::filesystem::create_symlink("manifest.json", dir + "/m.deb");
+    const std::pair<const char*, std::string> served[] = {
+        {"manifest.json", ""}, {".hidden", ""}, {"other.deb", ""}, {"a.deb", dir + "/a.deb"}};
+    for (const auto& [name, path] : served) EXPECT_EQ(releases.ServedPath(name), path) << name;
+    const std::pair<const char*, std::string> files[] = {
+        {"out.deb", ""}, {"m.deb", ""}, {"in.deb", dir + "/a.deb"}, {"other.deb", dir + "/other.deb"}};
+    for (const auto& [name, path] : files) EXPECT_EQ(releases.FilePath(name), path) << name;
     std::filesystem::remove_all(dir);
 }
 
