@@ -1,5 +1,9 @@
 #include "RequestLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -7,7 +11,9 @@
 
 RequestLog::RequestLog(const std::string& path) {
     if (path.empty()) return;
-    file_ = std::fopen(path.c_str(), "ae");
+    // Requests name phones and addresses: the log is the service user's alone.
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0 && (fchmod(fd, 0600) != 0 || (file_ = fdopen(fd, "a")) == nullptr)) close(fd);
     if (file_ == nullptr) {
         std::fprintf(stderr, "tamsu-service: cannot open log %s: %s\n", path.c_str(), std::strerror(errno));
     }

@@ -12,7 +12,13 @@
 #include <httplib.h>
 #include <json/json.h>
 #include <sodium.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -98,16 +104,36 @@ std::int64_t SystemSeconds() {
         .count();
 }
 
+// The data folder holds password hashes and live codes: it and everything the service writes in it
+// are the service user's alone (0700 and 0600) whatever the umask, also when they already existed.
 bool MakePrivateFolder(const std::string& path, std::string& error) {
     std::error_code ec;
-    const bool created = std::filesystem::create_directories(path, ec);
+    std::filesystem::create_directories(path, ec);
     if (ec || !std::filesystem::is_directory(path)) {
         error = "cannot create folder " + path + ": " + ec.message();
         return false;
     }
-    // A folder we create is ours alone (it holds password hashes and codes); an existing one
-    // keeps the modes its owner gave it.
-    if (created) std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    if (ec) {
+        error = "cannot make " + path + " private: " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+// The database and its companions, created (or kept) with mode 0600 before SQLite opens them: the
+// log and the shared-memory file SQLite makes later take the database file's mode.
+bool MakePrivateDatabaseFiles(const std::string& path, std::string& error) {
+    for (const std::string& file : {path, path + "-wal", path + "-shm", path + "-journal"}) {
+        const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (file == path ? O_CREAT : 0), 0600);
+        if (fd < 0 && errno == ENOENT && file != path) continue;
+        if (fd < 0 || fchmod(fd, 0600) != 0) {
+            error = "cannot make " + file + " private: " + std::strerror(errno);
+            if (fd >= 0) close(fd);
+            return false;
+        }
+        close(fd);
+    }
     return true;
 }
 
@@ -135,6 +161,7 @@ bool ServiceServer::Start(std::string& error) {
         return false;
     }
     log_ = std::make_unique<RequestLog>(data + "/logs/service.log");
+    if (!MakePrivateDatabaseFiles(data + "/tamsu-service.db", error)) return false;
     try {
         db_ = std::make_unique<Database>(data + "/tamsu-service.db");
     } catch (const DatabaseError& e) {

@@ -7,6 +7,7 @@
 #include <json/json.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -157,10 +158,27 @@ TEST_F(ServiceNetTest, PublicEndpoints) {
     }
 }
 
-TEST_F(ServiceNetTest, FeedbackIsStoredWithTimeAndSender) {
+TEST_F(ServiceNetTest, FeedbackIsStoredWithTimeAndSenderInPrivateFiles) {
     Begin();
+    ASSERT_EQ(service_->Stop(), 0);
+    // A data folder of looser modes and a umask that would keep them loose: the service tightens both.
+    const std::string dir = service_->DataDir();
+    for (const std::string& path : {dir, dir + "/logs", dir + "/releases"}) chmod(path.c_str(), 0755);
+    for (const std::string& path : {dir + "/tamsu-service.db", dir + "/logs/service.log"}) chmod(path.c_str(), 0644);
+    const mode_t umaskBefore = umask(022);
+    ASSERT_TRUE(service_->Start()) << service_->Error();
+    umask(umaskBefore);
     const Json::Value reply = Post("/v1/feedback", "{\n   \"contact\" : \"QQ 10001\",\n   \"content\" : \"录音很清楚，谢谢！\"\n}\n");
     ASSERT_EQ(reply["ret"].asInt(), 0);
+    EXPECT_EQ(Get(std::string("/v1/smsnotify/register/") + kPhone)["ret"].asInt(), 0);
+    const std::pair<std::string, mode_t> modes[] = {
+        {"", 0700}, {"/logs", 0700}, {"/releases", 0700}, {"/tamsu-service.db", 0600},
+        {"/tamsu-service.db-wal", 0600}, {"/logs/service.log", 0600}, {"/sms-outbox.log", 0600}};
+    for (const auto& [path, mode] : modes) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir + path).c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 0777, mode) << path;
+    }
     ASSERT_EQ(service_->Stop(), 0) << "a clean stop";
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((service_->DataDir() + "/tamsu-service.db").c_str(), &db), SQLITE_OK);
