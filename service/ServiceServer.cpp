@@ -1,6 +1,7 @@
 #include "ServiceServer.h"
 
 #include "Database.h"
+#include "GuardedHttpServer.h"
 #include "HelpPage.h"
 #include "InputRules.h"
 #include "OutboxSmsSender.h"
@@ -29,12 +30,6 @@ namespace {
 constexpr const char* kJsonType = "application/json; charset=utf-8";
 // Bytes handed to the socket per step of a release download.
 constexpr std::size_t kDownloadChunk = 64 * 1024;
-// A client that sends or reads nothing for this long is dropped (the program's own time-out is 10 s).
-constexpr int kSocketTimeoutSeconds = 10;
-// An idle kept-alive connection holds a handler thread: release it soon (a client that reuses its
-// connection does so at once; the program opens one per request).
-constexpr int kKeepAliveSeconds = 2;
-
 std::string WriteJson(const Json::Value& value) {
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
@@ -178,36 +173,30 @@ bool ServiceServer::Start(std::string& error) {
     accounts_ = std::make_unique<AccountService>(*db_, *sms_, *hasher_, log_.get(), clock_);
     accounts_->SetDailyCodeLimit(options_.dailyCodeLimit);
 
-    if (options_.tlsCert.empty()) {
-        http_ = std::make_unique<httplib::Server>();
-    } else {
-        auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
-        if (!tls->is_valid()) {
-            error = "cannot load the certificate " + options_.tlsCert + " or the key " + options_.tlsKey;
-            return false;
-        }
-        http_ = std::move(tls);
-    }
-    const int threads = options_.threads;
-    http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    auto http = std::make_unique<GuardedHttpServer>(
+        options_.threads, !options_.trustedProxyHeader.empty(), *log_, [](int status, const std::string& reason) {
+            const int ret = status == 413 ? kRetTooLarge : status >= 500 ? kRetInternal : kRetBadRequest;
+            Json::Value envelope(Json::objectValue);
+            envelope["ret"] = ret;
+            envelope["data"] = reason;
+            return WriteJson(envelope);
+        });
+    if (!options_.tlsCert.empty() && !http->UseTls(options_.tlsCert, options_.tlsKey, error)) return false;
+    http_ = std::move(http);
     // SO_REUSEADDR only: a restart may bind at once, but a second service on the same port fails
     // instead of silently sharing it (the library's default, SO_REUSEPORT, would let it).
     http_->set_socket_options([](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    // Replies are small and written in pieces (headers, body): Nagle's delay would hold them back.
-    http_->set_tcp_nodelay(true);
     http_->set_payload_max_length(kMaxBodyBytes);
-    http_->set_read_timeout(kSocketTimeoutSeconds, 0);
-    http_->set_write_timeout(kSocketTimeoutSeconds, 0);
-    http_->set_keep_alive_timeout(kKeepAliveSeconds);
     Routes();
     if (options_.port == 0) {
         port_ = http_->bind_to_any_port(options_.host);
     } else {
         port_ = http_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
     }
+    if (port_ > 0) http_->WidenBacklog();
     if (port_ <= 0) {
         error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
         return false;
@@ -274,17 +263,27 @@ void ServiceServer::PostJson(const char* path, JsonHandler handler) {
         } catch (const std::exception&) {
             parsed = false; // nested deeper than the reader goes
         }
-        if (!parsed || !body.isObject()) {
+        if (!parsed || !body.isObject() || !IsStrictJsonText(req.body)) {
             Reply(res, ServiceOutcome::Error(400, kRetBadRequest, "request body is not a JSON object"));
             return;
         }
         Reply(res, (this->*handler)(body, req));
     });
-    // The same path read with GET: the method is wrong, not the address.
-    http_->Get(path, [this](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Allow", "POST");
-        Reply(res, ServiceOutcome::Error(405, kRetNotFound, "use POST"));
-    });
+    WrongMethods(path, "POST");
+}
+
+void ServiceServer::WrongMethods(const char* path, const char* allow) {
+    // The other methods on a known path: the method is wrong, not the address.
+    const httplib::Server::Handler wrong = [this, allow](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", allow);
+        Reply(res, ServiceOutcome::Error(405, kRetNotFound, std::string("use ") + allow));
+    };
+    if (std::string(allow) == "POST") http_->Get(path, wrong);
+    if (std::string(allow) != "POST") http_->Post(path, wrong);
+    http_->Put(path, wrong);
+    http_->Delete(path, wrong);
+    http_->Patch(path, wrong);
+    http_->Options(path, wrong);
 }
 
 void ServiceServer::Routes() {
@@ -301,6 +300,10 @@ void ServiceServer::Routes() {
         const CodePurpose purpose = req.matches[1] == "register" ? CodePurpose::kRegister : CodePurpose::kForgot;
         Reply(res, accounts_->RequestCode(req.matches[2], purpose, ClientAddress(req)));
     });
+    for (const char* path : {"/get_user_ip", R"(/v1/smsnotify/(register|forgot)/([^/]*))", "/help", "/help/",
+                             "/help/audio", R"(/download/([^/]+))"}) {
+        WrongMethods(path, "GET, HEAD");
+    }
     for (const char* path : {"/help", "/help/", "/help/audio"}) {
         const bool audio = std::string(path) == "/help/audio";
         http_->Get(path, [audio](const httplib::Request&, httplib::Response& res) {
