@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "InputRules.h"
 #include "ReleaseManifest.h"
+#include "RequestFrame.h"
 #include "RequestLog.h"
 #include "Schema.h"
 #include "ServiceOptions.h"
@@ -48,6 +49,89 @@ TEST(ServiceRulesTest, Utf16LengthAndPasswords) {
         EXPECT_EQ(Utf16Length(c.text), c.units) << c.text;
         EXPECT_EQ(IsValidPassword(c.text), c.password) << c.text;
     }
+}
+
+// Every way a body can arrive, whole and a byte at a time: what the library is handed, or the refusal.
+TEST(ServiceRulesTest, RequestFramesHoldTheLimits) {
+    const std::string post = "POST /v1/feedback HTTP/1.1\r\nHost: h\r\n";
+    const std::string big(64 * 1024 + 1, 'x');
+    std::string tinyChunks;
+    for (int i = 0; i < 70000; ++i) tinyChunks += "1\r\nx\r\n";
+    std::string manyHeaders = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i <= RequestFrame::kMaxHeaders; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
+    const struct {
+        std::string wire;
+        int status;        // 0: complete
+        std::string body;  // complete: the body handed on
+    } cases[] = {
+        {post + "Content-Length: 2\r\n\r\n{}", 0, "{}"},
+        {post + "Transfer-Encoding: chunked\r\n\r\n1;ext=1\r\n{\r\n1\r\n}\r\n0\r\nTrailer: t\r\n\r\n", 0, "{}"},
+        {post + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 2\r\n\r\n{}", 0, "{}"},
+        {"\r\nGET /get_user_ip HTTP/1.0\nHost: h\n\n", 0, ""},
+        {post + "Content-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big, 413, ""},
+        {post + "Transfer-Encoding: chunked\r\n\r\n10001\r\n" + big, 413, ""},
+        {post + "Transfer-Encoding: chunked\r\n\r\n" + tinyChunks, 413, ""},
+        {post + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", 415, ""},
+        {post + "Transfer-Encoding: gzip, chunked\r\n\r\n", 501, ""},
+        {post + "Transfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n", 400, ""},
+        {post + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n", 400, ""},
+        {post + "Content-Length: -1\r\n\r\n", 400, ""},
+        {post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", 400, ""},
+        {post + "X: a\r\n folded\r\n\r\n", 400, ""},
+        {post + "Bad : a\r\n\r\n", 400, ""},
+        {manyHeaders + "\r\n", 431, ""},
+        {"GET /" + std::string(RequestFrame::kMaxRequestLine, 'a') + " HTTP/1.1\r\n", 414, ""},
+        {"GET / HTTP/2.0\r\n\r\n", 505, ""},
+        {"GET /a\x01b HTTP/1.1\r\n\r\n", 400, ""},
+    };
+    for (const auto& c : cases) {
+        for (const bool byBytes : {false, true}) {
+            RequestFrame frame;
+            auto state = RequestFrame::State::kNeedMore;
+            for (std::size_t at = 0; at < c.wire.size() && state == RequestFrame::State::kNeedMore;) {
+                const std::size_t n = byBytes ? 1 : c.wire.size();
+                state = frame.Feed(c.wire.data() + at, std::min(n, c.wire.size() - at));
+                at += n;
+            }
+            const std::string what = c.wire.substr(0, 120) + (byBytes ? " (bytewise)" : "");
+            if (c.status != 0) {
+                EXPECT_EQ(state, RequestFrame::State::kRejected) << what;
+                EXPECT_EQ(frame.Status(), c.status) << what;
+                continue;
+            }
+            ASSERT_EQ(state, RequestFrame::State::kComplete) << what << frame.Reason();
+            const std::string normal = frame.Normalized();
+            EXPECT_EQ(normal.substr(normal.find("\r\n\r\n") + 4), c.body) << what;
+            for (const char* gone : {"Transfer-Encoding", "x-www-form", "Trailer"}) {
+                EXPECT_EQ(normal.find(gone), std::string::npos) << what;
+            }
+            if (!c.body.empty()) EXPECT_NE(normal.find("Content-Length: 2\r\n"), std::string::npos) << what;
+        }
+    }
+    // "100 Continue" only for a body that will be taken; a pipelined request stays for the next frame.
+    const auto feed = [](RequestFrame& frame, const std::string& bytes) { return frame.Feed(bytes.data(), bytes.size()); };
+    RequestFrame waiting;
+    feed(waiting, post + "Expect: 100-continue\r\nContent-Length: 2\r\n\r\n");
+    EXPECT_TRUE(waiting.WantsContinue());
+    EXPECT_FALSE(waiting.WantsContinue());
+    ASSERT_EQ(feed(waiting, "{}GET / HTTP/1.1\r\n\r\n"), RequestFrame::State::kComplete);
+    EXPECT_EQ(waiting.TakeLeftover(), "GET / HTTP/1.1\r\n\r\n");
+    RequestFrame tooBig;
+    feed(tooBig, post + "Expect: 100-continue\r\nContent-Length: 70000\r\n\r\n");
+    EXPECT_FALSE(tooBig.WantsContinue());
+    EXPECT_EQ(tooBig.Status(), 413);
+}
+
+TEST(ServiceRulesTest, StrictJsonText) {
+    const std::pair<std::string, bool> cases[] = {
+        {"{\"a\": [1, -2.5e3, true, false, null], \"b\": \"\\\" /* \\\\ 密\"}\r\n", true},
+        {"{\"a\": 1 /* c */}", false},
+        {"{\"a\": 1} // c", false},
+        {std::string("{\"a\": \"x\0y\"}", 13), false},
+        {"{\"a\": \"tab\there\"}", false},
+        {"{'a': 1}", false},
+    };
+    for (const auto& [text, ok] : cases) EXPECT_EQ(IsStrictJsonText(text), ok) << text;
 }
 
 TEST(ServiceRulesTest, LogLinesCannotBeForged) {
