@@ -74,8 +74,10 @@ int ClientConnection::RetryTls(Call call, Clock::time_point deadline) {
         const int result = call();
         if (result > 0) return result;
         const int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_WANT_READ && Wait(POLLIN, deadline)) continue;
-        if (error == SSL_ERROR_WANT_WRITE && Wait(POLLOUT, deadline)) continue;
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            if (Wait(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)) continue;
+            return -1;  // the deadline passed; the connection itself is still good for a reply
+        }
         if (error == SSL_ERROR_ZERO_RETURN) return 0;
         broken_ = true;
         return -1;
@@ -97,7 +99,10 @@ ssize_t ClientConnection::Receive(char* data, std::size_t size, Clock::time_poin
     for (;;) {
         const ssize_t got = recv(fd_, data, size, 0);
         if (got >= 0) return got;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && Wait(POLLIN, deadline)) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (Wait(POLLIN, deadline)) continue;
+            return -1;  // the deadline passed; the connection itself is still good for a reply
+        }
         if (errno == EINTR) continue;
         broken_ = true;
         return -1;
@@ -119,7 +124,7 @@ bool ClientConnection::Send(const char* text, std::size_t total, Clock::time_poi
             at += static_cast<std::size_t>(put);
         } else if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && Wait(POLLOUT, deadline))) {
             continue;
-        } else {
+        } else {  // an error, or a client that reads nothing until the deadline
             broken_ = true;
         }
     }

@@ -4,7 +4,13 @@
 #include "RequestFrame.h"
 #include "RequestLog.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -49,11 +55,50 @@ GuardedHttpServer::GuardedHttpServer(int handlers, bool behindProxy, RequestLog&
       log_(log),
       errorBody_(std::move(errorBody)),
       tls_(nullptr, SSL_CTX_free),
-      handlerSlots_(handlers) {
-    new_task_queue = [] { return new httplib::ThreadPool(kConnectionThreads); };
+      handlerSlots_(handlers),
+      wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+GuardedHttpServer::~GuardedHttpServer() {
+    if (wake_ >= 0) close(wake_);
 }
 
-GuardedHttpServer::~GuardedHttpServer() = default;
+void GuardedHttpServer::Shutdown() {
+    stopping_ = true;
+    const std::uint64_t one = 1;
+    if (write(wake_, &one, sizeof one) < 0) {
+        // the counter is already set: Serve wakes anyway
+    }
+}
+
+bool GuardedHttpServer::Serve() {
+    const socket_t listener = svr_sock_;
+    if (listener == INVALID_SOCKET || wake_ < 0) return false;
+    ::listen(listener, kListenBacklog);  // listen() again on a listening socket changes its backlog
+    fcntl(listener, F_SETFL, fcntl(listener, F_GETFL) | O_NONBLOCK);
+    httplib::ThreadPool connections(kConnectionThreads);
+    bool ok = true;
+    for (;;) {
+        pollfd waits[2] = {{listener, POLLIN, 0}, {wake_, POLLIN, 0}};
+        if (!stopping_ && poll(waits, 2, -1) < 0 && errno != EINTR) {
+            ok = false;
+            break;
+        }
+        // Take every completed connection; once stopping, the last ones before the socket closes.
+        for (;;) {
+            const int sock = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (sock < 0) {
+                if (errno == EMFILE || errno == ENFILE) poll(nullptr, 0, 10);  // out of descriptors: let some close
+                break;
+            }
+            connections.enqueue([this, sock] { process_and_close_socket(sock); });
+        }
+        if (stopping_) break;
+    }
+    svr_sock_ = INVALID_SOCKET;
+    close(listener);
+    connections.shutdown();  // runs what was enqueued to its end
+    return ok;
+}
 
 bool GuardedHttpServer::UseTls(const std::string& certPath, const std::string& keyPath, std::string& error) {
     tls_.reset(SSL_CTX_new(TLS_server_method()));
@@ -67,11 +112,6 @@ bool GuardedHttpServer::UseTls(const std::string& certPath, const std::string& k
     }
     SSL_CTX_set_options(tls_.get(), SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     return true;
-}
-
-void GuardedHttpServer::WidenBacklog() {
-    // listen() again on a listening socket changes its backlog.
-    if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, kListenBacklog);
 }
 
 bool GuardedHttpServer::EnterPeer(const std::string& peer) {

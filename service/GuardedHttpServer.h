@@ -12,8 +12,8 @@
 // - idle kept-alive connections, plain or TLS, are dropped after kKeepAliveIdle;
 // - TLS is 1.2 or later whatever OpenSSL's policy allows;
 // - the listen backlog is kListenBacklog;
-// - on stop, every accepted connection still gets the answer to its current request; kept-alive
-//   connections then close.
+// - the accept loop is the service's own (Serve): on Shutdown, every connection the kernel has
+//   accepted still gets the answer to the request it sent; kept-alive connections then close.
 // Routing, handlers, replies and the logger stay the library's. Requests refused here are answered
 // with errorBody (JSON) and logged as "<peer> <method> <target> <status> refused: <reason>".
 //
@@ -21,6 +21,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -58,15 +59,19 @@ public:
 
     // Serves HTTPS with this certificate chain and key (PEM); false with error set.
     bool UseTls(const std::string& certPath, const std::string& keyPath, std::string& error);
-    // After binding: the wider backlog.
-    void WidenBacklog();
+    // After binding (bind_to_port, bind_to_any_port): accepts and serves until Shutdown, then
+    // takes every connection the kernel has completed, answers what they sent and returns.
+    // Replaces the library's listen_after_bind.
+    bool Serve();
+    // From any thread, also before Serve.
+    void Shutdown();
 
 private:
     bool process_and_close_socket(socket_t sock) override;
     // Answers a refused request and closes.
     void Refuse(ClientConnection& conn, int status, const std::string& reason, const std::string& method,
                 const std::string& target);
-    bool Stopping() const { return svr_sock_ == INVALID_SOCKET; }
+    bool Stopping() const { return stopping_; }
     // Counts a connection of peer; false when the peer has too many.
     bool EnterPeer(const std::string& peer);
     void LeavePeer(const std::string& peer);
@@ -78,4 +83,6 @@ private:
     std::counting_semaphore<> handlerSlots_;
     std::mutex peersMutex_;
     std::map<std::string, int> peers_;
+    std::atomic<bool> stopping_{false};
+    int wake_ = -1;  // eventfd: Shutdown wakes Serve's poll
 };

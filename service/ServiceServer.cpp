@@ -196,7 +196,6 @@ bool ServiceServer::Start(std::string& error) {
     } else {
         port_ = http_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
     }
-    if (port_ > 0) http_->WidenBacklog();
     if (port_ <= 0) {
         error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
         return false;
@@ -206,13 +205,13 @@ bool ServiceServer::Start(std::string& error) {
 }
 
 bool ServiceServer::Run() {
-    const bool ok = http_ && http_->listen_after_bind();
+    const bool ok = http_ && http_->Serve();
     if (log_) log_->Write("tamsu-service stopped");
     return ok;
 }
 
 void ServiceServer::Stop() {
-    if (http_) http_->stop();
+    if (http_) http_->Shutdown();
 }
 
 void ServiceServer::Reply(httplib::Response& res, const ServiceOutcome& outcome) const {

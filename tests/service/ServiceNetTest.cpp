@@ -7,12 +7,21 @@
 #include <json/json.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <future>
+#include <sstream>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -32,6 +41,46 @@ std::string Sha256Hex(const std::string& bytes) {
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     char hex[2 * sizeof digest + 1];
     return sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+}
+
+// A client of its own on a raw socket: sends bytes (all, or trickled) and reads the reply to the end.
+class RawClient {
+public:
+    explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        timeval limit {30, 0};  // a hung service fails the test instead of hanging it
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    ~RawClient() { close(fd_); }
+    bool Send(const std::string& bytes) {
+        return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    std::string ReadAll() {
+        std::string reply;
+        char buffer[4096];
+        for (ssize_t got; (got = recv(fd_, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, static_cast<std::size_t>(got));
+        return reply;
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+// The HTTP status of what curl got for these arguments (0 when it got nothing).
+int CurlStatus(const std::string& args) {
+    const std::string command = "curl -s -o /dev/null -m 20 -w '%{http_code}' " + args;
+    std::FILE* out = popen(command.c_str(), "r");
+    if (out == nullptr) return -1;
+    char text[16] = "";
+    const std::size_t got = std::fread(text, 1, sizeof text - 1, out);
+    text[got] = 0;
+    pclose(out);
+    return std::atoi(text);
 }
 
 class ServiceNetTest : public ::testing::Test {
@@ -222,6 +271,25 @@ TEST_F(ServiceNetTest, BadRequestsGetJsonErrors) {
     }
     EXPECT_EQ(Get("/v1/smsnotify/register/1380013800x", 400)["ret"].asInt(), 100400);
     EXPECT_EQ(Get("/v1/login", 405)["ret"].asInt(), 100404);
+    // The same limits through curl's own framing, and a path that tries to write a log line of its own.
+    const std::string url = " " + service_->BaseUrl();
+    const std::string big = service_->DataDir() + "/big";
+    std::ofstream(big) << std::string(20 * 1024 * 1024, 'x');
+    std::string headers;
+    for (int i = 0; i < 100; ++i) headers += " -H X-" + std::to_string(i) + ":1";
+    const std::pair<std::string, int> curled[] = {
+        {"-H 'Transfer-Encoding: chunked' --data-binary @" + big + url + "/v1/feedback", 413},
+        {"--data-binary @" + big + url + "/v1/feedback", 413},
+        {"-H 'Content-Encoding: gzip' --data-binary @" + big + url + "/v1/feedback", 415},
+        {"-d '{\"contact\":\"a\",/**/\"content\":\"b\"}'" + url + "/v1/feedback", 400},
+        {headers + url + "/get_user_ip", 431},
+        {"-X DELETE" + url + "/v1/feedback", 405},
+        {"-X PUT" + url + "/download/x.deb", 405},
+        {url + "/nothing%0a2026-01-01T00:00:00.000Z%20127.0.0.1%20GET%20/forged%20200%200", 404},
+    };
+    for (const auto& [args, status] : curled) EXPECT_EQ(CurlStatus(args), status) << args.substr(0, 80);
+    std::ifstream log(service_->DataDir() + "/logs/service.log");
+    for (std::string line; std::getline(log, line);) EXPECT_NE(line.rfind("2026-01-01T", 0), 0u) << line;
     EXPECT_TRUE(service_->OutboxLines().empty());
     EXPECT_EQ(Get("/get_user_ip")["ret"].asInt(), 0) << "still serving";
 }
@@ -314,6 +382,75 @@ TEST_F(ServiceNetTest, SecondServiceOnTheSamePortFails) {
     ServiceProcess second({"--listen", "127.0.0.1:" + std::to_string(service_->Port())});
     EXPECT_FALSE(second.Start());
     EXPECT_NE(second.Error().find("cannot listen"), std::string::npos) << second.Error();
+}
+
+// Slow clients take connection threads, not the handlers: a normal client is served while they
+// trickle, they are cut at the request deadline, and a stop answers every request already sent.
+TEST_F(ServiceNetTest, SlowClientsAndAStopWithRequestsInFlight) {
+    Begin({"--threads", "2"});
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 16; ++i) {
+        slow.push_back(std::make_unique<RawClient>(service_->Port()));
+        ASSERT_TRUE(slow.back()->Send("POST /v1/feedback HTTP/1.1\r\nHost: x\r\nContent-Length: 30\r\n\r\n{"));
+    }
+    EXPECT_EQ(Get("/get_user_ip")["ret"].asInt(), 0) << "served while the handlers' share of slow clients waits";
+
+    std::vector<std::unique_ptr<RawClient>> logins;
+    const std::string login = "{\"mobilephone\":\"13800138000\",\"password\":\"x\"}";
+    for (int i = 0; i < 12; ++i) {
+        logins.push_back(std::make_unique<RawClient>(service_->Port()));
+        ASSERT_TRUE(logins.back()->Send("POST /v1/login HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+                                        std::to_string(login.size()) + "\r\n\r\n" + login));
+    }
+    ASSERT_EQ(kill(service_->Pid(), SIGTERM), 0);
+    for (auto& client : logins) {
+        const std::string reply = client->ReadAll();
+        EXPECT_TRUE(reply.rfind("HTTP/1.1 200", 0) == 0 || reply.rfind("HTTP/1.1 429", 0) == 0) << reply;
+    }
+    for (auto& client : slow) EXPECT_EQ(client->ReadAll().substr(0, 12), "HTTP/1.1 408");
+    EXPECT_EQ(service_->Stop(), 0);
+}
+
+// A full disk: what was acknowledged is stored, under its own id; the rest gets a JSON 500.
+TEST_F(ServiceNetTest, FullDiskNeverAcknowledgesALostWrite) {
+    char pattern[] = "/tmp/tamsu-full-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", pattern, "tmpfs", 0, "size=2m") != 0) {
+        rmdir(pattern);
+        GTEST_SKIP() << "cannot mount a tmpfs (needs root)";
+    }
+    const std::string data = std::string(pattern) + "/data";
+    Begin({"--data", data});
+    const std::string body = "{\"contact\":\"c\",\"content\":\"" + std::string(8000, 'x') + "\"}";
+    std::set<std::int64_t> ids;
+    int failures = 0;
+    for (int i = 0; i < 2000 && failures < 3; ++i) {
+        const auto res = Client().Post("/v1/feedback", body, "application/json");
+        ASSERT_TRUE(res);
+        const Json::Value reply = ParseJson(res->body);
+        if (res->status == 200) {
+            EXPECT_TRUE(ids.insert(reply["data"]["id"].asInt64()).second) << "id given twice";
+        } else {
+            EXPECT_EQ(res->status, 500);
+            EXPECT_EQ(reply["ret"].asInt(), 100500);
+            ++failures;
+        }
+    }
+    EXPECT_EQ(failures, 3) << "the disk filled";
+    EXPECT_GT(ids.size(), 50u) << "stored until it filled";
+    service_->Stop();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((data + "/tamsu-service.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* row = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT id FROM feedback", -1, &row, nullptr), SQLITE_OK);
+    std::set<std::int64_t> stored;
+    while (sqlite3_step(row) == SQLITE_ROW) stored.insert(sqlite3_column_int64(row, 0));
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    EXPECT_EQ(stored, ids);
+    umount2(pattern, MNT_DETACH);
+    rmdir(pattern);
 }
 
 }  // namespace
