@@ -332,7 +332,23 @@ TEST_F(ServiceNetTest, HttpsWithAGeneratedCertificate) {
                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key +
                                 " -out " + cert + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
+    // An OpenSSL policy that would allow TLS 1.0 and 1.1: the service still takes 1.2 or later only.
+    const std::string weak = std::string(pattern) + "/weak.cnf";
+    std::ofstream(weak) << "openssl_conf = c\n[c]\nssl_conf = s\n[s]\nsystem_default = d\n[d]\n"
+                           "MinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n";
+    setenv("OPENSSL_CONF", weak.c_str(), 1);
     Begin({"--tls-cert", cert, "--tls-key", key});
+    for (const char* version : {"tls1_1", "tls1_2"}) {
+        const std::string probe = "echo | openssl s_client -connect 127.0.0.1:" + std::to_string(service_->Port()) +
+                                  " -" + version + " -cipher DEFAULT@SECLEVEL=0 2>&1 | grep -c 'Protocol *: TLSv1.2'";
+        std::FILE* out = popen(probe.c_str(), "r");
+        ASSERT_NE(out, nullptr);
+        char count[8] = "";
+        std::fgets(count, sizeof count, out);
+        pclose(out);
+        EXPECT_EQ(std::atoi(count), std::string(version) == "tls1_2" ? 1 : 0) << version;
+    }
+    unsetenv("OPENSSL_CONF");
     ASSERT_EQ(service_->BaseUrl().rfind("https://127.0.0.1:", 0), 0u);
 
     httplib::Client trusting(service_->BaseUrl());
