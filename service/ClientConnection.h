@@ -45,7 +45,9 @@ public:
     ssize_t write(const char* ptr, size_t size) override;
     void get_remote_ip_and_port(std::string& ip, int& port) const override;
     void get_local_ip_and_port(std::string& ip, int& port) const override;
-    socket_t socket() const override { return fd_; }
+    // The library only compares this with FD_SETSIZE (a limit of select(), which nothing uses on
+    // this connection: it waits with poll) and answers 500 above it; a busy service has more.
+    socket_t socket() const override { return fd_ < FD_SETSIZE ? fd_ : 0; }
 
 private:
     // Waits for the socket to be readable (events POLLIN) or writable (POLLOUT).
