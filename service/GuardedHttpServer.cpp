@@ -1,6 +1,7 @@
 #include "GuardedHttpServer.h"
 
 #include "ClientConnection.h"
+#include "ConnectionPool.h"
 #include "RequestFrame.h"
 #include "RequestLog.h"
 
@@ -75,7 +76,7 @@ bool GuardedHttpServer::Serve() {
     if (listener == INVALID_SOCKET || wake_ < 0) return false;
     ::listen(listener, kListenBacklog);  // listen() again on a listening socket changes its backlog
     fcntl(listener, F_SETFL, fcntl(listener, F_GETFL) | O_NONBLOCK);
-    httplib::ThreadPool connections(kConnectionThreads);
+    ConnectionPool connections(kConnectionThreads);
     bool ok = true;
     for (;;) {
         pollfd waits[2] = {{listener, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -90,13 +91,13 @@ bool GuardedHttpServer::Serve() {
                 if (errno == EMFILE || errno == ENFILE) poll(nullptr, 0, 10);  // out of descriptors: let some close
                 break;
             }
-            connections.enqueue([this, sock] { process_and_close_socket(sock); });
+            connections.Run([this, sock] { process_and_close_socket(sock); });
         }
         if (stopping_) break;
     }
     svr_sock_ = INVALID_SOCKET;
     close(listener);
-    connections.shutdown();  // runs what was enqueued to its end
+    connections.Shutdown();  // runs what was queued to its end
     return ok;
 }
 

@@ -42,8 +42,8 @@ public:
     static constexpr auto kKeepAliveIdle = std::chrono::seconds(2);
     // Writing one piece of a reply (a download's 64 KiB) to a client that does not read.
     static constexpr auto kWriteTimeout = std::chrono::seconds(10);
-    // Threads reading requests: mostly asleep in poll, they cost a page or two of stack each; a
-    // few hundred slow clients cannot take them all.
+    // Threads reading requests (made as needed, ConnectionPool): mostly asleep in poll, they cost
+    // some stack each; a few hundred slow clients cannot take them all.
     static constexpr int kConnectionThreads = 256;
     static constexpr int kMaxConnectionsPerPeer = kConnectionThreads / 2;
     static constexpr int kMaxRequestsPerConnection = 100;
