@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
     if (options.walPosts > 0) {
         auto client = std::make_shared<httplib::Client>("127.0.0.1", service.Port());
         client->set_keep_alive(true);
+        client->set_tcp_nodelay(true);
         long stored = 0;
         for (long i = 0; i < options.walPosts; ++i) {
             const auto res = client->Post("/v1/feedback", feedback, "application/json");
