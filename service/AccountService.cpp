@@ -14,6 +14,7 @@
 namespace {
 
 constexpr std::int64_t kDay = 24 * 60 * 60;
+constexpr std::int64_t kHour = 60 * 60;
 
 const char* PurposeName(CodePurpose purpose) { return purpose == CodePurpose::kRegister ? "register" : "forgot"; }
 
@@ -42,13 +43,25 @@ void AccountService::Log(const std::string& line) {
     if (log_ != nullptr) log_->Write(line);
 }
 
-ServiceOutcome AccountService::RequestCode(const std::string& phone, CodePurpose purpose) {
+ServiceOutcome AccountService::RequestCode(const std::string& phone, CodePurpose purpose,
+                                          const std::string& address) {
     if (!IsValidPhone(phone)) return BadPhone();
     const std::int64_t now = clock_();
     const std::string code = NewCode();
     std::int64_t sentRow = 0;
     {
         auto lock = db_.Lock();
+        db_.Prepare("DELETE FROM code_requests WHERE requested_at <= ?").Bind(1, now - kHour).Run();
+        auto& asked = db_.Prepare("SELECT COUNT(*), MIN(requested_at) FROM code_requests WHERE address = ?");
+        asked.Bind(1, address).Step();
+        const std::int64_t requests = asked.Int(0);
+        const std::int64_t firstRequest = asked.Int(1);
+        asked.Reset();
+        if (requests >= kAddressCodeRequests) {
+            return ServiceOutcome::Error(429, kRetTooMany, "too many code requests from this address",
+                                         static_cast<int>(firstRequest + kHour - now));
+        }
+        db_.Prepare("INSERT INTO code_requests (address, requested_at) VALUES (?, ?)").Bind(1, address).Bind(2, now).Run();
         const bool known = db_.Prepare("SELECT 1 FROM users WHERE phone = ?").Bind(1, phone).HasRow();
         if (purpose == CodePurpose::kRegister && known) {
             return ServiceOutcome::Refused(kRetAlreadyRegistered, "phone already registered");
@@ -71,21 +84,33 @@ ServiceOutcome AccountService::RequestCode(const std::string& phone, CodePurpose
             return ServiceOutcome::Error(429, kRetTooMany, "daily code limit reached",
                                          static_cast<int>(oldest + kDay - now));
         }
-        db_.Prepare("INSERT OR REPLACE INTO codes (phone, purpose, code, created_at, wrong_tries, used) "
-                    "VALUES (?, ?, ?, ?, 0, 0)")
-            .Bind(1, phone).Bind(2, PurposeName(purpose)).Bind(3, code).Bind(4, now).Run();
-        auto& insert = db_.Prepare("INSERT INTO codes_sent (phone, sent_at) VALUES (?, ?) RETURNING rowid");
-        insert.Bind(1, phone).Bind(2, now).Step();
-        sentRow = insert.Int(0);
-        insert.Reset();
+        auto& total = db_.Prepare("SELECT COUNT(*), MIN(sent_at) FROM codes_sent");
+        total.Step();
+        const std::int64_t sentToday = total.Int(0);
+        const std::int64_t firstToday = total.Int(1);
+        total.Reset();
+        if (sentToday >= dailyCodeLimit_) {
+            Log("daily code limit of the service reached");
+            return ServiceOutcome::Error(429, kRetTooMany, "the service's daily code limit is reached",
+                                         static_cast<int>(firstToday + kDay - now));
+        }
+        db_.Transaction([&] {
+            db_.Prepare("INSERT OR REPLACE INTO codes (phone, purpose, code, created_at, wrong_tries, used) "
+                        "VALUES (?, ?, ?, ?, 0, 0)")
+                .Bind(1, phone).Bind(2, PurposeName(purpose)).Bind(3, code).Bind(4, now).Run();
+            sentRow = db_.Prepare("INSERT INTO codes_sent (phone, sent_at) VALUES (?, ?) RETURNING rowid")
+                          .Bind(1, phone).Bind(2, now).RunReturningInt();
+        });
     }
     std::string error;
     if (!sms_.Send(phone, code, error)) {
         // Undone, so the user may ask again at once instead of waiting for a code that never comes.
         auto lock = db_.Lock();
-        db_.Prepare("DELETE FROM codes WHERE phone = ? AND purpose = ? AND code = ?")
-            .Bind(1, phone).Bind(2, PurposeName(purpose)).Bind(3, code).Run();
-        db_.Prepare("DELETE FROM codes_sent WHERE rowid = ?").Bind(1, sentRow).Run();
+        db_.Transaction([&] {
+            db_.Prepare("DELETE FROM codes WHERE phone = ? AND purpose = ? AND code = ?")
+                .Bind(1, phone).Bind(2, PurposeName(purpose)).Bind(3, code).Run();
+            db_.Prepare("DELETE FROM codes_sent WHERE rowid = ?").Bind(1, sentRow).Run();
+        });
         Log("sms delivery failed: " + error);
         return ServiceOutcome::Error(502, kRetSmsFailed, "the code could not be sent");
     }
@@ -152,8 +177,10 @@ ServiceOutcome AccountService::SetPassword(const std::string& phone, const std::
         }
         Log("registered " + phone);
     } else {
-        db_.Prepare("UPDATE users SET password_hash = ? WHERE phone = ?").Bind(1, hash).Bind(2, phone).Run();
-        db_.Prepare("DELETE FROM login_failures WHERE phone = ?").Bind(1, phone).Run();
+        db_.Transaction([&] {
+            db_.Prepare("UPDATE users SET password_hash = ? WHERE phone = ?").Bind(1, hash).Bind(2, phone).Run();
+            db_.Prepare("DELETE FROM login_failures WHERE phone = ?").Bind(1, phone).Run();
+        });
         Log("password reset " + phone);
     }
     return ServiceOutcome::Ok();
@@ -171,6 +198,16 @@ std::int64_t AccountService::LoginWait(const std::string& phone, std::int64_t no
     return std::max<std::int64_t>(0, last + delay - now);
 }
 
+std::int64_t AccountService::AddressLoginWait(const std::string& address, std::int64_t now) {
+    auto& row = db_.Prepare("SELECT failures, window_start FROM address_login_failures WHERE address = ?");
+    if (!row.Bind(1, address).Step()) return 0;
+    const std::int64_t failures = row.Int(0);
+    const std::int64_t start = row.Int(1);
+    row.Reset();
+    if (failures < kAddressLoginFailures || now - start >= kHour) return 0;
+    return start + kHour - now;
+}
+
 ServiceOutcome AccountService::Login(const std::string& phone, const std::string& password,
                                      const std::string& address) {
     if (!IsValidPhone(phone)) return BadPhone();
@@ -181,9 +218,25 @@ ServiceOutcome AccountService::Login(const std::string& phone, const std::string
     std::string stored;
     {
         auto lock = db_.Lock();
-        if (const std::int64_t wait = LoginWait(phone, now); wait > 0) {
+        std::int64_t wait = LoginWait(phone, now);
+        if (wait <= 0) wait = AddressLoginWait(address, now);
+        if (wait > 0) {
             return ServiceOutcome::Error(429, kRetTooMany, "too many failed logins, try later", static_cast<int>(wait));
         }
+        // The try counts as failed from here (the check and the record are one step under the
+        // lock); a right password takes it back.
+        db_.Transaction([&] {
+            db_.Prepare("INSERT INTO login_failures (phone, failures, last_failure_at) VALUES (?1, 1, ?2) "
+                        "ON CONFLICT (phone) DO UPDATE SET "
+                        "failures = CASE WHEN ?2 - last_failure_at >= ?3 THEN 1 ELSE failures + 1 END, "
+                        "last_failure_at = ?2")
+                .Bind(1, phone).Bind(2, now).Bind(3, kFailureMemory).Run();
+            db_.Prepare("INSERT INTO address_login_failures (address, failures, window_start) VALUES (?1, 1, ?2) "
+                        "ON CONFLICT (address) DO UPDATE SET "
+                        "failures = CASE WHEN ?2 - window_start >= ?3 THEN 1 ELSE failures + 1 END, "
+                        "window_start = CASE WHEN ?2 - window_start >= ?3 THEN ?2 ELSE window_start END")
+                .Bind(1, address).Bind(2, now).Bind(3, kHour).Run();
+        });
         auto& user = db_.Prepare("SELECT id, password_hash, register_time FROM users WHERE phone = ?");
         if (user.Bind(1, phone).Step()) {
             id = user.Int(0);
@@ -198,20 +251,19 @@ ServiceOutcome AccountService::Login(const std::string& phone, const std::string
     } else {
         good = hasher_.Verify(stored, password);
     }
-    const std::string rehash = good && hasher_.NeedsRehash(stored) ? hasher_.Hash(password) : std::string();
+    if (!good) return ServiceOutcome::Refused(kRetWrongLogin, "wrong phone or password");
+    const std::string rehash = hasher_.NeedsRehash(stored) ? hasher_.Hash(password) : std::string();
     auto lock = db_.Lock();
-    if (!good) {
-        db_.Prepare("INSERT INTO login_failures (phone, failures, last_failure_at) VALUES (?1, 1, ?2) "
-                    "ON CONFLICT (phone) DO UPDATE SET "
-                    "failures = CASE WHEN ?2 - last_failure_at >= ?3 THEN 1 ELSE failures + 1 END, "
-                    "last_failure_at = ?2")
-            .Bind(1, phone).Bind(2, now).Bind(3, kFailureMemory).Run();
-        return ServiceOutcome::Refused(kRetWrongLogin, "wrong phone or password");
-    }
-    db_.Prepare("UPDATE users SET last_login_address = ?, last_login_time = ? WHERE id = ?")
-        .Bind(1, address).Bind(2, now).Bind(3, id).Run();
-    if (!rehash.empty()) db_.Prepare("UPDATE users SET password_hash = ? WHERE id = ?").Bind(1, rehash).Bind(2, id).Run();
-    db_.Prepare("DELETE FROM login_failures WHERE phone = ?").Bind(1, phone).Run();
+    db_.Transaction([&] {
+        db_.Prepare("UPDATE users SET last_login_address = ?, last_login_time = ? WHERE id = ?")
+            .Bind(1, address).Bind(2, now).Bind(3, id).Run();
+        if (!rehash.empty()) {
+            db_.Prepare("UPDATE users SET password_hash = ? WHERE id = ?").Bind(1, rehash).Bind(2, id).Run();
+        }
+        db_.Prepare("DELETE FROM login_failures WHERE phone = ?").Bind(1, phone).Run();
+        db_.Prepare("UPDATE address_login_failures SET failures = MAX(failures - 1, 0) WHERE address = ?")
+            .Bind(1, address).Run();
+    });
     Json::Value data(Json::objectValue);
     data["id"] = static_cast<Json::Int64>(id);
     data["mobilephone"] = phone;

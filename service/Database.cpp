@@ -54,3 +54,14 @@ void Database::Exec(const char* sql) {
         throw DatabaseError(message + " in: " + sql, sqlite3_extended_errcode(db_));
     }
 }
+
+void Database::Transaction(const std::function<void()>& body) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        body();
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // a failed COMMIT may have ended it already
+        throw;
+    }
+}

@@ -8,6 +8,7 @@
 
 #include "Statement.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,9 @@ public:
     Statement& Prepare(const char* sql);
     // Runs SQL text without parameters (schema, transactions). Only under Lock().
     void Exec(const char* sql);
+    // Runs body as one transaction: all of its writes or, when it throws, none (rethrown). Only
+    // under Lock().
+    void Transaction(const std::function<void()>& body);
 
 private:
     sqlite3* db_ = nullptr;

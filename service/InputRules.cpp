@@ -80,3 +80,21 @@ std::string NormalizeAddress(std::string_view text) {
     }
     return out;
 }
+
+bool IsStrictJsonText(const std::string& text) {
+    static const std::string_view kOutside = " \t\r\n{}[]:,-+.0123456789eEtrufalsn";
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (inString) {
+            if (c < 0x20) return false;
+            if (c == '\\') ++i;
+            if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (kOutside.find(static_cast<char>(c)) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}

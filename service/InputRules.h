@@ -16,3 +16,7 @@ bool IsValidPassword(std::string_view password);
 // A textual IPv4 or IPv6 address; an IPv4-mapped IPv6 address comes back as its IPv4 text.
 // Empty when text is not an address.
 std::string NormalizeAddress(std::string_view text);
+// Whether text uses only what JSON allows between and inside its values: no comments, no control
+// characters (NUL included) inside strings, nothing but JSON's own characters outside them. The
+// JSON reader checks the grammar; this holds what it lets through.
+bool IsStrictJsonText(const std::string& text);

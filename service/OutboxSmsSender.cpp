@@ -1,6 +1,7 @@
 #include "OutboxSmsSender.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +14,8 @@ bool OutboxSmsSender::Send(const std::string& phone, const std::string& code, st
     std::lock_guard<std::mutex> lock(mutex_);
     // Codes are secrets of their owners: the outbox is readable by the service's user only.
     const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (fd < 0 || fchmod(fd, 0600) != 0) {
+        if (fd >= 0) close(fd);
         error = "cannot open " + path_ + ": " + std::strerror(errno);
         return false;
     }

@@ -4,6 +4,7 @@
 #include <sodium.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -62,10 +63,22 @@ const char* ReleaseManifest::ManifestName() { return "manifest.json"; }
 
 std::string ReleaseManifest::FilePath(const std::string& name) const {
     if (!IsPlainFileName(name) || name == ManifestName()) return {};
-    const std::string path = dir_ + "/" + name;
+    // A symbolic link may point elsewhere in the folder, never out of it (to the database, /etc).
+    std::error_code ec;
+    const auto folder = std::filesystem::canonical(dir_, ec);
+    if (ec) return {};
+    const auto path = std::filesystem::canonical(dir_ + "/" + name, ec);
+    if (ec || path.parent_path() != folder || path.filename() == ManifestName()) return {};
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    return path;
+    return path.string();
+}
+
+std::string ReleaseManifest::ServedPath(const std::string& name) {
+    Release release;
+    std::string error;
+    if (Current(release, error) != Status::kOk || release.file.empty() || release.file != name) return {};
+    return FilePath(name);
 }
 
 ReleaseManifest::Status ReleaseManifest::Current(Release& release, std::string& error) {

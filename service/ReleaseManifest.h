@@ -38,9 +38,11 @@ public:
     // The current release. kMissing: no manifest (nothing published). kBroken: the manifest or its
     // file is unusable; error says why.
     Status Current(Release& release, std::string& error);
-    // Full path of a servable release file called name (a plain file name, not the manifest, not
-    // hidden, a regular file); empty otherwise.
+    // Full path of a release file called name: a plain file name, not the manifest, not hidden, a
+    // regular file inside the folder (a symbolic link is resolved and must stay in it); empty otherwise.
     std::string FilePath(const std::string& name) const;
+    // FilePath of name when it is the file the current manifest publishes; empty for any other file.
+    std::string ServedPath(const std::string& name);
     // The manifest's name inside the releases folder.
     static const char* ManifestName();
 

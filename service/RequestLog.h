@@ -15,8 +15,12 @@ public:
     RequestLog(const RequestLog&) = delete;
     RequestLog& operator=(const RequestLog&) = delete;
 
-    // Writes "<UTC time> <line>\n".
+    // Writes "<UTC time> <line>\n", the line escaped (Escape): nothing a client sends can start a
+    // line of its own.
     void Write(const std::string& line);
+    // text with control characters (line breaks, escape sequences, NUL, DEL) and backslashes
+    // written as \xNN and \\; everything else, UTF-8 included, unchanged.
+    static std::string Escape(const std::string& text);
 
 private:
     std::mutex mutex_;

@@ -40,6 +40,15 @@ const char* const kMigrations[] = {
     "  phone TEXT PRIMARY KEY,"
     "  failures INTEGER NOT NULL,"
     "  last_failure_at INTEGER NOT NULL);",
+    // 3: limits per client address (code requests, failed logins).
+    "CREATE TABLE code_requests ("
+    "  address TEXT NOT NULL,"
+    "  requested_at INTEGER NOT NULL);"
+    "CREATE INDEX code_requests_address ON code_requests (address, requested_at);"
+    "CREATE TABLE address_login_failures ("
+    "  address TEXT PRIMARY KEY,"
+    "  failures INTEGER NOT NULL,"
+    "  window_start INTEGER NOT NULL);",
 };
 
 }  // namespace
@@ -62,14 +71,9 @@ void MigrateSchema(Database& db) {
                             " is newer than this program's " + std::to_string(LatestSchemaVersion()));
     }
     for (; version < LatestSchemaVersion(); ++version) {
-        db.Exec("BEGIN IMMEDIATE");
-        try {
+        db.Transaction([&] {
             db.Exec(kMigrations[version]);
             db.Prepare("UPDATE schema_version SET version = ?").Bind(1, std::int64_t{version + 1}).Run();
-            db.Exec("COMMIT");
-        } catch (...) {
-            db.Exec("ROLLBACK");
-            throw;
-        }
+        });
     }
 }

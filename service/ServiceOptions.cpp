@@ -63,6 +63,7 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
         {"--public-url", [&](const std::string& v) { return IsHttpUrl(options.publicUrl = v); }},
         {"--sms-webhook", [&](const std::string& v) { return IsHttpUrl(options.smsWebhook = v); }},
         {"--threads", [&](const std::string& v) { return ParseInt(v, 1, kMaxThreads, options.threads); }},
+        {"--sms-daily-limit", [&](const std::string& v) { return ParseInt(v, 1, 999999, options.dailyCodeLimit); }},
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -114,10 +115,14 @@ std::string ServiceUsage() {
            "  --tls-cert FILE --tls-key FILE  serve HTTPS with this certificate chain and key (PEM)\n"
            "  --trusted-proxy-header NAME   take the client address from this header's first entry\n"
            "                                (e.g. X-Forwarded-For behind a reverse proxy)\n"
-           "  --public-url URL              base of download addresses (default: from the Host header)\n"
+           "  --public-url URL              base of download addresses (default: from the Host header,\n"
+           "                                which any client can set: set this in production)\n"
            "  --sms-webhook URL             post {\"phone\",\"code\"} JSON here instead of writing the\n"
            "                                codes to DIR/sms-outbox.log\n"
-           "  --threads N                   request handler threads (default 8)\n"
+           "  --sms-daily-limit N           SMS codes sent per day by the whole service (default 1000);\n"
+           "                                each client address may also ask for 20 codes an hour\n"
+           "  --threads N                   requests handled at once (default 8); requests are read\n"
+           "                                whole (10 s at most) by connection threads first\n"
            "  --help                        this text\n"
            "Releases: DIR/releases/manifest.json names the newest version and its file in DIR/releases.\n";
 }

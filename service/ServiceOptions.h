@@ -14,6 +14,7 @@ struct ServiceOptions {
     std::string publicUrl;           // base of download addresses; empty: from the Host header
     std::string smsWebhook;          // empty: codes go to <data>/sms-outbox.log
     int threads = 8;
+    int dailyCodeLimit = 1000;       // SMS codes sent per day by the whole service
     bool help = false;
 };
 

@@ -1,6 +1,7 @@
 #include "ServiceServer.h"
 
 #include "Database.h"
+#include "GuardedHttpServer.h"
 #include "HelpPage.h"
 #include "InputRules.h"
 #include "OutboxSmsSender.h"
@@ -12,7 +13,13 @@
 #include <httplib.h>
 #include <json/json.h>
 #include <sodium.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -23,12 +30,6 @@ namespace {
 constexpr const char* kJsonType = "application/json; charset=utf-8";
 // Bytes handed to the socket per step of a release download.
 constexpr std::size_t kDownloadChunk = 64 * 1024;
-// A client that sends or reads nothing for this long is dropped (the program's own time-out is 10 s).
-constexpr int kSocketTimeoutSeconds = 10;
-// An idle kept-alive connection holds a handler thread: release it soon (a client that reuses its
-// connection does so at once; the program opens one per request).
-constexpr int kKeepAliveSeconds = 2;
-
 std::string WriteJson(const Json::Value& value) {
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
@@ -98,16 +99,36 @@ std::int64_t SystemSeconds() {
         .count();
 }
 
+// The data folder holds password hashes and live codes: it and everything the service writes in it
+// are the service user's alone (0700 and 0600) whatever the umask, also when they already existed.
 bool MakePrivateFolder(const std::string& path, std::string& error) {
     std::error_code ec;
-    const bool created = std::filesystem::create_directories(path, ec);
+    std::filesystem::create_directories(path, ec);
     if (ec || !std::filesystem::is_directory(path)) {
         error = "cannot create folder " + path + ": " + ec.message();
         return false;
     }
-    // A folder we create is ours alone (it holds password hashes and codes); an existing one
-    // keeps the modes its owner gave it.
-    if (created) std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
+    if (ec) {
+        error = "cannot make " + path + " private: " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+// The database and its companions, created (or kept) with mode 0600 before SQLite opens them: the
+// log and the shared-memory file SQLite makes later take the database file's mode.
+bool MakePrivateDatabaseFiles(const std::string& path, std::string& error) {
+    for (const std::string& file : {path, path + "-wal", path + "-shm", path + "-journal"}) {
+        const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (file == path ? O_CREAT : 0), 0600);
+        if (fd < 0 && errno == ENOENT && file != path) continue;
+        if (fd < 0 || fchmod(fd, 0600) != 0) {
+            error = "cannot make " + file + " private: " + std::strerror(errno);
+            if (fd >= 0) close(fd);
+            return false;
+        }
+        close(fd);
+    }
     return true;
 }
 
@@ -135,6 +156,7 @@ bool ServiceServer::Start(std::string& error) {
         return false;
     }
     log_ = std::make_unique<RequestLog>(data + "/logs/service.log");
+    if (!MakePrivateDatabaseFiles(data + "/tamsu-service.db", error)) return false;
     try {
         db_ = std::make_unique<Database>(data + "/tamsu-service.db");
     } catch (const DatabaseError& e) {
@@ -149,31 +171,25 @@ bool ServiceServer::Start(std::string& error) {
         sms_ = std::make_unique<WebhookSmsSender>(options_.smsWebhook);
     }
     accounts_ = std::make_unique<AccountService>(*db_, *sms_, *hasher_, log_.get(), clock_);
+    accounts_->SetDailyCodeLimit(options_.dailyCodeLimit);
 
-    if (options_.tlsCert.empty()) {
-        http_ = std::make_unique<httplib::Server>();
-    } else {
-        auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
-        if (!tls->is_valid()) {
-            error = "cannot load the certificate " + options_.tlsCert + " or the key " + options_.tlsKey;
-            return false;
-        }
-        http_ = std::move(tls);
-    }
-    const int threads = options_.threads;
-    http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<std::size_t>(threads)); };
+    auto http = std::make_unique<GuardedHttpServer>(
+        options_.threads, !options_.trustedProxyHeader.empty(), *log_, [](int status, const std::string& reason) {
+            const int ret = status == 413 ? kRetTooLarge : status >= 500 ? kRetInternal : kRetBadRequest;
+            Json::Value envelope(Json::objectValue);
+            envelope["ret"] = ret;
+            envelope["data"] = reason;
+            return WriteJson(envelope);
+        });
+    if (!options_.tlsCert.empty() && !http->UseTls(options_.tlsCert, options_.tlsKey, error)) return false;
+    http_ = std::move(http);
     // SO_REUSEADDR only: a restart may bind at once, but a second service on the same port fails
     // instead of silently sharing it (the library's default, SO_REUSEPORT, would let it).
     http_->set_socket_options([](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    // Replies are small and written in pieces (headers, body): Nagle's delay would hold them back.
-    http_->set_tcp_nodelay(true);
     http_->set_payload_max_length(kMaxBodyBytes);
-    http_->set_read_timeout(kSocketTimeoutSeconds, 0);
-    http_->set_write_timeout(kSocketTimeoutSeconds, 0);
-    http_->set_keep_alive_timeout(kKeepAliveSeconds);
     Routes();
     if (options_.port == 0) {
         port_ = http_->bind_to_any_port(options_.host);
@@ -189,13 +205,13 @@ bool ServiceServer::Start(std::string& error) {
 }
 
 bool ServiceServer::Run() {
-    const bool ok = http_ && http_->listen_after_bind();
+    const bool ok = http_ && http_->Serve();
     if (log_) log_->Write("tamsu-service stopped");
     return ok;
 }
 
 void ServiceServer::Stop() {
-    if (http_) http_->stop();
+    if (http_) http_->Shutdown();
 }
 
 void ServiceServer::Reply(httplib::Response& res, const ServiceOutcome& outcome) const {
@@ -246,17 +262,27 @@ void ServiceServer::PostJson(const char* path, JsonHandler handler) {
         } catch (const std::exception&) {
             parsed = false; // nested deeper than the reader goes
         }
-        if (!parsed || !body.isObject()) {
+        if (!parsed || !body.isObject() || !IsStrictJsonText(req.body)) {
             Reply(res, ServiceOutcome::Error(400, kRetBadRequest, "request body is not a JSON object"));
             return;
         }
         Reply(res, (this->*handler)(body, req));
     });
-    // The same path read with GET: the method is wrong, not the address.
-    http_->Get(path, [this](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Allow", "POST");
-        Reply(res, ServiceOutcome::Error(405, kRetNotFound, "use POST"));
-    });
+    WrongMethods(path, "POST");
+}
+
+void ServiceServer::WrongMethods(const char* path, const char* allow) {
+    // The other methods on a known path: the method is wrong, not the address.
+    const httplib::Server::Handler wrong = [this, allow](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", allow);
+        Reply(res, ServiceOutcome::Error(405, kRetNotFound, std::string("use ") + allow));
+    };
+    if (std::string(allow) == "POST") http_->Get(path, wrong);
+    if (std::string(allow) != "POST") http_->Post(path, wrong);
+    http_->Put(path, wrong);
+    http_->Delete(path, wrong);
+    http_->Patch(path, wrong);
+    http_->Options(path, wrong);
 }
 
 void ServiceServer::Routes() {
@@ -271,8 +297,12 @@ void ServiceServer::Routes() {
     http_->Get(R"(/v1/smsnotify/(register|forgot)/([^/]*))", [this](const httplib::Request& req,
                                                                      httplib::Response& res) {
         const CodePurpose purpose = req.matches[1] == "register" ? CodePurpose::kRegister : CodePurpose::kForgot;
-        Reply(res, accounts_->RequestCode(req.matches[2], purpose));
+        Reply(res, accounts_->RequestCode(req.matches[2], purpose, ClientAddress(req)));
     });
+    for (const char* path : {"/get_user_ip", R"(/v1/smsnotify/(register|forgot)/([^/]*))", "/help", "/help/",
+                             "/help/audio", R"(/download/([^/]+))"}) {
+        WrongMethods(path, "GET, HEAD");
+    }
     for (const char* path : {"/help", "/help/", "/help/audio"}) {
         const bool audio = std::string(path) == "/help/audio";
         http_->Get(path, [audio](const httplib::Request&, httplib::Response& res) {
@@ -357,10 +387,9 @@ ServiceOutcome ServiceServer::Feedback(const Json::Value& body, const httplib::R
     auto lock = db_->Lock();
     auto& insert = db_->Prepare(
         "INSERT INTO feedback (received_at, sender_address, contact, content) VALUES (?, ?, ?, ?) RETURNING id");
-    insert.Bind(1, clock_()).Bind(2, ClientAddress(req)).Bind(3, contact).Bind(4, content).Step();
     Json::Value data(Json::objectValue);
-    data["id"] = static_cast<Json::Int64>(insert.Int(0));
-    insert.Reset();
+    data["id"] = static_cast<Json::Int64>(
+        insert.Bind(1, clock_()).Bind(2, ClientAddress(req)).Bind(3, contact).Bind(4, content).RunReturningInt());
     return ServiceOutcome::Ok(data);
 }
 
@@ -385,7 +414,7 @@ ServiceOutcome ServiceServer::Forgot(const Json::Value& body, const httplib::Req
 }
 
 void ServiceServer::Download(const httplib::Request& req, httplib::Response& res) {
-    const std::string path = releases_->FilePath(req.matches[1]);
+    const std::string path = releases_->ServedPath(req.matches[1]);
     auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
     std::error_code ec;
     const auto size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
@@ -397,7 +426,7 @@ void ServiceServer::Download(const httplib::Request& req, httplib::Response& res
     // Several ranges at once: the whole file instead (HTTP allows ignoring Range; the library's
     // multipart answer would give a wrong total size).
     if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
-    for (const auto& [first, last] : req.ranges) {
+    for (auto& [first, last] : const_cast<httplib::Request&>(req).ranges) {
         // A range that starts at or past the end (or an empty suffix) cannot be served: 416 with the
         // size, as HTTP says, where the library would answer 206 with nothing.
         if ((first >= 0 && static_cast<std::uintmax_t>(first) >= size) || (first < 0 && last == 0)) {
@@ -406,6 +435,11 @@ void ServiceServer::Download(const httplib::Request& req, httplib::Response& res
             Reply(res, ServiceOutcome::Error(416, kRetBadRequest, "range outside the file"));
             return;
         }
+        // An end past the file, or a suffix longer than it, means up to the end (the library would
+        // promise the bytes that are not there).
+        const auto end = static_cast<std::int64_t>(size) - 1;
+        if (first >= 0 && (last < 0 || last > end)) last = end;
+        if (first < 0 && last > end + 1) last = end + 1;
     }
     const bool deb = path.size() > 4 && path.compare(path.size() - 4, 4, ".deb") == 0;
     res.set_content_provider(

@@ -1,6 +1,7 @@
 #pragma once
 // ServiceServer: tamsu-service's HTTP(S) server: the data folder, the database, the release
-// manifest, the accounts and every endpoint, on cpp-httplib with a pool of handler threads.
+// manifest, the accounts and every endpoint, on cpp-httplib behind the service's own reading of
+// requests (GuardedHttpServer: deadlines, body and header limits, handler slots).
 //
 //   ServiceServer server(options);
 //   if (!server.Start(error)) ...;   // folders, database, TLS, routes, bound socket (port known)
@@ -17,7 +18,6 @@
 #include <string>
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
@@ -25,6 +25,7 @@ namespace Json {
 class Value;
 }
 class Database;
+class GuardedHttpServer;
 class PasswordHasher;
 class ReleaseManifest;
 class RequestLog;
@@ -51,6 +52,8 @@ private:
     using JsonHandler = ServiceOutcome (ServiceServer::*)(const Json::Value& body, const httplib::Request& req);
     void Routes();
     void PostJson(const char* path, JsonHandler handler);
+    // 405 with Allow for the methods a known path does not take.
+    void WrongMethods(const char* path, const char* allow);
     void Reply(httplib::Response& res, const ServiceOutcome& outcome) const;
     std::string ClientAddress(const httplib::Request& req) const;
     std::string PublicBase(const httplib::Request& req) const;
@@ -71,5 +74,5 @@ private:
     std::unique_ptr<PasswordHasher> hasher_;
     std::unique_ptr<SmsSender> sms_;
     std::unique_ptr<AccountService> accounts_;
-    std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<GuardedHttpServer> http_;
 };

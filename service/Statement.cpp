@@ -49,6 +49,13 @@ void Statement::Run() {
     }
 }
 
+std::int64_t Statement::RunReturningInt() {
+    if (!Step()) throw DatabaseError("statement gave no row");
+    const std::int64_t value = Int(0);
+    Run();
+    return value;
+}
+
 std::string Statement::Text(int column) const {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
     if (text == nullptr) return {};

@@ -26,8 +26,11 @@ public:
     bool Step();
     // Whether the statement yields a row; reset afterwards.
     bool HasRow();
-    // Runs to the end (for statements without rows).
+    // Runs to the end (for statements without rows). A write in autocommit mode commits only when
+    // its statement ends, and only then may SQLite checkpoint its log: every write runs to the end.
     void Run();
+    // Runs a statement that yields one row (INSERT ... RETURNING) to the end; its first column.
+    std::int64_t RunReturningInt();
     // Columns of the current row, numbered from 0.
     std::string Text(int column) const;
     std::int64_t Int(int column) const;

@@ -6,13 +6,18 @@
 #include "PasswordHasher.h"
 #include "ServiceProcess.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -26,6 +31,8 @@ using Clock = std::chrono::steady_clock;
 struct BenchOptions {
     double seconds = 3.0;
     int clients = 4;
+    std::string service = ServiceProcess::BinaryPath();  // another build's tamsu-service to compare
+    long walPosts = 0;                                    // > 0: the log size after that many feedback posts
 };
 
 // Runs work on `threads` threads for `seconds`; returns completed calls per second. A call that
@@ -72,6 +79,37 @@ long PeakKiB(pid_t pid) {
     return -1;
 }
 
+// Milliseconds of the slowest of `requests` upgrade checks on fresh connections (as the program
+// makes them), while `slow` clients hold connections with a request they never finish. Each check
+// gives up after 15 s (then counted as 15000).
+double SlowestBeside(const ServiceProcess& service, int slow, int requests) {
+    std::vector<int> holders;
+    const std::string partial = "POST /v1/feedback HTTP/1.1\r\nHost: x\r\nContent-Length: 30\r\n\r\n{";
+    for (int i = 0; i < slow; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(service.Port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            send(fd, partial.data(), partial.size(), MSG_NOSIGNAL);
+        }
+        holders.push_back(fd);
+    }
+    double worst = 0;
+    for (int i = 0; i < requests; ++i) {
+        httplib::Client client("127.0.0.1", service.Port());
+        client.set_read_timeout(15, 0);
+        client.set_connection_timeout(15, 0);
+        const auto start = Clock::now();
+        const auto res = client.Post("/v1/upgrade_check", "{\"app_name\":\"TamsuAudioRecorder\"}", "application/json");
+        const double ms = res ? std::chrono::duration<double, std::milli>(Clock::now() - start).count() : 15000.0;
+        worst = std::max(worst, ms);
+    }
+    for (int fd : holders) close(fd);
+    return worst;
+}
+
 void Row(const char* what, double value, double reference) {
     std::printf("%-44s %10.1f %10.2f\n", what, value, reference > 0 ? value / reference : 0.0);
 }
@@ -83,8 +121,12 @@ bool ParseArgs(int argc, char** argv, BenchOptions& options) {
             options.seconds = std::atof(argv[++i]);
         } else if (arg == "--clients" && i + 1 < argc) {
             options.clients = std::atoi(argv[++i]);
+        } else if (arg == "--service" && i + 1 < argc) {
+            options.service = argv[++i];
+        } else if (arg == "--wal-posts" && i + 1 < argc) {
+            options.walPosts = std::atol(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: service_bench [--seconds N] [--clients N]\n");
+            std::fprintf(stderr, "usage: service_bench [--seconds N] [--clients N] [--service BINARY] [--wal-posts N]\n");
             return false;
         }
     }
@@ -97,7 +139,7 @@ int main(int argc, char** argv) {
     BenchOptions options;
     if (!ParseArgs(argc, argv, options) || sodium_init() < 0) return 2;
     ServiceProcess reference({}, TAMSU_BENCH_REFERENCE_SERVER);
-    ServiceProcess service;
+    ServiceProcess service({}, options.service);
     if (!reference.Start() || !service.Start()) {
         std::fprintf(stderr, "service_bench: %s%s\n", reference.Error().c_str(), service.Error().c_str());
         return 1;
@@ -132,6 +174,9 @@ int main(int argc, char** argv) {
                                            "{\"mobilephone\":\"" + phone + "\",\"password\":\"bench-password\"}"));
 
     const long serviceKiB = PeakKiB(service.Pid());
+    const double alone = SlowestBeside(service, 0, 5);
+    const double beside8 = SlowestBeside(service, 8, 5);
+    const double beside64 = SlowestBeside(service, 64, 5);
     const long referenceKiB = PeakKiB(reference.Pid());
     std::printf("tamsu-service, %u cores, %d client threads (keep-alive), %.1f s per row\n",
                 std::thread::hardware_concurrency(), options.clients, options.seconds);
@@ -144,5 +189,25 @@ int main(int argc, char** argv) {
     std::printf("%-44s %10ld %10.2f\n", "peak memory VmHWM, KiB (reference: trivial)", serviceKiB,
                 referenceKiB > 0 ? static_cast<double>(serviceKiB) / static_cast<double>(referenceKiB) : 0.0);
     std::printf("%-44s %10ld\n", "reference peak memory VmHWM, KiB", referenceKiB);
+    std::printf("%-44s %10s %10s\n", "slowest of 5 upgrade checks, ms", "ms", "ratio");
+    Row("  alone", alone, alone);
+    Row("  beside 8 clients that never finish a request", beside8, alone);
+    Row("  beside 64 clients that never finish a request", beside64, alone);
+    if (options.walPosts > 0) {
+        auto client = std::make_shared<httplib::Client>("127.0.0.1", service.Port());
+        client->set_keep_alive(true);
+        client->set_tcp_nodelay(true);
+        long stored = 0;
+        for (long i = 0; i < options.walPosts; ++i) {
+            const auto res = client->Post("/v1/feedback", feedback, "application/json");
+            if (res && res->status == 200) ++stored;
+        }
+        std::error_code ec;
+        const auto wal = std::filesystem::file_size(service.DataDir() + "/tamsu-service.db-wal", ec);
+        const auto db = std::filesystem::file_size(service.DataDir() + "/tamsu-service.db", ec);
+        std::printf("after %ld more feedback posts (%ld stored): database %ju KiB, write-ahead log %ju KiB\n",
+                    options.walPosts, stored, static_cast<std::uintmax_t>(db / 1024),
+                    static_cast<std::uintmax_t>(wal / 1024));
+    }
     return 0;
 }

@@ -9,7 +9,10 @@
 #include <sodium.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <map>
 
 namespace {
@@ -53,7 +56,9 @@ protected:
         db_ = std::make_unique<Database>(dir_ + "/service.db");
         accounts_ = std::make_unique<AccountService>(*db_, sms_, hasher_, nullptr, [this] { return now_; });
     }
-    int Code(CodePurpose purpose, const char* phone = kPhone) { return accounts_->RequestCode(phone, purpose).ret; }
+    int Code(CodePurpose purpose, const char* phone = kPhone) {
+        return accounts_->RequestCode(phone, purpose, "198.51.100.1").ret;
+    }
     std::string Sent(const char* phone = kPhone) { return sms_.codes[phone]; }
     int Register(const std::string& code, const std::string& password = "secret") {
         return accounts_->Register(kPhone, password, code).ret;
@@ -104,7 +109,7 @@ TEST_F(AccountServiceTest, CodeIsSingleUseAndDiesAfterFiveWrongTries) {
 TEST_F(AccountServiceTest, CodeRequestLimits) {
     ASSERT_EQ(Code(CodePurpose::kRegister), kRetOk);
     const std::string first = Sent();
-    const ServiceOutcome early = accounts_->RequestCode(kPhone, CodePurpose::kRegister);
+    const ServiceOutcome early = accounts_->RequestCode(kPhone, CodePurpose::kRegister, "");
     EXPECT_EQ(early.httpStatus, 429);
     EXPECT_EQ(early.retryAfter, AccountService::kResendInterval);
     EXPECT_EQ(sms_.sent, 1);
@@ -120,7 +125,7 @@ TEST_F(AccountServiceTest, CodeRequestLimits) {
         ASSERT_EQ(Code(CodePurpose::kRegister), kRetOk) << i;
     }
     now_ += AccountService::kResendInterval;
-    EXPECT_EQ(accounts_->RequestCode(kPhone, CodePurpose::kRegister).httpStatus, 429);
+    EXPECT_EQ(accounts_->RequestCode(kPhone, CodePurpose::kRegister, "").httpStatus, 429);
     EXPECT_EQ(Code(CodePurpose::kRegister, "13900139000"), kRetOk) << "another phone is not limited";
     now_ = 1'700'000'000 + 24 * 60 * 60;
     EXPECT_EQ(Code(CodePurpose::kRegister), kRetOk);
@@ -128,7 +133,7 @@ TEST_F(AccountServiceTest, CodeRequestLimits) {
 
 TEST_F(AccountServiceTest, FailedDeliveryIsUndone) {
     sms_.failing = true;
-    const ServiceOutcome failed = accounts_->RequestCode(kPhone, CodePurpose::kRegister);
+    const ServiceOutcome failed = accounts_->RequestCode(kPhone, CodePurpose::kRegister, "");
     EXPECT_EQ(failed.httpStatus, 502);
     EXPECT_EQ(failed.ret, kRetSmsFailed);
     sms_.failing = false;
@@ -173,6 +178,54 @@ TEST_F(AccountServiceTest, LoginRepliesAndSlowsRepeatedFailures) {
     EXPECT_EQ(accounts_->Login(kPhone, "wrong", "").ret, kRetWrongLogin);
 }
 
+// What one address may do in an hour, and what all of them may send in a day: code requests count
+// whatever they are answered (probing phones costs as much as sending codes), failed logins count
+// over all phones.
+TEST_F(AccountServiceTest, LimitsPerAddressAndPerDay) {
+    MakeAccount();
+    accounts_->SetDailyCodeLimit(3);
+    const auto phone = [](int i) { return "1390000" + std::to_string(1000 + i); };
+    const struct {
+        const char* what;
+        std::function<ServiceOutcome(int i, const std::string& address)> call;
+        int allowed;
+    } cases[] = {
+        {"forgot probes", [&](int i, const std::string& a) {
+             return accounts_->RequestCode(phone(i), CodePurpose::kForgot, a); }, AccountService::kAddressCodeRequests},
+        {"failed logins", [&](int i, const std::string& a) {
+             return accounts_->Login(phone(i), "x", a); }, AccountService::kAddressLoginFailures},
+    };
+    for (const auto& c : cases) {
+        for (int i = 0; i < c.allowed; ++i) ASSERT_NE(c.call(i, "203.0.113.5").httpStatus, 429) << c.what << i;
+        const ServiceOutcome refused = c.call(c.allowed, "203.0.113.5");
+        EXPECT_EQ(refused.httpStatus, 429) << c.what;
+        EXPECT_EQ(refused.retryAfter, 60 * 60) << c.what;
+        EXPECT_NE(c.call(c.allowed, "203.0.113.6").httpStatus, 429) << c.what << ": another address";
+        now_ += 60 * 60;
+        EXPECT_NE(c.call(c.allowed, "203.0.113.5").httpStatus, 429) << c.what << ": an hour later";
+    }
+    // The whole service sends at most the daily limit; the account's own code was the first.
+    EXPECT_EQ(accounts_->RequestCode(phone(1), CodePurpose::kRegister, "a").ret, kRetOk);
+    EXPECT_EQ(accounts_->RequestCode(phone(2), CodePurpose::kRegister, "b").ret, kRetOk);
+    EXPECT_EQ(accounts_->RequestCode(phone(3), CodePurpose::kRegister, "c").httpStatus, 429);
+    EXPECT_EQ(sms_.sent, 3);
+}
+
+// Forty tries at once get as many checked as forty in a row: the free ones, then none until the wait
+// is over.
+TEST_F(AccountServiceTest, ParallelLoginsShareOneBackOff) {
+    MakeAccount();
+    std::atomic<int> checked{0};
+    std::vector<std::thread> tries;
+    for (int i = 0; i < 40; ++i) {
+        tries.emplace_back([&, i] {  // one login try; shares the counter
+            if (accounts_->Login(kPhone, "wrong", "10.0.0." + std::to_string(i)).ret == kRetWrongLogin) ++checked;
+        });
+    }
+    for (auto& t : tries) t.join();
+    EXPECT_EQ(checked.load(), AccountService::kFreeLoginFailures);
+}
+
 TEST_F(AccountServiceTest, InvalidFieldsAreBadRequests) {
     struct Case {
         const char* phone;
@@ -192,7 +245,7 @@ TEST_F(AccountServiceTest, InvalidFieldsAreBadRequests) {
         EXPECT_EQ(accounts_->Login(c.phone, c.password, "").httpStatus, 400) << c.phone << " " << c.password;
         EXPECT_EQ(accounts_->Register(c.phone, c.password, "123456").httpStatus, 400) << c.phone;
     }
-    EXPECT_EQ(accounts_->RequestCode("1380013800", CodePurpose::kRegister).httpStatus, 400);
+    EXPECT_EQ(accounts_->RequestCode("1380013800", CodePurpose::kRegister, "").httpStatus, 400);
     EXPECT_EQ(sms_.sent, 0);
 }
 

@@ -7,11 +7,21 @@
 #include <json/json.h>
 #include <sodium.h>
 #include <sqlite3.h>
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <future>
+#include <sstream>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -31,6 +41,55 @@ std::string Sha256Hex(const std::string& bytes) {
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     char hex[2 * sizeof digest + 1];
     return sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+}
+
+// A client of its own on a raw socket: sends bytes at once and reads the reply to the end later.
+class RawClient {
+public:
+    RawClient(int port, const std::string& bytes) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval limit {30, 0};  // a hung service fails the test instead of hanging it
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        sent = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    ~RawClient() { close(fd_); }
+    std::string ReadAll() {
+        std::string reply;
+        char buffer[4096];
+        for (ssize_t got; (got = recv(fd_, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, static_cast<std::size_t>(got));
+        return reply;
+    }
+    bool sent = false;
+
+private:
+    int fd_;
+};
+
+// The number a shell command prints (curl's status, grep's count); 0 when it prints none.
+int CommandNumber(const std::string& command) {
+    std::FILE* out = popen(command.c_str(), "r");
+    char text[16] = "";
+    if (out != nullptr && std::fgets(text, sizeof text, out) == nullptr) text[0] = 0;
+    if (out != nullptr) pclose(out);
+    return std::atoi(text);
+}
+
+// Column 0 of each row sql gives, as text, from the service's database at path.
+std::vector<std::string> Column(const std::string& path, const char* sql) {
+    std::vector<std::string> values;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* row = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql, -1, &row, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(row) == SQLITE_ROW) values.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
+    }
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    return values;
 }
 
 class ServiceNetTest : public ::testing::Test {
@@ -133,6 +192,9 @@ TEST_F(ServiceNetTest, PublicEndpoints) {
     } ranged[] = {
         {path.c_str(), {{1024, 2047}}, 206, installer.substr(1024)},
         {path.c_str(), {{-1, 10}}, 206, installer.substr(2038)},
+        {path.c_str(), {{0, 2048}}, 206, installer},                  // an end past the file: up to its end
+        {path.c_str(), {{2000, 99999999999}}, 206, installer.substr(2000)},
+        {path.c_str(), {{-1, 5000}}, 206, installer},
         {path.c_str(), {{0, 1}, {4, 5}}, 200, installer},        // several ranges: the whole file
         {path.c_str(), {{2048, 3000}}, 416, ""},
         {"/get_user_ip", {{0, 5}}, 200, "{\"data\":\"127.0.0.1\",\"ret\":0}"},  // never a cut envelope
@@ -154,24 +216,31 @@ TEST_F(ServiceNetTest, PublicEndpoints) {
     }
 }
 
-TEST_F(ServiceNetTest, FeedbackIsStoredWithTimeAndSender) {
+TEST_F(ServiceNetTest, FeedbackIsStoredWithTimeAndSenderInPrivateFiles) {
     Begin();
+    ASSERT_EQ(service_->Stop(), 0);
+    // A data folder of looser modes and a umask that would keep them loose: the service tightens both.
+    const std::string dir = service_->DataDir();
+    for (const std::string& path : {dir, dir + "/logs", dir + "/releases"}) chmod(path.c_str(), 0755);
+    for (const std::string& path : {dir + "/tamsu-service.db", dir + "/logs/service.log"}) chmod(path.c_str(), 0644);
+    const mode_t umaskBefore = umask(022);
+    ASSERT_TRUE(service_->Start()) << service_->Error();
+    umask(umaskBefore);
     const Json::Value reply = Post("/v1/feedback", "{\n   \"contact\" : \"QQ 10001\",\n   \"content\" : \"录音很清楚，谢谢！\"\n}\n");
     ASSERT_EQ(reply["ret"].asInt(), 0);
+    EXPECT_EQ(Get(std::string("/v1/smsnotify/register/") + kPhone)["ret"].asInt(), 0);
+    const std::pair<std::string, mode_t> modes[] = {
+        {"", 0700}, {"/logs", 0700}, {"/releases", 0700}, {"/tamsu-service.db", 0600},
+        {"/tamsu-service.db-wal", 0600}, {"/logs/service.log", 0600}, {"/sms-outbox.log", 0600}};
+    for (const auto& [path, mode] : modes) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir + path).c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 0777, mode) << path;
+    }
     ASSERT_EQ(service_->Stop(), 0) << "a clean stop";
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((service_->DataDir() + "/tamsu-service.db").c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* row = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT received_at, sender_address, contact, content FROM feedback", -1, &row,
-                                 nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(row), SQLITE_ROW);
-    EXPECT_NEAR(static_cast<double>(sqlite3_column_int64(row, 0)), static_cast<double>(std::time(nullptr)), 120);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row, 1)), "127.0.0.1");
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row, 2)), "QQ 10001");
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(row, 3)), "录音很清楚，谢谢！");
-    sqlite3_finalize(row);
-    sqlite3_close(db);
+    EXPECT_EQ(Column(dir + "/tamsu-service.db", "SELECT (abs(received_at - unixepoch()) < 120) || '|' || "
+                                                "sender_address || '|' || contact || '|' || content FROM feedback"),
+              std::vector<std::string>{"1|127.0.0.1|QQ 10001|录音很清楚，谢谢！"});
 }
 
 TEST_F(ServiceNetTest, BadRequestsGetJsonErrors) {
@@ -201,6 +270,27 @@ TEST_F(ServiceNetTest, BadRequestsGetJsonErrors) {
     }
     EXPECT_EQ(Get("/v1/smsnotify/register/1380013800x", 400)["ret"].asInt(), 100400);
     EXPECT_EQ(Get("/v1/login", 405)["ret"].asInt(), 100404);
+    // The same limits through curl's own framing, and a path that tries to write a log line of its own.
+    const std::string url = " " + service_->BaseUrl();
+    const std::string big = service_->DataDir() + "/big";
+    std::ofstream(big) << std::string(20 * 1024 * 1024, 'x');
+    std::string headers;
+    for (int i = 0; i < 100; ++i) headers += " -H X-" + std::to_string(i) + ":1";
+    const std::pair<std::string, int> curled[] = {
+        {"-H 'Transfer-Encoding: chunked' --data-binary @" + big + url + "/v1/feedback", 413},
+        {"--data-binary @" + big + url + "/v1/feedback", 413},
+        {"-H 'Content-Encoding: gzip' --data-binary @" + big + url + "/v1/feedback", 415},
+        {"-d '{\"contact\":\"a\",/**/\"content\":\"b\"}'" + url + "/v1/feedback", 400},
+        {headers + url + "/get_user_ip", 431},
+        {"-X DELETE" + url + "/v1/feedback", 405},
+        {"-X PUT" + url + "/download/x.deb", 405},
+        {url + "/nothing%0a2026-01-01T00:00:00.000Z%20127.0.0.1%20GET%20/forged%20200%200", 404},
+    };
+    for (const auto& [args, status] : curled) {
+        EXPECT_EQ(CommandNumber("curl -s -o /dev/null -m 20 -w '%{http_code}' " + args), status) << args.substr(0, 80);
+    }
+    std::ifstream log(service_->DataDir() + "/logs/service.log");
+    for (std::string line; std::getline(log, line);) EXPECT_NE(line.rfind("2026-01-01T", 0), 0u) << line;
     EXPECT_TRUE(service_->OutboxLines().empty());
     EXPECT_EQ(Get("/get_user_ip")["ret"].asInt(), 0) << "still serving";
 }
@@ -243,7 +333,18 @@ TEST_F(ServiceNetTest, HttpsWithAGeneratedCertificate) {
                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " + key +
                                 " -out " + cert + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
+    // An OpenSSL policy that would allow TLS 1.0 and 1.1: the service still takes 1.2 or later only.
+    const std::string weak = std::string(pattern) + "/weak.cnf";
+    std::ofstream(weak) << "openssl_conf = c\n[c]\nssl_conf = s\n[s]\nsystem_default = d\n[d]\n"
+                           "MinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n";
+    setenv("OPENSSL_CONF", weak.c_str(), 1);
     Begin({"--tls-cert", cert, "--tls-key", key});
+    for (const char* version : {"tls1_1", "tls1_2"}) {
+        const std::string probe = "echo | openssl s_client -connect 127.0.0.1:" + std::to_string(service_->Port()) +
+                                  " -" + version + " -cipher DEFAULT@SECLEVEL=0 2>&1 | grep -c 'Protocol *: TLSv1.2'";
+        EXPECT_EQ(CommandNumber(probe), std::string(version) == "tls1_2" ? 1 : 0) << version;
+    }
+    unsetenv("OPENSSL_CONF");
     ASSERT_EQ(service_->BaseUrl().rfind("https://127.0.0.1:", 0), 0u);
 
     httplib::Client trusting(service_->BaseUrl());
@@ -293,6 +394,69 @@ TEST_F(ServiceNetTest, SecondServiceOnTheSamePortFails) {
     ServiceProcess second({"--listen", "127.0.0.1:" + std::to_string(service_->Port())});
     EXPECT_FALSE(second.Start());
     EXPECT_NE(second.Error().find("cannot listen"), std::string::npos) << second.Error();
+}
+
+// Slow clients take connection threads, not the handlers: a normal client is served while they
+// trickle, they are cut at the request deadline, and a stop answers every request already sent.
+TEST_F(ServiceNetTest, SlowClientsAndAStopWithRequestsInFlight) {
+    Begin({"--threads", "2"});
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 16; ++i) {
+        slow.push_back(std::make_unique<RawClient>(service_->Port(), "POST /v1/feedback HTTP/1.1\r\nContent-Length: 30\r\n\r\n{"));
+        ASSERT_TRUE(slow.back()->sent);
+    }
+    EXPECT_EQ(Get("/get_user_ip")["ret"].asInt(), 0) << "served while the handlers' share of slow clients waits";
+
+    std::vector<std::unique_ptr<RawClient>> logins;
+    const std::string login = "{\"mobilephone\":\"13800138000\",\"password\":\"x\"}";
+    for (int i = 0; i < 12; ++i) {
+        logins.push_back(std::make_unique<RawClient>(service_->Port(), "POST /v1/login HTTP/1.1\r\nConnection: close\r\n"
+                                                     "Content-Length: " + std::to_string(login.size()) + "\r\n\r\n" + login));
+        ASSERT_TRUE(logins.back()->sent);
+    }
+    ASSERT_EQ(kill(service_->Pid(), SIGTERM), 0);
+    for (auto& client : logins) {
+        const std::string reply = client->ReadAll();
+        EXPECT_TRUE(reply.rfind("HTTP/1.1 200", 0) == 0 || reply.rfind("HTTP/1.1 429", 0) == 0) << reply;
+    }
+    for (auto& client : slow) EXPECT_EQ(client->ReadAll().substr(0, 12), "HTTP/1.1 408");
+    EXPECT_EQ(service_->Stop(), 0);
+}
+
+// A full disk: what was acknowledged is stored, under its own id; the rest gets a JSON 500.
+TEST_F(ServiceNetTest, FullDiskNeverAcknowledgesALostWrite) {
+    char pattern[] = "/tmp/tamsu-full-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", pattern, "tmpfs", 0, "size=2m") != 0) {
+        rmdir(pattern);
+        GTEST_SKIP() << "cannot mount a tmpfs (needs root)";
+    }
+    const std::string data = std::string(pattern) + "/data";
+    Begin({"--data", data});
+    const std::string body = "{\"contact\":\"c\",\"content\":\"" + std::string(8000, 'x') + "\"}";
+    std::set<std::int64_t> ids;
+    int failures = 0;
+    for (int i = 0; i < 2000 && failures < 3; ++i) {
+        const auto res = Client().Post("/v1/feedback", body, "application/json");
+        ASSERT_TRUE(res);
+        const Json::Value reply = ParseJson(res->body);
+        if (res->status == 200) {
+            EXPECT_TRUE(ids.insert(reply["data"]["id"].asInt64()).second) << "id given twice";
+        } else {
+            EXPECT_EQ(res->status, 500);
+            EXPECT_EQ(reply["ret"].asInt(), 100500);
+            ++failures;
+        }
+    }
+    EXPECT_EQ(failures, 3) << "the disk filled";
+    EXPECT_GT(ids.size(), 50u) << "stored until it filled";
+    service_->Stop();
+    std::set<std::int64_t> stored;
+    for (const auto& id : Column(data + "/tamsu-service.db", "SELECT id FROM feedback")) stored.insert(std::stoll(id));
+    EXPECT_EQ(stored, ids);
+    umount2(pattern, MNT_DETACH);
+    rmdir(pattern);
 }
 
 }  // namespace

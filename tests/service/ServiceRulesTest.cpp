@@ -3,6 +3,8 @@
 #include "Database.h"
 #include "InputRules.h"
 #include "ReleaseManifest.h"
+#include "RequestFrame.h"
+#include "RequestLog.h"
 #include "Schema.h"
 #include "ServiceOptions.h"
 
@@ -47,6 +49,99 @@ TEST(ServiceRulesTest, Utf16LengthAndPasswords) {
         EXPECT_EQ(Utf16Length(c.text), c.units) << c.text;
         EXPECT_EQ(IsValidPassword(c.text), c.password) << c.text;
     }
+}
+
+// Every way a body can arrive, whole and a byte at a time: what the library is handed, or the refusal.
+TEST(ServiceRulesTest, RequestFramesHoldTheLimits) {
+    const std::string post = "POST /v1/feedback HTTP/1.1\r\nHost: h\r\n";
+    const std::string big(64 * 1024 + 1, 'x');
+    std::string tinyChunks;
+    for (int i = 0; i < 70000; ++i) tinyChunks += "1\r\nx\r\n";
+    std::string manyHeaders = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i <= RequestFrame::kMaxHeaders; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
+    const struct {
+        std::string wire;
+        int status;        // 0: complete
+        std::string body;  // complete: the body handed on
+    } cases[] = {
+        {post + "Content-Length: 2\r\n\r\n{}", 0, "{}"},
+        {post + "Transfer-Encoding: chunked\r\n\r\n1;ext=1\r\n{\r\n1\r\n}\r\n0\r\nTrailer: t\r\n\r\n", 0, "{}"},
+        {post + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 2\r\n\r\n{}", 0, "{}"},
+        {"\r\nGET /get_user_ip HTTP/1.0\nHost: h\n\n", 0, ""},
+        {post + "Content-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big, 413, ""},
+        {post + "Transfer-Encoding: chunked\r\n\r\n10001\r\n" + big, 413, ""},
+        {post + "Transfer-Encoding: chunked\r\n\r\n" + tinyChunks, 413, ""},
+        {post + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", 415, ""},
+        {post + "Transfer-Encoding: gzip, chunked\r\n\r\n", 501, ""},
+        {post + "Transfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n", 400, ""},
+        {post + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n", 400, ""},
+        {post + "Content-Length: -1\r\n\r\n", 400, ""},
+        {post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", 400, ""},
+        {post + "X: a\r\n folded\r\n\r\n", 400, ""},
+        {post + "Bad : a\r\n\r\n", 400, ""},
+        {manyHeaders + "\r\n", 431, ""},
+        {"GET /" + std::string(RequestFrame::kMaxRequestLine, 'a') + " HTTP/1.1\r\n", 414, ""},
+        {"GET / HTTP/2.0\r\n\r\n", 505, ""},
+        {"GET /a\x01b HTTP/1.1\r\n\r\n", 400, ""},
+    };
+    for (const auto& c : cases) {
+        for (const bool byBytes : {false, true}) {
+            RequestFrame frame;
+            auto state = RequestFrame::State::kNeedMore;
+            for (std::size_t at = 0; at < c.wire.size() && state == RequestFrame::State::kNeedMore;) {
+                const std::size_t n = byBytes ? 1 : c.wire.size();
+                state = frame.Feed(c.wire.data() + at, std::min(n, c.wire.size() - at));
+                at += n;
+            }
+            const std::string what = c.wire.substr(0, 120) + (byBytes ? " (bytewise)" : "");
+            if (c.status != 0) {
+                EXPECT_EQ(state, RequestFrame::State::kRejected) << what;
+                EXPECT_EQ(frame.Status(), c.status) << what;
+                continue;
+            }
+            ASSERT_EQ(state, RequestFrame::State::kComplete) << what << frame.Reason();
+            const std::string normal = frame.Normalized();
+            EXPECT_EQ(normal.substr(normal.find("\r\n\r\n") + 4), c.body) << what;
+            for (const char* gone : {"Transfer-Encoding", "x-www-form", "Trailer"}) {
+                EXPECT_EQ(normal.find(gone), std::string::npos) << what;
+            }
+            if (!c.body.empty()) EXPECT_NE(normal.find("Content-Length: 2\r\n"), std::string::npos) << what;
+        }
+    }
+    // "100 Continue" only for a body that will be taken; a pipelined request stays for the next frame.
+    const auto feed = [](RequestFrame& frame, const std::string& bytes) { return frame.Feed(bytes.data(), bytes.size()); };
+    RequestFrame waiting;
+    feed(waiting, post + "Expect: 100-continue\r\nContent-Length: 2\r\n\r\n");
+    EXPECT_TRUE(waiting.WantsContinue());
+    EXPECT_FALSE(waiting.WantsContinue());
+    ASSERT_EQ(feed(waiting, "{}GET / HTTP/1.1\r\n\r\n"), RequestFrame::State::kComplete);
+    EXPECT_EQ(waiting.TakeLeftover(), "GET / HTTP/1.1\r\n\r\n");
+    RequestFrame tooBig;
+    feed(tooBig, post + "Expect: 100-continue\r\nContent-Length: 70000\r\n\r\n");
+    EXPECT_FALSE(tooBig.WantsContinue());
+    EXPECT_EQ(tooBig.Status(), 413);
+}
+
+TEST(ServiceRulesTest, StrictJsonText) {
+    const std::pair<std::string, bool> cases[] = {
+        {"{\"a\": [1, -2.5e3, true, false, null], \"b\": \"\\\" /* \\\\ 密\"}\r\n", true},
+        {"{\"a\": 1 /* c */}", false},
+        {"{\"a\": 1} // c", false},
+        {std::string("{\"a\": \"x\0y\"}", 13), false},
+        {"{\"a\": \"tab\there\"}", false},
+        {"{'a': 1}", false},
+    };
+    for (const auto& [text, ok] : cases) EXPECT_EQ(IsStrictJsonText(text), ok) << text;
+}
+
+TEST(ServiceRulesTest, LogLinesCannotBeForged) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/a\n2026-01-01T00:00:00.000Z 10.0.0.1 GET /admin 200", "/a\\x0a2026-01-01T00:00:00.000Z 10.0.0.1 GET /admin 200"},
+        {std::string("x\r\0\x1b[2J\x7f", 8), "x\\x0d\\x00\\x1b[2J\\x7f"},
+        {"a\\x0a", "a\\\\x0a"},  // a backslash of the client's own cannot fake an escape
+        {"/帮助 ok", "/帮助 ok"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(RequestLog::Escape(in), out) << in;
 }
 
 TEST(ServiceRulesTest, Addresses) {
@@ -124,9 +219,35 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
     EXPECT_EQ(release.size, 3);
     EXPECT_EQ(release.sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");  // SHA-256("abc")
     EXPECT_FALSE(release.forceUpgrade);
-    EXPECT_EQ(releases.FilePath("manifest.json"), "");
-    EXPECT_EQ(releases.FilePath(".hidden"), "");
-    EXPECT_EQ(releases.FilePath("a.deb"), dir + "/a.deb");
+    // Only the published file is served, and a link only while it stays in the folder.
+    std::ofstream(dir + "/other.deb") << "x";
+    std::filesystem::create_symlink("/etc/passwd", dir + "/out.deb");
+    std::filesystem::create_symlink("a.deb", dir + "/in.deb");
+    std::filesystem::create_symlink("manifest.json", dir + "/m.deb");
+    const std::pair<const char*, std::string> served[] = {
+        {"manifest.json", ""}, {".hidden", ""}, {"other.deb", ""}, {"a.deb", dir + "/a.deb"}};
+    for (const auto& [name, path] : served) EXPECT_EQ(releases.ServedPath(name), path) << name;
+    const std::pair<const char*, std::string> files[] = {
+        {"out.deb", ""}, {"m.deb", ""}, {"in.deb", dir + "/a.deb"}, {"other.deb", dir + "/other.deb"}};
+    for (const auto& [name, path] : files) EXPECT_EQ(releases.FilePath(name), path) << name;
+    std::filesystem::remove_all(dir);
+}
+
+// Writes that return their row still end their statement: the log is checkpointed and reused
+// instead of growing with every row (a 4 KiB row a page: 3000 rows are three checkpoints' worth).
+TEST(ServiceRulesTest, WriteAheadLogStaysBounded) {
+    const std::string dir = TempDir();
+    {
+        Database db(dir + "/service.db");
+        auto lock = db.Lock();
+        for (std::int64_t i = 1; i <= 3000; ++i) {
+            ASSERT_EQ(db.Prepare("INSERT INTO feedback (received_at, sender_address, contact, content) "
+                                 "VALUES (?, '', '', ?) RETURNING id")
+                          .Bind(1, i).Bind(2, std::string(4000, 'x')).RunReturningInt(),
+                      i);
+        }
+        EXPECT_LT(std::filesystem::file_size(dir + "/service.db-wal"), 6u * 1024 * 1024);
+    }
     std::filesystem::remove_all(dir);
 }
 
