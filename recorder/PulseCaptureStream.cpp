@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -88,6 +89,9 @@ void PulseCaptureStream::CloseStream()
         pa_stream_unref(stream_);
         stream_ = nullptr;
         worker_.End();
+        LOG(INFO) << "capture " << (kind_ == CaptureKind::kSystemSound ? "system sound" : "microphone")
+                  << ": longest read callback " << longestReadNs_ / 1000 << " us";
+        longestReadNs_ = 0;
     }
     device_.clear();
 }
@@ -232,6 +236,7 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
     }
     if (!me->timingOp_)
         me->timingOp_ = pa_stream_update_timing_info(stream, &PulseCaptureStream::OnTiming, me);
+    me->longestReadNs_ = std::max(me->longestReadNs_, NowNs() - arrival);
 }
 
 void PulseCaptureStream::OnTiming(pa_stream* stream, int success, void* self)
