@@ -36,6 +36,9 @@ constexpr int64_t kLevelPeriodNs = 50'000'000;
 constexpr int64_t kMaintainPeriodNs = 100'000'000;
 // The file reaches the disk (and a WAV's header its sizes) once a second: a crash loses at most that.
 constexpr int64_t kSyncPeriodNs = 1'000'000'000;
+// New samples wake the encode thread once they reach this far past the end of the next frame
+// (about three frames more: fewer wake-ups, and still well within the level meters' 50 ms).
+constexpr int64_t kWakeAhead = 3 * 1152;
 // Longest and shortest sleep of the encode thread between looks at its sources.
 constexpr auto kMaxWait = std::chrono::milliseconds(50);
 constexpr auto kMinWait = std::chrono::milliseconds(2);
@@ -242,7 +245,7 @@ void AudioRecorder::EncodeThread()
     uint64_t seenWakes = 0;
     while (ok) {
         const int64_t frameEnd = p.timeline->NextFrameEnd();
-        neededPos_ = frameEnd == SampleFifo::kNoPosition ? INT64_MAX : frameEnd;
+        neededPos_ = frameEnd == SampleFifo::kNoPosition ? INT64_MAX : frameEnd + kWakeAhead;
         const int64_t readyAt = p.timeline->ReadyAt();
         auto wait = kMaxWait;
         if (readyAt != SampleFifo::kNoPosition) {

@@ -117,8 +117,6 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
     AVChannelLayout in{};
     av_channel_layout_default(&in, format.channels);
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    AVChannelLayout out{};
-    av_channel_layout_default(&out, options_.outChannels);
     SwrContext* swr = nullptr;
     if (processing_) {
         if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kProcessingRate, &in,
@@ -129,7 +127,6 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
             return false;
         }
         toProcessing_.reset(swr);
-        swr = nullptr;
         if (!voice_) {
             voice_ = std::make_unique<VoiceProcessor>();
             if (voice_->Init(options_.noiseSuppression, options_.gainControl, options_.micGainDb) < 0) {
@@ -138,19 +135,46 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
             }
         }
     }
-    // The resampler always runs (also from 44100 to 44100 Hz), so that its ratio can follow the
-    // device's clock without a restart.
+    // Between equal rates the converter only converts; the resampler comes in when a clock
+    // difference is measured (Steer).
+    if (!OpenOutput(processing_ ? kProcessingRate != options_.outRate : format.rate != options_.outRate))
+        return false;
+    begun_ = true;
+    return true;
+}
+
+bool CaptureSource::OpenOutput(bool resample)
+{
+    AVChannelLayout in{};
+    av_channel_layout_default(&in, format_.channels);
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    AVChannelLayout out{};
+    av_channel_layout_default(&out, options_.outChannels);
+    SwrContext* swr = nullptr;
     if (swr_alloc_set_opts2(&swr, &out, static_cast<AVSampleFormat>(options_.outFormat), options_.outRate,
                             processing_ ? &mono : &in,
-                            processing_ ? AV_SAMPLE_FMT_S16 : static_cast<AVSampleFormat>(format.sampleFormat),
-                            processing_ ? kProcessingRate : format.rate, 0, nullptr) < 0 ||
-        !swr || av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0 || swr_init(swr) < 0) {
+                            processing_ ? AV_SAMPLE_FMT_S16 : static_cast<AVSampleFormat>(format_.sampleFormat),
+                            processing_ ? kProcessingRate : format_.rate, 0, nullptr) < 0 ||
+        !swr || (resample && av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0) || swr_init(swr) < 0) {
         swr_free(&swr);
         LOG(ERROR) << "Failed to initialize the resampling context";
         return false;
     }
+    if (toOutput_) {
+        // What the old converter still holds is given out before it goes.
+        uint8_t** rest = nullptr;
+        const int pending = static_cast<int>(swr_get_out_samples(toOutput_.get(), 0));
+        if (pending > 0 && (rest = outputBuffer_->Reserve(pending, options_.outChannels,
+                                                          static_cast<AVSampleFormat>(options_.outFormat)))) {
+            const int got = swr_convert(toOutput_.get(), rest, pending, nullptr, 0);
+            if (got > 0 && !holding_) {
+                fifo_.Write(rest, got, anchorPos_ + jumps_ + outCount_);
+                outCount_ += got;
+            }
+        }
+    }
     toOutput_.reset(swr);
-    begun_ = true;
+    resampling_ = resample;
     return true;
 }
 
@@ -308,6 +332,10 @@ void CaptureSource::Steer(int64_t nowNs)
                               kCatchUpFactor * std::fabs(drift));
     // Set again for every packet: a compensation lasts only its distance.
     compensation_ = static_cast<int>(std::llround(stretch * kCompensationDistance));
+    if (compensation_ != 0 && !resampling_ && !OpenOutput(true)) {
+        End(); // a broken converter: nothing more until the next stream
+        return;
+    }
     swr_set_compensation(toOutput_.get(), compensation_, compensation_ ? kCompensationDistance : 0);
 }
 

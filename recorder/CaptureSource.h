@@ -79,7 +79,8 @@ public:
 private:
     void Anchor(int64_t arrivalNs);
     int64_t PlacedStart() const; // where the placement puts the segment's first sample
-    void Steer(int64_t nowNs); // jumps and drift correction before a packet is placed
+    void Steer(int64_t nowNs);
+    bool OpenOutput(bool resample); // (re)creates toOutput_, the resampler in it or not // jumps and drift correction before a packet is placed
     // Converts a packet (null data: silence) and counts it; the output samples, or -1.
     int Take(const void* data, int frames, uint8_t**& out);
     void Hold(const void* data, int frames);
@@ -109,6 +110,7 @@ private:
     int heldPackets_ = 0;
     int64_t heldLowest_ = 0; // the lowest bound before the last held packet
     std::vector<std::vector<uint8_t>> held_; // held output samples, per plane
+    bool resampling_ = false; // toOutput_ resamples (and so can stretch)
     int compensation_ = 0;   // the resampler's stretch, in samples per kCompensationDistance
     CaptureClock clock_;     // bounds on the start of the segment (the anchor)
 

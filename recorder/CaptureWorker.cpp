@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -14,6 +15,10 @@ constexpr size_t kDataBytes = 4u << 20;
 constexpr size_t kEvents = 1024;
 // Packets start on this alignment in the ring (the converters read whole samples).
 constexpr size_t kAlign = 16;
+// The worker is woken once this much sound is queued (a server that sends every 10 ms block
+// would otherwise wake it a hundred times a second), and looks by itself at least this often.
+constexpr int64_t kWakeAfterNs = 40'000'000;
+constexpr auto kLookEvery = std::chrono::milliseconds(50);
 
 } // namespace
 
@@ -71,7 +76,7 @@ void CaptureWorker::Packet(const void* data, int frames, int frameBytes, int64_t
             const size_t at = padding ? 0 : tail;
             std::memcpy(data_.data() + at, data, bytes);
             dataUsed_ += padding + aligned;
-            if (Push({Kind::kPacket, {}, frames, arrivalNs, 0, 0, at, aligned, padding + aligned}, true))
+            if (Push({Kind::kPacket, {}, frames, arrivalNs, 0, 0, at, aligned, padding + aligned}, WakeFor(arrivalNs)))
                 return;
             dataUsed_ -= padding + aligned;
         }
@@ -80,6 +85,14 @@ void CaptureWorker::Packet(const void* data, int frames, int frameBytes, int64_t
         lostFrames_ += frames; // not even a hole fits: it goes with the next packet
     else
         lostFrames_ = 0;
+}
+
+bool CaptureWorker::WakeFor(int64_t arrivalNs)
+{
+    if (arrivalNs - wokenAt_ < kWakeAfterNs)
+        return false;
+    wokenAt_ = arrivalNs;
+    return true;
 }
 
 void CaptureWorker::Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs)
@@ -103,9 +116,12 @@ void CaptureWorker::Run()
     // until then) and gives the space back.
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        wake_.wait(lock, [this] { return stop_ || eventCount_ > 0; });
-        if (eventCount_ == 0)
-            return; // stopped, everything handed over
+        wake_.wait_for(lock, kLookEvery, [this] { return stop_ || eventCount_ > 0; });
+        if (eventCount_ == 0) {
+            if (stop_)
+                return; // stopped, everything handed over
+            continue;
+        }
         const Event event = events_[eventHead_];
         lock.unlock();
         switch (event.kind) {

@@ -48,6 +48,7 @@ private:
     };
     // Loop thread; lock_ held by the caller: queues an event, false when the ring is full.
     bool Push(const Event& event, bool wake);
+    bool WakeFor(int64_t arrivalNs); // lock_ held: whether a packet arriving now wakes the worker
     void Run();
 
     CaptureSource& source_;
@@ -59,6 +60,7 @@ private:
     size_t eventHead_ = 0, eventCount_ = 0;
     std::vector<uint8_t> data_;
     size_t dataHead_ = 0, dataUsed_ = 0; // oldest queued byte; bytes queued (with padding)
+    int64_t wokenAt_ = INT64_MIN / 2; // arrival of the packet that last woke the worker
     int lostFrames_ = 0; // samples neither queued nor counted in a hole yet (the events were full)
     bool stop_ = false;
     std::thread thread_;

@@ -25,6 +25,10 @@ namespace {
 // the packet ends fall on every phase of the blocks within a few packets, and the earliest bound
 // (CaptureSource) is the one whose packet ended right with a block.
 constexpr uint32_t kFragmentFrames = 2302;
+// Timing reports: after every packet for the first second of a stream (at 48 kHz), then at most
+// every 200 ms.
+constexpr int64_t kEagerTimingFrames = 48000;
+constexpr int64_t kTimingPeriodNs = 200'000'000;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
@@ -234,8 +238,13 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
                            arrival); // null data: a hole
         pa_stream_drop(stream);
     }
-    if (!me->timingOp_)
+    // A timing report after every packet while the stream is new (its placement rests on its first
+    // bounds), then a few a second: each costs a round trip to the server.
+    if (!me->timingOp_ && (me->readFrames_ - me->beginFrames_ < kEagerTimingFrames ||
+                           arrival - me->lastTimingNs_ >= kTimingPeriodNs)) {
+        me->lastTimingNs_ = arrival;
         me->timingOp_ = pa_stream_update_timing_info(stream, &PulseCaptureStream::OnTiming, me);
+    }
     me->longestReadNs_ = std::max(me->longestReadNs_, NowNs() - arrival);
 }
 

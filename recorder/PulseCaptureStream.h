@@ -71,5 +71,6 @@ private:
     int64_t latencyNs_ = 0;
     int64_t readFrames_ = 0;  // samples read from the stream since it was connected (its read index)
     int64_t beginFrames_ = 0; // readFrames_ at the last Begin: the source counts from there
+    int64_t lastTimingNs_ = 0;  // when the last timing report was asked for
     int64_t longestReadNs_ = 0; // the longest read callback of this stream (logged at its end)
 };
