@@ -1,95 +1,17 @@
 #include "AudioAnalysis.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "Process.h"
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
+#include <cstdio>
+#include <cstring>
 
 namespace {
-
-struct FormatCloser { void operator()(AVFormatContext* c) const { avformat_close_input(&c); } };
-struct CodecFreer { void operator()(AVCodecContext* c) const { avcodec_free_context(&c); } };
-struct FrameFreer { void operator()(AVFrame* f) const { av_frame_free(&f); } };
-struct PacketFreer { void operator()(AVPacket* p) const { av_packet_free(&p); } };
-struct SwrFreer { void operator()(SwrContext* s) const { swr_free(&s); } };
 
 // Floor of RmsDb for digital silence.
 constexpr double kSilenceDb = -200.0;
 constexpr double kPi = 3.14159265358979323846;
-
-bool Fail(std::string* error, const std::string& text, int code = 0)
-{
-    if (error) {
-        *error = text;
-        if (code < 0) {
-            char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-            av_strerror(code, buf, sizeof buf);
-            *error += std::string(": ") + buf;
-        }
-    }
-    return false;
-}
-
-// Decoding state of one file: converts every decoded frame to planar float and appends it.
-class Decoder {
-public:
-    // channels: how many the converter delivers (1 or 2).
-    Decoder(AVCodecContext* codec, SwrContext* swr, int channels, DecodedAudio& out)
-        : codec_(codec), swr_(swr), channels_(channels), out_(out) {}
-
-    // Sends one packet (nullptr flushes) and drains every frame it gives.
-    int Feed(const AVPacket* packet)
-    {
-        int ret = avcodec_send_packet(codec_, packet);
-        if (ret < 0 && ret != AVERROR_EOF)
-            return ret;
-        while ((ret = avcodec_receive_frame(codec_, frame_.get())) >= 0) {
-            ret = Append(frame_.get());
-            av_frame_unref(frame_.get());
-            if (ret < 0)
-                return ret;
-        }
-        return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? 0 : ret;
-    }
-
-    // Takes what the converter still holds.
-    int Flush() { return Append(nullptr); }
-
-private:
-    int Append(const AVFrame* frame)
-    {
-        int inSamples = frame ? frame->nb_samples : 0;
-        int capacity = swr_get_out_samples(swr_, inSamples);
-        if (capacity <= 0)
-            return 0;
-        buffers_.assign(static_cast<size_t>(channels_), std::vector<float>(static_cast<size_t>(capacity)));
-        std::vector<uint8_t*> planes;
-        for (auto& b : buffers_)
-            planes.push_back(reinterpret_cast<uint8_t*>(b.data()));
-        int got = swr_convert(swr_, planes.data(), capacity,
-            frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr, inSamples);
-        if (got < 0)
-            return got;
-        out_.left.insert(out_.left.end(), buffers_[0].begin(), buffers_[0].begin() + got);
-        const auto& right = buffers_[channels_ > 1 ? 1 : 0];
-        out_.right.insert(out_.right.end(), right.begin(), right.begin() + got);
-        return 0;
-    }
-
-    AVCodecContext* codec_;
-    SwrContext* swr_;
-    int channels_;
-    DecodedAudio& out_;
-    std::unique_ptr<AVFrame, FrameFreer> frame_{av_frame_alloc()};
-    std::vector<std::vector<float>> buffers_;
-};
 
 size_t ClampEnd(const std::vector<float>& s, size_t end) { return std::min(end, s.size()); }
 
@@ -126,63 +48,29 @@ double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t 
 bool DecodeAudioFile(const std::string& path, DecodedAudio& out, std::string* error)
 {
     out = DecodedAudio();
-    AVFormatContext* rawFormat = nullptr;
-    int ret = avformat_open_input(&rawFormat, path.c_str(), nullptr, nullptr);
-    if (ret < 0)
-        return Fail(error, "cannot open " + path, ret);
-    std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
-    if ((ret = avformat_find_stream_info(format.get(), nullptr)) < 0)
-        return Fail(error, "no stream information in " + path, ret);
-    const AVCodec* codec = nullptr;
-    int stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (stream < 0 || !codec)
-        return Fail(error, "no audio stream in " + path, stream);
-
-    std::unique_ptr<AVCodecContext, CodecFreer> context(avcodec_alloc_context3(codec));
-    if (!context)
-        return Fail(error, "out of memory");
-    if ((ret = avcodec_parameters_to_context(context.get(), format->streams[stream]->codecpar)) < 0
-        || (ret = avcodec_open2(context.get(), codec, nullptr)) < 0)
-        return Fail(error, "cannot open the decoder", ret);
-    if (context->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&context->ch_layout, context->ch_layout.nb_channels);
-
-    // Planar float with the file's own rate and the first two channels at most.
-    out.sampleRate = context->sample_rate;
-    out.channels = context->ch_layout.nb_channels;
-    AVChannelLayout outLayout;
-    av_channel_layout_default(&outLayout, std::min(out.channels, 2));
-    SwrContext* rawSwr = nullptr;
-    ret = swr_alloc_set_opts2(&rawSwr, &outLayout, AV_SAMPLE_FMT_FLTP, context->sample_rate,
-        &context->ch_layout, context->sample_fmt, context->sample_rate, 0, nullptr);
-    std::unique_ptr<SwrContext, SwrFreer> swr(rawSwr);
-    if (ret < 0 || !swr)
-        return Fail(error, "cannot set up the converter", ret);
-    if (out.channels > 2) {
-        // Keep the first two channels as they are instead of down-mixing the rest into them.
-        std::vector<double> matrix(static_cast<size_t>(2 * out.channels), 0.0);
-        matrix[0] = 1.0;
-        matrix[static_cast<size_t>(out.channels) + 1] = 1.0;
-        swr_set_matrix(swr.get(), matrix.data(), out.channels);
+    // The first audio stream's rate and channels, then its samples as interleaved 32-bit floats.
+    const Process::Result probe = RunProcess({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+        "stream=sample_rate,channels", "-of", "csv=p=0", path});
+    if (std::sscanf(probe.out.c_str(), "%d,%d", &out.sampleRate, &out.channels) != 2 || out.channels < 1) {
+        if (error)
+            *error = "no audio stream in " + path + ": " + probe.err;
+        return false;
     }
-    if ((ret = swr_init(swr.get())) < 0)
-        return Fail(error, "cannot start the converter", ret);
-    Decoder decoder(context.get(), swr.get(), outLayout.nb_channels, out);
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    while ((ret = av_read_frame(format.get(), packet.get())) >= 0) {
-        if (packet->stream_index == stream) {
-            int fed = decoder.Feed(packet.get());
-            if (fed < 0 && fed != AVERROR_INVALIDDATA) {
-                av_packet_unref(packet.get());
-                return Fail(error, "decoding failed", fed);
-            }
-        }
-        av_packet_unref(packet.get());
+    Process::Result pcm = RunProcess({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "f32le", "-"});
+    if (!pcm.exited || pcm.code != 0) {
+        if (error)
+            *error = "decoding " + path + " failed: " + pcm.err;
+        return false;
     }
-    if (ret != AVERROR_EOF)
-        return Fail(error, "reading failed", ret);
-    if ((ret = decoder.Feed(nullptr)) < 0 || (ret = decoder.Flush()) < 0)
-        return Fail(error, "decoding failed at the end", ret);
+    const size_t frames = pcm.out.size() / sizeof(float) / static_cast<size_t>(out.channels);
+    const size_t right = out.channels > 1 ? 1 : 0;
+    out.left.resize(frames);
+    out.right.resize(frames);
+    for (size_t f = 0; f < frames; ++f) {
+        const char* frame = pcm.out.data() + f * static_cast<size_t>(out.channels) * sizeof(float);
+        std::memcpy(&out.left[f], frame, sizeof(float));
+        std::memcpy(&out.right[f], frame + right * sizeof(float), sizeof(float));
+    }
     return true;
 }
 

@@ -32,8 +32,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class Process;
 
 class ServiceProcess {
 public:
@@ -48,8 +51,8 @@ public:
     // SIGTERM and wait (SIGKILL after 20 s); the exit status (0 = clean), -1 when not running, killed
     // by a signal or hung.
     int Stop();
-    bool Running() const { return pid_ > 0; }
-    pid_t Pid() const { return pid_; }
+    bool Running() const { return process_ != nullptr; }
+    pid_t Pid() const;
 
     const std::string& BaseUrl() const { return baseUrl_; }
     int Port() const { return port_; }
@@ -74,5 +77,5 @@ private:
     std::string baseUrl_;
     std::string error_;
     int port_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<Process> process_;
 };

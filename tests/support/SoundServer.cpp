@@ -1,46 +1,22 @@
 #include "SoundServer.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "Process.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <utility>
 
-extern char** environ;
-
 namespace {
 
 // pactl answers a local server in milliseconds; this only ends a hung call.
-constexpr const char* kPactlTimeoutSeconds = "10";
+constexpr std::chrono::seconds kPactlLimit{10};
 // The module that carries our own connection: never unloaded.
 constexpr const char* kProtocolModule = "module-native-protocol-unix";
 // Name prefix of the sound server's modules. pipewire-pulse also lists PipeWire's own modules
 // ("libpipewire-module-..."), which are the server itself and cannot be unloaded.
 constexpr const char* kServerModulePrefix = "module-";
-
-// Owns a pipe's two ends.
-class Pipe {
-public:
-    Pipe() { ok_ = pipe(fds_) == 0; }
-    ~Pipe() { CloseRead(); CloseWrite(); }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    bool Ok() const { return ok_; }
-    int Read() const { return fds_[0]; }
-    int Write() const { return fds_[1]; }
-    void CloseRead() { Close(fds_[0]); }
-    void CloseWrite() { Close(fds_[1]); }
-
-private:
-    static void Close(int& fd) { if (fd >= 0) { close(fd); fd = -1; } }
-    int fds_[2] = {-1, -1};
-    bool ok_ = false;
-};
 
 // The build folder and kind ("" or "--pipewire") of the scripts/sound-server.sh server PULSE_SERVER
 // names, from the folder its socket lies in: <build>/pulse/run/native (PulseAudio, "server.pa"
@@ -73,9 +49,10 @@ bool SoundServer::Restart()
     const auto [build, kind] = ScriptServer();
     if (build.empty())
         return false;
-    const std::string command = std::string("'") + TAMSU_SOUND_SERVER_SCRIPT + "' start '" + build.string() + "' " +
-        kind + " >/dev/null";
-    return std::system(command.c_str()) == 0 && Available();
+    // The server it starts keeps its standard streams: /dev/null, not our pipes.
+    return RunProcess({"sh", "-c", "exec \"$0\" start \"$1\" $2 >/dev/null 2>&1", TAMSU_SOUND_SERVER_SCRIPT,
+                          build.string(), kind}).code == 0
+        && Available();
 }
 
 bool SoundServer::Available()
@@ -86,44 +63,12 @@ bool SoundServer::Available()
 
 int SoundServer::Pactl(const std::vector<std::string>& args, std::string* output)
 {
-    std::vector<std::string> command{"timeout", kPactlTimeoutSeconds, "pactl"};
+    std::vector<std::string> command{"pactl"};
     command.insert(command.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : command)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    Pipe out;
-    if (!out.Ok())
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out.Write(), STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out.Read());
-    pid_t pid = 0;
-    int spawned = posix_spawnp(&pid, "timeout", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return -1;
-    out.CloseWrite();
-
-    std::string text;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(out.Read(), buf, sizeof buf);
-        if (n > 0)
-            text.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
+    Process::Result result = RunProcess(command, kPactlLimit);
     if (output)
-        *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        *output = std::move(result.out);
+    return result.code;
 }
 
 int SoundServer::LoadModule(const std::string& module, const std::vector<std::string>& args)

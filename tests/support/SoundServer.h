@@ -7,10 +7,6 @@
 // A test that changes the layout puts it back with Reset() (also when it fails: call it from
 // TearDown). Called from the test's thread; every pactl call is bounded in time.
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
 #include <string>
 #include <vector>
 
@@ -46,15 +42,3 @@ public:
     // "key=value" module argument for a device description, quoted for the server's parser.
     static std::string DescriptionArg(const std::string& key, const std::string& description);
 };
-
-// Opens an audio test: skips it when no private server runs (a run without scripts/test.sh), but
-// fails it in CI, where the server must be there.
-#define TAMSU_REQUIRE_SOUND_SERVER()                                                                   \
-    do {                                                                                               \
-        if (!SoundServer::Available()) {                                                               \
-            if (std::getenv("CI"))                                                                     \
-                GTEST_FAIL() << "the private sound server is not running (scripts/sound-server.sh)";  \
-            GTEST_SKIP() << "no private sound server: run through scripts/test.sh, or eval "            \
-                            "\"$(scripts/sound-server.sh start build)\" first";                        \
-        }                                                                                              \
-    } while (0)
