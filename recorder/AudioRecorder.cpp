@@ -191,6 +191,12 @@ int AudioRecorder::Stop()
     }
     state_ = kStopped;
     pipe_->timeline->Stop(NowPos());
+    {
+        std::lock_guard<std::mutex> guard(streamsLock_); // the encode thread may be ending them
+        for (CaptureStream* stream : {pipe_->systemStream.get(), pipe_->micStream.get()})
+            if (stream)
+                stream->Hurry();
+    }
     Wake();
     return 0;
 }
@@ -289,8 +295,11 @@ void AudioRecorder::EncodeThread()
     }
 
     // The streams end first: nothing is captured for a finished file.
-    p.systemStream.reset();
-    p.micStream.reset();
+    {
+        std::lock_guard<std::mutex> guard(streamsLock_);
+        p.systemStream.reset();
+        p.micStream.reset();
+    }
     const bool written = p.writer.Finish() && ok;
     p.journal.End();
     if (!written) {

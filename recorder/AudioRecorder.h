@@ -85,6 +85,7 @@ private:
     uint64_t wakeCount_ = 0; // guarded by wakeLock_
 
     std::unique_ptr<Pipeline> pipe_;
+    std::mutex streamsLock_; // the streams' end (encode thread) against Stop's Hurry (owner's thread)
     std::thread encodeThread_;
     bool opened_ = false;
 };

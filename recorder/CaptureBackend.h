@@ -21,6 +21,9 @@ public:
     // Called by the encode thread about 20 times a second: a stream follows device changes and
     // comes back after a server restart here. Must return quickly.
     virtual void Maintain() {}
+    // The recording is stopping: what arrives from now on is wanted at once, not in batches.
+    // Called by the owner's thread; thread-safe.
+    virtual void Hurry() {}
 };
 
 class CaptureBackend {

@@ -87,9 +87,18 @@ void CaptureWorker::Packet(const void* data, int frames, int frameBytes, int64_t
         lostFrames_ = 0;
 }
 
+void CaptureWorker::Hurry()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        hurry_ = true;
+    }
+    wake_.notify_one();
+}
+
 bool CaptureWorker::WakeFor(int64_t arrivalNs)
 {
-    if (arrivalNs - wokenAt_ < kWakeAfterNs)
+    if (!hurry_ && arrivalNs - wokenAt_ < kWakeAfterNs)
         return false;
     wokenAt_ = arrivalNs;
     return true;

@@ -32,6 +32,8 @@ public:
     void Packet(const void* data, int frames, int frameBytes, int64_t arrivalNs);
     void Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs);
     void End();
+    // From now on every packet wakes the worker at once (the recording is stopping). Any thread.
+    void Hurry();
 
 private:
     enum class Kind : uint8_t { kBegin, kPacket, kHole, kTiming, kEnd };
@@ -61,6 +63,7 @@ private:
     std::vector<uint8_t> data_;
     size_t dataHead_ = 0, dataUsed_ = 0; // oldest queued byte; bytes queued (with padding)
     int64_t wokenAt_ = INT64_MIN / 2; // arrival of the packet that last woke the worker
+    bool hurry_ = false;
     int lostFrames_ = 0; // samples neither queued nor counted in a hole yet (the events were full)
     bool stop_ = false;
     std::thread thread_;

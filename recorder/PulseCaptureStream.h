@@ -42,6 +42,7 @@ public:
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
 
     void Maintain() override;
+    void Hurry() override { worker_.Hurry(); }
 
 private:
     static void OnRead(pa_stream* stream, size_t bytes, void* self);
