@@ -61,7 +61,7 @@ TEST_F(TrayTest, EachMenuItemPostsItsMessageAndEscapePostsNothing)
     ASSERT_TRUE(escaped->Init(owner_, QPoint(50, 50)));
     QTest::keyClick(escaped, Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return escaped.isNull(); }));
-    QTest::qWait(20);
+    QCoreApplication::sendPostedEvents(owner_);
     EXPECT_TRUE(owner_->messages.empty());
 }
 
@@ -219,7 +219,8 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
     ASSERT_TRUE(QTest::qWaitFor([this] { return window_->isMinimized(); }, kDeliveryTimeoutMs));
     ASSERT_FALSE(window_.isNull());
     EXPECT_NE(window_->Recorder(), nullptr) << "closing to the task bar stopped the recording";
-    QTest::qWait(500);
+    // Some sound written before the quit, so that the header's sizes count.
+    ASSERT_TRUE(QTest::qWaitFor([&path] { return QFileInfo(path).size() > 44; }, kDeliveryTimeoutMs));
 
     window_->PostMessage(CMainWnd::kMsgQuit);
     ASSERT_TRUE(QTest::qWaitFor([this] { return window_.isNull(); }, kDeliveryTimeoutMs));
