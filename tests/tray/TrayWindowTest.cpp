@@ -4,6 +4,7 @@
 #include "CMainTaskMenu.h"
 #include "ConfigStore.h"
 #include "DesktopOpen.h"
+#include "FileBytes.h"
 #include "FolderPathField.h"
 #include "HelpPageUrl.h"
 #include "MainWndTestSupport.h"
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -224,12 +224,7 @@ TEST_F(CloseTest, WindowCloseTrayMinimisesAndQuitStillExitsWithACompleteFile)
 
     window_->PostMessage(CMainWnd::kMsgQuit);
     ASSERT_TRUE(QTest::qWaitFor([this] { return window_.isNull(); }, kDeliveryTimeoutMs));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray data = file.readAll();
-    ASSERT_GT(data.size(), 44);
-    const auto riffSize = qFromLittleEndian<quint32>(data.constData() + 4);
-    EXPECT_EQ(riffSize, static_cast<quint32>(data.size() - 8)) << "the file was not finished";
+    EXPECT_GT(ExpectWavSizesMatchFile(path.toStdString()), 0u) << "the file was not finished";
 }
 
 } // namespace
