@@ -190,7 +190,7 @@ TEST_F(AccountDialogsTest, CodeButtonCountsDownAndComesBackAtOnceAfterAFailure)
         EXPECT_EQ(button->text(), "60 秒");
         Click(dialog, "registerVerifyCodeBtn");
         service_->Hold(false);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !responder.texts.isEmpty(); }, kWaitMs));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !responder.texts.isEmpty(); }, kDeliveryTimeoutMs));
         EXPECT_EQ(responder.texts, QStringList{"验证码发送失败!"});
         EXPECT_EQ(button->text(), idle) << "no countdown after a failed request";
         EXPECT_FALSE(dialog->CodeRequestRunning());
@@ -213,7 +213,7 @@ TEST_F(AccountDialogsTest, AutomaticLoginShowsTheAccountInTheWindow)
     ASSERT_TRUE(SaveCredentials("13800138000", "pw"));
     service_->login = {0, kSignedInReply};
     StartAutoLogin(&mainWindow_);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return mainWindow_.ShowsSignedIn("13800138000"); }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return mainWindow_.ShowsSignedIn("13800138000"); }, kDeliveryTimeoutMs));
     EXPECT_EQ(service_->logins, std::vector<std::string>{"13800138000/pw"});
 }
 
@@ -229,24 +229,21 @@ TEST_F(AccountDialogsTest, AccountPanelSignsOutAndClosesWhenLeft)
     PersonCenterDialog* panel = VisibleWindow<PersonCenterDialog>();
     ASSERT_TRUE(panel);
     EXPECT_EQ(panel->FindControl<QLabel>("account")->text(), "13800138000");
-    const QWidget* label = mainWindow_.Area("username");
-    const QPoint labelAt = label->mapToGlobal(QPoint(0, 0));
-    EXPECT_EQ(panel->pos(), QPoint(labelAt.x() - label->width() / 2, labelAt.y() + label->height() + 6));
 
     // Another window becomes active: the panel goes.
     QPointer<PersonCenterDialog> alive(panel);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return panel->isActiveWindow(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel->isActiveWindow(); }, kDeliveryTimeoutMs));
     QWidget other;
     other.show();
     QApplication::setActiveWindow(&other);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kDeliveryTimeoutMs));
     EXPECT_TRUE(mainWindow_.ShowsSignedIn("13800138000"));
 
     OpenPersonCenter(&mainWindow_);
     alive = VisibleWindow<PersonCenterDialog>();
     ASSERT_TRUE(alive);
     Click(alive, "logout");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, kDeliveryTimeoutMs));
     EXPECT_FALSE(QFile::exists(CredentialsFilePath()));
     EXPECT_FALSE(IsSignedIn());
     EXPECT_TRUE(mainWindow_.ShowsSignedOut());

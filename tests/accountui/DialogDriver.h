@@ -11,10 +11,6 @@
 
 #include <gtest/gtest.h>
 
-// How long a test waits for a window or a result the event loop must deliver (a loaded CI
-// machine included).
-inline constexpr int kWaitMs = 5000;
-
 // A BoxResponder that also closes every login dialog that shows, keeping the phone number it
 // was opened with.
 class Responder : public BoxResponder {
@@ -56,7 +52,7 @@ inline void Click(WindowImplBase* window, const char* name)
 template <class Dialog, class Waiting>
 bool AwaitAnswer(const QPointer<Dialog>& dialog, Waiting waiting)
 {
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog || !(dialog->*waiting)(); }, kWaitMs)) << "no answer";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog || !(dialog->*waiting)(); }, kDeliveryTimeoutMs)) << "no answer";
     QCoreApplication::processEvents();
     return dialog && dialog->isVisible();
 }

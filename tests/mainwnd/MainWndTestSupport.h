@@ -16,9 +16,6 @@
 #include <optional>
 #include <string>
 
-// How long a test waits for something the event loop or the recorder must deliver.
-inline constexpr int kDeliveryTimeoutMs = 10000;
-
 // Answers the next folder chooser, which must be "选择保存目录" opening at start: accepts folder
 // (typed in), or cancels when folder is empty.
 void ChooseFolderInNextDialog(const QString& folder, const QString& start);

@@ -32,29 +32,8 @@ TEST(ServiceReplyTest, OnlyObjectsWithIntegerRetParse)
     }
 }
 
-TEST(ServiceReplyTest, MembersOfWrongTypeReadEmpty)
-{
-    ServiceReply reply;
-    ASSERT_TRUE(reply.Parse(R"({"ret":0,"data":{"v":[1],"o":{},"n":7,"s":"12","b":true,"x":"1a"}})"));
-    long long n = 0;
-    EXPECT_EQ(reply.DataMember("v"), "");
-    EXPECT_EQ(reply.DataMember("o"), "");
-    EXPECT_EQ(reply.DataMember("missing"), "");
-    EXPECT_EQ(reply.DataText(), "");
-    EXPECT_TRUE(reply.DataMemberInt("n", n) && n == 7);
-    EXPECT_TRUE(reply.DataMemberInt("s", n) && n == 12);
-    EXPECT_TRUE(reply.DataMemberInt("b", n) && n == 1);
-    EXPECT_FALSE(reply.DataMemberInt("x", n));
-    EXPECT_FALSE(reply.DataMemberInt("v", n));
-    ASSERT_TRUE(reply.Parse(R"({"ret":0,"data":["a"]})"));
-    EXPECT_EQ(reply.DataMember("a"), "");
-}
-
 TEST(RequestBodyTest, ValuesArriveAsTyped)
 {
-    EXPECT_EQ(CompactJsonBody({{"app_name", "TamsuAudioRecorder"}}), R"({"app_name":"TamsuAudioRecorder"})");
-    EXPECT_EQ(StyledJsonBody({{"content", "b"}, {"contact", "a"}}),
-              "{\n   \"contact\" : \"a\",\n   \"content\" : \"b\"\n}\n");
     const std::string hostile = "p\"a\\ss\n\x01中文";
     for (const std::string& body :
          {CompactJsonBody({{"mobilephone", "138"}, {"password", hostile}}), StyledJsonBody({{"password", hostile}})}) {

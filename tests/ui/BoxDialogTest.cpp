@@ -5,6 +5,7 @@
 #include "MessageBoxDialog.h"
 #include "PromptBoxDialog.h"
 #include "ShadowRegistry.h"
+#include "WindowTestSupport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -27,7 +28,6 @@ TEST(BoxDialogTest, BoxesReturnWhatTheClickedButtonMeansAndSitCentredWithTheirSh
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
     const char* ask = "确定要删除文件吗?";
     const char* noMic = "没有插入麦克风设备,仅录系统声音";
-    const char* deviceError = "音频设备出错!";
     const struct {
         const char* button;
         std::function<int()> show;
@@ -39,7 +39,6 @@ TEST(BoxDialogTest, BoxesReturnWhatTheClickedButtonMeansAndSitCentredWithTheirSh
         {"msgCancel", [&] { return MessageBoxDialog::Show(&owner, ask); }, ask, {}, 0},
         {"closebtn", [&] { return MessageBoxDialog::Show(&owner, ask); }, ask, {}, 0},
         {"msgConfirm", [&] { return PromptBoxDialog::Show(&owner, noMic, 250, 100); }, noMic, {250, 100}, 1},
-        {"msgConfirm", [&] { return PromptBoxDialog::Show(&owner, deviceError, 320, 160); }, deviceError, {320, 160}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " " + c.button);
@@ -47,9 +46,7 @@ TEST(BoxDialogTest, BoxesReturnWhatTheClickedButtonMeansAndSitCentredWithTheirSh
         const QObject* key = nullptr; // the box as the shadow registry knows it
         QRect geometry;
         QTimer::singleShot(0, [&] { // inside the box's modal loop
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* b = qobject_cast<WindowImplBase*>(w); b && b->isVisible())
-                    box = b;
+            box = VisibleWindow<WindowImplBase>();
             ASSERT_TRUE(box && QTest::qWaitForWindowExposed(box));
             EXPECT_EQ(box->FindControl<QLabel>("msgText")->text(), QString::fromUtf8(c.text));
             EXPECT_TRUE(box->windowFlags().testFlag(Qt::FramelessWindowHint));
@@ -62,7 +59,6 @@ TEST(BoxDialogTest, BoxesReturnWhatTheClickedButtonMeansAndSitCentredWithTheirSh
             CWndShadow* shadow = ShadowRegistry::Instance().Find(box);
             EXPECT_TRUE(shadow && shadow->Window()) << "no shadow";
             if (shadow && shadow->Window()) {
-                EXPECT_EQ(shadow->GetParams().colour, QColor(0x9E, 0x9D, 0x9D));
                 EXPECT_TRUE(QTest::qWaitFor([&] { return shadow->Window()->geometry() == geometry.adjusted(-4, -4, 4, 4); }))
                     << "shadow not 4 pixels around the box";
             }

@@ -5,6 +5,7 @@
 #include "LogCapture.h"
 #include "WindowError.h"
 #include "WindowImplBase.h"
+#include "WindowTestSupport.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -21,9 +22,6 @@
 #include <vector>
 
 namespace {
-
-// How long a test waits for something the event loop must deliver before it gives up.
-constexpr int kDeliveryTimeoutMs = 5000;
 
 // What a test window saw; lives outside the window because the window deletes itself.
 struct Observed {

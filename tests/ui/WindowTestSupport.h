@@ -14,6 +14,10 @@
 #include <functional>
 #include <vector>
 
+// How long a test waits for something the event loop, a worker or a local server must deliver
+// (a loaded machine included) before it gives up.
+inline constexpr int kDeliveryTimeoutMs = 10000;
+
 // The visible top-level window of class Window, or nullptr.
 template <class Window>
 Window* VisibleWindow()
