@@ -29,10 +29,10 @@ constexpr int kValueCapacity = 32;
 // earlier).
 constexpr int kFileNameTries = 60;
 
-// The stored value of key when it is a whole number in [lo, hi]; otherwise fallback (logged). The
-// text is read as it stands: a reader of profile numbers would take "abc" as 0 and wrap large
-// numbers into the range.
-int Checked(const char* key, int fallback, int lo, int hi)
+// The stored value of key when it is a whole number in [lo, hi]; fallback when it is not stored;
+// damaged (else fallback) when it is out of range or no number (logged). The text is read as it
+// stands: a reader of profile numbers would take "abc" as 0 and wrap large numbers into the range.
+int Checked(const char* key, int fallback, int lo, int hi, std::optional<int> damaged = std::nullopt)
 {
     QString text;
     ReadConfigString(config::kSection, key, QString::number(fallback), text, kValueCapacity);
@@ -40,8 +40,9 @@ int Checked(const char* key, int fallback, int lo, int hi)
     const int value = text.trimmed().toInt(&ok);
     if (ok && value >= lo && value <= hi)
         return value;
-    LOG(ERROR) << "configuration " << key << "=" << text.toStdString() << " out of range, using " << fallback;
-    return fallback;
+    const int used = damaged.value_or(fallback);
+    LOG(ERROR) << "configuration " << key << "=" << text.toStdString() << " out of range, using " << used;
+    return used;
 }
 
 // RecordingFileName for the first second from now whose name is still free in folder; empty when
@@ -88,8 +89,10 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
         LOG(ERROR) << "unknown format " << plan.format << ", using mp3";
         plan.format = "mp3";
     }
-    plan.bitRate = overrides.bitRate.value_or(
-        kBitRates[Checked(config::kVoiceBitrateIndex, 0, 0, static_cast<int>(std::size(kBitRates)) - 1)]);
+    // The stored quality: not stored is the first entry; a damaged index the fallback rate.
+    constexpr int kNoIndex = -1;
+    const int quality = Checked(config::kVoiceBitrateIndex, 0, 0, static_cast<int>(std::size(kBitRates)) - 1, kNoIndex);
+    plan.bitRate = overrides.bitRate.value_or(quality == kNoIndex ? kDefaultBitRate : kBitRates[quality]);
     if (std::find(std::begin(kBitRates), std::end(kBitRates), plan.bitRate) == std::end(kBitRates)) {
         LOG(ERROR) << "bit rate " << plan.bitRate << " out of range, using " << kDefaultBitRate;
         plan.bitRate = kDefaultBitRate;
