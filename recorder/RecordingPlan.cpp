@@ -125,7 +125,7 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
     // The folder, created when missing, and a free name in it.
     const QString folder =
         overrides.folder ? MakeDirectories(QDir::cleanPath(QDir(AnsiToWide(*overrides.folder)).absolutePath()))
-                         : QDir::cleanPath(GetOutputFolder());
+                         : GetOutputFolder(); // as the window lists it
     plan.folder = WideToAnsi(folder);
     // access() also answers for a folder on a file system mounted read-only.
     if (!QFileInfo(folder).isDir() || ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
