@@ -58,7 +58,8 @@ ClientConnection::~ClientConnection() {
 
 bool ClientConnection::Wait(short events, Clock::time_point deadline) const {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // Rounded up: a wait that gives up has reached its deadline (a caller tells a time-out by it).
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return false;
         pollfd p {fd_, events, 0};
         const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, 60'000)));
