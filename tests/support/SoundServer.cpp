@@ -3,9 +3,11 @@
 #include "Process.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -117,7 +119,21 @@ bool SoundServer::Reset(int micFeedRate)
         && LoadModule("module-null-sink",
                {"sink_name=mic-feed", "rate=" + std::to_string(micFeedRate), "channels=2",
                    DescriptionArg("sink_properties", "Microphone feed")}) >= 0
-        && PlugMicrophone() && Pactl({"set-default-sink", "speaker"}) == 0;
+        && PlugMicrophone() && Pactl({"set-default-sink", "speaker"}) == 0 && WaitForDefaults("speaker", "mic");
+}
+
+bool SoundServer::WaitForDefaults(const std::string& sink, const std::string& source)
+{
+    // PipeWire's session manager takes up a chosen default a moment after pactl returned.
+    constexpr int kTries = 100; // 5 s in steps of 50 ms
+    for (int i = 0; i < kTries; ++i) {
+        std::string info;
+        if (Pactl({"info"}, &info) == 0 && info.find("Default Sink: " + sink + "\n") != std::string::npos &&
+            info.find("Default Source: " + source + "\n") != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 bool SoundServer::PlugMicrophone()
