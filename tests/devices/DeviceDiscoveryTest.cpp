@@ -9,20 +9,6 @@
 
 namespace {
 
-// pactl calls at the most while waiting for a new default to show (each takes milliseconds).
-constexpr int kDefaultShowsTries = 100;
-
-// Makes name the default sink or source ("sink" / "source") and waits until the server reports it:
-// PipeWire's policy manager applies the choice a moment after pactl returns.
-void SetDefault(const std::string& kind, const std::string& name)
-{
-    ASSERT_EQ(SoundServer::Pactl({"set-default-" + kind, name}), 0);
-    std::string shown;
-    for (int i = 0; i < kDefaultShowsTries && shown != name + "\n"; ++i)
-        SoundServer::Pactl({"get-default-" + kind}, &shown);
-    ASSERT_EQ(shown, name + "\n");
-}
-
 class DiscoveryTest : public SoundServerTest {};
 
 TEST_F(DiscoveryTest, ListsCaptureDevicesInServerOrderCutToTheRecordWidths)
@@ -64,8 +50,9 @@ TEST_F(DiscoveryTest, DefaultDevicesFollowTheServer)
     EXPECT_TRUE(HasDefaultSpeaker());
 
     ASSERT_TRUE(SoundServer::Reset(48000));
-    SetDefault("sink", "mic-feed");
-    SetDefault("source", "speaker.monitor"); // a monitor is no microphone
+    ASSERT_EQ(SoundServer::Pactl({"set-default-sink", "mic-feed"}), 0);
+    ASSERT_EQ(SoundServer::Pactl({"set-default-source", "speaker.monitor"}), 0); // a monitor is no microphone
+    ASSERT_TRUE(SoundServer::WaitForDefaults("mic-feed", "speaker.monitor"));
     ASSERT_TRUE(GetDefaultSinkMonitor(monitor, rate, channels));
     EXPECT_EQ(monitor + " " + std::to_string(rate) + " " + std::to_string(channels), "mic-feed.monitor 48000 2");
     name = "stale";

@@ -1,6 +1,7 @@
 #include "SoundServer.h"
 
 #include "Process.h"
+#include "PulseContext.h"
 
 #include <algorithm>
 #include <chrono>
@@ -124,14 +125,31 @@ bool SoundServer::Reset(int micFeedRate)
 
 bool SoundServer::WaitForDefaults(const std::string& sink, const std::string& source)
 {
-    // PipeWire's session manager takes up a chosen default a moment after pactl returned.
-    constexpr int kTries = 100; // 5 s in steps of 50 ms
-    for (int i = 0; i < kTries; ++i) {
-        std::string info;
-        if (Pactl({"info"}, &info) == 0 && info.find("Default Sink: " + sink + "\n") != std::string::npos &&
-            info.find("Default Source: " + source + "\n") != std::string::npos)
+    // Asks through the program's own connection, which is what the tests judge. PipeWire 0.3.65
+    // answers each client from its own copy of the graph and keeps a client's default as a node id:
+    // when the default device is made anew under the same name (as Reset does), a client connected
+    // before keeps the old id until the default changes, while a new client (pactl) sees the new
+    // node. A default set to another device and back brings every client up to date.
+    constexpr int kTries = 250;      // 5 s in steps of 20 ms
+    constexpr int kNudgeEvery = 25;  // half a second of a stale view
+    for (int i = 1; i <= kTries; ++i) {
+        PulseServerState state = PulseContext::Instance().Refresh();
+        if (state.connected && state.defaultSink == sink && state.defaultSource == source)
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (i % kNudgeEvery == 0) {
+            for (const auto& [kind, name] : {std::pair<std::string, std::string>{"sink", sink}, {"source", source}}) {
+                std::string list;
+                Pactl({"list", "short", kind + "s"}, &list);
+                std::istringstream lines(list);
+                std::string line, index, other;
+                while (std::getline(lines, line) && (other.empty() || other == name))
+                    std::istringstream(line) >> index >> other;
+                if (!other.empty() && other != name)
+                    Pactl({"set-default-" + kind, other});
+                Pactl({"set-default-" + kind, name});
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
 }

@@ -28,7 +28,8 @@ public:
     // Loads "mic" (the remap of "mic-feed"'s monitor) and makes it the default source, as a
     // microphone plugged in again; "mic-feed" must be there.
     static bool PlugMicrophone();
-    // Waits (up to 5 s) until the server names sink and source as its defaults.
+    // Waits (up to 5 s) until the program's connection to the server names sink and source as its
+    // defaults.
     static bool WaitForDefaults(const std::string& sink, const std::string& source);
     // Removes every sink and every capture device: the server then has no default sink and no
     // default source.
