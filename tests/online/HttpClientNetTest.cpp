@@ -1,15 +1,18 @@
 // ServiceGet and ServicePostJson against local servers: what counts as success, what a failed
-// call leaves, the headers and body a post sends, the transport rules (schemes, reply cap, TLS).
+// call leaves, the headers and body a post sends, the transport rules (schemes, reply cap, TLS),
+// and the public address stored from the service's answer.
 
+#include "ConfigStore.h"
 #include "HttpClient.h"
 #include "LocalServer.h"
 #include "LogCapture.h"
+#include "PublicAddress.h"
 #include "RequestBody.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 
 namespace {
@@ -97,28 +100,33 @@ TEST_F(HttpClientTest, FailuresOfTransport)
     EXPECT_LE(reply.size(), kMaxReplyBytes);
 }
 
-TEST_F(HttpClientTest, HttpsTrustsOnlyKnownAuthorities)
+// The public address through HTTPS with a private certificate: stored beside the other keys once
+// the certificate's authority is known (TAMSU_CA_FILE), never from an unknown one.
+TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("tamsu-tls-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string cert = (dir / "cert.pem").string();
-    const std::string key = (dir / "key.pem").string();
-    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                                "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
-                                " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    TestEnv env;
+    const std::string cert = env.MakeFolder("tls").toStdString() + "/cert.pem";
+    const std::string key = env.Root().toStdString() + "/tls/key.pem";
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1").c_str()), 0);
     LocalHttpServer server(cert, key);
     server.Http().Get("/get_user_ip", Reply(200, R"({"ret":0,"data":"127.0.0.1"})"));
     server.Start();
-
+    setenv("TAMSU_SERVICE_URL", server.Url("").c_str(), 1);
+    ASSERT_TRUE(WriteConfigString(config::kSection, config::kOutputDir, "/tmp/x"));
+    for (const bool trusted : {false, true}) {
+        trusted ? setenv("TAMSU_CA_FILE", cert.c_str(), 1) : unsetenv("TAMSU_CA_FILE");
+        PublicAddressThread();
+        QString address, folder;
+        ReadConfigString(config::kSection, config::kUserRealIp, QString(), address, config::kUserRealIpCapacity);
+        ReadConfigString(config::kSection, config::kOutputDir, QString(), folder, config::kOutputDirCapacity);
+        EXPECT_EQ(address, trusted ? "127.0.0.1" : "") << trusted;
+        EXPECT_EQ(folder, "/tmp/x");
+    }
     std::string reply;
-    unsetenv("TAMSU_CA_FILE");
-    EXPECT_EQ(ServiceGet(server.Url("/get_user_ip"), reply), -1);
-    setenv("TAMSU_CA_FILE", cert.c_str(), 1);
-    EXPECT_EQ(ServiceGet(server.Url("/get_user_ip"), reply), 0);
     EXPECT_EQ(ServicePostJson("{}", server.Url("/get_user_ip"), reply), -1); // 404 over TLS, still checked
     unsetenv("TAMSU_CA_FILE");
-    std::filesystem::remove_all(dir);
+    unsetenv("TAMSU_SERVICE_URL");
 }
 
 TEST(ServiceAddressTest, EnvironmentOverridesTheCompiledAddress)

@@ -1,7 +1,8 @@
-// Which files are recordings, their size and duration texts, and the probe.
+// Which files are recordings, their size and duration texts, the elapsed time, and the probe.
 
 #include "MediaProbe.h"
 #include "RecordingFiles.h"
+#include "RecordingText.h"
 #include "RecordingFilesForTest.h"
 
 #include <QDir>
@@ -33,7 +34,7 @@ TEST(RecordingFilesTest, SizeTextsShareOneStyleAndNeverRoundUpToTheNextUnit)
         EXPECT_EQ(FormatFileSize(size), QLatin1String(text)) << size;
 }
 
-TEST(RecordingFilesTest, DurationTextsTruncateAndNeverGoNegative)
+TEST(RecordingFilesTest, DurationAndElapsedTextsTruncateAndNeverGoNegative)
 {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     const std::pair<double, const char*> rows[] = {
@@ -43,6 +44,10 @@ TEST(RecordingFilesTest, DurationTextsTruncateAndNeverGoNegative)
     for (const auto& [seconds, text] : rows)
         EXPECT_EQ(FormatDuration(seconds), QLatin1String(text)) << seconds;
     EXPECT_FALSE(FormatDuration(1e300).contains('-')) << "a huge figure stays positive";
+    // The elapsed time of a recording: hours not cut at 99; a negative count (never reported) as zero.
+    const std::pair<int64_t, const char*> elapsed[] = {{363725, "101:02:05"}, {3725, "01:02:05"}, {-5, "00:00:00"}};
+    for (const auto& [seconds, text] : elapsed)
+        EXPECT_EQ(FormatElapsedTime(seconds), QLatin1String(text)) << seconds;
 }
 
 TEST(RecordingFilesTest, ProbeAndSizeOfGoodAndBadFiles)

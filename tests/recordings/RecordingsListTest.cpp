@@ -1,5 +1,6 @@
 // The recordings list in a window with the main window's skin: entries from the scan and after a
-// recording, their order, ids and texts, a change of folder, and the three buttons of an entry.
+// recording, their order, ids and texts, a change of folder, and the three buttons of an entry
+// (which reach their own entry's file).
 
 #include "RecordingFilesForTest.h"
 #include "RecordingsList.h"
@@ -104,7 +105,7 @@ protected:
     QStringList played_, revealed_, questions_, prompts_;
 };
 
-TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTextsAndTaggedButtons)
+TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTexts)
 {
     ASSERT_TRUE(WriteSilentWav(Path("a.mp3"), 1, 3));
     ASSERT_TRUE(WriteSilentWav(Path("b.WAV"), 3.5, 1));
@@ -115,9 +116,6 @@ TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTextsAndTag
     EXPECT_EQ(Rows(), QStringList({"x.mp3", "b.WAV", "a.mp3"}));
     ExpectListMatchesEntries();
     for (const auto& [id, entry] : window_->list.Entries()) {
-        EXPECT_EQ(window_->list.Element(id)->objectName(), QStringLiteral("item-%1").arg(id));
-        for (const char* button : {"item-play", "item-open-dir", "item-delete"})
-            EXPECT_EQ(GetControlTag(window_->list.Element(id)->findChild<QWidget*>(button)), std::uintptr_t(id));
         const QString figures = entry.fileName == "b.WAV" ? "602.9 KB 00:00:03" : "0 B 00:00:00";
         if (entry.fileName != "a.mp3") { // the other two, size and duration
             EXPECT_EQ(Text(id, "fileSizeLabel") + " " + Text(id, "durationLabel"), figures) << entry.fileName.toStdString();

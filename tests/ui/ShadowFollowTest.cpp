@@ -1,5 +1,5 @@
-// The window shadow: the image it draws, and how its window follows the parent through showing,
-// moving, resizing, hiding, minimising and deletion.
+// The window shadow: how its window follows the parent through showing, moving, resizing, hiding,
+// minimising and deletion (how it looks is not promised beyond its place).
 
 #include "ControlUtil.h"
 #include "CWndShadow.h"
@@ -11,25 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-
 namespace {
-
-TEST(ShadowImageTest, BoxShadowFadesOutFromEveryStraightEdge)
-{
-    CWndShadow::Params params; // sharpness 5, darkness 150, black
-    params.size = 4;
-    params.xOffset = params.yOffset = 0;
-    const QImage image = CWndShadow::BuildShadowImage(QRegion(0, 0, 40, 30), QSize(40, 30), params);
-    ASSERT_EQ(image.size(), QSize(48, 38));
-    // From the first pixel outside each edge outwards: visible, and lighter at every step.
-    for (const auto& [x, y, dx, dy] : {std::array{3, 19, -1, 0}, {44, 19, 1, 0}, {24, 3, 0, -1}, {24, 34, 0, 1}}) {
-        EXPECT_GT(qAlpha(image.pixel(x + 3 * dx, y + 3 * dy)), 0) << x << "," << y;
-        for (int i = 1; i < 4; ++i)
-            EXPECT_LT(qAlpha(image.pixel(x + i * dx, y + i * dy)), qAlpha(image.pixel(x + (i - 1) * dx, y + (i - 1) * dy)));
-    }
-    EXPECT_EQ(image.pixel(24, 19), 0u) << "the box itself is covered";
-}
 
 TEST(ShadowFollowTest, FollowsItsParentUntilTheParentGoes)
 {
@@ -57,7 +39,6 @@ TEST(ShadowFollowTest, FollowsItsParentUntilTheParentGoes)
     parent->resize(260, 150);
     parent->setMask(RoundedWindowRegion(parent->size(), 8));
     EXPECT_TRUE(inPlace()) << "resized";
-    EXPECT_EQ(shadow.Window()->Image(), CWndShadow::BuildShadowImage(parent->mask(), parent->size(), shadow.GetParams()));
     parent->hide();
     EXPECT_FALSE(shadow.Window()->isVisible()) << "hidden";
     parent->show();

@@ -5,21 +5,17 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFontMetrics>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(SkinResourcesTest, ProgramSkinGivesStyleSheetAChineseFontAndImages)
+TEST(SkinResourcesTest, ProgramSkinGivesStyleSheetTheChineseFontAndImages)
 {
     ASSERT_TRUE(LoadSkinResources(FindSkinFolder()));
     EXPECT_FALSE(qApp->styleSheet().isEmpty());
     EXPECT_EQ(QApplication::font().family(), "Noto Sans CJK SC");
-    const QFontMetrics metrics(QApplication::font());
-    for (const QChar c : QString("TAMSU电脑录音软件确定要删除文件吗"))
-        EXPECT_TRUE(metrics.inFontUcs4(c.unicode())) << "no glyph for U+" << std::hex << int(c.unicode());
     EXPECT_FALSE(SkinImage("close").isNull());
 }
 

@@ -1,14 +1,12 @@
-// The window framework on a test window built from the test skin: posted messages, dragging by the
-// caption, the modal loop and how windows end, and failing operations. (Notifications from the
-// controls, and ending a window without a modal loop: the main window's tests.)
+// The window framework on a test window built from the test skin: the modal loop and how windows
+// end, and failing operations. (Posted messages, notifications from the controls, and ending a
+// window without a modal loop: the main window's tests.)
 
 #include "LogCapture.h"
 #include "WindowError.h"
 #include "WindowImplBase.h"
 #include "WindowTestSupport.h"
 
-#include <QApplication>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -18,15 +16,11 @@
 
 #include <functional>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
 namespace {
 
 // What a test window saw; lives outside the window because the window deletes itself.
 struct Observed {
-    struct Message { unsigned msg; std::intptr_t lParam; bool onUiThread; };
-    std::vector<Message> messages;
     int finalMessages = 0;
     int closeRequests = 0;
 };
@@ -43,12 +37,6 @@ public:
     QString GetSkinFolder() const override { return TEST_SKIN_DIR; }
     QString GetSkinFile() override { return Guard("TestWindow::GetSkinFile", [this] { return skinFile_; }); }
     void InitWindow() override { Guard("TestWindow::Init", [] {}); }
-    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t lParam, bool& handled) override
-    {
-        observed_.messages.push_back({msg, lParam, std::this_thread::get_id() == uiThread_});
-        handled = true;
-        return 0;
-    }
     void Notify(TNotifyUI& msg) override
     {
         Guard("TestWindow::Notify", [] {});
@@ -77,65 +65,7 @@ private:
     Observed& observed_;
     QString skinFile_;
     std::string failing_;
-    const std::thread::id uiThread_ = std::this_thread::get_id();
 };
-
-class WindowImplBaseTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(window_->Create(nullptr, "测试窗口"));
-        window_->move(100, 100);
-        window_->ShowWindow();
-    }
-    void TearDown() override { delete window_.data(); }
-
-    Observed observed_;
-    QPointer<TestWindow> window_ = new TestWindow(observed_);
-};
-
-TEST_F(WindowImplBaseTest, MessagesFromTwoThreadsArriveOnTheUiThreadInEachThreadsOrder)
-{
-    constexpr int kPerThread = 500;
-    TestWindow* window = window_;
-    auto post = [window](unsigned msg) {
-        // A posting worker (as the recorder's encode thread): owns nothing, shares only the
-        // window, whose PostMessage is thread-safe.
-        for (int i = 0; i < kPerThread; ++i)
-            window->PostMessage(msg, 0, i);
-    };
-    std::thread first(post, 1724u);
-    std::thread second(post, 1725u);
-    first.join();
-    second.join();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return observed_.messages.size() == 2 * kPerThread; }, kDeliveryTimeoutMs));
-    std::intptr_t next[2] = {0, 0};
-    for (const auto& m : observed_.messages) {
-        EXPECT_TRUE(m.onUiThread);
-        EXPECT_EQ(m.lParam, next[m.msg - 1724u]++);
-    }
-}
-
-TEST_F(WindowImplBaseTest, CaptionDragsTheWindowAndTheRestDoesNot)
-{
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
-    const QPoint start = window_->pos();
-    auto drag = [&](QPoint from, QPoint by) {
-        const QPoint global = window_->mapToGlobal(from);
-        QMouseEvent press(QEvent::MouseButtonPress, from, global, Qt::LeftButton, Qt::LeftButton, {});
-        QApplication::sendEvent(window_->SkinRoot(), &press); // the skin passes it up to the window
-        QMouseEvent move(QEvent::MouseMove, from + by, global + by, Qt::NoButton, Qt::LeftButton, {});
-        QApplication::sendEvent(window_, &move);
-        QMouseEvent release(QEvent::MouseButtonRelease, from + by, global + by, Qt::LeftButton, {}, {});
-        QApplication::sendEvent(window_, &release);
-    };
-    drag(QPoint(150, 10), QPoint(40, 25));
-    EXPECT_EQ(window_->pos(), start + QPoint(40, 25));
-    drag(QPoint(150, 200), QPoint(40, 25)); // below the 30-pixel caption
-    EXPECT_EQ(window_->pos(), start + QPoint(40, 25));
-}
-
-// ---- Ending windows -------------------------------------------------------------------------------
 
 TEST(WindowLifetimeTest, ModalLoopReturnsTheCodeOfTheCloseThatWasNotRefused)
 {
