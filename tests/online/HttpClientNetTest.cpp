@@ -128,12 +128,3 @@ TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
     unsetenv("TAMSU_CA_FILE");
     unsetenv("TAMSU_SERVICE_URL");
 }
-
-TEST(ServiceAddressTest, EnvironmentOverridesTheCompiledAddress)
-{
-    unsetenv("TAMSU_SERVICE_URL");
-    EXPECT_EQ(ServiceUrl("/help"), "http://127.0.0.1:8417/help");
-    setenv("TAMSU_SERVICE_URL", "https://127.0.0.1:9/", 1);
-    EXPECT_EQ(ServiceUrl("/help"), "https://127.0.0.1:9/help");
-    unsetenv("TAMSU_SERVICE_URL");
-}
