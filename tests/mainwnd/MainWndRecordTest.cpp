@@ -90,6 +90,8 @@ TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsIntoANamedFile)
 TEST_F(MainWndRecordTest, ARefusedStartPromptsAndRecordsNothing)
 {
     const QString full = env_->MakeFolder("full");
+    const QString blocked = full + "/a-file/folder"; // cannot be made, also not by root (who may write /proc)
+    ASSERT_TRUE(QFile(full + "/a-file").open(QIODevice::WriteOnly));
     const std::time_t now = std::time(nullptr);
     for (int i = 0; i < 90; ++i) // every name of the next minute (and then some) taken
         ASSERT_TRUE(QFile(full + "/" + QString::fromStdString(RecordingFileName(now + i, "mp3"))).open(QIODevice::WriteOnly));
@@ -100,7 +102,7 @@ TEST_F(MainWndRecordTest, ARefusedStartPromptsAndRecordsNothing)
         const char* prompt;
         bool records;
     } cases[] = {
-        {"/proc", nullptr, "2", CMainWnd::kFolderNotWritableText, false},
+        {blocked, nullptr, "2", CMainWnd::kFolderNotWritableText, false},
         {full, nullptr, "2", CMainWnd::kDeviceErrorText, false},
         {"", "module-remap-source", "1", CMainWnd::kNoMicText, false}, // only the monitors are left
         {"", nullptr, "0", CMainWnd::kNoMicSystemOnlyText, true},

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFont>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
