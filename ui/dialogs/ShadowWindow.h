@@ -13,7 +13,6 @@ public:
 
     // Shows image (premultiplied ARGB) at the window's size from now on.
     void SetImage(QImage image);
-    const QImage& Image() const { return image_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
