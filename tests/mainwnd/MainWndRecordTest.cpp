@@ -159,8 +159,9 @@ TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !monitoring(); }, kDeliveryTimeoutMs)) << "polls while minimised";
     auto* mic = Control<QProgressBar>("mic-level");
     auto* sys = Control<QProgressBar>("sys-level");
-    window_->PostRecorderLevels(1.0f, -1.0f);
-    QCoreApplication::sendPostedEvents(window_); // the posted message, now
+    window_->PostRecorderLevels(-1.0f, 0.5f);
+    window_->PostRecorderLevels(1.0f, -1.0f); // the microphone's back, the system sound gone
+    QCoreApplication::sendPostedEvents(window_); // the posted messages, now
     EXPECT_TRUE(mic->isEnabled() && mic->value() == mic->maximum());
     EXPECT_TRUE(!sys->isEnabled() && sys->value() == sys->minimum());
     window_->showNormal();
