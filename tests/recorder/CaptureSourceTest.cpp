@@ -148,7 +148,7 @@ TEST(CaptureSource, SourcesWithDifferentPacketsAndDelaysLineUp)
     }
 }
 
-TEST(CaptureSource, DeviceClock200PpmOffStaysInPlaceForAnHour)
+TEST(CaptureSource, DeviceClock200PpmOffStaysInPlaceForTenMinutes)
 {
     for (const double ppm : {200.0, -200.0}) {
         SCOPED_TRACE(ppm);
@@ -156,13 +156,14 @@ TEST(CaptureSource, DeviceClock200PpmOffStaysInPlaceForAnHour)
         spec.ppm = ppm;
         spec.clickPeriodNs = kSecond;
         Lane lane(spec);
-        const int64_t end = kEpochNs + 3600 * kSecond;
+        // (Uncorrected, the difference would reach 120 ms.)
+        const int64_t end = kEpochNs + 600 * kSecond;
         Play({&lane}, end);
         const std::vector<int64_t> expected = lane.Expected();
         // Every click within 3 ms of where it belongs, from the moment the clock difference shows.
         const ClickMatch all = MatchClicks(lane.clicks, expected, 3 * kSamplesPerMs, PosOf(kEpochNs + 15 * kSecond),
                                            PosOf(end - 10 * kSecond));
-        EXPECT_GE(all.expected, 3570);
+        EXPECT_GE(all.expected, 570);
         EXPECT_EQ(all.missing + all.stray, 0) << "worst " << all.worst << " samples";
         // The device's clock pulls the placement to one side: a fast one's samples land late.
         EXPECT_LT(lane.source.Misplacement() * ppm, 0);

@@ -1,6 +1,6 @@
 // AudioRecorder on a synthetic backend (a clock and streams the test drives): what the file holds
-// across pause, a stalled source and Stop, in silent mode, and with a damaged configuration;
-// recordings of several seconds run in a fraction of that.
+// across pause, a stalled source and Stop, and in silent mode; recordings of several seconds run in
+// a fraction of that. On the real clock: Open failures, and a recorder destroyed while recording.
 
 #include "AudioAnalysis.h"
 #include "AudioRecorder.h"
@@ -16,6 +16,10 @@ extern "C" {
 }
 
 #include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -223,3 +227,48 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
     }
 }
 
+
+TEST_F(RecorderSynthetic, DestroyingWithoutStopFinishesTheFile)
+{
+    ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioMuteCheck, "1"));
+    std::string path;
+    {
+        AudioRecorder rec(nullptr);
+        ASSERT_EQ(rec.Open(MakePlan(folder_, "mp3")), 0);
+        rec.Run();
+        SleepMs(1000);
+        path = rec.OutputPath();
+    } // the program quits while recording
+    DecodedAudio audio;
+    ASSERT_TRUE(DecodeAudioFile(path, audio));
+    EXPECT_NEAR(audio.Seconds(), 1.0, 0.15);
+}
+
+TEST_F(RecorderSynthetic, OpenFailsCleanlyWhereNoFileCanBeWritten)
+{
+    ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioMuteCheck, "1"));
+    const QString readOnly = env_.MakeFolder("read-only");
+    ::chmod(readOnly.toLocal8Bit().constData(), 0555);
+    struct Case {
+        std::string folder;
+        std::string fileName;
+    } cases[] = {
+        {env_.Root().toStdString() + "/missing/folder", "a.wav"},
+        {readOnly.toStdString(), "a.mp3"},
+        {folder_, "no-extension"},
+    };
+    for (const Case& c : cases) {
+        if (c.folder == readOnly.toStdString() && ::geteuid() == 0)
+            continue; // root writes anywhere
+        AudioRecorder rec(nullptr);
+        RecordingPlan plan;
+        plan.folder = c.folder;
+        plan.fileName = c.fileName;
+        plan.format = "wav";
+        plan.silent = true;
+        EXPECT_LT(rec.Open(plan), 0) << c.folder << "/" << c.fileName;
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(c.folder + "/" + c.fileName)));
+        // A second Open on the same recorder is refused too.
+        EXPECT_LT(rec.Open(MakePlan(folder_, "wav")), 0);
+    }
+}

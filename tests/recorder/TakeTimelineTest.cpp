@@ -1,5 +1,6 @@
 // TakeTimeline: which positions become frames of the file (pauses, the end at Stop) and when a
-// frame is made (sources that hold their samples, late sources, the clock alone).
+// frame is made (sources that hold their samples, late sources). (The clock alone, without
+// sources: RecorderSyntheticTest's silent mode.)
 
 #include "TakeTimeline.h"
 
@@ -100,24 +101,4 @@ TEST(TakeTimeline, ASourceWithoutSamplesIsSilenceOnlyAfterItsAllowance)
     ASSERT_EQ(s.timeline.NextFrame(2000, s.buffers), kFrame);
     EXPECT_EQ(s.outA[0], 1001);
     EXPECT_EQ(s.outB[0], -1001);
-}
-
-TEST(TakeTimeline, WithoutSourcesFramesFollowTheClock)
-{
-    TakeTimeline t(kFrame);
-    EXPECT_EQ(t.ReadyAt(), SampleFifo::kNoPosition);
-    t.Run(0);
-    EXPECT_EQ(t.NextFrame(999, {}), 0);
-    EXPECT_EQ(t.NextFrame(1000, {}), kFrame);
-    EXPECT_EQ(t.NextFrame(1000, {}), 0);
-    t.Stop(1500); // the last frame holds the moment of Stop: it ends at 2000
-    EXPECT_EQ(t.NextFrame(1999, {}), 0);
-    EXPECT_EQ(t.NextFrame(2000, {}), kFrame);
-    EXPECT_EQ(t.NextFrame(2000, {}), -1);
-    EXPECT_EQ(t.Produced(), 2 * kFrame);
-
-    TakeTimeline never(kFrame);
-    never.Stop(500);
-    EXPECT_EQ(never.NextFrame(500, {}), -1) << "Stop before Run must end at once";
-    EXPECT_EQ(never.Produced(), 0);
 }

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 // A whole file decoded to float samples (-1..1), one vector per channel.
@@ -37,12 +36,3 @@ double TonePower(const std::vector<float>& s, int rate, double freq, size_t begi
 // Share (0..1) of the power of s[begin, end) that lies near freq: TonePower over the mean square;
 // 0 for silence.
 double PowerShare(const std::vector<float>& s, int rate, double freq, size_t begin = 0, size_t end = SIZE_MAX);
-
-// The frequency in [lo, hi] (scanned in steps of step Hz) with the most power in s[begin, end).
-double DominantFrequency(const std::vector<float>& s, int rate, double lo, double hi, double step,
-    size_t begin = 0, size_t end = SIZE_MAX);
-
-// Start and end (seconds) of the regions whose RMS, measured in windows of windowSeconds, lies
-// above thresholdDb (dBFS). Quiet gaps shorter than minGapSeconds do not split a region.
-std::vector<std::pair<double, double>> FindLoudSpans(const std::vector<float>& s, int rate, double thresholdDb,
-    double windowSeconds = 0.01, double minGapSeconds = 0.05);

@@ -1,11 +1,14 @@
-// tamsu-record run as a program without a sound server: a silent run with a pause that reads the
-// stored settings and never writes them, a clean stop on SIGTERM, and the exit status of every
-// kind of argument.
+// tamsu-record's own part, run as a program without sound (--silent: what the engine records from
+// the devices is the recorder tests' part): the options, a run with a pause that reads the stored
+// settings and never writes them, SIGTERM, kill -9 repaired at the next start, a full disk; the
+// exit status of each.
 
 #include "AudioAnalysis.h"
 #include "FileBytes.h"
+#include "Process.h"
+#include "RecordOptions.h"
+#include "RecordingPlan.h"
 #include "TestEnv.h"
-#include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +16,128 @@
 #include <QFileInfo>
 
 #include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
 
 namespace {
 
-// The bit rate of an MP3 when the stored one is out of range.
-constexpr double kFallbackBitRate = 128000;
+// The bit rate of an MP3 when the stored one is out of range, and of the full-disk runs.
+constexpr double kMp3BitRate = 128000;
+
+// Mounts a tmpfs of $1 bytes on $2 in the mount namespace it runs in, runs the rest of its
+// arguments there, then copies what they wrote into $3 (the mount goes with the namespace).
+// Exit 125: no mount; else the exit status of the command.
+constexpr const char* kOnTmpfs = R"(mount -t tmpfs -o size="$1" tmpfs "$2" || exit 125
+disk=$2 kept=$3
+shift 3
+"$@"
+status=$?
+cp "$disk"/* "$kept"/ 2>/dev/null
+exit $status)";
+
+std::vector<std::string> ToolArgs(std::vector<std::string> args)
+{
+    args.insert(args.begin(), TAMSU_RECORD_TOOL);
+    return args;
+}
+
+Process::Result RunTool(std::vector<std::string> args) { return RunProcess(ToolArgs(std::move(args))); }
+
+// Runs args on a tmpfs of bytes mounted on disk, in a mount namespace of their own (a user
+// namespace too unless root); what they wrote there is copied into kept.
+Process::Result RunOnTmpfs(int bytes, const std::string& disk, const std::string& kept,
+                           const std::vector<std::string>& args)
+{
+    std::vector<std::string> command{"unshare", "--mount", "sh", "-c", kOnTmpfs, "sh", std::to_string(bytes), disk, kept};
+    if (::geteuid() != 0)
+        command.insert(command.begin() + 1, {"--user", "--map-root-user"});
+    command.insert(command.end(), args.begin(), args.end());
+    return RunProcess(command);
+}
+
+std::string LastLine(const std::string& text)
+{
+    std::string line = text.substr(0, text.find_last_not_of('\n') + 1);
+    return line.erase(0, line.rfind('\n') + 1);
+}
+
+// The one file in folder; empty (a failure) when there is not exactly one.
+std::string OnlyFile(const std::string& folder)
+{
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files.push_back(entry.path().string());
+    EXPECT_EQ(files.size(), 1u) << folder;
+    return files.size() == 1 ? files.front() : std::string();
+}
+
+// The recording at path: 44.1 kHz stereo silence, decoded; a WAV's sizes count its whole frames.
+DecodedAudio ExpectSilentRecording(const std::string& path)
+{
+    DecodedAudio audio;
+    std::string error;
+    EXPECT_TRUE(DecodeAudioFile(path, audio, &error)) << error;
+    EXPECT_EQ(audio.sampleRate, 44100);
+    EXPECT_EQ(audio.channels, 2);
+    EXPECT_LT(RmsDb(audio.left), -90.0);
+    if (path.ends_with(".wav")) {
+        EXPECT_EQ(ExpectWavSizesMatchFile(path), audio.left.size()) << path;
+    }
+    return audio;
+}
+
+// The last line printed names the recording in folder, named as the program names recordings.
+DecodedAudio ExpectNamedRecording(const Process::Result& run, const std::string& folder, const std::string& format)
+{
+    const std::string path = LastLine(run.out);
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::absolute(folder)) << path;
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(path).filename().string(),
+                                 std::regex("新录音-\\d{14}\\." + format))) << path;
+    return ExpectSilentRecording(path);
+}
+
+} // namespace
+
+TEST(RecordTool, OptionsAndExitStatus2Or0ForHelp)
+{
+    const std::pair<const char*, int> sources[] = {{"both", kBoth}, {"mic", kMicrophone}, {"system", kSystemSound}};
+    for (const auto& [name, source] : sources) {
+        RecordOptions o;
+        std::string error;
+        ASSERT_TRUE(ParseRecordOptions({"--source", name, "--format=wav", "--pause-at", "1", "--resume-at", "2"}, o,
+                                       error)) << error;
+        EXPECT_EQ(o.source, source);
+        EXPECT_EQ(o.format, "wav");
+        EXPECT_EQ(o.pauseAt.value_or(-1) * 10 + o.resumeAt.value_or(-1), 12);
+    }
+    const std::vector<std::string> invalid[] = {
+        {"--bogus"}, {"recording.wav"}, {"--format", "ogg"}, {"--format"}, {"--source", "speaker"},
+        {"--bitrate", "100000"}, {"--bitrate=abc"}, {"--seconds", "0"}, {"--seconds", "-3"}, {"--seconds", "2x"},
+        {"--silent=1"}, {"--resume-at", "2"}, {"--pause-at", "3", "--resume-at", "2", "--seconds", "5"},
+        {"--pause-at", "5", "--seconds", "5"}, {"--pause-at", "1", "--resume-at", "5", "--seconds", "5"},
+    };
+    for (const std::vector<std::string>& args : invalid) {
+        RecordOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseRecordOptions(args, o, error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+    // As a program: usage and exit 2 (nothing recorded), --help: usage on standard output, exit 0.
+    TestEnv env;
+    const std::string out = env.MakeFolder("out").toStdString();
+    for (const char* arg : {"--bogus", "--help"}) {
+        const bool help = std::string(arg) == "--help";
+        const Process::Result run = RunTool({arg, "--output", out});
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.code, help ? 0 : 2);
+        EXPECT_NE((help ? run.out : run.err).find("Usage: tamsu-record"), std::string::npos);
+        EXPECT_EQ(run.out.empty(), !help);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
 
 // Wall clock 3 s with a pause from 1 s to 2 s: the file holds 2 s.
 TEST(RecordTool, SilentRunWithAPauseReadsButNeverWritesTheStoredSettings)
@@ -34,56 +154,74 @@ TEST(RecordTool, SilentRunWithAPauseReadsButNeverWritesTheStoredSettings)
     ASSERT_TRUE(run.exited) << run.err;
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_NE(run.out.find("00:00:01\n"), std::string::npos) << run.out;
-    const DecodedAudio audio = CheckRecording(run, out, "mp3");
+    const DecodedAudio audio = ExpectNamedRecording(run, out, "mp3");
     EXPECT_NEAR(audio.Seconds(), 2.0, 0.2);
-    EXPECT_LT(RmsDb(audio.left), -90.0); // silence
-    EXPECT_NEAR(ReadBytes(LastLine(run.out)).size() * 8.0 / kFallbackBitRate, audio.Seconds(), 0.2);
+    EXPECT_NEAR(ReadBytes(LastLine(run.out)).size() * 8.0 / kMp3BitRate, audio.Seconds(), 0.2);
 
     EXPECT_EQ(ReadBytes(env.ConfigFile().toStdString()), stored);
     // The run logged into the per-user log folder.
     EXPECT_FALSE(QDir(env.DataHome() + "/TamsuAudioRecorder/Log").entryList({"log.*"}, QDir::Files).isEmpty());
 }
 
-// SIGTERM during a long run ends it early with a complete file.
-TEST(RecordTool, StopsCleanlyOnSigterm)
+// SIGTERM ends a long run early with a complete file; after kill -9 the next start repairs the
+// file and names it. Either way the file holds the seconds printed, and no more than the run.
+TEST(RecordTool, SigtermStopsCleanlyAndKillIsRepairedAtTheNextStart)
 {
-    TestEnv env;
-    const std::string out = env.MakeFolder("out").toStdString();
-    Process tool(ToolArgs({"--silent", "--format", "wav", "--seconds", "600", "--output", out}));
-    ASSERT_TRUE(tool.WaitForOutput("00:00:01\n", kProcessLimit));
-    tool.Signal(SIGTERM);
-    const Process::Result run = tool.Finish(kProcessLimit);
-    ASSERT_TRUE(run.exited);
-    EXPECT_EQ(run.code, 0) << run.err;
-    const DecodedAudio audio = CheckRecording(run, out, "wav");
-    // "00:00:01" was printed before the stop, so at least one whole second was recorded.
-    EXPECT_GE(audio.Seconds(), 1.0) << "a second was reported that the file does not hold";
-    EXPECT_LT(audio.Seconds(), 30.0);
-}
-
-// Invalid arguments: usage on standard error, exit 2, nothing recorded; --help: usage on standard
-// output, exit 0.
-TEST(RecordTool, ArgumentsGiveUsageAndExit2OrHelpAndExit0)
-{
-    TestEnv env;
-    const std::string out = env.MakeFolder("out").toStdString();
-    const std::vector<std::string> cases[] = {
-        {"--bogus"}, {"recording.wav"}, {"--format", "ogg"}, {"--format"}, {"--source", "speaker"},
-        {"--bitrate", "100000"}, {"--bitrate=abc"}, {"--seconds", "0"}, {"--seconds", "-3"}, {"--seconds", "2x"},
-        {"--silent=1"}, {"--resume-at", "2"}, {"--pause-at", "3", "--resume-at", "2", "--seconds", "5"},
-        {"--pause-at", "5", "--seconds", "5"}, {"--pause-at", "1", "--resume-at", "5", "--seconds", "5"}, {"--help"},
-    };
-    for (std::vector<std::string> args : cases) {
-        const bool help = args[0] == "--help";
-        SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
-        args.insert(args.end(), {"--output", out});
-        const Process::Result run = RunTool(args);
-        EXPECT_TRUE(run.exited);
-        EXPECT_EQ(run.code, help ? 0 : 2);
-        EXPECT_NE((help ? run.out : run.err).find("Usage: tamsu-record"), std::string::npos);
-        EXPECT_EQ(run.out.empty(), !help);
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        TestEnv env;
+        const std::string out = env.MakeFolder("out").toStdString();
+        const auto started = std::chrono::steady_clock::now();
+        Process tool(ToolArgs({"--silent", "--format", "wav", "--seconds", "600", "--output", out}));
+        ASSERT_TRUE(tool.WaitForOutput("00:00:02\n", kProcessLimit));
+        tool.Signal(signal);
+        const double ran = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const Process::Result run = tool.Finish(kProcessLimit);
+        EXPECT_EQ(run.exited, signal == SIGTERM);
+        std::string path;
+        if (signal == SIGTERM) {
+            EXPECT_EQ(run.code, 0) << run.err;
+            path = LastLine(run.out);
+            ExpectNamedRecording(run, out, "wav");
+        } else {
+            path = OnlyFile(out);
+            const Process::Result next = RunTool({"--silent", "--seconds", "1", "--output", env.MakeFolder("next").toStdString()});
+            EXPECT_EQ(next.code, 0) << next.err;
+            EXPECT_NE(next.err.find("已恢复上次未完成的录音: " + path), std::string::npos) << next.err;
+        }
+        // (The file reaches the disk once a second: a kill loses at most that.)
+        const DecodedAudio audio = ExpectSilentRecording(path);
+        EXPECT_GE(audio.Seconds(), signal == SIGTERM ? 2.0 : 1.0);
+        EXPECT_LE(audio.Seconds(), ran) << "more than it can have recorded";
     }
-    EXPECT_TRUE(std::filesystem::is_empty(out)); // nothing recorded
 }
 
-} // namespace
+TEST(RecordTool, FullDiskExits1WithAValidFile)
+{
+    TestEnv env;
+    const Process::Result probe =
+        RunOnTmpfs(4096, env.MakeFolder("probe").toStdString(), env.MakeFolder("probe-kept").toStdString(), {"true"});
+    if (probe.code != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs (as root in a private mount namespace, else in a user namespace "
+                        "with unshare): " << probe.err;
+    // The disk: a few seconds of sound.
+    for (const auto& [format, bytes] : {std::pair{"wav", 512 * 1024}, std::pair{"mp3", 64 * 1024}}) {
+        SCOPED_TRACE(format);
+        const std::string disk = env.MakeFolder(QString("disk-") + format).toStdString();
+        const std::string kept = env.MakeFolder(QString("kept-") + format).toStdString();
+        const Process::Result run = RunOnTmpfs(bytes, disk, kept,
+            ToolArgs({"--silent", "--format", format, "--bitrate", "128000", "--seconds", "30", "--output", disk}));
+        EXPECT_TRUE(run.exited);
+        EXPECT_EQ(run.code, 1) << run.err;
+        EXPECT_NE(run.err.find("磁盘空间不足，录音已停止"), std::string::npos) << run.err;
+
+        const std::string path = OnlyFile(kept);
+        ASSERT_FALSE(path.empty());
+        const auto size = static_cast<double>(std::filesystem::file_size(path));
+        EXPECT_GT(size, bytes / 2) << "far less than fit";
+        const DecodedAudio audio = ExpectSilentRecording(path);
+        if (std::string(format) == "mp3") {
+            EXPECT_NEAR(audio.Seconds(), size * 8.0 / kMp3BitRate, 0.2);
+        }
+    }
+}
