@@ -1,6 +1,7 @@
-// AudioRecorder on a synthetic backend (a clock and streams the test drives): what the file holds
-// across pause, a stalled source and Stop, and in silent mode; recordings of several seconds run in
-// a fraction of that. On the real clock: Open failures, and a recorder destroyed while recording.
+// AudioRecorder without sources ("audio-mute-check") on a clock the test drives: the file follows
+// the clock across pause and Stop, and a recording of several seconds runs in a fraction of that.
+// On the real clock: a recorder destroyed while recording, and Open failures. (Recordings of the
+// sources: RecorderSoundTest and RecorderFaultTest; their placement: CaptureSourceTest.)
 
 #include "AudioAnalysis.h"
 #include "AudioRecorder.h"
@@ -8,12 +9,7 @@
 #include "FileBytes.h"
 #include "RecorderTestUtil.h"
 #include "SyntheticBackend.h"
-#include "SyntheticDevice.h"
 #include "TestEnv.h"
-
-extern "C" {
-#include <libavutil/samplefmt.h>
-}
 
 #include <gtest/gtest.h>
 
@@ -32,46 +28,30 @@ constexpr int64_t kSecond = 1000 * kMs;
 constexpr int64_t kOpenAt = 1000 * kSecond; // the fake clock at Open
 constexpr int64_t kStep = 10 * kMs;         // the fake clock moves in steps of this
 
-int64_t PosOf(int64_t ns)
-{
-    return (ns - kOpenAt) * kRate / kSecond; // whole steps: exact
-}
-
-// One recording on the synthetic backend: the clock moves on in steps, the devices' packets are
-// delivered once they arrived, and after each recorded second the test waits (real time) until
-// the recorder has written up to a second less, so that the FIFOs never overflow.
+// One recording on the synthetic clock: it moves on in steps, and after each recorded second the
+// test waits (real time) until the recorder has written up to a second less.
 class Session {
 public:
     explicit Session(const std::string& folder) : folder_(folder) { backend.SetNow(kOpenAt); }
 
-    int Open(const std::string& format, bool micPresent)
+    int Open(const std::string& format)
     {
         rec = std::make_unique<AudioRecorder>(&owner, &backend);
-        const int opened = rec->Open(MakePlan(folder_, format, kBoth, micPresent));
-        for (auto& [kind, device] : devices)
-            backend.Begin(kind, device.Spec().format, device.Spec().latencyNs);
-        return opened;
+        return rec->Open(MakePlan(folder_, format));
     }
     void Advance(int64_t ns)
     {
         for (const int64_t end = now + ns; now < end;) {
             now += kStep;
             backend.SetNow(now);
-            for (auto& [kind, device] : devices)
-                while (device.NextArrival() <= now) {
-                    const SyntheticDevice::Packet p = device.Take();
-                    backend.Deliver(kind, p.data.data(), p.frames, p.arrivalNs);
-                }
             if (rec->GetState() == kRecording && (recorded_ += kStep) % kSecond == 0) {
                 EXPECT_TRUE(owner.WaitForSecond(recorded_ / kSecond - 1)) << "the recorder does not follow the clock";
             }
         }
     }
-    // Stops, lets the clock run past the last frame and ends the recorder; the file's path.
-    std::string Finish(bool stop = true)
+    // Lets the clock run past the last frame and ends the recorder; the file's path.
+    std::string Finish()
     {
-        if (stop)
-            rec->Stop();
         Advance(600 * kMs);
         const std::string path = rec->OutputPath();
         rec.reset();
@@ -80,7 +60,6 @@ public:
 
     SyntheticBackend backend;
     SecondsLog owner;
-    std::vector<std::pair<CaptureKind, SyntheticDevice>> devices;
     std::unique_ptr<AudioRecorder> rec;
     int64_t now = kOpenAt;
 
@@ -98,88 +77,19 @@ void ExpectSecondsInOrder(const std::vector<int64_t>& seconds, size_t samples)
     EXPECT_EQ(seconds, want);
 }
 
-SyntheticDeviceSpec Device(int format, int rate, int packetFrames, int64_t latencyNs, int clickChannel)
-{
-    SyntheticDeviceSpec s;
-    s.format = {format, rate, 2};
-    s.packetFrames = packetFrames;
-    s.latencyNs = latencyNs;
-    s.jitterNs = 2 * kMs;
-    s.clickChannel = clickChannel;
-    s.clickOriginNs = kOpenAt + 100 * kMs;
-    return s;
-}
-
 class RecorderSynthetic : public testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioMuteCheck, "1")); }
     TestEnv env_;
     std::string folder_ = env_.MakeFolder("out").toStdString();
 };
 
 } // namespace
 
-// System sound (clicks on the left) and microphone (clicks on the right, at the same moments)
-// mixed: run, pause, resume, the microphone stalls for 1.5 s, stop.
-TEST_F(RecorderSynthetic, MixedSourcesStayAlignedAcrossPauseAndAStalledMicrophone)
-{
-    Session s(folder_);
-    s.devices.emplace_back(CaptureKind::kSystemSound,
-                           SyntheticDevice(Device(AV_SAMPLE_FMT_S32, 48000, 2400, 5 * kMs, 0), kOpenAt));
-    s.devices.emplace_back(CaptureKind::kMicrophone,
-                           SyntheticDevice(Device(AV_SAMPLE_FMT_S16, 44100, 882, 30 * kMs, 1), kOpenAt));
-    s.devices[1].second.Suspend(kOpenAt + 5500 * kMs, kOpenAt + 7000 * kMs);
-    ASSERT_EQ(s.Open("wav", true), 0);
-    EXPECT_EQ(s.backend.Opened(), 2);
-    s.Advance(500 * kMs);
-    s.rec->Run();
-    s.Advance(2500 * kMs);
-    s.rec->Pause();
-    s.Advance(1500 * kMs);
-    s.rec->Run();
-    s.Advance(4500 * kMs);
-    const std::string path = s.Finish();
-
-    // Where a moment of the timeline lands in the file: [0.5, 3.0) s then [4.5, 9.0) s.
-    const int64_t run = PosOf(kOpenAt + 500 * kMs), pause = PosOf(kOpenAt + 3000 * kMs),
-                  resume = PosOf(kOpenAt + 4500 * kMs), stop = PosOf(kOpenAt + 9000 * kMs);
-    auto inFile = [&](const std::vector<int64_t>& times) {
-        std::vector<int64_t> out;
-        for (const int64_t t : times) {
-            const int64_t p = PosOf(t);
-            if (p >= run && p < pause)
-                out.push_back(p - run);
-            else if (p >= resume && p < stop)
-                out.push_back(pause - run + p - resume);
-        }
-        return out;
-    };
-    DecodedAudio audio;
-    ASSERT_TRUE(DecodeAudioFile(path, audio));
-    const int64_t span = (pause - run) + (stop - resume);
-    const auto length = static_cast<int64_t>(audio.left.size());
-    EXPECT_GE(length, span);
-    EXPECT_LT(length, span + kWavFrame);
-
-    std::vector<int64_t> left, right; // system sound, microphone
-    FindClicks(audio.left.data(), audio.left.size(), 0, 0.05f, kRate / 100, left);
-    FindClicks(audio.right.data(), audio.right.size(), 0, 0.05f, kRate / 100, right);
-    constexpr int64_t kTolerance = 2 * kRate / 1000; // 2 ms
-    const ClickMatch system = MatchClicks(left, inFile(s.devices[0].second.CapturedClicks()), kTolerance);
-    const ClickMatch mic = MatchClicks(right, inFile(s.devices[1].second.CapturedClicks()), kTolerance);
-    const ClickMatch pair = MatchClicks(right, left, kTolerance, 0, length);
-    EXPECT_GE(system.expected, 27);
-    EXPECT_EQ(system.missing + system.stray, 0) << "system sound missing or out of place";
-    EXPECT_EQ(mic.expected, system.expected - 6) << "the microphone's stall holds 6 clicks";
-    EXPECT_EQ(mic.missing + mic.stray, 0) << "microphone missing or out of place";
-    EXPECT_EQ(pair.stray, 0);
-    ExpectSecondsInOrder(s.owner.Seconds(), audio.left.size());
-}
-
 // Without sources ("audio-mute-check"), the file follows the clock: silence of the length of the
 // time recorded, in whole frames, a header that counts it, seconds in order.
 TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
 {
-    ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioMuteCheck, "1"));
     struct Step {
         char op; // Run, Pause, Stop, Advance the clock by ms
         int ms = 0;
@@ -198,7 +108,7 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Session s(folder_);
-        ASSERT_EQ(s.Open(c.format, true), 0);
+        ASSERT_EQ(s.Open(c.format), 0);
         EXPECT_EQ(s.backend.Opened(), 0);
         for (const Step& step : c.steps) {
             if (step.op == 'R')
@@ -210,7 +120,7 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
             else
                 s.Advance(step.ms * kMs);
         }
-        const std::string path = s.Finish(false);
+        const std::string path = s.Finish();
         DecodedAudio audio;
         std::string error;
         ASSERT_TRUE(DecodeAudioFile(path, audio, &error)) << error;
@@ -230,7 +140,6 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
 
 TEST_F(RecorderSynthetic, DestroyingWithoutStopFinishesTheFile)
 {
-    ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioMuteCheck, "1"));
     std::string path;
     {
         AudioRecorder rec(nullptr);
@@ -246,7 +155,6 @@ TEST_F(RecorderSynthetic, DestroyingWithoutStopFinishesTheFile)
 
 TEST_F(RecorderSynthetic, OpenFailsCleanlyWhereNoFileCanBeWritten)
 {
-    ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioMuteCheck, "1"));
     const QString readOnly = env_.MakeFolder("read-only");
     ::chmod(readOnly.toLocal8Bit().constData(), 0555);
     struct Case {

@@ -1,40 +1,28 @@
 #pragma once
-// SyntheticBackend: a CaptureBackend for tests. Its clock stands still until the test moves it, and
-// its streams deliver only what the test hands them (as the sound server's loop would), so a whole
-// recording runs in a fraction of real time without a sound server.
+// SyntheticBackend: a CaptureBackend for tests whose clock stands still until the test moves it, so
+// that a recording without sources (silent mode) runs in a fraction of real time. It has no
+// devices: Open hands out streams that deliver nothing, and counts them.
 //
-// Thread-safety: SetNow/NowNs from any thread. Begin/Deliver from one test thread; they run under
-// the backend's lock, which a stream's destructor (the recorder's encode thread) also takes, so no
-// delivery reaches a source whose stream is gone.
+// Thread-safety: every member from any thread.
 
 #include "CaptureBackend.h"
-#include "CaptureSource.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 class SyntheticBackend : public CaptureBackend {
 public:
     int64_t NowNs() override { return now_.load(); }
     void SetNow(int64_t ns) { now_.store(ns); }
-
-    std::unique_ptr<CaptureStream> Open(CaptureKind kind, CaptureSource& source) override;
-
-    // CaptureSource::Begin / Deliver of the open stream of kind; false when none is open.
-    bool Begin(CaptureKind kind, const CaptureFormat& format, int64_t latencyNs);
-    bool Deliver(CaptureKind kind, const void* data, int frames, int64_t arrivalNs);
-
-    // Streams opened so far.
-    int Opened() const;
+    std::unique_ptr<CaptureStream> Open(CaptureKind, CaptureSource&) override
+    {
+        ++opened_;
+        return std::make_unique<CaptureStream>();
+    }
+    int Opened() const { return opened_.load(); } // streams opened so far
 
 private:
-    class Stream;
-    static int Index(CaptureKind kind) { return kind == CaptureKind::kMicrophone ? 1 : 0; }
-
     std::atomic<int64_t> now_{0};
-    mutable std::mutex lock_;
-    CaptureSource* sources_[2] = {}; // guarded by lock_
-    int opened_ = 0;                 // guarded by lock_
+    std::atomic<int> opened_{0};
 };

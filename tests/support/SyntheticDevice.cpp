@@ -59,8 +59,6 @@ SyntheticDevice::Packet& SyntheticDevice::Peek()
             continue;
         nextClicks_.push_back(click);
         for (int c = 0; c < channels; ++c) {
-            if (spec_.clickChannel >= 0 && c != spec_.clickChannel)
-                continue;
             uint8_t* p = next_.data.data() + (static_cast<size_t>(at) * channels + c) * bytes;
             if (format == AV_SAMPLE_FMT_S16) {
                 const auto v = static_cast<int16_t>(spec_.clickLevel * 32767);

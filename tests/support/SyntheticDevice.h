@@ -1,9 +1,9 @@
 #pragma once
-// SyntheticDevice: a capture device for tests. It hears a click train in true time (the clock of
-// the arrival times), samples it by its own clock (which may run fast or slow) and hands it out in
-// packets with arrival times: latency, random delay, a suspension (nothing captured) or a held
-// delivery (packets queue up and arrive together). FindClicks finds the clicks again in what a
-// recording made of it.
+// SyntheticDevice: a capture device for tests. It hears a click train (on every channel) in true
+// time (the clock of the arrival times), samples it by its own clock (which may run fast or slow)
+// and hands it out in packets with arrival times: latency, random delay, a suspension (nothing
+// captured) or a held delivery (packets queue up and arrive together). FindClicks finds the clicks
+// again in what a recording made of it.
 //
 // Thread-safety: none; one thread uses a device.
 
@@ -20,7 +20,6 @@ struct SyntheticDeviceSpec {
     int64_t latencyNs = 0;              // capture to arrival, at best
     int64_t jitterNs = 0;               // each packet arrives up to this much later still
     int serverBlockFrames = 0;          // > 0: the server writes the stream in blocks of this size
-    int clickChannel = -1;              // the channel of the clicks, -1 all
     float clickLevel = 0.5f;
     int64_t clickOriginNs = 0;          // the clicks sound at origin + k * period, k >= 0
     int64_t clickPeriodNs = 250'000'000;
