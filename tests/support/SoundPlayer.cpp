@@ -18,7 +18,7 @@ constexpr double kPi = 3.14159265358979323846;
 // Written per call: small, so a new signal starts promptly.
 constexpr double kChunkSeconds = 0.01;
 // Server-side buffer: short, so a signal reaches the sink soon after Play and ends soon after
-// Stop, yet long enough to ride out a busy machine.
+// Close, yet long enough to ride out a busy machine.
 constexpr double kTargetLatencySeconds = 0.05;
 // Silence written by Open beyond the buffer: once it is taken, the server is playing our stream.
 constexpr int kPrimeChunks = 3;
@@ -133,19 +133,14 @@ bool SoundPlayer::Play(Generator generator)
     return true;
 }
 
-void SoundPlayer::Stop()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    generator_ = nullptr;
-}
-
 void SoundPlayer::Close()
 {
     close_ = true;
     if (thread_.joinable())
         thread_.join();
     alive_ = false;
-    Stop();
+    std::lock_guard<std::mutex> lock(mutex_);
+    generator_ = nullptr;
 }
 
 void SoundPlayer::PlayThread(std::unique_ptr<pa_simple, SimpleDeleter> stream)

@@ -5,7 +5,7 @@
 //   SoundPlayer speaker("speaker");
 //   ASSERT_TRUE(speaker.PlayTone(440, 0.5));
 //   ... record ...
-//   speaker.Stop();
+//   speaker.Close();
 //
 // Why the stream stays open between signals: an idle null sink renders up to 2 s ahead, and a
 // stream that joins it then is heard only after that stretch (and a recorder on its monitor gets
@@ -39,14 +39,12 @@ public:
     bool Open();
 
     // Each opens the stream when needed and replaces what is playing; the signal starts at once
-    // (phase 0, first click) and goes on until Stop. False when the stream cannot be opened.
+    // (phase 0, first click) and goes on until Close. False when the stream cannot be opened.
     bool PlayTone(double freq, double amplitude); // sine of peak amplitude 0..1 on every channel
     bool PlayNoise(double amplitude);             // white noise, uniform in [-amplitude, amplitude]
     // A 1 ms pulse of amplitude every intervalSeconds.
     bool PlayClicks(double intervalSeconds, double amplitude);
 
-    // Back to silence; the stream stays open. Harmless when nothing plays.
-    void Stop();
     // Ends the stream and waits for the playing thread.
     void Close();
 
