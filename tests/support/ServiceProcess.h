@@ -13,21 +13,6 @@
 // Link tamsu_servicesupport; it builds tamsu-service first. Start returns once the service has
 // bound its port (it accepts connections from then on). The service's own log is
 // DataDir() + "/logs/service.log"; its standard error goes to DataDir() + "/stderr.log".
-//
-// What the service answers (envelope {"ret": <int>, "data": ...}, UTF-8 JSON):
-//   POST /v1/upgrade_check {"app_name":"TamsuAudioRecorder"}
-//        -> data {"app_version","download_url","force_upgrade" (0/1),"sha256" (hex),"size"}; ret 200001 when
-//           nothing is published. The download address serves GET/HEAD with Content-Length and Range.
-//   POST /v1/feedback {"contact","content"} -> ret 0, data {"id"}; stored with time and sender address.
-//   GET  /get_user_ip -> data "127.0.0.1".
-//   GET  /v1/smsnotify/register/<phone>, /v1/smsnotify/forgot/<phone> -> ret 0 and a line "phone code" in the
-//        outbox; ret 400001 (register, known phone) / 400002 (forgot, unknown phone) without a code;
-//        HTTP 429 within 60 s of the previous code for that phone.
-//   POST /v1/register, /v1/forgot {"code","mobilephone","password"} -> 0, 400001, 400002, 600001 wrong code,
-//        600002 no code or expired, 600003 used or 5 wrong tries.
-//   POST /v1/login {"mobilephone","password"} -> data {"id","mobilephone","last_login_ip","last_login_time",
-//        "register_time"}; ret 400003 wrong phone or password.
-//   Malformed JSON or invalid members: HTTP 400, ret 100400; bodies over 64 KiB: HTTP 413; unknown path 404.
 // Not thread-safe: one test thread drives it.
 
 #include <sys/types.h>

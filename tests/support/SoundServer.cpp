@@ -78,14 +78,8 @@ int SoundServer::LoadModule(const std::string& module, const std::vector<std::st
 {
     std::vector<std::string> command{"load-module", module};
     command.insert(command.end(), args.begin(), args.end());
-    std::string out;
-    if (Pactl(command, &out) != 0)
-        return -1;
-    try {
-        return std::stoi(out);
-    } catch (...) {
-        return -1;
-    }
+    std::string out; // the new module's index
+    return Pactl(command, &out) == 0 && !out.empty() ? std::atoi(out.c_str()) : -1;
 }
 
 bool SoundServer::RemoveAllDevices()
