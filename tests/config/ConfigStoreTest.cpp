@@ -27,7 +27,7 @@ QByteArray ReadRaw(const QString& path)
 TEST(ConfigStore, MissingFileGivesDefaultsAndWritesStoreEveryKeyByItsName)
 {
     TestEnv env;
-    const QString path = env.DataHome() + "/TamsuAudioRecorder/Config/configure.ini";
+    const QString path = env.ConfigFile();
     EXPECT_EQ(GetConfigFilePath(), path);
     EXPECT_EQ(ReadConfigInt(kSection, kVoiceSize, 20), 20u);
     QString out = "junk";

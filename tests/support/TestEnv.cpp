@@ -37,11 +37,6 @@ TestEnv::~TestEnv()
     QDir(root_).removeRecursively();
 }
 
-QString TestEnv::ConfigFile() const
-{
-    return DataHome() + "/TamsuAudioRecorder/Config/configure.ini";
-}
-
 QString TestEnv::MakeFolder(const QString& name) const
 {
     const QString path = root_ + "/" + name;

@@ -19,7 +19,7 @@ public:
     const QString& Root() const { return root_; }
     QString DataHome() const { return root_ + "/data"; }
     // Path of the configuration file as the program computes it for this environment.
-    QString ConfigFile() const;
+    QString ConfigFile() const { return DataHome() + "/TamsuAudioRecorder/Config/configure.ini"; }
     // A sub-folder of the root, created.
     QString MakeFolder(const QString& name) const;
 
