@@ -102,10 +102,8 @@ TEST(ServiceRulesTest, RequestFramesHoldTheLimits) {
             ASSERT_EQ(state, RequestFrame::State::kComplete) << what << frame.Reason();
             const std::string normal = frame.Normalized();
             EXPECT_EQ(normal.substr(normal.find("\r\n\r\n") + 4), c.body) << what;
-            for (const char* gone : {"Transfer-Encoding", "x-www-form", "Trailer"}) {
-                EXPECT_EQ(normal.find(gone), std::string::npos) << what;
-            }
-            if (!c.body.empty()) EXPECT_NE(normal.find("Content-Length: 2\r\n"), std::string::npos) << what;
+            for (const char* gone : {"Transfer-Encoding", "x-www-form", "Trailer"}) EXPECT_EQ(normal.find(gone), std::string::npos) << what;
+            EXPECT_TRUE(c.body.empty() || normal.find("Content-Length: 2\r\n") != std::string::npos) << what;
         }
     }
     // "100 Continue" only for a body that will be taken; a pipelined request stays for the next frame.
