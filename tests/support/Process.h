@@ -29,7 +29,6 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    bool Started() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
     // What it has printed on standard output so far.
     const std::string& Out() const { return result_.out; }
