@@ -15,6 +15,10 @@ namespace {
 
 // pactl answers a local server in milliseconds; this only ends a hung call.
 constexpr std::chrono::seconds kPactlLimit{10};
+// How long the program's connection may take to see a layout change: 5 s in steps of 20 ms
+// (a local server takes it up within a few milliseconds).
+constexpr int kWaitTries = 250;
+constexpr std::chrono::milliseconds kWaitStep{20};
 // The module that carries our own connection: never unloaded.
 constexpr const char* kProtocolModule = "module-native-protocol-unix";
 // Name prefix of the sound server's modules. pipewire-pulse also lists PipeWire's own modules
@@ -79,7 +83,31 @@ int SoundServer::LoadModule(const std::string& module, const std::vector<std::st
     std::vector<std::string> command{"load-module", module};
     command.insert(command.end(), args.begin(), args.end());
     std::string out; // the new module's index
-    return Pactl(command, &out) == 0 && !out.empty() ? std::atoi(out.c_str()) : -1;
+    return Pactl(command, &out) == 0 && !out.empty() && WaitForDevices() ? std::atoi(out.c_str()) : -1;
+}
+
+bool SoundServer::WaitForDevices()
+{
+    // PipeWire answers each client from its own copy of the graph, which takes up a new node a
+    // moment after pactl returns.
+    std::vector<std::string> names;
+    for (const char* kind : {"sinks", "sources"}) {
+        std::string list;
+        Pactl({"list", "short", kind}, &list);
+        std::istringstream lines(list);
+        for (std::string line, index, name; std::getline(lines, line);)
+            if (std::istringstream(line) >> index >> name)
+                names.push_back(name);
+    }
+    for (int i = 0; i < kWaitTries; ++i) {
+        const PulseServerState state = PulseContext::Instance().Refresh();
+        if (state.connected && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+                return state.Find(PulseDirection::kRender, name) || state.Find(PulseDirection::kCapture, name);
+            }))
+            return true;
+        std::this_thread::sleep_for(kWaitStep);
+    }
+    return false;
 }
 
 bool SoundServer::RemoveAllDevices()
@@ -124,9 +152,8 @@ bool SoundServer::WaitForDefaults(const std::string& sink, const std::string& so
     // when the default device is made anew under the same name (as Reset does), a client connected
     // before keeps the old id until the default changes, while a new client (pactl) sees the new
     // node. A default set to another device and back brings every client up to date.
-    constexpr int kTries = 250;      // 5 s in steps of 20 ms
-    constexpr int kNudgeEvery = 25;  // half a second of a stale view
-    for (int i = 1; i <= kTries; ++i) {
+    constexpr int kNudgeEvery = 25; // half a second of a stale view
+    for (int i = 1; i <= kWaitTries; ++i) {
         PulseServerState state = PulseContext::Instance().Refresh();
         if (state.connected && state.defaultSink == sink && state.defaultSource == source)
             return true;
@@ -143,7 +170,7 @@ bool SoundServer::WaitForDefaults(const std::string& sink, const std::string& so
                 Pactl({"set-default-" + kind, name});
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(kWaitStep);
     }
     return false;
 }

@@ -19,7 +19,8 @@ public:
     // took too long). *output receives what it printed on standard output.
     static int Pactl(const std::vector<std::string>& args, std::string* output = nullptr);
 
-    // Loads a module; its index, or -1 on failure.
+    // Loads a module; its index once the program's connection lists every device the server has,
+    // or -1 on failure.
     static int LoadModule(const std::string& module, const std::vector<std::string>& args);
 
     // Puts back the standard layout (every volume 100 %, nothing muted), with "mic-feed" and so
@@ -31,6 +32,8 @@ public:
     // Waits (up to 5 s) until the program's connection to the server names sink and source as its
     // defaults.
     static bool WaitForDefaults(const std::string& sink, const std::string& source);
+    // Waits (up to 5 s) until the program's connection lists every sink and source the server has.
+    static bool WaitForDevices();
     // Removes every sink and every capture device: the server then has no default sink and no
     // default source.
     static bool RemoveAllDevices();
