@@ -72,45 +72,61 @@ bool SingleInstance::Acquire()
     return Acquire(InstanceLockPath());
 }
 
-bool SingleInstance::ActivateRunningInstance(const QString& socketPath, int timeoutMs)
+void SingleInstance::Release()
+{
+    if (fd_ >= 0)
+        ::close(fd_); // closing the only descriptor ends the lock
+    fd_ = -1;
+}
+
+std::optional<std::string> SingleInstance::Ask(const QString& socketPath, const std::string& request, int timeoutMs,
+                                               size_t maxAnswer)
 {
     const QByteArray path = QFile::encodeName(socketPath);
     sockaddr_un address{};
     if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof address.sun_path)
-        return false;
+        return std::nullopt;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
 
     FdCloser socket{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     if (socket.fd < 0 || ::connect(socket.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return false; // no window listens (yet)
-    const char* request = InstanceServer::kShowRequest;
-    if (!SendAll(socket.fd, request, std::strlen(request)))
-        return false;
+        return std::nullopt; // no window listens (yet)
+    if (!SendAll(socket.fd, request.data(), request.size()))
+        return std::nullopt;
 
     // Wait for the answer line.
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string answer;
-    char buffer[64];
-    while (answer.find('\n') == std::string::npos) {
+    char buffer[512];
+    size_t lineEnd = std::string::npos;
+    while ((lineEnd = answer.find('\n')) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return false;
+        if (left <= 0 || answer.size() > maxAnswer)
+            return std::nullopt;
         pollfd entry{socket.fd, POLLIN, 0};
         const int ready = ::poll(&entry, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            return false;
+            return std::nullopt;
         const ssize_t n = ::recv(socket.fd, buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return std::nullopt;
         answer.append(buffer, static_cast<size_t>(n));
     }
-    return answer == InstanceServer::kShownReply;
+    answer.resize(lineEnd);
+    return answer;
+}
+
+bool SingleInstance::ActivateRunningInstance(const QString& socketPath, int timeoutMs)
+{
+    const std::optional<std::string> answer =
+        Ask(socketPath, InstanceServer::kShowRequest, timeoutMs, std::strlen(InstanceServer::kShownReply));
+    return answer && *answer + "\n" == InstanceServer::kShownReply;
 }
 
 bool SingleInstance::ActivateRunningInstance()

@@ -14,6 +14,9 @@
 
 #include <QString>
 
+#include <optional>
+#include <string>
+
 class SingleInstance {
 public:
     // How long a second start waits for the running instance to answer; it ends quietly after
@@ -37,6 +40,15 @@ public:
     // for its answer. True when the window answered.
     static bool ActivateRunningInstance(const QString& socketPath, int timeoutMs = kAnswerTimeoutMs);
     static bool ActivateRunningInstance();
+
+    // Sends one request line to the window listening on socketPath and returns its answer line
+    // (without the line break); nullopt when no window listens, the answer took longer than
+    // timeoutMs or was longer than maxAnswer bytes.
+    static std::optional<std::string> Ask(const QString& socketPath, const std::string& request, int timeoutMs,
+                                          size_t maxAnswer);
+
+    // Gives the lock up (a remote command that found no instance, before it starts one).
+    void Release();
 
 private:
     int fd_ = -1; // the locked file, held open for the life of the process

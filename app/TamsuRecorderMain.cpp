@@ -7,18 +7,25 @@
 // order. Exit status 0, or -1 when the log folder cannot be listed (nothing else has happened
 // then), or 1 when the main window cannot be built from the skin.
 //
+// Remote commands (--start, --stop, --pause, --resume, --toggle, --status; RemoteCommand) act on
+// the running program's recording and end; they never show a window of this process.
+//
 // Options (for measurements and tests; a user passes none):
+//   --background        start with the window hidden to the tray when the desktop has one (how a
+//                       remote start without a running program begins)
 //   --quit-after-show   print "main window shown <monotonic ns>" once the window has been painted,
 //                       then end as if the user had closed it
 
 #include "AppIcon.h"
 #include "CMainWnd.h"
 #include "ConfigStore.h"
+#include "InstancePaths.h"
 #include "CWndShadow.h"
 #include "LogCleanup.h"
 #include "LogSetup.h"
 #include "PlatformChoice.h"
 #include "QuitSignalNotifier.h"
+#include "RemoteCommand.h"
 #include "SingleInstance.h"
 #include "SkinResources.h"
 
@@ -29,12 +36,14 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include <glog/logging.h>
@@ -100,9 +109,26 @@ bool HasOption(int argc, char** argv, const char* option)
 int main(int argc, char** argv)
 {
     const bool quitAfterShow = HasOption(argc, argv, "--quit-after-show");
+    const bool background = HasOption(argc, argv, RemoteCommand::kBackgroundOption);
+
+    // A remote command: to the running program, then end.
+    std::optional<RemoteRequest> remote;
+    std::string error;
+    if (!RemoteCommand::Parse(std::vector<std::string>(argv + 1, argv + argc), remote, error)) {
+        std::fprintf(stderr, "tamsu-recorder: %s\n\n%s", error.c_str(), RemoteCommand::Usage().c_str());
+        return RemoteCommand::kExitUsage;
+    }
+    SingleInstance instance;
+    if (remote) {
+        std::string out;
+        const int code = RemoteCommand::Run(*remote, instance, InstanceLockPath(), InstanceSocketPath(),
+                                            RemoteCommand::StartInBackground, out, error);
+        std::fputs((code == RemoteCommand::kExitDone ? out : error).append("\n").c_str(),
+                   code == RemoteCommand::kExitDone ? stdout : stderr);
+        return code;
+    }
 
     // 1. One instance per user.
-    SingleInstance instance;
     if (!instance.Acquire()) {
         SingleInstance::ActivateRunningInstance();
         return 0;
@@ -152,7 +178,9 @@ int main(int argc, char** argv)
         return 1;
     }
     window->CenterWindow();
-    window->ShowWindow();
+    // Started for a remote command: to the tray, where there is one.
+    if (!background || !QSystemTrayIcon::isSystemTrayAvailable())
+        window->ShowWindow();
     if (quitAfterShow)
         new ShownMarker(window);
 

@@ -108,6 +108,7 @@ void CMainWnd::InitWindow()
         setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
         // 2. The mark a second start of the program looks for.
+        instanceServer_.SetRemoteHandler([this](const RemoteRequest& request) { return HandleRemote(request); });
         instanceServer_.Listen(InstanceSocketPath());
 
         // 3. The window icon and the tray icon: the application's, as the desktop entry shows it.
@@ -161,6 +162,8 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
     handled = false;
     switch (msg) {
     case WM_RECORDER_SECONDS:
+        if (recorder_)
+            elapsedSeconds_ = lParam;
         // A report can still be queued when the recorder is gone; the idle window keeps 00:00:00.
         if (recorder_ && recorderProgress_)
             recorderProgress_->setText(FormatElapsedTime(lParam));
@@ -314,31 +317,35 @@ void CMainWnd::changeEvent(QEvent* event)
 
 // ---- Recording ----------------------------------------------------------------------------------
 
-void CMainWnd::StartRecording()
+const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet)
 {
+    const auto refuse = [&](const char* text, int width) {
+        if (!quiet)
+            Prompt(text, width);
+        else
+            LOG(ERROR) << "mainwnd: remote start refused: " << text;
+        return text;
+    };
     // The stored settings and the devices as they are now, resolved into the recording's plan.
-    const PlanOutcome outcome = ResolveRecordingPlan({}, AudioDevices::Current(), std::time(nullptr));
+    const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), std::time(nullptr));
     switch (outcome.refusal) {
     case PlanRefusal::kNone:
         break;
     case PlanRefusal::kNoSpeaker:
-        Prompt(kNoSpeakerText, kPromptWidth);
-        return;
+        return refuse(kNoSpeakerText, kPromptWidth);
     case PlanRefusal::kNoMicrophone:
-        Prompt(kNoMicText, kPromptWidth);
-        return;
+        return refuse(kNoMicText, kPromptWidth);
     case PlanRefusal::kFolderNotWritable:
-        Prompt(kFolderNotWritableText, kPromptWidth);
-        return;
+        return refuse(kFolderNotWritableText, kPromptWidth);
     case PlanRefusal::kNoFileName:
-        Prompt(kDeviceErrorText, kPromptWidth);
-        return;
+        return refuse(kDeviceErrorText, kPromptWidth);
     }
-    if (outcome.microphoneMissing)
+    if (outcome.microphoneMissing && !quiet)
         Prompt(kNoMicSystemOnlyText, kWidePromptWidth);
     const RecordingPlan& plan = outcome.plan;
     currentFolder_ = AnsiToWide(plan.folder);
     currentFileName_ = AnsiToWide(plan.fileName);
+    elapsedSeconds_ = 0;
 
     recorder_ = std::make_unique<AudioRecorder>(this);
     UpdateLevelSource(); // the recorder reports the levels from here on
@@ -346,14 +353,76 @@ void CMainWnd::StartRecording()
         LOG(ERROR) << "mainwnd: recorder open failed for \"" << plan.OutputPath() << "\"";
         recorder_.reset();
         UpdateLevelSource();
-        Prompt(kDeviceErrorText, kPromptWidth);
-        return;
+        return refuse(kDeviceErrorText, kPromptWidth);
     }
 
     // 9. Recording.
     LOG(INFO) << "mainwnd: recording \"" << plan.OutputPath() << "\" at " << plan.bitRate;
     ShowRecorderView(RecorderView::kRecording);
     recorder_->Run();
+    return nullptr;
+}
+
+RemoteAnswer CMainWnd::RemoteState() const
+{
+    RemoteAnswer answer;
+    answer.ok = true;
+    const int state = recorder_ ? recorder_->GetState() : kStopped;
+    answer.state = state == kRecording ? "recording" : state == kPaused ? "paused" : "idle";
+    if (recorder_) {
+        answer.seconds = elapsedSeconds_;
+        answer.file = (currentFolder_ + "/" + currentFileName_).toStdString();
+    }
+    return answer;
+}
+
+RemoteAnswer CMainWnd::HandleRemote(const RemoteRequest& request)
+{
+    using Command = RemoteRequest::Command;
+    // While a recording that stopped itself waits for its report, the window counts as idle.
+    const bool active = recorder_ && recorder_->GetState() != kStopped;
+    Command command = request.command;
+    if (command == Command::kToggle)
+        command = active ? Command::kStop : Command::kStart;
+    switch (command) {
+    case Command::kStart:
+        if (active) {
+            ResumeRecording(); // as the start button does on a paused recording
+        } else {
+            if (recorder_)
+                StopRecording();
+            PlanOverrides overrides;
+            overrides.source = request.source;
+            overrides.format = request.format;
+            overrides.bitRate = request.bitRate;
+            if (const char* refusal = StartRecording(overrides, true)) {
+                RemoteAnswer answer;
+                answer.message = refusal;
+                return answer;
+            }
+        }
+        break;
+    case Command::kStop:
+        if (recorder_) {
+            RemoteAnswer answer = RemoteState(); // the finished file and its length
+            StopRecording();
+            answer.state = "idle";
+            return answer;
+        }
+        break;
+    case Command::kPause:
+    case Command::kResume:
+        if (!active) {
+            RemoteAnswer answer;
+            answer.message = kNotRecordingText;
+            return answer;
+        }
+        command == Command::kPause ? PauseRecording() : ResumeRecording();
+        break;
+    default:
+        break;
+    }
+    return RemoteState();
 }
 
 void CMainWnd::ResumeRecording()

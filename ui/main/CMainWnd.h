@@ -25,6 +25,10 @@
 // its task menu (CMainTaskMenu) drive the window through the messages 1234-1239 and 1254. On a
 // desktop without a status area the button "main-menu" in the title bar opens the same menu.
 //
+// Remote commands (tamsu-recorder --start, --stop, --pause, --resume, --toggle, --status) arrive
+// through the instance socket and act as the buttons do, without any prompt: a refused start
+// answers with the prompt's text instead, for the command to print.
+//
 // Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). InitWindow repairs the
 // recordings a crash left unfinished (before the window shows); when there were any, the window
 // says so once it shows. The window deletes itself after its final message.
@@ -38,6 +42,7 @@
 #include "RecordOptionsPanel.h"
 #include "RecordingsList.h"
 #include "RecorderTypes.h"
+#include "RecordingPlan.h"
 #include "TrayIcon.h"
 #include "WindowImplBase.h"
 
@@ -91,6 +96,8 @@ public:
     static constexpr const char* kDiskFullText = "磁盘空间不足，录音已停止";
     static constexpr const char* kWriteFailedText = "录音文件写入失败，录音已停止";
     static constexpr const char* kRecoveredText = "已恢复上次未完成的录音";
+    // Answer to a remote pause or resume while nothing records.
+    static constexpr const char* kNotRecordingText = "没有正在进行的录音";
     static constexpr int kPromptWidth = 200;
     static constexpr int kWidePromptWidth = 250;
     static constexpr int kPromptHeight = 100;
@@ -127,6 +134,8 @@ public:
     AudioRecorder* Recorder() const { return recorder_.get(); }
     const QString& CurrentFileName() const { return currentFileName_; }
     const QString& CurrentFolder() const { return currentFolder_; }
+    // A remote command (the instance socket's handler): acts, then answers with the state.
+    RemoteAnswer HandleRemote(const RemoteRequest& request);
     // The local socket through which a second start reaches this window.
     const InstanceServer& Instance() const { return instanceServer_; }
     // The level meters (polling the sound server while idle and on screen).
@@ -144,7 +153,11 @@ protected:
 private:
     enum class RecorderView { kIdle, kRecording, kPaused };
 
-    void StartRecording();
+    // Starts a recording with overrides on the stored choices. The refusal's prompt text, or
+    // nullptr when the recording runs; the prompts show in the window unless quiet.
+    const char* StartRecording(const PlanOverrides& overrides = {}, bool quiet = false);
+    // The recorder's state as a remote answer names it.
+    RemoteAnswer RemoteState() const;
     void ResumeRecording();
     void PauseRecording();
     void StopRecording();
@@ -203,4 +216,5 @@ private:
     std::unique_ptr<OnlineStartup> online_; // start-up workers, joined with the window
     QString currentFileName_;
     QString currentFolder_;
+    int64_t elapsedSeconds_ = 0; // of the recording in progress (or the last one)
 };

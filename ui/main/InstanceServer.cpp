@@ -82,15 +82,29 @@ void InstanceServer::OnReadyRead(QLocalSocket* socket)
         return;
     }
     const QByteArray line = socket->readLine(kMaxRequestBytes + 1);
-    if (line != kShowRequest) {
+    const std::optional<RemoteRequest> request = line.endsWith('\n') ? RemoteRequest::Parse(line.toStdString())
+                                                                      : std::nullopt;
+    const bool show = request && request->command == RemoteRequest::Command::kShow;
+    if (!request || (!show && !remoteHandler_)) {
         LOG(ERROR) << "mainwnd: unknown request on the instance socket";
         socket->abort();
         return;
     }
-    BringToFront(window_);
-    LOG(INFO) << "mainwnd: window brought to the front for a second start";
-    socket->write(kShownReply);
+    if (show) {
+        BringToFront(window_);
+        LOG(INFO) << "mainwnd: window brought to the front for a second start";
+        socket->write(kShownReply);
+    } else {
+        LOG(INFO) << "mainwnd: remote request " << line.trimmed().toStdString();
+        // The handler may run a nested event loop (a dialog): the connection may be gone after it.
+        const QPointer<QLocalSocket> alive(socket);
+        const std::string answer = remoteHandler_(*request).ToLine();
+        if (!alive)
+            return;
+        socket->write(answer.c_str(), static_cast<qint64>(answer.size()));
+    }
     socket->flush();
     socket->disconnectFromServer();
-    emit ShowRequested();
+    if (show)
+        emit ShowRequested();
 }

@@ -2,14 +2,20 @@
 // InstanceServer: the main window's side of the single-instance protocol. It listens on the
 // per-user local socket (InstanceSocketPath) and answers a second start of the program: that one
 // connects, sends kShowRequest, and the server restores, shows and activates the window (and the
-// dialog that is active on top of it), then replies kShownReply. Anything else closes the
-// connection.
+// dialog that is active on top of it), then replies kShownReply. The remote commands of the
+// program (RemoteRequest: start, stop, pause, resume, toggle, status) go to the remote handler and
+// its answer goes back as one line. Anything else, or a line longer than
+// RemoteRequest::kMaxRequestBytes, closes the connection and touches nothing.
 //
 // Thread: UI thread (a QObject of the window's thread).
+
+#include "RemoteRequest.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
+
+#include <functional>
 
 class QLocalServer;
 class QLocalSocket;
@@ -22,7 +28,9 @@ public:
     static constexpr const char* kShowRequest = "show\n";
     static constexpr const char* kShownReply = "shown\n";
     // Longest request line accepted; a client that sends more is cut off.
-    static constexpr int kMaxRequestBytes = 64;
+    static constexpr int kMaxRequestBytes = RemoteRequest::kMaxRequestBytes;
+    // Carries out a remote command (UI thread); none set: remote commands are refused.
+    using RemoteHandler = std::function<RemoteAnswer(const RemoteRequest&)>;
 
     // window: brought forward on request (not owned).
     explicit InstanceServer(QWidget* window, QObject* parent = nullptr);
@@ -33,6 +41,7 @@ public:
     bool Listen(const QString& path);
     bool IsListening() const;
     QString SocketPath() const;
+    void SetRemoteHandler(RemoteHandler handler) { remoteHandler_ = std::move(handler); }
 
     // Restores window when minimised, shows, raises and activates it, then the modal dialog or
     // pop-up that is active above it. Also what a request does.
@@ -48,4 +57,5 @@ private:
 
     QPointer<QWidget> window_;
     QLocalServer* server_ = nullptr; // child of this object
+    RemoteHandler remoteHandler_;
 };
