@@ -22,6 +22,11 @@ inline constexpr const char* kMicVolumeSize = "mic-volume-size";      // written
 inline constexpr const char* kSysVolumeSize = "sys-volume-size";      // written, never read
 inline constexpr const char* kWindowClose = "window-close";           // 0 exit, else minimise
 inline constexpr const char* kUserRealIp = "user-real-ip";            // text, default empty
+// Voice activation ("有声音时录音"): 0 off, 1 on; its threshold in dBFS (-90..0, default -40) and
+// the quiet stretch in seconds that pauses the recording (1..600, default 3).
+inline constexpr const char* kVoiceActivation = "voice-activation";
+inline constexpr const char* kVoiceActivationThreshold = "voice-activation-threshold";
+inline constexpr const char* kVoiceActivationSilence = "voice-activation-silence";
 
 inline constexpr int kOutputDirCapacity = 260; // characters including the terminator
 inline constexpr int kUserRealIpCapacity = 56;

@@ -16,14 +16,17 @@
 #include "RecordingWriter.h"
 #include "SampleFifo.h"
 #include "TakeTimeline.h"
+#include "VoiceGate.h"
 
 #include <glog/logging.h>
 
 extern "C" {
 #include <libavutil/mathematics.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <chrono>
+#include <deque>
 #include <vector>
 
 namespace {
@@ -241,6 +244,50 @@ void AudioRecorder::EncodeThread()
     AVFrame* first = p.system ? systemFrame.get() : p.mic ? micFrame.get() : systemFrame.get();
     AVFrame* second = p.system && p.mic ? micFrame.get() : nullptr;
 
+    // Voice activation: the frames wait in held until the gate says whether they go to the file.
+    std::unique_ptr<VoiceGate> gate;
+    if (plan_.voiceActivated) {
+        VoiceGate::Settings settings;
+        settings.thresholdDb = plan_.voiceThresholdDb;
+        settings.silenceSeconds = plan_.voiceSilenceSeconds;
+        gate = std::make_unique<VoiceGate>(settings, RecordingWriter::kSampleRate);
+    }
+    struct Held {
+        ff::FramePtr first;
+        ff::FramePtr second;
+        int count;
+    };
+    std::deque<Held> held;
+    auto apply = [&](VoiceGate::Verdict verdict) {
+        for (; verdict.drop > 0; --verdict.drop)
+            held.pop_front();
+        for (; verdict.write > 0; --verdict.write) {
+            const Held frame = std::move(held.front());
+            held.pop_front();
+            if (!p.writer.Write(frame.first.get(), frame.second.get(), frame.count))
+                return false;
+        }
+        return true;
+    };
+    const bool planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(p.writer.SampleFormat())) != 0;
+    auto write = [&](int count) {
+        if (!gate)
+            return p.writer.Write(first, second, count);
+        // The louder source decides; the frames are kept by reference (the next frame is read
+        // into new buffers).
+        double level = VoiceGate::LevelDb(first->data, planar ? 2 : 1, planar ? count : 2 * count, p.writer.SampleFormat());
+        if (second)
+            level = std::max(level, VoiceGate::LevelDb(second->data, planar ? 2 : 1, planar ? count : 2 * count,
+                                                       p.writer.SampleFormat()));
+        Held frame{ff::FramePtr(av_frame_clone(first)), ff::FramePtr(second ? av_frame_clone(second) : nullptr), count};
+        if (!frame.first || (second && !frame.second)) {
+            LOG(ERROR) << "frame alloc error";
+            return false;
+        }
+        held.push_back(std::move(frame));
+        return apply(gate->Push(count, level));
+    };
+
     bool ok = systemFrame && micFrame;
     if (!ok)
         LOG(ERROR) << "frame alloc error";
@@ -281,13 +328,17 @@ void AudioRecorder::EncodeThread()
         while ((ok = prepare()) && (made = p.timeline->NextFrame(pos, buffers)) > 0) {
             if (buffers.empty())
                 av_samples_set_silence(first->data, 0, made, 2, static_cast<AVSampleFormat>(p.writer.SampleFormat()));
-            if (!p.writer.Write(first, second, made)) {
+            if (!write(made)) {
                 ok = false;
                 break;
             }
         }
-        if (made < 0)
-            break; // stopped, and everything up to the stop is written
+        if (made < 0) {
+            // Stopped, and everything up to the stop is made; the gate gives up what it holds.
+            if (gate)
+                ok = apply(gate->Finish());
+            break;
+        }
         if (ok && t - lastSync >= kSyncPeriodNs) {
             lastSync = t;
             ok = p.writer.Sync();

@@ -105,6 +105,13 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
     plan.noiseSuppression = mp3 && Checked(config::kNoiseCheck, 0, 0, 1) != 0;
     plan.gainControl = mp3 && Checked(config::kAgcCheck, 0, 0, 1) != 0;
     plan.micGainDb = Checked(config::kVoiceSize, 20, 0, kMaxMicGainDb);
+    plan.voiceActivated = overrides.voiceActivated.value_or(Checked(config::kVoiceActivation, 0, 0, 1) != 0);
+    plan.voiceThresholdDb = std::clamp(
+        overrides.voiceThresholdDb.value_or(Checked(config::kVoiceActivationThreshold, -40, static_cast<int>(kMinThresholdDb), 0)),
+        kMinThresholdDb, 0.0);
+    plan.voiceSilenceSeconds = std::clamp(
+        overrides.voiceSilenceSeconds.value_or(Checked(config::kVoiceActivationSilence, 3, 1, static_cast<int>(kMaxSilenceSeconds))),
+        kMinSilenceSeconds, kMaxSilenceSeconds);
 
     // The devices: silence needs none.
     if (!plan.silent) {

@@ -28,6 +28,11 @@ struct RecordingPlan {
     bool noiseSuppression = false; // the microphone's; never for WAV
     bool gainControl = false;      // the microphone's; never for WAV
     int micGainDb = 20;            // gain control's compression gain
+    // Voice activation: only what is at or above the threshold (with its pre-roll, and quiet
+    // stretches shorter than silenceSeconds) reaches the file (VoiceGate).
+    bool voiceActivated = false;
+    double voiceThresholdDb = -40;
+    double voiceSilenceSeconds = 3;
 
     std::string OutputPath() const { return folder + "/" + fileName; }
 };
@@ -51,7 +56,17 @@ struct PlanOverrides {
     std::optional<int> source;         // a RecordSource
     bool silent = false;
     std::optional<std::string> folder; // created when missing
+    std::optional<bool> voiceActivated;
+    std::optional<double> voiceThresholdDb;    // kMinThresholdDb..0
+    std::optional<double> voiceSilenceSeconds; // kMinSilenceSeconds..kMaxSilenceSeconds
 };
+
+// Ranges of the voice activation's settings: below -90 dBFS lies the noise of any device; a quiet
+// stretch of less than a tenth of a second is a gap between syllables, more than ten minutes no
+// longer a pause.
+inline constexpr double kMinThresholdDb = -90;
+inline constexpr double kMinSilenceSeconds = 0.1;
+inline constexpr double kMaxSilenceSeconds = 600;
 
 // The sound server's devices as the plan needs them.
 struct AudioDevices {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace {
 
@@ -12,6 +13,13 @@ bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& va
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end && !text.empty() && value >= min && value <= max;
+}
+
+bool ParseDecimal(const std::string& text, double min, double max, double& value)
+{
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty() && std::isfinite(value) && value >= min && value <= max;
 }
 
 } // namespace
@@ -55,6 +63,22 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
             if (!noValue())
                 return false;
             options.silent = true;
+        } else if (name == "--voice-activated") {
+            if (!noValue())
+                return false;
+            options.voiceActivated = true;
+        } else if (name == "--threshold" || name == "--silence") {
+            if (!value(text))
+                return false;
+            const bool threshold = name == "--threshold";
+            double decimal = 0;
+            if (!ParseDecimal(text, threshold ? kMinThresholdDb : kMinSilenceSeconds, threshold ? 0 : kMaxSilenceSeconds,
+                              decimal)) {
+                error = threshold ? "--threshold must be a level in dBFS from -90 to 0, not \"" + text + "\""
+                                  : "--silence must be a number of seconds from 0.1 to 600, not \"" + text + "\"";
+                return false;
+            }
+            (threshold ? options.thresholdDb : options.silenceSeconds) = decimal;
         } else if (name == "--source") {
             if (!value(text))
                 return false;
@@ -117,6 +141,10 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
     }
     if (options.help)
         return true;
+    if ((options.thresholdDb || options.silenceSeconds) && !options.voiceActivated) {
+        error = "--threshold and --silence go with --voice-activated";
+        return false;
+    }
     if (options.resumeAt && !options.pauseAt) {
         error = "--resume-at needs --pause-at";
         return false;
@@ -136,6 +164,7 @@ std::string RecordUsage()
 {
     return "Usage: tamsu-record [--source both|mic|system] [--format mp3|wav] [--bitrate BPS]\n"
            "                    [--seconds N] [--output DIR] [--silent] [--pause-at S [--resume-at S]]\n"
+           "                    [--voice-activated [--threshold DB] [--silence SECONDS]]\n"
            "\n"
            "Records what the computer plays, what the microphone hears, or both mixed, into an MP3 or\n"
            "WAV file (44100 Hz stereo) named \"新录音-\" + local time (YYYYMMDDhhmmss) + \".\" + format,\n"
@@ -155,6 +184,11 @@ std::string RecordUsage()
            "  --pause-at S              pause S seconds after the start (until the end without\n"
            "                            --resume-at)\n"
            "  --resume-at S             resume S seconds after the start\n"
+           "  --voice-activated         record only while there is sound (stored \"voice-activation\"):\n"
+           "                            from 0.2 s at or above the threshold on, with the 0.5 s before;\n"
+           "                            a quiet stretch longer than --silence pauses it (0.5 s of it kept)\n"
+           "  --threshold DB            the level that counts as sound, -90..0 dBFS (default -40)\n"
+           "  --silence SECONDS         the quiet stretch that pauses, 0.1..600 (default 3)\n"
            "  --help                    show this text\n"
            "\n"
            "Prints the recorded time (hh:mm:ss) as each second is written and, as its last line, the\n"

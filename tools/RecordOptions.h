@@ -16,6 +16,9 @@ struct RecordOptions {
     bool silent = false;                // record silence (--silent)
     std::optional<int64_t> pauseAt;     // seconds after the start (--pause-at)
     std::optional<int64_t> resumeAt;    // seconds after the start (--resume-at)
+    std::optional<bool> voiceActivated;     // --voice-activated
+    std::optional<double> thresholdDb;      // --threshold (with --voice-activated)
+    std::optional<double> silenceSeconds;   // --silence (with --voice-activated)
     bool help = false;                  // --help: print the usage and do nothing else
 };
 

@@ -1,5 +1,6 @@
 // The microphone's voice processing in recordings from the private sound server: the stored
-// "noise-check" and "agc-check" take effect. (That a WAV plan has none: RecordingPlanTest.)
+// "noise-check" and "agc-check" take effect (that a WAV plan has none: RecordingPlanTest); the
+// stored voice activation keeps only the voiced stretches of the sound.
 
 #include "RecorderSoundFixture.h"
 
@@ -39,6 +40,30 @@ TEST_F(RecorderVoiceSound, NoiseSuppressionAndGainControlTakeEffect)
     EXPECT_GT(gain, 10.0);
     EXPECT_GT(PowerShare(louder.left, kRate, 1000, from, to), 0.8) << "the voice is no longer a tone";
     RecordProperty("gain_control_db", std::to_string(gain));
+}
+
+// Voice activation from the stored settings (1 s of silence pauses): 1 s quiet, 1.5 s tone, 2 s
+// quiet, 1 s tone, 0.5 s quiet. The file holds both tones whole, 0.5 s before each and 0.5 s
+// after the first: about 4.5 s of the 6 s.
+TEST_F(RecorderVoiceSound, VoiceActivationKeepsTheVoicedStretches)
+{
+    ASSERT_TRUE(speaker_.Open());
+    WriteConfigString("global", "voice-activation", "1");
+    WriteConfigString("global", "voice-activation-silence", "1");
+    const auto tone = [this](double hz) { return [this, hz](AudioRecorder&) { ASSERT_TRUE(speaker_.PlayTone(hz, 0.25)); }; };
+    const auto quiet = [this](AudioRecorder&) { ASSERT_TRUE(speaker_.Open()); }; // silence
+    const Take take = Record(kSystemSound, "wav", {{1000, tone(440)}, {1500, quiet}, {2000, tone(660)}, {1000, quiet}}, 500);
+    WriteConfigString("global", "voice-activation", "0");
+
+    const std::vector<std::pair<double, double>> spans = FindLoudSpans(take.audio.left, kRate, -30);
+    ASSERT_EQ(spans.size(), 2u) << take.audio.Seconds() << " s";
+    EXPECT_NEAR(spans[0].first, 0.5, 0.1) << "the pre-roll";
+    EXPECT_NEAR(spans[0].second - spans[0].first, 1.5, 0.1);
+    EXPECT_NEAR(spans[1].first - spans[0].second, 1.0, 0.15) << "the first tone's tail and the second's pre-roll";
+    EXPECT_NEAR(spans[1].second - spans[1].first, 1.0, 0.1);
+    EXPECT_GT(Share(take.audio, 440, spans[0].first, spans[0].second), 0.9);
+    EXPECT_GT(Share(take.audio, 660, spans[1].first, spans[1].second), 0.9);
+    EXPECT_LT(take.audio.Seconds(), take.spanSeconds - 1.2) << "the quiet stretches are left out";
 }
 
 } // namespace

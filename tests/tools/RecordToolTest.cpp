@@ -118,6 +118,7 @@ TEST(RecordTool, OptionsAndExitStatus2Or0ForHelp)
         {"--bitrate", "100000"}, {"--bitrate=abc"}, {"--seconds", "0"}, {"--seconds", "-3"}, {"--seconds", "2x"},
         {"--silent=1"}, {"--resume-at", "2"}, {"--pause-at", "3", "--resume-at", "2", "--seconds", "5"},
         {"--pause-at", "5", "--seconds", "5"}, {"--pause-at", "1", "--resume-at", "5", "--seconds", "5"},
+        {"--threshold", "-30"}, {"--voice-activated", "--threshold", "5"}, {"--voice-activated", "--silence", "nan"},
     };
     for (const std::vector<std::string>& args : invalid) {
         RecordOptions o;
