@@ -118,11 +118,18 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     QFile config(env_.ConfigFile());
     EXPECT_FALSE(config.exists() && config.size() > 0 && QString(config.readAll()).contains("output-dir"));
 
-    // The close options write 1 and 0 as they become selected.
+    // The close options write 1 and 0 as they become selected; voice activation as it is checked
+    // and unchecked.
     QString value;
-    for (const auto& [option, stored] : {std::pair{"window-close-tray", "1"}, {"window-close-exit", "0"}}) {
+    const struct {
+        const char* option;
+        const char* key;
+        const char* stored;
+    } clicks[] = {{"window-close-tray", config::kWindowClose, "1"}, {"window-close-exit", config::kWindowClose, "0"},
+                  {"voice-activation", config::kVoiceActivation, "1"}, {"voice-activation", config::kVoiceActivation, "0"}};
+    for (const auto& [option, key, stored] : clicks) {
         QTest::mouseClick(dialog->FindControl<QAbstractButton>(option), Qt::LeftButton);
-        ReadConfigString(config::kSection, config::kWindowClose, QString(), value, 16);
+        ReadConfigString(config::kSection, key, QString(), value, 16);
         EXPECT_EQ(value, stored) << option;
     }
 

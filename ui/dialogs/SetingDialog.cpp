@@ -47,6 +47,7 @@ void SetingDialog::InitWindow()
         openDir_ = FindControl<QAbstractButton>("open-dir");
         closeExit_ = FindControl<QAbstractButton>("window-close-exit");
         closeTray_ = FindControl<QAbstractButton>("window-close-tray");
+        voiceActivation_ = FindControl<QAbstractButton>("voice-activation");
         ShowFolder(GetOutputFolder());
         if (recording_ && chooseDir_) {
             chooseDir_->setEnabled(false);
@@ -55,6 +56,8 @@ void SetingDialog::InitWindow()
         const bool toTray = ReadConfigInt(config::kSection, config::kWindowClose, 0) != 0;
         if (QAbstractButton* selected = toTray ? closeTray_ : closeExit_)
             selected->setChecked(true);
+        if (voiceActivation_)
+            voiceActivation_->setChecked(ReadConfigInt(config::kSection, config::kVoiceActivation, 0) != 0);
     });
 }
 
@@ -65,6 +68,8 @@ void SetingDialog::Notify(TNotifyUI& msg)
             ChooseFolder();
         else if (msg.senderName == QLatin1String("open-dir"))
             OpenFolder();
+    } else if (msg.type == QLatin1String(kNotifySelectChanged) && msg.senderName == QLatin1String("voice-activation")) {
+        WriteConfigString(config::kSection, config::kVoiceActivation, msg.wParam ? QStringLiteral("1") : QStringLiteral("0"));
     } else if (msg.type == QLatin1String(kNotifySelectChanged) && msg.wParam == 1) {
         // Only the option that became selected writes; the one that lost the selection does not.
         if (msg.senderName == QLatin1String("window-close-exit"))
