@@ -21,7 +21,7 @@ int64_t Samples(double seconds, int rate)
 VoiceGate::VoiceGate(const Settings& settings, int sampleRate)
     : attack_(Samples(settings.attackSeconds, sampleRate)), preRoll_(Samples(settings.preRollSeconds, sampleRate)),
       silence_(Samples(settings.silenceSeconds, sampleRate)), tail_(Samples(settings.tailSeconds, sampleRate)),
-      threshold_(settings.thresholdDb)
+      bridge_(Samples(settings.bridgeSeconds, sampleRate)), threshold_(settings.thresholdDb)
 {
 }
 
@@ -43,10 +43,16 @@ VoiceGate::Verdict VoiceGate::Push(int count, double levelDb)
     queue_.push_back(count);
     queued_ += count;
     if (!open_) {
-        loud_ = loud ? loud_ + count : 0;
+        if (loud) {
+            loud_ += dip_ + count;
+            dip_ = 0;
+        } else if (loud_ > 0 && (dip_ += count) > bridge_) {
+            loud_ = 0;
+            dip_ = 0;
+        }
         // The sound so far and the pre-roll before it stay queued.
-        verdict.drop = DropKeeping(loud_ + preRoll_);
-        if (loud_ > 0 && loud_ >= attack_) {
+        verdict.drop = DropKeeping(loud_ + dip_ + preRoll_);
+        if (loud && loud_ >= attack_) {
             open_ = true;
             quiet_ = 0;
             verdict.write = Queued();
@@ -64,6 +70,7 @@ VoiceGate::Verdict VoiceGate::Push(int count, double levelDb)
             // stretch's first tail samples were written as they came).
             open_ = false;
             loud_ = 0;
+            dip_ = 0;
             verdict.drop = Queued();
             queue_.clear();
             queued_ = 0;
@@ -85,7 +92,7 @@ VoiceGate::Verdict VoiceGate::Push(int count, double levelDb)
 VoiceGate::Verdict VoiceGate::Finish()
 {
     Verdict verdict;
-    (open_ ? verdict.write : verdict.drop) = Queued();
+    verdict.drop = Queued();
     queue_.clear();
     queued_ = 0;
     return verdict;

@@ -2,12 +2,13 @@
 // VoiceGate: voice activation ("有声音时录音"). Decides, frame by frame, which of the recording's
 // frames reach the file, from their level (after voice processing):
 //   - closed (waiting): the file gets nothing. Once the level stays at or above the threshold for
-//     the attack time, the gate opens, and the frames from the pre-roll before that moment on go
+//     the attack time (dips shorter than the bridge, as between syllables, do not break it), the
+//     gate opens, and the frames from the pre-roll before that moment on go
 //     to the file, so the first syllable is kept whole;
 //   - open: every frame goes to the file, also the first tail of a quiet stretch; the rest of a
 //     quiet stretch is held back until it is over: when the sound comes back sooner, the whole
 //     stretch goes to the file; after the silence time the gate closes and the held rest is
-//     dropped, leaving tail seconds of quiet after the last sound.
+//     dropped, leaving tail seconds of quiet after the last sound. So does the end of the recording.
 // The gate only counts samples: it queues the frames' lengths, and the caller keeps the frames in
 // the same order and drops or writes its oldest ones as each Verdict says.
 //
@@ -24,6 +25,8 @@ public:
         double preRollSeconds = 0.5; // kept from before the sound
         double silenceSeconds = 3;   // a quiet stretch this long closes the gate
         double tailSeconds = 0.5;    // kept of a quiet stretch that closed the gate
+        double bridgeSeconds = 0.08; // a dip this short does not end a sound: syllables of one word
+                                     // lie closer, words and separate clicks farther apart
     };
 
     // What to do with the oldest queued frames, in this order: drop `drop` of them, then write
@@ -37,7 +40,8 @@ public:
 
     // A frame of count samples at levelDb joins the queue.
     Verdict Push(int count, double levelDb);
-    // The recording ends: the queued frames are written (open) or dropped (closed).
+    // The recording ends: the queued frames are dropped (a quiet end beyond the tail, or what
+    // waited for a sound).
     Verdict Finish();
 
     bool IsOpen() const { return open_; }
@@ -55,10 +59,12 @@ private:
     const int64_t preRoll_;
     const int64_t silence_;
     const int64_t tail_;
+    const int64_t bridge_;
     const double threshold_;
     bool open_ = false;
     std::deque<int> queue_; // sample counts of the queued frames, oldest first
     int64_t queued_ = 0;    // their sum
-    int64_t loud_ = 0;      // closed: samples of the sound at the end of the queue
+    int64_t loud_ = 0;      // closed: samples of the sound near the end of the queue, dips bridged
+    int64_t dip_ = 0;       // closed: samples of the quiet after it (not longer than the bridge)
     int64_t quiet_ = 0;     // open: samples of the current quiet stretch
 };

@@ -1,5 +1,5 @@
 // Voice activation's gate on a level track: what of a take reaches the file, for the threshold,
-// the attack, the pre-roll, quiet stretches shorter and longer than the silence time (hangover and
+// the attack (short dips bridged), the pre-roll, quiet stretches shorter and longer than the silence time (hangover and
 // resume), and the end of the recording. (The levels of real samples: the sound test.)
 
 #include "VoiceGate.h"
@@ -74,12 +74,14 @@ TEST(VoiceGateTest, WritesTheVoicedStretchesWithPreRollAndTail)
     } cases[] = {
         {"silence only", {{5, kQuiet}}, standard, {}},
         {"below the threshold", {{1, kQuiet}, {3, -45}, {1, kQuiet}}, standard, {}},
-        {"a lower threshold hears it", {{1, kQuiet}, {3, -45}, {1, kQuiet}}, lowThreshold, {{0.5, 5}}},
+        {"a lower threshold hears it", {{1, kQuiet}, {3, -45}, {1, kQuiet}}, lowThreshold, {{0.5, 4.5}}},
         {"shorter than the attack", {{1, kQuiet}, {0.15, kVoice}, {2, kQuiet}}, standard, {}},
-        {"clicks do not add up", {{1, kQuiet}, {0.1, kVoice}, {0.05, kQuiet}, {0.1, kVoice}, {2, kQuiet}}, standard, {}},
+        {"clicks apart do not add up", {{1, kQuiet}, {0.1, kVoice}, {0.15, kQuiet}, {0.1, kVoice}, {2, kQuiet}}, standard, {}},
+        {"syllables with short dips between", {{1, kQuiet}, {0.12, kVoice}, {0.05, kQuiet}, {0.12, kVoice}, {4, kQuiet}},
+         standard, {{0.5, 1.79}}},
         // The take: 2 s silence, 3 s voice, 4 s silence, 2 s voice, then 1 s until the stop.
         {"two voiced stretches", {{2, kQuiet}, {3, kVoice}, {4, kQuiet}, {2, kVoice}, {1, kQuiet}}, standard,
-         {{1.5, 5.5}, {8.5, 12}}},
+         {{1.5, 5.5}, {8.5, 11.5}}},
         {"a pause shorter than the silence is kept", {{1, kQuiet}, {2, kVoice}, {2.5, kQuiet}, {1, kVoice}, {5, kQuiet}},
          standard, {{0.5, 7}}},
         {"a shorter silence time splits it", {{1, kQuiet}, {2, kVoice}, {1.5, kQuiet}, {1, kVoice}, {0.2, kQuiet}},
