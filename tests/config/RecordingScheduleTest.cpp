@@ -1,0 +1,112 @@
+// When the scheduled recording starts next, in a zone with daylight-saving time (Europe/Berlin:
+// 2026-03-29 02:00 CET -> 03:00 CEST, 2026-10-25 03:00 CEST -> 02:00 CET); and a stored schedule
+// that is damaged never starts.
+
+#include "ConfigStore.h"
+#include "RecordingSchedule.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+// Seconds since the epoch of a UTC date and time.
+std::time_t Utc(int y, int mo, int d, int h, int mi, int s = 0)
+{
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    return timegm(&tm);
+}
+
+class RecordingScheduleTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const char* tz = std::getenv("TZ"))
+            savedTz_ = tz;
+        ::setenv("TZ", "Europe/Berlin", 1);
+        ::tzset();
+    }
+    void TearDown() override
+    {
+        savedTz_.empty() ? ::unsetenv("TZ") : ::setenv("TZ", savedTz_.c_str(), 1);
+        ::tzset();
+    }
+    std::string savedTz_;
+};
+
+TEST_F(RecordingScheduleTest, NextStartFollowsTheLocalClock)
+{
+    RecordingSchedule daily;
+    daily.enabled = true;
+    daily.repeat = RecordingSchedule::Repeat::kDaily;
+    daily.startSeconds = 8 * 3600; // 08:00
+    RecordingSchedule at0230 = daily;
+    at0230.startSeconds = 2 * 3600 + 30 * 60;
+    RecordingSchedule once = daily;
+    once.repeat = RecordingSchedule::Repeat::kOnce;
+    once.year = 2026, once.month = 3, once.day = 10;
+    RecordingSchedule off = daily;
+    off.enabled = false;
+
+    const struct {
+        const char* name;
+        const RecordingSchedule& schedule;
+        std::time_t from;
+        std::optional<std::time_t> want;
+    } cases[] = {
+        {"later today", daily, Utc(2026, 3, 10, 6, 0), Utc(2026, 3, 10, 7, 0)}, // 08:00 CET = 07:00 UTC
+        {"at that second", daily, Utc(2026, 3, 10, 7, 0), Utc(2026, 3, 10, 7, 0)},
+        {"already past today", daily, Utc(2026, 3, 10, 7, 0, 1), Utc(2026, 3, 11, 7, 0)},
+        {"over the spring change", daily, Utc(2026, 3, 28, 8, 0), Utc(2026, 3, 29, 6, 0)}, // 08:00 CEST
+        {"over the autumn change", daily, Utc(2026, 10, 24, 7, 0), Utc(2026, 10, 25, 7, 0)}, // 08:00 CET
+        {"in the skipped hour", at0230, Utc(2026, 3, 29, 0, 0), Utc(2026, 3, 29, 1, 30)}, // 03:30 CEST
+        {"in the repeated hour", at0230, Utc(2026, 10, 24, 23, 0), Utc(2026, 10, 25, 0, 30)}, // first 02:30
+        {"every day after that", at0230, Utc(2026, 10, 25, 0, 30, 1), Utc(2026, 10, 26, 1, 30)},
+        {"once, ahead", once, Utc(2026, 3, 9, 12, 0), Utc(2026, 3, 10, 7, 0)},
+        {"once, missed", once, Utc(2026, 3, 10, 7, 0, 1), std::nullopt},
+        {"off", off, Utc(2026, 3, 10, 6, 0), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.schedule.NextStart(c.from), c.want) << c.name;
+
+    // Stop at a time of day: the first one after the start, also past midnight.
+    RecordingSchedule night = daily;
+    night.stop = RecordingSchedule::Stop::kAtTime;
+    night.stopAtSeconds = 3600; // 01:00
+    EXPECT_EQ(night.StopTime(Utc(2026, 3, 10, 22, 0)), Utc(2026, 3, 11, 0, 0));
+}
+
+TEST_F(RecordingScheduleTest, StoredScheduleRoundTripsAndADamagedOneStaysOff)
+{
+    TestEnv env;
+    RecordingSchedule stored;
+    stored.enabled = true;
+    stored.repeat = RecordingSchedule::Repeat::kOnce;
+    stored.startSeconds = 7 * 3600 + 30 * 60;
+    stored.year = 2026, stored.month = 12, stored.day = 8;
+    stored.stop = RecordingSchedule::Stop::kAtSize;
+    stored.sizeMb = 250;
+    stored.Store();
+    const RecordingSchedule loaded = RecordingSchedule::Load();
+    EXPECT_TRUE(loaded.enabled);
+    EXPECT_EQ(loaded.NextStart(0), stored.NextStart(0));
+    EXPECT_EQ(loaded.stop, RecordingSchedule::Stop::kAtSize);
+    EXPECT_EQ(loaded.sizeMb, 250);
+
+    for (const auto& [key, value] : {std::pair{"start", "7:30"}, {"date", "2026-13-01"}, {"size", "0"}, {"stop", "never"}}) {
+        stored.Store();
+        WriteConfigString("schedule", key, value);
+        EXPECT_FALSE(RecordingSchedule::Load().enabled) << key << "=" << value;
+    }
+}
+
+} // namespace
