@@ -1,6 +1,7 @@
 #include "RecordOptions.h"
 
 #include "RecordingPlan.h"
+#include "RecordingSchedule.h"
 
 #include <algorithm>
 #include <charconv>
@@ -118,6 +119,34 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
                 return false;
             }
             options.seconds = number;
+            options.secondsGiven = true;
+        } else if (name == "--start-at") {
+            if (!value(text))
+                return false;
+            options.startAt = ParseTimeOfDay(text);
+            if (!options.startAt) {
+                error = "--start-at must be a time of day HH:MM or HH:MM:SS, not \"" + text + "\"";
+                return false;
+            }
+        } else if (name == "--stop-after") {
+            if (!value(text))
+                return false;
+            double decimal = 0;
+            if (!ParseDecimal(text, 0.1, static_cast<double>(kMaxSeconds), decimal)) {
+                error = "--stop-after must be a number of seconds from 0.1 to " + std::to_string(kMaxSeconds) +
+                        ", not \"" + text + "\"";
+                return false;
+            }
+            options.stopAfterMs = std::llround(decimal * 1000);
+        } else if (name == "--stop-at-size") {
+            if (!value(text))
+                return false;
+            if (!ParseInteger(text, 1, kMaxSizeMb, number)) {
+                error = "--stop-at-size must be a whole number of MB from 1 to " + std::to_string(kMaxSizeMb) +
+                        ", not \"" + text + "\"";
+                return false;
+            }
+            options.stopAtSizeMb = number;
         } else if (name == "--output") {
             if (!value(text))
                 return false;
@@ -145,6 +174,17 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
         error = "--threshold and --silence go with --voice-activated";
         return false;
     }
+    if (options.stopAfterMs && options.secondsGiven) {
+        error = "--stop-after and --seconds both give the length; give one";
+        return false;
+    }
+    // The length: --stop-after, else --seconds; with only a size to stop at, as long as it takes.
+    if (options.stopAfterMs)
+        options.seconds = (*options.stopAfterMs + 999) / 1000;
+    else if (options.stopAtSizeMb && !options.secondsGiven)
+        options.seconds = kMaxSeconds;
+    if (!options.stopAfterMs)
+        options.stopAfterMs = options.seconds * 1000;
     if (options.resumeAt && !options.pauseAt) {
         error = "--resume-at needs --pause-at";
         return false;
@@ -165,6 +205,7 @@ std::string RecordUsage()
     return "Usage: tamsu-record [--source both|mic|system] [--format mp3|wav] [--bitrate BPS]\n"
            "                    [--seconds N] [--output DIR] [--silent] [--pause-at S [--resume-at S]]\n"
            "                    [--voice-activated [--threshold DB] [--silence SECONDS]]\n"
+           "                    [--start-at HH:MM[:SS]] [--stop-after SECONDS] [--stop-at-size MB]\n"
            "\n"
            "Records what the computer plays, what the microphone hears, or both mixed, into an MP3 or\n"
            "WAV file (44100 Hz stereo) named \"新录音-\" + local time (YYYYMMDDhhmmss) + \".\" + format,\n"
@@ -177,6 +218,12 @@ std::string RecordUsage()
            "  --bitrate BPS             MP3 bit rate: 64000, 96000, 128000, 192000, 256000 or 320000\n"
            "                            (stored \"voice-bitrate-index\")\n"
            "  --seconds N               stop N seconds after the start, wall clock (default 10)\n"
+           "  --start-at HH:MM[:SS]     start at that local time (today, else tomorrow); the devices\n"
+           "                            open a moment before, the file starts at that second\n"
+           "  --stop-after SECONDS      stop that long after the start (decimals allowed; instead of\n"
+           "                            --seconds)\n"
+           "  --stop-at-size MB         stop once the file holds MB megabytes (10^6 bytes); without\n"
+           "                            --seconds or --stop-after there is no time limit\n"
            "  --output DIR              folder of the file, created when missing (the program's\n"
            "                            output folder)\n"
            "  --silent                  record silence instead of the sources; no device is opened\n"

@@ -12,6 +12,10 @@ struct RecordOptions {
     std::optional<std::string> format;  // "mp3" or "wav" (--format)
     std::optional<int32_t> bitRate;     // one of kBitRates (--bitrate)
     int64_t seconds = 10;               // wall-clock length of the run (--seconds)
+    bool secondsGiven = false;          // --seconds was given
+    std::optional<int> startAt;         // local time of day to start at, seconds (--start-at)
+    std::optional<int64_t> stopAfterMs; // length of the run from its start (--stop-after)
+    std::optional<int64_t> stopAtSizeMb; // stop once the file holds this many MB (--stop-at-size)
     std::optional<std::string> output;  // output folder (--output)
     bool silent = false;                // record silence (--silent)
     std::optional<int64_t> pauseAt;     // seconds after the start (--pause-at)
@@ -24,6 +28,8 @@ struct RecordOptions {
 
 // Longest run accepted: 31 days, far beyond any recording and far from any overflow.
 inline constexpr int64_t kMaxSeconds = 31LL * 24 * 3600;
+// Largest size to stop at: 100 GB, beyond any recording of this program (320 kbit/s for 31 days).
+inline constexpr int64_t kMaxSizeMb = 100000;
 
 // Parses the arguments after the program name. False with a one-line reason in error when an
 // argument is unknown, lacks its value, has a value out of range, or the options contradict

@@ -8,6 +8,7 @@
 #include "RecordOptions.h"
 #include "RecordingPlan.h"
 #include "RecordingJournal.h"
+#include "RecordingSchedule.h"
 #include "SignalWatcher.h"
 #include "TextUtil.h"
 
@@ -26,6 +27,11 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// A start at a time of day opens the devices this long before it: a sound server's stream takes
+// a few hundred milliseconds at most to deliver.
+constexpr auto kOpenAhead = std::chrono::milliseconds(1500);
+// --stop-at-size counts megabytes as the disk makers do.
+constexpr int64_t kBytesPerMb = 1000000;
 
 int Fail(const std::string& message)
 {
@@ -63,6 +69,21 @@ int main(int argc, char** argv)
     for (const std::string& recovered : RecoverUnfinishedRecordings())
         std::fprintf(stderr, "tamsu-record: 已恢复上次未完成的录音: %s\n", recovered.c_str());
 
+    // A start at a time of day: the devices open a moment before it, the recording runs from it.
+    using Clock = ConsoleRecorderOwner::Clock;
+    std::time_t startTime = std::time(nullptr);
+    Clock::time_point runAt = Clock::now();
+    if (options.startAt) {
+        startTime = NextTimeOfDay(*options.startAt, std::time(nullptr));
+        const auto wall = std::chrono::system_clock::from_time_t(startTime) - std::chrono::system_clock::now();
+        runAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(wall);
+        std::fprintf(stderr, "tamsu-record: waiting until %s\n", FormatTimeOfDay(*options.startAt).c_str());
+        std::vector<int64_t> none;
+        while (Clock::now() < runAt - kOpenAhead)
+            if (owner.WaitUntil(runAt - kOpenAhead, none))
+                return 0; // Ctrl+C before the start: nothing recorded
+    }
+
     // The plan of this run: the options, else the stored settings (which are only read), and the
     // devices as they are now.
     PlanOverrides overrides;
@@ -74,7 +95,7 @@ int main(int argc, char** argv)
     overrides.voiceActivated = options.voiceActivated;
     overrides.voiceThresholdDb = options.thresholdDb;
     overrides.voiceSilenceSeconds = options.silenceSeconds;
-    const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), std::time(nullptr));
+    const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), startTime);
     const RecordingPlan& plan = outcome.plan;
     switch (outcome.refusal) {
     case PlanRefusal::kNone:
@@ -101,11 +122,15 @@ int main(int argc, char** argv)
                     WideToAnsi(GetAppDataSubfolder("TamsuAudioRecorder/Log")) + " says why)");
     }
     const std::string path = recorder->OutputPath();
+    bool interrupted = false;
+    std::vector<int64_t> seconds;
+    while (!interrupted && Clock::now() < runAt)
+        interrupted = owner.WaitUntil(runAt, seconds);
     recorder->Run();
+    LOG(INFO) << "tamsu-record: running";
 
     // The run's own timetable, by the wall clock from the start (the options keep the steps in
     // this order: pause < resume < stop).
-    using Clock = ConsoleRecorderOwner::Clock;
     enum class Action { kPause, kResume, kStop };
     struct Step {
         Clock::time_point when;
@@ -117,11 +142,9 @@ int main(int argc, char** argv)
         steps.push_back({start + std::chrono::seconds(*options.pauseAt), Action::kPause});
     if (options.resumeAt)
         steps.push_back({start + std::chrono::seconds(*options.resumeAt), Action::kResume});
-    steps.push_back({start + std::chrono::seconds(options.seconds), Action::kStop});
+    steps.push_back({start + std::chrono::milliseconds(*options.stopAfterMs), Action::kStop});
 
-    std::vector<int64_t> seconds;
-    bool interrupted = false;
-    bool finished = false;
+    bool finished = interrupted;
     size_t next = 0;
     while (!finished) {
         interrupted = owner.WaitUntil(steps[next].when, seconds);
@@ -130,6 +153,9 @@ int main(int argc, char** argv)
         seconds.clear();
         if (interrupted)
             break;
+        // The size to stop at, looked at with each recorded second.
+        if (options.stopAtSizeMb && QFileInfo(AnsiToWide(path)).size() >= *options.stopAtSizeMb * kBytesPerMb)
+            finished = true;
         for (; next < steps.size() && Clock::now() >= steps[next].when; ++next) {
             if (steps[next].action == Action::kPause)
                 recorder->Pause();

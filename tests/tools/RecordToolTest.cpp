@@ -119,6 +119,8 @@ TEST(RecordTool, OptionsAndExitStatus2Or0ForHelp)
         {"--silent=1"}, {"--resume-at", "2"}, {"--pause-at", "3", "--resume-at", "2", "--seconds", "5"},
         {"--pause-at", "5", "--seconds", "5"}, {"--pause-at", "1", "--resume-at", "5", "--seconds", "5"},
         {"--threshold", "-30"}, {"--voice-activated", "--threshold", "5"}, {"--voice-activated", "--silence", "nan"},
+        {"--start-at", "24:00"}, {"--start-at", "7:30"}, {"--stop-after", "0"}, {"--stop-after", "2", "--seconds", "3"},
+        {"--stop-at-size", "0"},
     };
     for (const std::vector<std::string>& args : invalid) {
         RecordOptions o;
