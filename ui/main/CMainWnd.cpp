@@ -28,6 +28,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
@@ -134,6 +135,7 @@ void CMainWnd::InitWindow()
         recorderStop_ = FindControl<QAbstractButton>("recorder-stop");
         recorderDisabled_ = FindControl<QWidget>("recorder-disabled");
         recordList_ = FindControl<QListWidget>("audio-record-list");
+        scheduleInfo_ = FindControl<QLabel>("schedule-info");
         options_.FindControls();
         meters_.FindControls();
         recordings_.FindControls();
@@ -151,6 +153,7 @@ void CMainWnd::InitWindow()
         // 6. One-shot workers start here as their parts arrive: the background upgrade check,
         //    the automatic login, the public address lookup (only while "user-real-ip" is
         //    empty) and the scan of the output folder that fills the recordings list.
+        StartSchedule();
         StartAutoLogin(this);
         recordings_.StartScan(GetOutputFolder());
         online_ = std::make_unique<OnlineStartup>(this);
@@ -169,6 +172,8 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
             recorderProgress_->setText(FormatElapsedTime(lParam));
         if (recorder_)
             tray_.SetElapsed(lParam);
+        if (recorder_ && schedule_)
+            schedule_->OnRecordedSecond();
         handled = true;
         break;
     case kMsgRecorderError:
@@ -518,6 +523,31 @@ void CMainWnd::ShowRecorderView(RecorderView view)
         recorderProgress_->setText(QString::fromLatin1(kProgressZero));
     options_.SetRecording(!idle);
     tray_.SetState(idle ? TrayState::kIdle : recording ? TrayState::kRecording : TrayState::kPaused);
+}
+
+void CMainWnd::StartSchedule()
+{
+    ScheduleRunner::Hooks hooks;
+    hooks.start = [this] { return StartRecording({}, true); };
+    hooks.stop = [this] { StopRecording(); };
+    hooks.recording = [this] { return recorder_ && recorder_->GetState() != kStopped; };
+    hooks.fileBytes = [this] { return static_cast<int64_t>(QFileInfo(currentFolder_ + "/" + currentFileName_).size()); };
+    hooks.tell = [this](const QString& text) {
+        // Once the event loop runs (also at start-up), over the shown window.
+        const QByteArray utf8 = text.toUtf8();
+        QMetaObject::invokeMethod(
+            this, [this, utf8] { PromptBoxDialog::Show(this, QString::fromUtf8(utf8), kWidePromptWidth, kPromptHeight); },
+            Qt::QueuedConnection);
+    };
+    hooks.nextChanged = [this](const QString& text) {
+        tray_.SetNote(text);
+        if (scheduleInfo_) {
+            scheduleInfo_->setText(text);
+            scheduleInfo_->setVisible(!text.isEmpty());
+        }
+    };
+    schedule_ = std::make_unique<ScheduleRunner>(std::move(hooks));
+    schedule_->Reload();
 }
 
 void CMainWnd::ShowSettings()

@@ -29,6 +29,9 @@
 // through the instance socket and act as the buttons do, without any prompt: a refused start
 // answers with the prompt's text instead, for the command to print.
 //
+// The stored scheduled recording (ScheduleRunner) starts and stops recordings as the buttons do;
+// its next start shows under the elapsed time ("schedule-info") and in the tray's tip.
+//
 // Start-up: Create(nullptr, kWindowTitle), CenterWindow(), ShowWindow(). InitWindow repairs the
 // recordings a crash left unfinished (before the window shows); when there were any, the window
 // says so once it shows. The window deletes itself after its final message.
@@ -41,6 +44,7 @@
 #include "OnlineStartup.h"
 #include "RecordOptionsPanel.h"
 #include "RecordingsList.h"
+#include "ScheduleRunner.h"
 #include "RecorderTypes.h"
 #include "RecordingPlan.h"
 #include "TrayIcon.h"
@@ -172,6 +176,8 @@ private:
     void OnRecordingFinished();
     // The meters follow the sound server while the window is on screen and nothing records.
     void UpdateLevelSource();
+    // The stored schedule, carried out from now on.
+    void StartSchedule();
     // kMsgSeting: the window to the front, then the settings dialog, modally.
     void ShowSettings();
     // A new output folder was stored (options panel or settings dialog): shown, and listed.
@@ -204,6 +210,7 @@ private:
     QAbstractButton* recorderStop_ = nullptr;
     QWidget* recorderDisabled_ = nullptr;
     QListWidget* recordList_ = nullptr;
+    QLabel* scheduleInfo_ = nullptr; // "下次录音 hh:mm" under the elapsed time
     RecordOptionsPanel options_;
     LevelMeters meters_;
     RecordingsList recordings_;
@@ -212,6 +219,7 @@ private:
     CWndShadow shadow_;
     TrayIcon tray_;
     InstanceServer instanceServer_;
+    std::unique_ptr<ScheduleRunner> schedule_; // the scheduled recording, from InitWindow on
     std::unique_ptr<AudioRecorder> recorder_;
     std::unique_ptr<OnlineStartup> online_; // start-up workers, joined with the window
     QString currentFileName_;

@@ -77,7 +77,13 @@ void TrayIcon::SetState(TrayState state)
 void TrayIcon::SetElapsed(int64_t seconds)
 {
     seconds_ = state_ == TrayState::kIdle ? 0 : seconds;
-    icon_->setToolTip(ToolTip(state_, seconds_));
+    icon_->setToolTip(note_.isEmpty() ? ToolTip(state_, seconds_) : ToolTip(state_, seconds_) + '\n' + note_);
+}
+
+void TrayIcon::SetNote(const QString& note)
+{
+    note_ = note;
+    SetElapsed(seconds_);
 }
 
 bool TrayIcon::HandleCallback(std::intptr_t mouseMessage)

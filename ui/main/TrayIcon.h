@@ -45,6 +45,8 @@ public:
     // the icon and the tip.
     void SetState(TrayState state);
     void SetElapsed(int64_t seconds);
+    // A last line of the tip (the next scheduled start); empty: none.
+    void SetNote(const QString& note);
 
     // The callback message's mouse message: 513 restores the window, 516 opens the task menu at
     // the cursor. False for any other value (left to default processing).
@@ -63,4 +65,5 @@ private:
     QIcon base_;
     TrayState state_ = TrayState::kIdle;
     int64_t seconds_ = 0;
+    QString note_;
 };
