@@ -42,7 +42,8 @@ TEST_F(TrayTest, EachMenuItemPostsItsMessageAndEscapePostsNothing)
 {
     const std::pair<const char*, unsigned> rows[] = {
         {"main_menu_item_home", 1235}, {"main_menu_item_seting", 1237},  {"main_menu_item_feedback", 1238},
-        {"main_menu_item_help", 1236}, {"main_menu_item_upgrade", 1239}, {"main_menu_item_quit", 1234}, {nullptr, 0},
+        {"main_menu_item_help", 1236}, {"main_menu_item_upgrade", 1239}, {"main_menu_item_quit", 1234},
+        {"main_menu_item_schedule", 1240}, {nullptr, 0},
     };
     for (const auto& [item, message] : rows) {
         SCOPED_TRACE(item ? item : "Escape");

@@ -6,6 +6,7 @@
 #include "Folders.h"
 #include "OutputFolderChoice.h"
 #include "PromptBoxDialog.h"
+#include "ScheduleDialog.h"
 #include "WindowError.h"
 
 #include <QAbstractButton>
@@ -68,6 +69,8 @@ void SetingDialog::Notify(TNotifyUI& msg)
             ChooseFolder();
         else if (msg.senderName == QLatin1String("open-dir"))
             OpenFolder();
+        else if (msg.senderName == QLatin1String("schedule"))
+            ScheduleDialog::Show(this);
     } else if (msg.type == QLatin1String(kNotifySelectChanged) && msg.senderName == QLatin1String("voice-activation")) {
         WriteConfigString(config::kSection, config::kVoiceActivation, msg.wParam ? QStringLiteral("1") : QStringLiteral("0"));
     } else if (msg.type == QLatin1String(kNotifySelectChanged) && msg.wParam == 1) {

@@ -2,7 +2,8 @@
 // SetingDialog, "系统设置": the output folder of recordings ("output-dir", with "choose-dir" and
 // "open-dir") and what the main window's close button does ("window-close-exit" stores
 // "window-close" 0, "window-close-tray" stores 1) and voice activation ("voice-activation", the
-// check box "有声音时录音": the next recording keeps only the voiced stretches). Each change is stored the moment it is made;
+// check box "有声音时录音": the next recording keeps only the voiced stretches); "schedule" opens the
+// scheduled recording's dialog (ScheduleDialog). Each change is stored the moment it is made;
 // there is no confirm step. Skin "Seting.xml", modal over the main window.
 //
 //   SetingDialog::Show(mainWindow, [](const QString& folder) { ...the new output folder... });

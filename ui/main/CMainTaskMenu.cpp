@@ -19,6 +19,7 @@ struct MenuItem {
 constexpr MenuItem kItems[] = {
     {"main_menu_item_home", CMainTaskMenu::kMsgShow},
     {"main_menu_item_seting", CMainTaskMenu::kMsgSeting},
+    {"main_menu_item_schedule", CMainTaskMenu::kMsgSchedule},
     {"main_menu_item_feedback", CMainTaskMenu::kMsgFeedback},
     {"main_menu_item_help", CMainTaskMenu::kMsgHelp},
     {"main_menu_item_upgrade", CMainTaskMenu::kMsgUpgrade},

@@ -10,6 +10,7 @@
 // Items and messages:
 //   "main_menu_item_home"     1235 show the window
 //   "main_menu_item_seting"   1237 settings dialog
+//   "main_menu_item_schedule" 1240 scheduled recording dialog
 //   "main_menu_item_feedback" 1238 feedback dialog
 //   "main_menu_item_help"     1236 help page
 //   "main_menu_item_upgrade"  1239 upgrade check
@@ -33,6 +34,7 @@ public:
     static constexpr unsigned kMsgSeting = 1237;
     static constexpr unsigned kMsgFeedback = 1238;
     static constexpr unsigned kMsgUpgrade = 1239;
+    static constexpr unsigned kMsgSchedule = 1240;
 
     explicit CMainTaskMenu(QString skinFile);
     ~CMainTaskMenu() override;

@@ -7,6 +7,7 @@
 #include "CloseBehaviour.h"
 #include "CPaintViewUI.h"
 #include "HelpPageUrl.h"
+#include "ScheduleDialog.h"
 #include "SetingDialog.h"
 #include "RecordingPlan.h"
 #include "ConfigStore.h"
@@ -213,6 +214,10 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
         break;
     case kMsgUpgrade:
         OnUpgradeRequested();
+        handled = true;
+        break;
+    case kMsgSchedule:
+        ShowSchedule();
         handled = true;
         break;
     case TrayIcon::kMsgTrayCallback:
@@ -550,6 +555,17 @@ void CMainWnd::StartSchedule()
     schedule_->Reload();
 }
 
+void CMainWnd::ShowSchedule()
+{
+    InstanceServer::BringToFront(this);
+    if (QApplication::activeModalWidget())
+        return; // a dialog is open already: it stays in front, no second one
+    const QPointer<CMainWnd> self(this);
+    ScheduleDialog::Show(this);
+    if (self && schedule_)
+        schedule_->Reload();
+}
+
 void CMainWnd::ShowSettings()
 {
     InstanceServer::BringToFront(this);
@@ -561,6 +577,8 @@ void CMainWnd::ShowSettings()
     // Also a folder stored meanwhile by other means: the window shows where the next recording goes.
     if (const QString folder = GetOutputFolder(); self && QDir::cleanPath(folder) != QDir::cleanPath(recordings_.Folder()))
         OnOutputFolderChanged(folder);
+    if (self && schedule_)
+        schedule_->Reload(); // the schedule may have been changed from there
 }
 
 void CMainWnd::OnOutputFolderChanged(const QString& folder)

@@ -76,6 +76,7 @@ public:
     static constexpr unsigned kMsgSeting = 1237;   // show the window, run the settings dialog
     static constexpr unsigned kMsgFeedback = 1238; // show the window, run the feedback dialog
     static constexpr unsigned kMsgUpgrade = 1239;  // interactive upgrade check
+    static constexpr unsigned kMsgSchedule = 1240; // show the window, run the schedule dialog
     // Reports of the recorder, posted from its encode thread (next to WM_RECORDER_SECONDS, 1724).
     static constexpr unsigned kMsgRecorderError = 1725;  // lParam: the RecorderError
     static constexpr unsigned kMsgRecorderLevels = 1726; // lParam: both levels (see the .cpp)
@@ -178,6 +179,9 @@ private:
     void UpdateLevelSource();
     // The stored schedule, carried out from now on.
     void StartSchedule();
+    // kMsgSchedule: the window to the front, then the schedule dialog, modally; the schedule
+    // stored there is carried out.
+    void ShowSchedule();
     // kMsgSeting: the window to the front, then the settings dialog, modally.
     void ShowSettings();
     // A new output folder was stored (options panel or settings dialog): shown, and listed.
