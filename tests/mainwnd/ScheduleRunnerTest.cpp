@@ -1,0 +1,57 @@
+// The window's scheduled recording: a once schedule whose moment went by is told once and put
+// off, never made late; a daily one starts when the clock shows its time, stops by its duration
+// and waits for the next day. (When the next start falls: the schedule's own table test.)
+
+#include "ConfigStore.h"
+#include "ScheduleRunner.h"
+#include "TestEnv.h"
+
+#include <QDateTime>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ScheduleRunnerTest, MissedStartIsToldOnceAndADailyOneStartsAndStops)
+{
+    TestEnv env;
+    int starts = 0;
+    int stops = 0;
+    bool recording = false;
+    QStringList told;
+    QString next;
+    ScheduleRunner::Hooks hooks;
+    hooks.start = [&]() -> const char* { ++starts, recording = true; return nullptr; };
+    hooks.stop = [&] { ++stops, recording = false; };
+    hooks.recording = [&] { return recording; };
+    hooks.fileBytes = [] { return int64_t{0}; };
+    hooks.tell = [&](const QString& text) { told << text; };
+    hooks.nextChanged = [&](const QString& text) { next = text; };
+    ScheduleRunner runner(hooks);
+    const auto store = [](std::initializer_list<std::pair<const char*, QString>> values) {
+        for (const auto& [key, value] : values)
+            WriteConfigString("schedule", key, value);
+    };
+
+    store({{"enabled", "1"}, {"repeat", "once"}, {"date", "2020-01-01"}, {"start", "06:00"}, {"stop", "duration"},
+           {"duration", "5"}});
+    runner.Reload();
+    runner.Reload(); // a restart: already told
+    EXPECT_EQ(told, QStringList{QString::fromUtf8("已错过定时录音 06:00")});
+    EXPECT_TRUE(next.isEmpty());
+    EXPECT_FALSE(RecordingSchedule::Load().enabled);
+    EXPECT_EQ(starts, 0);
+
+    // Daily, at the next whole second, for one second.
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 1);
+    store({{"enabled", "1"}, {"repeat", "daily"}, {"start", at.toString("HH:mm:ss")}, {"duration", "1"}});
+    runner.Reload();
+    EXPECT_EQ(next, QString::fromUtf8("下次录音 ") + at.toString("HH:mm"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stops == 1; }, 5000)) << "started " << starts << " times";
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(runner.Next(), NextTimeOfDay(QTime(0, 0).secsTo(at.time()), at.toSecsSinceEpoch() + 1)); // tomorrow
+    EXPECT_EQ(told.size(), 1);
+}
+
+} // namespace
