@@ -1,6 +1,5 @@
 #include "RemoteCommand.h"
 
-#include "RecorderTypes.h"
 #include "RecordingPlan.h"
 #include "SingleInstance.h"
 

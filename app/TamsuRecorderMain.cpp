@@ -111,6 +111,10 @@ int main(int argc, char** argv)
     const bool quitAfterShow = HasOption(argc, argv, "--quit-after-show");
     const bool background = HasOption(argc, argv, RemoteCommand::kBackgroundOption);
 
+    if (HasOption(argc, argv, "--help")) {
+        std::fputs(RemoteCommand::Usage().c_str(), stdout);
+        return 0;
+    }
     // A remote command: to the running program, then end.
     std::optional<RemoteRequest> remote;
     std::string error;
