@@ -40,8 +40,7 @@ std::optional<int64_t> Number(const std::string& text, int64_t lo, int64_t hi)
 // as late in the hour after.
 std::time_t LocalMoment(int year, int month, int day, int seconds)
 {
-    std::optional<std::time_t> best;
-    for (int dst : {0, 1}) {
+    const auto at = [&](int dst) {
         std::tm tm{};
         tm.tm_year = year - 1900;
         tm.tm_mon = month - 1;
@@ -50,24 +49,19 @@ std::time_t LocalMoment(int year, int month, int day, int seconds)
         tm.tm_min = seconds / 60 % 60;
         tm.tm_sec = seconds % 60;
         tm.tm_isdst = dst;
-        const std::time_t t = std::mktime(&tm);
+        return std::mktime(&tm);
+    };
+    std::optional<std::time_t> best;
+    for (int dst : {0, 1}) {
+        const std::time_t t = at(dst);
         std::tm back{};
         localtime_r(&t, &back);
         const bool exists = back.tm_mday == day && back.tm_hour * 3600 + back.tm_min * 60 + back.tm_sec == seconds;
         if (t != -1 && exists && (!best || t < *best))
             best = t;
     }
-    if (best)
-        return *best;
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = seconds / 3600;
-    tm.tm_min = seconds / 60 % 60;
-    tm.tm_sec = seconds % 60;
-    tm.tm_isdst = 0; // read as standard time: it lands in the hour after the skipped one
-    return std::mktime(&tm);
+    // None: the skipped hour. Read as standard time, the moment lands in the hour after it.
+    return best ? *best : at(0);
 }
 
 } // namespace
