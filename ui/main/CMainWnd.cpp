@@ -155,6 +155,7 @@ void CMainWnd::InitWindow()
         //    the automatic login, the public address lookup (only while "user-real-ip" is
         //    empty) and the scan of the output folder that fills the recordings list.
         StartSchedule();
+        ShowVoiceThreshold();
         StartAutoLogin(this);
         recordings_.StartScan(GetOutputFolder());
         online_ = std::make_unique<OnlineStartup>(this);
@@ -555,6 +556,13 @@ void CMainWnd::StartSchedule()
     schedule_->Reload();
 }
 
+void CMainWnd::ShowVoiceThreshold()
+{
+    const bool on = ReadConfigInt(config::kSection, config::kVoiceActivation, 0) == 1;
+    const auto db = static_cast<int32_t>(ReadConfigInt(config::kSection, config::kVoiceActivationThreshold, -40));
+    meters_.SetThreshold(on ? std::optional<double>(std::clamp<double>(db, kMinThresholdDb, 0)) : std::nullopt);
+}
+
 void CMainWnd::ShowSchedule()
 {
     InstanceServer::BringToFront(this);
@@ -579,6 +587,8 @@ void CMainWnd::ShowSettings()
         OnOutputFolderChanged(folder);
     if (self && schedule_)
         schedule_->Reload(); // the schedule may have been changed from there
+    if (self)
+        ShowVoiceThreshold();
 }
 
 void CMainWnd::OnOutputFolderChanged(const QString& folder)

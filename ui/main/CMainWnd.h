@@ -177,6 +177,8 @@ private:
     void OnRecordingFinished();
     // The meters follow the sound server while the window is on screen and nothing records.
     void UpdateLevelSource();
+    // With voice activation on, its threshold marked on the level meters.
+    void ShowVoiceThreshold();
     // The stored schedule, carried out from now on.
     void StartSchedule();
     // kMsgSchedule: the window to the front, then the schedule dialog, modally; the schedule

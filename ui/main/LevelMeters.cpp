@@ -4,11 +4,15 @@
 #include "WindowImplBase.h"
 
 #include <QProgressBar>
+#include <QString>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
+
+// Width of the threshold's mark, as a share of the meter (about 2 pixels).
+constexpr double kMarkWidth = 0.012;
 
 // The meter position (0..kSteps) of a peak level; 0 for -1 and for anything at or below kFloorDb.
 int StepsForLevel(float level)
@@ -61,6 +65,25 @@ void LevelMeters::Show(float mic, float system)
 {
     ShowLevel(mic_, mic);
     ShowLevel(system_, system);
+}
+
+void LevelMeters::SetThreshold(std::optional<double> db)
+{
+    // A thin dark band in the meter's groove (the bar covers it once the level passes): a style
+    // needs no geometry of its own, so the mark follows the meter's size.
+    QString style;
+    if (db) {
+        const double at = std::clamp((*db - kFloorDb) / -kFloorDb, 0.0, 1.0 - kMarkWidth);
+        style = QStringLiteral("QProgressBar { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #E3E8EF, "
+                               "stop:%1 #E3E8EF, stop:%2 #5B6470, stop:%3 #5B6470, stop:%4 #E3E8EF, stop:1 #E3E8EF); }")
+                    .arg(at)
+                    .arg(at + 0.001)
+                    .arg(at + kMarkWidth - 0.001)
+                    .arg(at + kMarkWidth);
+    }
+    for (QProgressBar* meter : {mic_, system_})
+        if (meter)
+            meter->setStyleSheet(style);
 }
 
 void LevelMeters::SetMonitoring(bool on)

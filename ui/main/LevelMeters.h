@@ -9,6 +9,7 @@
 //   meters_.FindControls();         // InitWindow, with the other controls
 //   meters_.SetMonitoring(true);    // window shown and idle; false when hidden or recording
 //   meters_.Show(mic, system);      // a recorder's report
+//   meters_.SetThreshold(-40);      // voice activation: its threshold marked on both meters
 //
 // Thread: UI thread. Polling only reads the monitor's latest values; starting and stopping the
 // monitor never waits on the sound server for more than a few milliseconds.
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class LevelMonitor;
 class QProgressBar;
@@ -49,6 +51,9 @@ public:
     // at the first start.
     void SetMonitoring(bool on);
     bool Monitoring() const { return timer_.isActive(); }
+    // Marks a level (dBFS) on both meters: the sound that voice activation records reaches past
+    // the mark. nullopt: no mark.
+    void SetThreshold(std::optional<double> db);
 
 private:
     void Poll();
