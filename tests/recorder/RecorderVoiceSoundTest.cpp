@@ -9,8 +9,28 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
+
+// Start and end (seconds) of the stretches of s whose 10 ms windows lie above thresholdDb.
+std::vector<std::pair<double, double>> LoudSpans(const std::vector<float>& s, int rate, double thresholdDb)
+{
+    const size_t window = static_cast<size_t>(rate / 100);
+    std::vector<std::pair<double, double>> spans;
+    bool inside = false;
+    for (size_t at = 0; at + window <= s.size(); at += window) {
+        const bool loud = RmsDb(s, at, at + window) > thresholdDb;
+        const double t = static_cast<double>(at) / rate;
+        if (loud && !inside)
+            spans.push_back({t, t});
+        if (loud)
+            spans.back().second = t + static_cast<double>(window) / rate;
+        inside = loud;
+    }
+    return spans;
+}
 
 class RecorderVoiceSound : public RecorderSoundFixture {
 protected:
@@ -55,7 +75,7 @@ TEST_F(RecorderVoiceSound, VoiceActivationKeepsTheVoicedStretches)
     const Take take = Record(kSystemSound, "wav", {{1000, tone(440)}, {1500, quiet}, {2000, tone(660)}, {1000, quiet}}, 500);
     WriteConfigString("global", "voice-activation", "0");
 
-    const std::vector<std::pair<double, double>> spans = FindLoudSpans(take.audio.left, kRate, -30);
+    const std::vector<std::pair<double, double>> spans = LoudSpans(take.audio.left, kRate, -30);
     ASSERT_EQ(spans.size(), 2u) << take.audio.Seconds() << " s";
     EXPECT_NEAR(spans[0].first, 0.5, 0.1) << "the pre-roll";
     EXPECT_NEAR(spans[0].second - spans[0].first, 1.5, 0.1);
