@@ -28,6 +28,9 @@ struct RecordingPlan {
     bool noiseSuppression = false; // the microphone's; never for WAV
     bool gainControl = false;      // the microphone's; never for WAV
     int micGainDb = 20;            // gain control's compression gain
+    // The microphone's echo of the system sound is cancelled (the system sound is captured as its
+    // reference, also when only the microphone is recorded); never for WAV, never on headphones.
+    bool echoCancel = false;
 
     std::string OutputPath() const { return folder + "/" + fileName; }
 };
@@ -51,12 +54,14 @@ struct PlanOverrides {
     std::optional<int> source;         // a RecordSource
     bool silent = false;
     std::optional<std::string> folder; // created when missing
+    std::optional<bool> echoCancel;
 };
 
 // The sound server's devices as the plan needs them.
 struct AudioDevices {
     bool speaker = false;    // a default playback device
     bool microphone = false; // a capture device that is not a monitor
+    bool headphones = false; // the playback device's active port is headphones or a headset (no echo)
     static AudioDevices Current();
 };
 

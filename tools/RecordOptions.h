@@ -14,6 +14,7 @@ struct RecordOptions {
     int64_t seconds = 10;               // wall-clock length of the run (--seconds)
     std::optional<std::string> output;  // output folder (--output)
     bool silent = false;                // record silence (--silent)
+    std::optional<bool> echoCancel;     // --echo-cancel on|off
     std::optional<int64_t> pauseAt;     // seconds after the start (--pause-at)
     std::optional<int64_t> resumeAt;    // seconds after the start (--resume-at)
     bool help = false;                  // --help: print the usage and do nothing else

@@ -71,6 +71,7 @@ int main(int argc, char** argv)
     overrides.source = options.source;
     overrides.silent = options.silent;
     overrides.folder = options.output;
+    overrides.echoCancel = options.echoCancel;
     const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), std::time(nullptr));
     const RecordingPlan& plan = outcome.plan;
     switch (outcome.refusal) {
@@ -89,7 +90,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tamsu-record: %s\n", "没有插入麦克风设备,仅录系统声音 (no microphone: recording system sound only)");
 
     LOG(INFO) << "tamsu-record: " << plan.OutputPath() << ", source " << plan.source << ", bit rate "
-              << plan.bitRate << (plan.silent ? ", silent" : "") << ", " << options.seconds << " s";
+              << plan.bitRate << (plan.silent ? ", silent" : "") << (plan.echoCancel ? ", echo cancellation" : "")
+              << ", " << options.seconds << " s";
     auto recorder = std::make_unique<AudioRecorder>(&owner);
     if (recorder->Open(plan) < 0) {
         recorder.reset();

@@ -1,0 +1,77 @@
+#pragma once
+// EchoCanceller: takes the system sound out of the microphone, the sound the speakers played and
+// the microphone heard again through the air. The WebRTC library's echo canceller (delay-agnostic
+// and extended filter: it finds the room's echo path, 20 to a few hundred milliseconds, itself)
+// gets the reference of exactly the span each microphone unit was captured in, just before that
+// unit: both come from the sound server's capture times (EchoReference), so the delay it is told
+// is what the two positions differ by, not a guess.
+//
+// Units come in order; the reference is read on from where the last unit's ended while the
+// microphone's positions follow on (within kSlackPositions), and starts again at the unit's own
+// position after a jump of the microphone (a stall, a new device, a resumed stream).
+//
+// Thread-safety: none; the microphone's capture worker owns it (through its VoiceProcessor).
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class EchoReference;
+struct SwrContext;
+
+namespace webrtc {
+class AudioFrame;
+class AudioProcessing;
+} // namespace webrtc
+
+class EchoCanceller {
+public:
+    // One 10 ms unit in timeline positions (44100 Hz).
+    static constexpr int kUnitPositions = 441;
+    // A unit that starts this close to where the last one ended follows on: the microphone's
+    // placement moves by a sample now and then (drift steering), which is no jump.
+    static constexpr int64_t kSlackPositions = 220;
+    // How long the microphone waits for the reference of its unit: the two streams' packets reach
+    // their workers up to a packet (50 ms) and a wake-up (40 ms) apart.
+    static constexpr std::chrono::milliseconds kReferenceWait{150};
+
+    explicit EchoCanceller(EchoReference& reference);
+    virtual ~EchoCanceller();
+    EchoCanceller(const EchoCanceller&) = delete;
+    EchoCanceller& operator=(const EchoCanceller&) = delete;
+
+    // Creates the library's instance; 0, or -1 after logging "echo canceller init error".
+    int Init();
+    // unit: 10 ms of the microphone (32000 Hz mono), captured from timeline position pos; cleaned
+    // in place. The library's result (0 = success).
+    int Process(webrtc::AudioFrame& unit, int64_t pos);
+
+    // The timeline position of the reference given with the last unit, and the delay told (tests).
+    int64_t LastReferencePos() const { return lastReferencePos_; }
+    int LastDelayMs() const { return lastDelayMs_; }
+
+protected:
+    // The reference unit, then the microphone unit, through the library (tests replace it to see
+    // what goes in).
+    virtual int Cancel(webrtc::AudioFrame& reference, webrtc::AudioFrame& unit, int delayMs);
+
+private:
+    struct ApDeleter {
+        void operator()(webrtc::AudioProcessing* ap) const;
+    };
+    struct SwrDeleter {
+        void operator()(SwrContext* s) const;
+    };
+    bool Restart(int64_t pos); // the reference starts anew at pos
+
+    EchoReference& reference_;
+    std::unique_ptr<webrtc::AudioProcessing, ApDeleter> apm_;
+    std::unique_ptr<SwrContext, SwrDeleter> toUnit_; // reference 44100 Hz float -> 32000 Hz s16
+    std::unique_ptr<webrtc::AudioFrame> referenceFrame_;
+    std::vector<float> read_;        // one unit of the reference as read
+    std::vector<int16_t> converted_; // converted reference not yet given to the library
+    int64_t cursor_ = INT64_MIN;     // next reference position to read; INT64_MIN: start anew
+    int64_t lastReferencePos_ = INT64_MIN;
+    int lastDelayMs_ = 0;
+};
