@@ -157,12 +157,16 @@ bool CaptureSource::OpenOutput(bool resample)
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     AVChannelLayout out{};
     av_channel_layout_default(&out, options_.outChannels);
+    // The processed microphone (mono) goes to every channel at its level: the converter's own
+    // up-mix would give each channel -3 dB.
+    std::vector<double> monoToEvery(static_cast<size_t>(options_.outChannels), 1.0);
     SwrContext* swr = nullptr;
     if (swr_alloc_set_opts2(&swr, &out, static_cast<AVSampleFormat>(options_.outFormat), options_.outRate,
                             processing_ ? &mono : &in,
                             processing_ ? AV_SAMPLE_FMT_S16 : static_cast<AVSampleFormat>(format_.sampleFormat),
                             processing_ ? kProcessingRate : format_.rate, 0, nullptr) < 0 ||
-        !swr || (resample && av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0) || swr_init(swr) < 0) {
+        !swr || (resample && av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0) ||
+        (processing_ && swr_set_matrix(swr, monoToEvery.data(), 1) < 0) || swr_init(swr) < 0) {
         swr_free(&swr);
         LOG(ERROR) << "Failed to initialize the resampling context";
         return false;

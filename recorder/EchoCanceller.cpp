@@ -48,9 +48,9 @@ int EchoCanceller::Init()
     webrtc::Config extra;
     extra.Set<webrtc::ExperimentalAgc>(new webrtc::ExperimentalAgc(false));
     extra.Set<webrtc::ExperimentalNs>(new webrtc::ExperimentalNs(false));
-    // The echo path through a room is found by the library (delay-agnostic) and may be long
-    // (extended filter); the capture times only say where the reference lies.
-    extra.Set<webrtc::DelayAgnostic>(new webrtc::DelayAgnostic(true));
+    // The longer filter of the two the library has (a room reverberates), and the delay it is
+    // told (FollowEchoPath) rather than its own slow estimate.
+    extra.Set<webrtc::DelayAgnostic>(new webrtc::DelayAgnostic(false));
     extra.Set<webrtc::ExtendedFilter>(new webrtc::ExtendedFilter(true));
     apm_.reset(webrtc::AudioProcessing::Create(extra));
     webrtc::ProcessingConfig config;
@@ -59,14 +59,32 @@ int EchoCanceller::Init()
     webrtc::EchoCancellation* aec = apm_ ? apm_->echo_cancellation() : nullptr;
     if (!aec || apm_->Initialize(config) != webrtc::AudioProcessing::kNoError ||
         aec->enable_drift_compensation(false) != webrtc::AudioProcessing::kNoError ||
-        aec->set_suppression_level(webrtc::EchoCancellation::kHighSuppression) != webrtc::AudioProcessing::kNoError ||
+        aec->set_suppression_level(webrtc::EchoCancellation::kModerateSuppression) != webrtc::AudioProcessing::kNoError ||
+        aec->enable_delay_logging(true) != webrtc::AudioProcessing::kNoError ||
         aec->Enable(true) != webrtc::AudioProcessing::kNoError) {
         LOG(ERROR) << "echo canceller init error";
         apm_.reset();
         return -1;
     }
     cursor_ = INT64_MIN;
+    echoPathMs_ = 0;
+    units_ = kPathUnits - kFirstPathUnits;
     return 0;
+}
+
+void EchoCanceller::FollowEchoPath()
+{
+    int median = 0, deviation = 0;
+    float poor = 1;
+    const int got = apm_->echo_cancellation()->GetDelayMetrics(&median, &deviation, &poor);
+    if (got != webrtc::AudioProcessing::kNoError || median < 0 || deviation > kMaxDeviationMs)
+        return; // no echo heard (nothing played, or the microphone is off), or no clear one
+    // The estimate compares the reference as given with the microphone: it is the whole echo path.
+    const int into = median - echoPathMs_; // how far into the filter the echo lies
+    if (into > kPathToleranceMs || into < kPathMarginMs / 2) {
+        echoPathMs_ = std::clamp(median - kPathMarginMs, 0, kMaxDelayMs);
+        LOG(INFO) << "echo path " << echoPathMs_ << " ms";
+    }
 }
 
 bool EchoCanceller::Restart(int64_t pos)
@@ -111,7 +129,12 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
                                  webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
     converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
     lastReferencePos_ = cursor_;
-    lastDelayMs_ = static_cast<int>(std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate, 0, kMaxDelayMs));
+    if (++units_ >= kPathUnits) {
+        units_ = 0;
+        FollowEchoPath();
+    }
+    lastDelayMs_ = static_cast<int>(
+        std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_, 0, kMaxDelayMs));
     cursor_ += kUnitPositions;
     return Cancel(*referenceFrame_, unit, lastDelayMs_);
 }
