@@ -1,16 +1,11 @@
 // Echo cancellation without a sound server: which reference goes to the canceller with which
-// microphone unit, and when a recording's plan switches the canceller on.
+// microphone unit.
 
-#include "ConfigStore.h"
 #include "EchoCanceller.h"
 #include "EchoReference.h"
-#include "RecordingPlan.h"
-#include "TestEnv.h"
 
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
 #include <webrtc/modules/interface/module_common_types.h>
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -85,46 +80,5 @@ TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
         EXPECT_EQ(echo.LastReferencePos(), c.referencePos);
         EXPECT_NEAR(echo.referenceLevel, c.level, 0.002);
         EXPECT_EQ(echo.delayMs, c.delayMs);
-    }
-}
-
-TEST(EchoCancellation, PlanSwitchesItOnOnlyWhereAnEchoCanBeHeard)
-{
-    QTemporaryDir dir;
-    const struct {
-        const char* name;
-        const char* stored; // "echo-check", nullptr: not stored
-        std::optional<bool> override;
-        std::string format;
-        int source;
-        AudioDevices devices;
-        bool echo;
-    } cases[] = {
-        {"not stored: on", nullptr, {}, "mp3", kBoth, {true, true, false}, true},
-        {"microphone only: on", nullptr, {}, "mp3", kMicrophone, {true, true, false}, true},
-        {"stored off", "0", {}, "mp3", kBoth, {true, true, false}, false},
-        {"override beats stored off", "0", true, "mp3", kBoth, {true, true, false}, true},
-        {"override off", "1", false, "mp3", kMicrophone, {true, true, false}, false},
-        {"damaged value: on", "x", {}, "mp3", kBoth, {true, true, false}, true},
-        {"headphones: no echo", nullptr, {}, "mp3", kBoth, {true, true, true}, false},
-        {"no speaker for the microphone alone: no reference", nullptr, {}, "mp3", kMicrophone, {false, true, false},
-         false},
-        {"system sound only", nullptr, {}, "mp3", kSystemSound, {true, true, false}, false},
-        {"no microphone", nullptr, {}, "mp3", kBoth, {true, false, false}, false},
-        {"WAV keeps what the microphone heard", nullptr, {}, "wav", kBoth, {true, true, false}, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestEnv env;
-        if (c.stored)
-            ASSERT_TRUE(WriteConfigString(config::kSection, config::kEchoCheck, c.stored));
-        PlanOverrides o;
-        o.folder = dir.path().toStdString();
-        o.format = c.format;
-        o.source = c.source;
-        o.echoCancel = c.override;
-        const PlanOutcome out = ResolveRecordingPlan(o, c.devices, 0);
-        ASSERT_EQ(out.refusal, PlanRefusal::kNone);
-        EXPECT_EQ(out.plan.echoCancel, c.echo);
     }
 }

@@ -4,7 +4,7 @@
 // "speaker.monitor", latencyMs later and 6 dB weaker: the echo a laptop's microphone picks up from
 // its speakers. Start again with another latency to change the echo path during a recording.
 //
-// Called from one thread (a test's or the benchmark's); every pactl call is bounded in time.
+// Called from the benchmark's thread; every pactl call is bounded in time.
 
 class EchoRig {
 public:
