@@ -107,8 +107,8 @@ void RunEchoBench(const BenchContext& ctx)
         return;
     }
     auto play = [&](bool farOn, bool nearOn) {
-        farOn ? far.PlayNoise(kFarAmplitude) : (far.Stop(), true);
-        nearOn ? near.PlayTone(kNearFreq, kNearAmplitude) : (near.Stop(), true);
+        farOn ? far.PlayNoise(kFarAmplitude) : far.Open();
+        nearOn ? near.PlayTone(kNearFreq, kNearAmplitude) : near.Open();
         std::this_thread::sleep_for(kSettle);
     };
     auto failed = [&](const std::string& what) {

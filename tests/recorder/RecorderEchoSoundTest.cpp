@@ -33,12 +33,12 @@ TEST_F(RecorderEchoSound, FarEndSuppressedNearEndKept)
     ASSERT_GE(SoundServer::LoadModule("module-loopback",
                                       {"source=speaker.monitor", "sink=mic-feed", "latency_msec=40"}), 0);
     const std::vector<Step> turns = {{4000, [&](AudioRecorder&) {
-                                          speaker_.Stop();
+                                          speaker_.Open(); // silence
                                           mic_.PlayTone(kNear, 0.1);
                                       }}};
     auto record = [&](const char* echo) {
         WriteConfigString(config::kSection, config::kEchoCheck, echo);
-        mic_.Stop();
+        mic_.Open();
         EXPECT_TRUE(speaker_.PlayNoise(0.3));
         SleepMs(300);
         return Record(kMicrophone, "mp3", turns, 3500, true, std::string("echo-") + echo).audio;
