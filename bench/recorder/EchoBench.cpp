@@ -28,6 +28,8 @@ constexpr double kChangeAtSeconds = 5;
 constexpr double kFarAmplitude = 0.3;
 constexpr double kNearFreq = 5000;
 constexpr double kNearAmplitude = 0.1;
+// The last moments of a take are the stop: measured up to this much before its end.
+constexpr double kStopSeconds = 0.5;
 // Measured from here on (the canceller adapts in the first seconds).
 constexpr double kSettledSeconds = 2;
 // Goals of the issue: echo at least this much weaker; converged (every 100 ms window this much
@@ -74,12 +76,12 @@ double NearDb(const DecodedAudio& a, double from)
     return 10 * std::log10(TonePower(a.left, a.sampleRate, kNearFreq, a.IndexAt(from), a.left.size()) + 1e-20);
 }
 
-// Seconds after from at which the echo stays (every window to the end) kGoalErleDb below offDb;
+// Seconds after from at which the echo stays (every window up to to) kGoalErleDb below offDb;
 // negative when it never does.
-double ConvergedAfter(const DecodedAudio& on, double offDb, double from)
+double ConvergedAfter(const DecodedAudio& on, double offDb, double from, double to)
 {
     double converged = -1;
-    for (double t = from; t + kWindowSeconds <= on.Seconds(); t += kWindowSeconds) {
+    for (double t = from; t + kWindowSeconds <= to; t += kWindowSeconds) {
         if (EchoDb(on, t, t + kWindowSeconds) > offDb - kGoalErleDb)
             converged = -1;
         else if (converged < 0)
@@ -128,13 +130,13 @@ void RunEchoBench(const BenchContext& ctx)
         const Take bothOff = Record(ctx, false, kTakeSeconds), bothOn = Record(ctx, true, kTakeSeconds);
         if (!farOff.ok || !farOn.ok || !nearOff.ok || !nearOn.ok || !bothOff.ok || !bothOn.ok)
             return failed(BenchTable::Format("%d ms", latency));
-        const double end = kTakeSeconds - 0.5; // the last moments of a take are the stop
+        const double end = kTakeSeconds - kStopSeconds;
         const double offDb = EchoDb(farOff.audio, kSettledSeconds, end);
         if (latency == 40)
             offEchoDb40 = offDb;
         table.AddRow({BenchTable::Format("%d ms, %+.0f dB", latency, EchoRig::kEchoDb),
                       Db(offDb - EchoDb(farOn.audio, kSettledSeconds, end)),
-                      Seconds(ConvergedAfter(farOn.audio, offDb, 0)),
+                      Seconds(ConvergedAfter(farOn.audio, offDb, 0, end)),
                       Db(NearDb(nearOn.audio, kSettledSeconds) - NearDb(nearOff.audio, kSettledSeconds)),
                       Db(NearDb(bothOn.audio, kSettledSeconds) - NearDb(bothOff.audio, kSettledSeconds)),
                       BenchTable::Format("%.1f / %.1f ms/s = %.2f", farOn.cpuPerSecond * 1000,
@@ -161,7 +163,7 @@ void RunEchoBench(const BenchContext& ctx)
     near.Close();
     if (!change.ok || !changed)
         return failed("path change");
-    table.AddRow({"40 -> 150 ms at 5 s", "", Seconds(ConvergedAfter(change.audio, offEchoDb40, kChangeAtSeconds)) +
+    table.AddRow({"40 -> 150 ms at 5 s", "", Seconds(ConvergedAfter(change.audio, offEchoDb40, kChangeAtSeconds, kChangeTakeSeconds - kStopSeconds)) +
                   " after the change", "", "", ""});
 
     table.AddNote(BenchTable::Format(
