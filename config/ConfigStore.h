@@ -17,6 +17,7 @@ inline constexpr const char* kVoiceBitrate = "voice-bitrate";         // written
 inline constexpr const char* kVoiceSize = "voice-size";               // mic gain in dB
 inline constexpr const char* kAgcCheck = "agc-check";
 inline constexpr const char* kNoiseCheck = "noise-check";
+inline constexpr const char* kEchoCheck = "echo-check";               // default 0 (off) until double talk keeps the near end
 inline constexpr const char* kAudioMuteCheck = "audio-mute-check";
 inline constexpr const char* kMicVolumeSize = "mic-volume-size";      // written, never read
 inline constexpr const char* kSysVolumeSize = "sys-volume-size";      // written, never read

@@ -45,6 +45,12 @@ PulseDevice FromInfo(const pa_sink_info& info)
     d.name = info.name ? info.name : "";
     d.description = info.description ? info.description : "";
     d.monitorSource = info.monitor_source_name ? info.monitor_source_name : "";
+    if (const pa_sink_port_info* port = info.active_port) {
+        // The port's type (servers since 14.0); older ones only name it ("analog-output-headphones").
+        const std::string name = port->name ? port->name : "";
+        d.headphones = port->type == PA_DEVICE_PORT_TYPE_HEADPHONES || port->type == PA_DEVICE_PORT_TYPE_HEADSET ||
+                       name.find("headphone") != std::string::npos || name.find("headset") != std::string::npos;
+    }
     d.volume = info.volume;
     d.mute = info.mute != 0;
     d.rate = info.sample_spec.rate;

@@ -45,6 +45,7 @@ struct PulseDevice {
     std::string description;   // the human-readable name, e.g. "Virtual Microphone"
     bool isMonitor = false;    // a source that is the monitor of a sink
     std::string monitorSource; // for a sink: the name of its monitor source
+    bool headphones = false;   // for a sink: its active port is headphones or a headset
     pa_cvolume volume{};
     bool mute = false;
     uint32_t rate = 0;

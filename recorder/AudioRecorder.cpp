@@ -12,6 +12,7 @@
 
 #include "CaptureBackend.h"
 #include "CaptureSource.h"
+#include "EchoReference.h"
 #include "RecordingJournal.h"
 #include "RecordingWriter.h"
 #include "SampleFifo.h"
@@ -25,6 +26,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <array>
 #include <chrono>
 #include <deque>
 #include <vector>
@@ -53,13 +55,23 @@ constexpr auto kMinWait = std::chrono::milliseconds(2);
 struct AudioRecorder::Pipeline {
     RecordingWriter writer;
     RecordingJournal journal;
+    std::unique_ptr<EchoReference> echo; // the system sound for the microphone's echo canceller
     std::unique_ptr<SampleFifo> systemFifo;
     std::unique_ptr<SampleFifo> micFifo;
     std::unique_ptr<CaptureSource> system;
     std::unique_ptr<CaptureSource> mic;
+    // The system sound captured as the echo reference only (the microphone alone is recorded).
+    std::unique_ptr<SampleFifo> referenceFifo;
+    std::unique_ptr<CaptureSource> reference;
     std::unique_ptr<TakeTimeline> timeline;
     std::unique_ptr<CaptureStream> systemStream;
     std::unique_ptr<CaptureStream> micStream;
+    std::unique_ptr<CaptureStream> referenceStream;
+
+    std::array<CaptureStream*, 3> Streams() const
+    {
+        return {systemStream.get(), micStream.get(), referenceStream.get()};
+    }
 };
 
 AudioRecorder::AudioRecorder(RecorderOwner* owner, CaptureBackend* backend)
@@ -130,13 +142,24 @@ int AudioRecorder::Open(const RecordingPlan& plan)
     options.outChannels = 2;
     options.epochNs = epochNs_;
     const int capacity = RecordingWriter::kSampleRate * kFifoSeconds;
+    if (withMic && plan.echoCancel)
+        pipe->echo = std::make_unique<EchoReference>();
+    options.echoOut = pipe->echo.get();
     if (withSystem) {
         pipe->systemFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
         pipe->system = std::make_unique<CaptureSource>(options, *pipe->systemFifo);
         pipe->timeline->AddSource(pipe->systemFifo.get(), allowance);
         pipe->systemFifo->SetDataCallback([this, fifo = pipe->systemFifo.get()] { WakeFor(*fifo); });
     }
+    if (pipe->echo && !withSystem) {
+        options.referenceOnly = true; // nothing reaches its FIFO
+        pipe->referenceFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, 1);
+        pipe->reference = std::make_unique<CaptureSource>(options, *pipe->referenceFifo);
+        options.referenceOnly = false;
+    }
+    options.echoOut = nullptr;
     if (withMic) {
+        options.echoIn = pipe->echo.get();
         options.noiseSuppression = plan.noiseSuppression;
         options.gainControl = plan.gainControl;
         options.micGainDb = plan.micGainDb;
@@ -150,6 +173,8 @@ int AudioRecorder::Open(const RecordingPlan& plan)
         pipe->systemStream = backend_->Open(CaptureKind::kSystemSound, *pipe->system);
     if (pipe->mic)
         pipe->micStream = backend_->Open(CaptureKind::kMicrophone, *pipe->mic);
+    if (pipe->reference)
+        pipe->referenceStream = backend_->Open(CaptureKind::kSystemSound, *pipe->reference);
 
     pipe_ = std::move(pipe);
     state_ = kIdle;
@@ -196,7 +221,7 @@ int AudioRecorder::Stop()
     pipe_->timeline->Stop(NowPos());
     {
         std::lock_guard<std::mutex> guard(streamsLock_); // the encode thread may be ending them
-        for (CaptureStream* stream : {pipe_->systemStream.get(), pipe_->micStream.get()})
+        for (CaptureStream* stream : pipe_->Streams())
             if (stream)
                 stream->Hurry();
     }
@@ -313,7 +338,7 @@ void AudioRecorder::EncodeThread()
         const int64_t t = now();
         if (t - lastMaintain >= kMaintainPeriodNs) {
             lastMaintain = t;
-            for (CaptureStream* stream : {p.systemStream.get(), p.micStream.get()})
+            for (CaptureStream* stream : p.Streams())
                 if (stream)
                     stream->Maintain();
         }
@@ -350,6 +375,7 @@ void AudioRecorder::EncodeThread()
         std::lock_guard<std::mutex> guard(streamsLock_);
         p.systemStream.reset();
         p.micStream.reset();
+        p.referenceStream.reset();
     }
     const bool written = p.writer.Finish() && ok;
     p.journal.End();

@@ -1,5 +1,7 @@
 #include "CaptureSource.h"
 
+#include "EchoCanceller.h"
+
 #include <glog/logging.h>
 
 extern "C" {
@@ -90,7 +92,7 @@ void CaptureSource::SwrDeleter::operator()(SwrContext* s) const
 }
 
 CaptureSource::CaptureSource(const Options& options, SampleFifo& fifo)
-    : options_(options), fifo_(fifo), processing_(options.noiseSuppression || options.gainControl),
+    : options_(options), fifo_(fifo), processing_(options.noiseSuppression || options.gainControl || options.echoIn),
       processingBuffer_(std::make_unique<Buffer>()), outputBuffer_(std::make_unique<Buffer>())
 {
 }
@@ -133,6 +135,11 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
                 voice_.reset();
                 return false;
             }
+            if (options_.echoIn) {
+                auto echo = std::make_unique<EchoCanceller>(*options_.echoIn);
+                if (echo->Init() == 0) // else the microphone goes on without it (logged)
+                    voice_->SetEchoCanceller(std::move(echo));
+            }
         }
     }
     // Between equal rates the converter only converts; the resampler comes in when a clock
@@ -150,12 +157,16 @@ bool CaptureSource::OpenOutput(bool resample)
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     AVChannelLayout out{};
     av_channel_layout_default(&out, options_.outChannels);
+    // The processed microphone (mono) goes to every channel at its level: the converter's own
+    // up-mix would give each channel -3 dB.
+    std::vector<double> monoToEvery(static_cast<size_t>(options_.outChannels), 1.0);
     SwrContext* swr = nullptr;
     if (swr_alloc_set_opts2(&swr, &out, static_cast<AVSampleFormat>(options_.outFormat), options_.outRate,
                             processing_ ? &mono : &in,
                             processing_ ? AV_SAMPLE_FMT_S16 : static_cast<AVSampleFormat>(format_.sampleFormat),
                             processing_ ? kProcessingRate : format_.rate, 0, nullptr) < 0 ||
-        !swr || (resample && av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0) || swr_init(swr) < 0) {
+        !swr || (resample && av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0) < 0) ||
+        (processing_ && swr_set_matrix(swr, monoToEvery.data(), 1) < 0) || swr_init(swr) < 0) {
         swr_free(&swr);
         LOG(ERROR) << "Failed to initialize the resampling context";
         return false;
@@ -168,7 +179,7 @@ bool CaptureSource::OpenOutput(bool resample)
                                                           static_cast<AVSampleFormat>(options_.outFormat)))) {
             const int got = swr_convert(toOutput_.get(), rest, pending, nullptr, 0);
             if (got > 0 && !holding_) {
-                fifo_.Write(rest, got, anchorPos_ + jumps_ + outCount_);
+                Place(rest, got, anchorPos_ + jumps_ + outCount_);
                 outCount_ += got;
             }
         }
@@ -222,7 +233,9 @@ int CaptureSource::Convert(const uint8_t* in, int frames, uint8_t**& out)
             return -1;
         }
         processed_.clear();
-        voice_->Process(reinterpret_cast<const int16_t*>(buf[0]), static_cast<size_t>(got), processed_);
+        // The samples waiting in the voice stage come after what the output converter holds.
+        voice_->Process(reinterpret_cast<const int16_t*>(buf[0]), static_cast<size_t>(got), processed_,
+                        NextOutputPos() + swr_get_delay(toOutput_.get(), options_.outRate));
         stage = reinterpret_cast<const uint8_t*>(processed_.data());
         stageCount = static_cast<int>(processed_.size());
         if (stageCount == 0)
@@ -303,7 +316,7 @@ void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)
     const int got = Take(data, frames, out);
     if (got <= 0)
         return;
-    fifo_.Write(out, got, anchorPos_ + jumps_ + outCount_);
+    Place(out, got, anchorPos_ + jumps_ + outCount_);
     outCount_ += got;
 }
 
@@ -388,9 +401,36 @@ void CaptureSource::ReleaseHold()
         std::vector<uint8_t*> planes;
         for (std::vector<uint8_t>& plane : held_)
             planes.push_back(plane.data());
-        fifo_.Write(planes.data(), static_cast<int>(outCount_), anchorPos_);
+        Place(planes.data(), static_cast<int>(outCount_), anchorPos_);
     }
     held_.clear();
+}
+
+int64_t CaptureSource::NextOutputPos() const
+{
+    return (holding_ ? ToPos(clock_.LowestBound()) : anchorPos_ + jumps_) + outCount_;
+}
+
+void CaptureSource::Place(uint8_t* const* data, int count, int64_t pos)
+{
+    if (options_.echoOut) {
+        const auto format = static_cast<AVSampleFormat>(options_.outFormat);
+        const bool planar = av_sample_fmt_is_planar(format) != 0;
+        const bool flt = av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_FLT;
+        const int channels = options_.outChannels;
+        reference_.assign(static_cast<size_t>(count), 0.0f);
+        for (int c = 0; c < channels; ++c) {
+            for (int i = 0; i < count; ++i) {
+                const uint8_t* plane = data[planar ? c : 0];
+                const int at = planar ? i : i * channels + c;
+                reference_[i] += (flt ? reinterpret_cast<const float*>(plane)[at]
+                                      : reinterpret_cast<const int16_t*>(plane)[at] / 32768.0f) / channels;
+            }
+        }
+        options_.echoOut->Write(pos, reference_.data(), count);
+    }
+    if (!options_.referenceOnly)
+        fifo_.Write(data, count, pos);
 }
 
 void CaptureSource::NotePeak(uint8_t** data, int count)

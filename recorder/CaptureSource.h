@@ -19,6 +19,7 @@
 // worker, or a test); TakePeak and Misplacement from any thread.
 
 #include "CaptureClock.h"
+#include "EchoReference.h"
 #include "SampleFifo.h"
 #include "VoiceProcessor.h"
 
@@ -46,6 +47,12 @@ public:
         bool gainControl = false;
         int micGainDb = 20;
         int64_t epochNs = 0;     // the recording's position 0, in the clock of the arrival times
+        // The system sound: what is placed also goes here, as the microphone's echo reference.
+        EchoReference* echoOut = nullptr;
+        // The system sound opened for the reference only: nothing goes to the FIFO.
+        bool referenceOnly = false;
+        // The microphone: its echo of this reference is cancelled (voice processing).
+        EchoReference* echoIn = nullptr;
     };
 
     // Samples that arrive later than this after their capture are taken as a gap of the stream:
@@ -89,6 +96,8 @@ private:
     double PendingOutput() const;
     void NotePeak(uint8_t** data, int count);
     int64_t ToPos(int64_t ns) const;
+    int64_t NextOutputPos() const; // where the next output sample goes (while holding: as far as known)
+    void Place(uint8_t* const* data, int count, int64_t pos); // to the FIFO and the echo reference
 
     const Options options_;
     SampleFifo& fifo_;
@@ -119,6 +128,7 @@ private:
     std::unique_ptr<SwrContext, SwrDeleter> toProcessing_;
     std::unique_ptr<VoiceProcessor> voice_;
     std::vector<int16_t> processed_;
+    std::vector<float> reference_; // a placed block downmixed for echoOut
     class Buffer;
     std::unique_ptr<Buffer> processingBuffer_;
     std::unique_ptr<Buffer> outputBuffer_;

@@ -74,7 +74,9 @@ AudioDevices AudioDevices::Current()
     AudioDevices devices;
     if (!server.connected)
         return devices;
-    devices.speaker = server.Find(PulseDirection::kRender, server.defaultSink) != nullptr;
+    const PulseDevice* sink = server.Find(PulseDirection::kRender, server.defaultSink);
+    devices.speaker = sink != nullptr;
+    devices.headphones = sink && sink->headphones;
     const PulseDevice* source = server.Find(PulseDirection::kCapture, server.defaultSource);
     devices.microphone = source && !source->isMonitor;
     return devices;
@@ -112,6 +114,7 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
     plan.voiceSilenceSeconds = std::clamp(
         overrides.voiceSilenceSeconds.value_or(Checked(config::kVoiceActivationSilence, 3, 1, static_cast<int>(kMaxSilenceSeconds))),
         kMinSilenceSeconds, kMaxSilenceSeconds);
+    const bool echoWanted = overrides.echoCancel.value_or(Checked(config::kEchoCheck, 0, 0, 1) != 0);
 
     // The devices: silence needs none.
     if (!plan.silent) {
@@ -128,6 +131,10 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
             plan.source = kSystemSound;
         }
     }
+
+    // An echo needs a microphone that hears speakers: what headphones play never reaches it.
+    plan.echoCancel = mp3 && echoWanted && !plan.silent && plan.source != kSystemSound && devices.speaker &&
+                      !devices.headphones;
 
     // The folder, created when missing, and a free name in it.
     const QString folder =

@@ -33,6 +33,9 @@ struct RecordingPlan {
     bool voiceActivated = false;
     double voiceThresholdDb = -40;
     double voiceSilenceSeconds = 3;
+    // The microphone's echo of the system sound is cancelled (the system sound is captured as its
+    // reference, also when only the microphone is recorded); never for WAV, never on headphones.
+    bool echoCancel = false;
 
     std::string OutputPath() const { return folder + "/" + fileName; }
 };
@@ -59,6 +62,7 @@ struct PlanOverrides {
     std::optional<bool> voiceActivated;
     std::optional<double> voiceThresholdDb;    // kMinThresholdDb..0
     std::optional<double> voiceSilenceSeconds; // kMinSilenceSeconds..kMaxSilenceSeconds
+    std::optional<bool> echoCancel;
 };
 
 // Ranges of the voice activation's settings: below -90 dBFS lies the noise of any device; a quiet
@@ -72,6 +76,7 @@ inline constexpr double kMaxSilenceSeconds = 600;
 struct AudioDevices {
     bool speaker = false;    // a default playback device
     bool microphone = false; // a capture device that is not a monitor
+    bool headphones = false; // the playback device's active port is headphones or a headset (no echo)
     static AudioDevices Current();
 };
 

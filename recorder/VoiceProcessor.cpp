@@ -1,5 +1,6 @@
 #include "VoiceProcessor.h"
 
+#include "EchoCanceller.h"
 #include "TextUtil.h"
 
 #include <glog/logging.h>
@@ -111,8 +112,14 @@ int VoiceProcessor::ControlGain(webrtc::AudioFrame& frame)
     return gainControl_->ProcessStream(&frame);
 }
 
-void VoiceProcessor::Process(const int16_t* samples, size_t count, std::vector<int16_t>& out)
+void VoiceProcessor::SetEchoCanceller(std::unique_ptr<EchoCanceller> echo)
 {
+    echo_ = std::move(echo);
+}
+
+void VoiceProcessor::Process(const int16_t* samples, size_t count, std::vector<int16_t>& out, int64_t pendingPos)
+{
+    pendingPos_ = pendingPos;
     if (!initialised_) {
         return;
     }
@@ -153,6 +160,12 @@ bool VoiceProcessor::WalkChunks(std::vector<int16_t>& out)
         webrtc::AudioFrame& frame = *frame_;
         frame.UpdateFrame(-1, 0, accumulation_.data() + pos, kChunkSamples, kSampleRate,
                           webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
+        // A unit the canceller fails on goes on as the microphone heard it.
+        if (echo_ && pendingPos_ != kNoPosition &&
+            echo_->Process(frame, pendingPos_ + static_cast<int64_t>(pos / kChunkSamples) * EchoCanceller::kUnitPositions) !=
+                webrtc::AudioProcessing::kNoError) {
+            LOG_EVERY_N(ERROR, 100) << "echo cancellation error";
+        }
         if (noiseSuppressionOn_ && SuppressNoise(frame) != webrtc::AudioProcessing::kNoError) {
             continue; // this unit yields nothing
         }
@@ -165,5 +178,7 @@ bool VoiceProcessor::WalkChunks(std::vector<int16_t>& out)
     }
     std::memmove(accumulation_.data(), accumulation_.data() + pos, (fill_ - pos) * sizeof(int16_t));
     fill_ -= pos;
+    if (pendingPos_ != kNoPosition)
+        pendingPos_ += static_cast<int64_t>(pos / kChunkSamples) * EchoCanceller::kUnitPositions;
     return walked;
 }

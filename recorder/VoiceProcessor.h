@@ -10,6 +10,8 @@
 //     (clamped to 0..90 dB, the range the library accepts), limiter on.
 // Only the components whose switch is on process audio. With both switches off every whole unit
 // passes through unchanged (the recorder does not use the stage at all in that case).
+// An echo canceller (SetEchoCanceller) comes first, before noise suppression and gain control:
+// the order of the library's own chain; it needs the timeline position of the samples (Process).
 //
 // Thread-safety: none. The stage belongs to the thread that owns it (the microphone capture
 // thread of a recorder); every method must be called from that thread.
@@ -18,6 +20,8 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+class EchoCanceller;
 
 namespace webrtc {
 class AudioFrame;
@@ -32,6 +36,8 @@ public:
     // The accumulation buffer: 128000 bytes (just under 2 s). Larger input is processed in
     // pieces of at most this size, so the buffer never overflows.
     static constexpr size_t kAccumulationSamples = 128000 / sizeof(int16_t);
+    // The position of the samples is not known (no echo cancellation for them).
+    static constexpr int64_t kNoPosition = INT64_MIN;
 
     VoiceProcessor();
     virtual ~VoiceProcessor();
@@ -52,7 +58,12 @@ public:
     //     this call: that unit and everything after it are kept for the next call (at most
     //     kAccumulationSamples; what does not fit is dropped and logged).
     // Before a successful Init the input is dropped.
-    void Process(const int16_t* samples, size_t count, std::vector<int16_t>& out);
+    // pendingPos: the timeline position (44100 Hz) of the first sample waiting from earlier calls
+    // (of the first new sample when none waits), for the echo canceller.
+    void Process(const int16_t* samples, size_t count, std::vector<int16_t>& out, int64_t pendingPos = kNoPosition);
+
+    // From now on every unit goes through echo first (null: no echo cancellation).
+    void SetEchoCanceller(std::unique_ptr<EchoCanceller> echo);
 
     // Samples waiting for the next call.
     size_t PendingSamples() const { return fill_; }
@@ -76,6 +87,8 @@ private:
     // stopped there). Moves what was not processed to the buffer's start either way.
     bool WalkChunks(std::vector<int16_t>& out);
 
+    std::unique_ptr<EchoCanceller> echo_;
+    int64_t pendingPos_ = kNoPosition; // position of accumulation_[0]
     ApPtr noiseSuppressor_;
     ApPtr gainControl_;
     std::unique_ptr<webrtc::AudioFrame> frame_; // one unit on its way through the components

@@ -93,6 +93,14 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
                 error = "--source must be both, mic or system, not \"" + text + "\"";
                 return false;
             }
+        } else if (name == "--echo-cancel") {
+            if (!value(text))
+                return false;
+            if (text != "on" && text != "off") {
+                error = "--echo-cancel must be on or off, not \"" + text + "\"";
+                return false;
+            }
+            options.echoCancel = text == "on";
         } else if (name == "--format") {
             if (!value(text))
                 return false;
@@ -206,6 +214,7 @@ std::string RecordUsage()
            "                    [--seconds N] [--output DIR] [--silent] [--pause-at S [--resume-at S]]\n"
            "                    [--voice-activated [--threshold DB] [--silence SECONDS]]\n"
            "                    [--start-at HH:MM[:SS]] [--stop-after SECONDS] [--stop-at-size MB]\n"
+           "                    [--echo-cancel on|off]\n"
            "\n"
            "Records what the computer plays, what the microphone hears, or both mixed, into an MP3 or\n"
            "WAV file (44100 Hz stereo) named \"新录音-\" + local time (YYYYMMDDhhmmss) + \".\" + format,\n"
@@ -226,6 +235,8 @@ std::string RecordUsage()
            "                            --seconds or --stop-after there is no time limit\n"
            "  --output DIR              folder of the file, created when missing (the program's\n"
            "                            output folder)\n"
+           "  --echo-cancel on|off      take the system sound's echo out of the microphone (MP3,\n"
+           "                            not on headphones; stored \"echo-check\", on when not stored)\n"
            "  --silent                  record silence instead of the sources; no device is opened\n"
            "                            (the \"audio-mute-check\" mode)\n"
            "  --pause-at S              pause S seconds after the start (until the end without\n"

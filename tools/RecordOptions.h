@@ -18,6 +18,7 @@ struct RecordOptions {
     std::optional<int64_t> stopAtSizeMb; // stop once the file holds this many MB (--stop-at-size)
     std::optional<std::string> output;  // output folder (--output)
     bool silent = false;                // record silence (--silent)
+    std::optional<bool> echoCancel;     // --echo-cancel on|off
     std::optional<int64_t> pauseAt;     // seconds after the start (--pause-at)
     std::optional<int64_t> resumeAt;    // seconds after the start (--resume-at)
     std::optional<bool> voiceActivated;     // --voice-activated

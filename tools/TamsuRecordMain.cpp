@@ -95,6 +95,7 @@ int main(int argc, char** argv)
     overrides.voiceActivated = options.voiceActivated;
     overrides.voiceThresholdDb = options.thresholdDb;
     overrides.voiceSilenceSeconds = options.silenceSeconds;
+    overrides.echoCancel = options.echoCancel;
     const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), startTime);
     const RecordingPlan& plan = outcome.plan;
     switch (outcome.refusal) {
@@ -113,8 +114,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tamsu-record: %s\n", "没有插入麦克风设备,仅录系统声音 (no microphone: recording system sound only)");
 
     LOG(INFO) << "tamsu-record: " << plan.OutputPath() << ", source " << plan.source << ", bit rate "
-              << plan.bitRate << (plan.silent ? ", silent" : "")
-              << (plan.voiceActivated ? ", voice-activated at " + std::to_string(plan.voiceThresholdDb) + " dBFS" : "") << ", " << options.seconds << " s";
+              << plan.bitRate << (plan.silent ? ", silent" : "") << (plan.echoCancel ? ", echo cancellation" : "")
+              << (plan.voiceActivated ? ", voice-activated at " + std::to_string(plan.voiceThresholdDb) + " dBFS" : "")
+              << ", " << options.seconds << " s";
     auto recorder = std::make_unique<AudioRecorder>(&owner);
     if (recorder->Open(plan) < 0) {
         recorder.reset();

@@ -43,5 +43,7 @@ void RunCaptureCpuBench(const BenchContext& ctx);
 void RunOffsetBench(const BenchContext& ctx);
 // tamsu-record from outside: start of capture to first audio in the file, SIGTERM to complete file.
 void RunLatencyBench(const BenchContext& ctx);
+// Echo cancellation of the microphone on the loopback rig: suppression, near end, convergence, CPU.
+void RunEchoBench(const BenchContext& ctx);
 // A device clock 200 ppm off through CaptureSource for one simulated hour (no sound server).
 void RunDriftBench(const BenchContext& ctx);

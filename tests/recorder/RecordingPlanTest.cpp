@@ -71,24 +71,36 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
         PlanRefusal refusal;
         int source;
         bool micMissing;
+        bool echo;
     };
-    PlanOverrides mic, system, silentMic;
+    PlanOverrides mic, system, silentMic, echoOn;
+    echoOn.echoCancel = true;
     mic.source = kMicrophone;
     system.source = kSystemSound;
     silentMic.source = kMicrophone;
     silentMic.silent = true;
     const Case cases[] = {
-        {"both, all devices", {}, {}, {true, true}, PlanRefusal::kNone, kBoth, false},
-        {"both without a microphone: system sound only", {}, {}, {true, false}, PlanRefusal::kNone, kSystemSound, true},
-        {"both without a speaker", {}, {}, {false, true}, PlanRefusal::kNoSpeaker, kBoth, false},
+        {"both, all devices (echo cancellation off unless stored)", {}, {}, {true, true}, PlanRefusal::kNone, kBoth,
+         false, false},
+        {"both without a microphone: system sound only", {}, {}, {true, false}, PlanRefusal::kNone, kSystemSound, true,
+         false},
+        {"both without a speaker", {}, {}, {false, true}, PlanRefusal::kNoSpeaker, kBoth, false, false},
         {"stored microphone without one", {{config::kVoiceSource, "1"}}, {}, {true, false}, PlanRefusal::kNoMicrophone,
-         kMicrophone, false},
-        {"microphone needs no speaker", {}, mic, {false, true}, PlanRefusal::kNone, kMicrophone, false},
+         kMicrophone, false, false},
+        {"microphone needs no speaker (then no echo either)", {{config::kEchoCheck, "1"}}, mic, {false, true}, PlanRefusal::kNone, kMicrophone,
+         false, false},
+        {"microphone alone: the speaker is its echo's reference", {{config::kEchoCheck, "1"}}, mic, {true, true}, PlanRefusal::kNone, kMicrophone,
+         false, true},
         {"override beats the stored source", {{config::kVoiceSource, "1"}}, system, {true, false}, PlanRefusal::kNone,
-         kSystemSound, false},
-        {"silence needs no device", {}, silentMic, {false, false}, PlanRefusal::kNone, kMicrophone, false},
+         kSystemSound, false, false},
+        {"silence needs no device", {}, silentMic, {false, false}, PlanRefusal::kNone, kMicrophone, false, false},
         {"stored silence needs no device", {{config::kAudioMuteCheck, "1"}}, {}, {false, false}, PlanRefusal::kNone,
-         kBoth, false},
+         kBoth, false, false},
+        {"headphones: no echo to cancel", {{config::kEchoCheck, "1"}}, {}, {true, true, true}, PlanRefusal::kNone, kBoth, false, false},
+        {"echo cancellation stored on", {{config::kEchoCheck, "1"}}, {}, {true, true}, PlanRefusal::kNone, kBoth,
+         false, true},
+        {"echo override beats the stored off", {{config::kEchoCheck, "0"}}, echoOn, {true, true}, PlanRefusal::kNone,
+         kBoth, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -101,6 +113,7 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
         EXPECT_EQ(out.refusal, c.refusal);
         EXPECT_EQ(out.plan.source, c.source);
         EXPECT_EQ(out.microphoneMissing, c.micMissing);
+        EXPECT_EQ(out.plan.echoCancel, c.echo);
     }
 
     // Voice processing only for MP3; the stored quality index is the bit rate.
@@ -115,7 +128,7 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
     ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioFormat, "1"));
     p = ResolveRecordingPlan(InFolder(dir), {true, true}, 0).plan;
     EXPECT_EQ(p.format, "wav");
-    EXPECT_FALSE(p.noiseSuppression || p.gainControl);
+    EXPECT_FALSE(p.noiseSuppression || p.gainControl || p.echoCancel);
 }
 
 TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)

@@ -79,6 +79,7 @@ void RecordOptionsPanel::FindControls()
     quality_ = window_.FindControl<QComboBox>("record-audio-quality");
     agc_ = window_.FindControl<QAbstractButton>("agc-check");
     noise_ = window_.FindControl<QAbstractButton>("noise-check");
+    echo_ = window_.FindControl<QAbstractButton>("echo-check");
     micSlider_ = window_.FindControl<QAbstractSlider>("mic-volume-slider");
     micLabel_ = window_.FindControl<QLabel>("mic-volume-label");
     sysSlider_ = window_.FindControl<QAbstractSlider>("sys-volume-slider");
@@ -129,6 +130,8 @@ void RecordOptionsPanel::Initialise()
         agc_->setChecked(ReadInt(config::kAgcCheck) != 0);
     if (noise_)
         noise_->setChecked(ReadInt(config::kNoiseCheck) != 0);
+    if (echo_) // on unless switched off
+        echo_->setChecked(ReadConfigInt(config::kSection, config::kEchoCheck, 0) != 0);
 
     // 8. The output folder (created when missing).
     ShowFolder(GetOutputFolder());
@@ -146,7 +149,7 @@ void RecordOptionsPanel::UpdateApplicable()
     const bool wav = SelectedFormatText() == QLatin1String("wav");
     const bool systemOnly = origin_ && origin_->currentIndex() == kSystemSound;
     const char* processing = wav ? kWavProcessingTip : systemOnly ? kSystemOnlyTip : nullptr;
-    for (QWidget* control : std::initializer_list<QWidget*>{agc_, noise_, strengthenSlider_, strengthenLabel_})
+    for (QWidget* control : std::initializer_list<QWidget*>{agc_, noise_, echo_, strengthenSlider_, strengthenLabel_})
         SetApplicable(control, processing);
     SetApplicable(quality_, wav ? kWavQualityTip : nullptr);
     for (QWidget* control : std::initializer_list<QWidget*>{origin_, format_, changeDir_})
@@ -173,6 +176,8 @@ bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
             OnCheckChanged(config::kAgcCheck, msg.wParam != 0);
         else if (sender && sender == noise_)
             OnCheckChanged(config::kNoiseCheck, msg.wParam != 0);
+        else if (sender && sender == echo_)
+            OnCheckChanged(config::kEchoCheck, msg.wParam != 0);
         else
             return false;
         return true;

@@ -87,6 +87,7 @@ private:
     QComboBox* quality_ = nullptr;  // "record-audio-quality"
     QAbstractButton* agc_ = nullptr;   // "agc-check"
     QAbstractButton* noise_ = nullptr; // "noise-check"
+    QAbstractButton* echo_ = nullptr;  // "echo-check"
     QAbstractSlider* micSlider_ = nullptr;        // "mic-volume-slider"
     QLabel* micLabel_ = nullptr;                  // "mic-volume-label"
     QAbstractSlider* sysSlider_ = nullptr;        // "sys-volume-slider"

@@ -1,0 +1,149 @@
+#include "EchoCanceller.h"
+
+#include "EchoReference.h"
+#include "VoiceProcessor.h"
+
+#include <glog/logging.h>
+#include <webrtc/modules/audio_processing/include/audio_processing.h>
+#include <webrtc/modules/interface/module_common_types.h>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kTimelineRate = 44100;
+constexpr int kUnitSamples = static_cast<int>(VoiceProcessor::kChunkSamples);
+// The longest delay the library takes (its far-end history); a larger one is clamped by it anyway.
+constexpr int kMaxDelayMs = 500;
+
+} // namespace
+
+void EchoCanceller::ApDeleter::operator()(webrtc::AudioProcessing* ap) const
+{
+    delete ap;
+}
+
+void EchoCanceller::SwrDeleter::operator()(SwrContext* s) const
+{
+    swr_free(&s);
+}
+
+EchoCanceller::EchoCanceller(EchoReference& reference)
+    : reference_(reference), referenceFrame_(std::make_unique<webrtc::AudioFrame>()), read_(kUnitPositions)
+{
+}
+
+EchoCanceller::~EchoCanceller() = default;
+
+int EchoCanceller::Init()
+{
+    // Only the echo canceller: noise suppression and gain control have instances of their own
+    // after this one (VoiceProcessor), so the library's other processing is switched off.
+    webrtc::Config extra;
+    extra.Set<webrtc::ExperimentalAgc>(new webrtc::ExperimentalAgc(false));
+    extra.Set<webrtc::ExperimentalNs>(new webrtc::ExperimentalNs(false));
+    // The longer filter of the two the library has (a room reverberates), and the delay it is
+    // told (FollowEchoPath) rather than its own slow estimate.
+    extra.Set<webrtc::DelayAgnostic>(new webrtc::DelayAgnostic(false));
+    extra.Set<webrtc::ExtendedFilter>(new webrtc::ExtendedFilter(true));
+    apm_.reset(webrtc::AudioProcessing::Create(extra));
+    webrtc::ProcessingConfig config;
+    for (auto& stream : config.streams)
+        stream = webrtc::StreamConfig(VoiceProcessor::kSampleRate, 1);
+    webrtc::EchoCancellation* aec = apm_ ? apm_->echo_cancellation() : nullptr;
+    if (!aec || apm_->Initialize(config) != webrtc::AudioProcessing::kNoError ||
+        aec->enable_drift_compensation(false) != webrtc::AudioProcessing::kNoError ||
+        aec->set_suppression_level(webrtc::EchoCancellation::kModerateSuppression) != webrtc::AudioProcessing::kNoError ||
+        aec->enable_delay_logging(true) != webrtc::AudioProcessing::kNoError ||
+        aec->Enable(true) != webrtc::AudioProcessing::kNoError) {
+        LOG(ERROR) << "echo canceller init error";
+        apm_.reset();
+        return -1;
+    }
+    cursor_ = INT64_MIN;
+    echoPathMs_ = 0;
+    units_ = kPathUnits - kFirstPathUnits;
+    return 0;
+}
+
+void EchoCanceller::FollowEchoPath()
+{
+    int median = 0, deviation = 0;
+    float poor = 1;
+    const int got = apm_->echo_cancellation()->GetDelayMetrics(&median, &deviation, &poor);
+    if (got != webrtc::AudioProcessing::kNoError || median < 0 || deviation > kMaxDeviationMs)
+        return; // no echo heard (nothing played, or the microphone is off), or no clear one
+    // The estimate compares the reference as given with the microphone: it is the whole echo path.
+    const int into = median - echoPathMs_; // how far into the filter the echo lies
+    if (into > kPathToleranceMs || into < kPathMarginMs / 2) {
+        echoPathMs_ = std::clamp(median - kPathMarginMs, 0, kMaxDelayMs);
+        LOG(INFO) << "echo path " << echoPathMs_ << " ms";
+    }
+}
+
+bool EchoCanceller::Restart(int64_t pos)
+{
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    SwrContext* swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, VoiceProcessor::kSampleRate, &mono, AV_SAMPLE_FMT_FLT,
+                            kTimelineRate, 0, nullptr) < 0 ||
+        !swr || swr_init(swr) < 0) {
+        swr_free(&swr);
+        LOG(ERROR) << "echo reference swr init error";
+        return false;
+    }
+    toUnit_.reset(swr);
+    converted_.clear();
+    cursor_ = pos;
+    return true;
+}
+
+int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
+{
+    if (!apm_)
+        return webrtc::AudioProcessing::kNotEnabledError;
+    if ((cursor_ == INT64_MIN || std::llabs(pos - cursor_) > kSlackPositions) && !Restart(pos))
+        return webrtc::AudioProcessing::kUnspecifiedError;
+
+    // The reference of the unit's span, converted to the unit's format. The converter's own
+    // delay (a few samples) is made up by silence before the first unit after a start.
+    reference_.WaitFor(cursor_ + kUnitPositions, kReferenceWait);
+    reference_.Read(cursor_, kUnitPositions, read_.data());
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
+    const int room = swr_get_out_samples(toUnit_.get(), kUnitPositions);
+    const size_t had = converted_.size();
+    converted_.resize(had + static_cast<size_t>(std::max(room, 0)));
+    uint8_t* out = reinterpret_cast<uint8_t*>(converted_.data() + had);
+    const int got = swr_convert(toUnit_.get(), &out, room, &in, kUnitPositions);
+    converted_.resize(had + static_cast<size_t>(std::max(got, 0)));
+    if (converted_.size() < static_cast<size_t>(kUnitSamples))
+        converted_.insert(converted_.begin(), kUnitSamples - converted_.size(), 0);
+
+    referenceFrame_->UpdateFrame(-1, 0, converted_.data(), kUnitSamples, VoiceProcessor::kSampleRate,
+                                 webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
+    converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
+    lastReferencePos_ = cursor_;
+    if (++units_ >= kPathUnits) {
+        units_ = 0;
+        FollowEchoPath();
+    }
+    lastDelayMs_ = static_cast<int>(
+        std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_, 0, kMaxDelayMs));
+    cursor_ += kUnitPositions;
+    return Cancel(*referenceFrame_, unit, lastDelayMs_);
+}
+
+int EchoCanceller::Cancel(webrtc::AudioFrame& reference, webrtc::AudioFrame& unit, int delayMs)
+{
+    const int reverse = apm_->ProcessReverseStream(&reference);
+    if (reverse != webrtc::AudioProcessing::kNoError)
+        return reverse;
+    apm_->set_stream_delay_ms(delayMs);
+    return apm_->ProcessStream(&unit);
+}

@@ -1,0 +1,84 @@
+// Echo cancellation without a sound server: which reference goes to the canceller with which
+// microphone unit.
+
+#include "EchoCanceller.h"
+#include "EchoReference.h"
+
+#include <webrtc/modules/audio_processing/include/audio_processing.h>
+#include <webrtc/modules/interface/module_common_types.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+constexpr int kUnit = EchoCanceller::kUnitPositions;
+
+// Records what the canceller is given instead of cancelling.
+class WatchedCanceller : public EchoCanceller {
+public:
+    using EchoCanceller::EchoCanceller;
+    float referenceLevel = 0; // the middle of the last reference unit, -1..1
+    int delayMs = -1;
+
+protected:
+    int Cancel(webrtc::AudioFrame& reference, webrtc::AudioFrame&, int delay) override
+    {
+        referenceLevel = reference.data_[reference.samples_per_channel_ * 3 / 4] / 32768.0f;
+        delayMs = delay;
+        return 0;
+    }
+};
+
+// The system sound of block k (kUnit positions from k * kUnit) is a constant of its own.
+float Mark(int64_t block) { return static_cast<float>(block % 90 + 1) / 100; }
+
+void WriteBlocks(EchoReference& ref, int64_t first, int64_t count)
+{
+    std::vector<float> block(kUnit);
+    for (int64_t k = first; k < first + count; ++k) {
+        block.assign(kUnit, Mark(k));
+        ref.Write(k * kUnit, block.data(), kUnit);
+    }
+}
+
+} // namespace
+
+TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
+{
+    EchoReference ref;
+    WriteBlocks(ref, 0, 20);
+    WriteBlocks(ref, 120, 10); // the system sound stalled from block 20 to 120
+    WatchedCanceller echo(ref);
+    ASSERT_EQ(echo.Init(), 0);
+    webrtc::AudioFrame unit;
+    unit.samples_per_channel_ = 320;
+    unit.sample_rate_hz_ = 32000;
+    unit.num_channels_ = 1;
+
+    const struct {
+        const char* name;
+        int64_t micPos;       // where the microphone unit was captured
+        int64_t referencePos; // the reference given with it
+        float level;          // its content (0: silence)
+        int delayMs;
+    } cases[] = {
+        {"first unit", 3 * kUnit, 3 * kUnit, Mark(3), 0},
+        {"the next one follows on", 4 * kUnit, 4 * kUnit, Mark(4), 0},
+        {"placement moved by 3 ms (drift): the reference follows on", 5 * kUnit + 132, 5 * kUnit, Mark(5), 2},
+        {"and stays there", 6 * kUnit + 132, 6 * kUnit, Mark(6), 2},
+        {"microphone back after a pause of its stream", 10 * kUnit, 10 * kUnit, Mark(10), 0},
+        {"microphone jumped back", 2 * kUnit, 2 * kUnit, Mark(2), 0},
+        {"the system sound stalled: silence, not later sound", 50 * kUnit, 50 * kUnit, 0, 0},
+        {"system sound back", 121 * kUnit, 121 * kUnit, Mark(121), 0},
+        {"system sound not written yet: silence after a bounded wait", 200 * kUnit, 200 * kUnit, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(echo.Process(unit, c.micPos), 0);
+        EXPECT_EQ(echo.LastReferencePos(), c.referencePos);
+        EXPECT_NEAR(echo.referenceLevel, c.level, 0.002);
+        EXPECT_EQ(echo.delayMs, c.delayMs);
+    }
+}

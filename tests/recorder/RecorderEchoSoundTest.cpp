@@ -1,0 +1,58 @@
+// Echo cancellation on the private sound server's loopback rig: the far end played into "speaker"
+// comes back into the microphone 40 ms later (module-loopback); a microphone-only MP3 with "echo-check" on holds
+// little of it and all of the near end's voice.
+
+#include "RecorderSoundFixture.h"
+
+#include "ConfigStore.h"
+#include "SoundServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace {
+
+class RecorderEchoSound : public RecorderSoundFixture {
+protected:
+    // Level (dB) of everything but the near end's tone.
+    static double EchoDb(const DecodedAudio& a, double from, double to)
+    {
+        const size_t b = a.IndexAt(from), e = a.IndexAt(to);
+        const double all = Rms(a.left, b, e);
+        return 10 * std::log10(std::max(all * all - TonePower(a.left, a.sampleRate, kNear, b, e), 1e-20));
+    }
+    static constexpr double kNear = 5000;
+};
+
+TEST_F(RecorderEchoSound, FarEndSuppressedNearEndKept)
+{
+    // The far end talks for 4 s, then the near end.
+    // Speakers the microphone hears: what "speaker" plays reaches "mic-feed" 40 ms later.
+    ASSERT_GE(SoundServer::LoadModule("module-loopback",
+                                      {"source=speaker.monitor", "sink=mic-feed", "latency_msec=40"}), 0);
+    const std::vector<Step> turns = {{4000, [&](AudioRecorder&) {
+                                          speaker_.Open(); // silence
+                                          mic_.PlayTone(kNear, 0.1);
+                                      }}};
+    auto record = [&](const char* echo) {
+        WriteConfigString(config::kSection, config::kEchoCheck, echo);
+        mic_.Open();
+        EXPECT_TRUE(speaker_.PlayNoise(0.3));
+        SleepMs(300);
+        return Record(kMicrophone, "mp3", turns, 3500, true, std::string("echo-") + echo).audio;
+    };
+    const DecodedAudio off = record("0");
+    const DecodedAudio on = record("1");
+
+    // The far end after the canceller's first 2 s; the near end after the turn.
+    const double erle = EchoDb(off, 2, 3.8) - EchoDb(on, 2, 3.8);
+    EXPECT_GT(erle, 20) << "far end only " << erle << " dB weaker";
+    const double near = ToneDb(on, kNear, 4.5, 7) - ToneDb(off, kNear, 4.5, 7);
+    EXPECT_NEAR(near, 0, 2) << "near end changed by " << near << " dB";
+    RecordProperty("erle_db", std::to_string(erle));
+    RecordProperty("near_end_db", std::to_string(near));
+}
+
+} // namespace
