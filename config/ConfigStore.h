@@ -28,9 +28,13 @@ inline constexpr const char* kUserRealIp = "user-real-ip";            // text, d
 inline constexpr const char* kVoiceActivation = "voice-activation";
 inline constexpr const char* kVoiceActivationThreshold = "voice-activation-threshold";
 inline constexpr const char* kVoiceActivationSilence = "voice-activation-silence";
+inline constexpr const char* kAppSource = "app-source";   // one program recorded instead of the system sound
+inline constexpr const char* kAppExclude = "app-exclude"; // programs left out of the system sound, '|' between
 
 inline constexpr int kOutputDirCapacity = 260; // characters including the terminator
 inline constexpr int kUserRealIpCapacity = 56;
+// A program's binary or application.name: file names are at most 255 bytes.
+inline constexpr int kAppNameCapacity = 256;
 } // namespace config
 
 // Path of "configure.ini"; computed once per process (under a lock), its folder is re-created on

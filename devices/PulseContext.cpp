@@ -14,6 +14,8 @@
 #include <map>
 #include <type_traits>
 
+#include <unistd.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -58,10 +60,36 @@ PulseDevice FromInfo(const pa_sink_info& info)
     return d;
 }
 
-void SortByIndex(std::vector<PulseDevice>& devices)
+std::string Property(const pa_proplist* props, const char* key)
 {
-    std::stable_sort(devices.begin(), devices.end(),
-        [](const PulseDevice& a, const PulseDevice& b) { return a.index < b.index; });
+    const char* value = props ? pa_proplist_gets(props, key) : nullptr;
+    return value ? value : "";
+}
+
+PulseSinkInput FromInfo(const pa_sink_input_info& info)
+{
+    PulseSinkInput s;
+    s.index = info.index;
+    s.sink = info.sink;
+    s.appName = Property(info.proplist, PA_PROP_APPLICATION_NAME);
+    s.binary = Property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    s.iconName = Property(info.proplist, PA_PROP_APPLICATION_ICON_NAME);
+    s.rate = info.sample_spec.rate;
+    s.channels = info.sample_spec.channels;
+    return s;
+}
+
+// A playback stream of this process (through our context or any other of ours): never a
+// program to record or to leave out.
+bool Ours(pa_context* c, const pa_sink_input_info& info)
+{
+    return (info.client != PA_INVALID_INDEX && info.client == pa_context_get_index(c)) ||
+           Property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID) == std::to_string(getpid());
+}
+
+template <typename Item> void SortByIndex(std::vector<Item>& items)
+{
+    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.index < b.index; });
 }
 
 struct LoopDeleter {
@@ -269,13 +297,14 @@ uint64_t PulseContext::Impl::StartFetch()
     fetchSent = false;
     pending = PulseServerState{};
     ++fetchRound;
-    fetchParts = 3;
+    fetchParts = 4;
     uint64_t round = fetchRound;
     pa_context* c = context.get();
     pa_operation* ops[] = {
         pa_context_get_server_info(c, &Impl::OnServerInfo, this),
         pa_context_get_sink_info_list(c, &Impl::OnDeviceInfo<pa_sink_info>, this),
         pa_context_get_source_info_list(c, &Impl::OnDeviceInfo<pa_source_info>, this),
+        pa_context_get_sink_input_info_list(c, &Impl::OnDeviceInfo<pa_sink_input_info>, this),
     };
     for (pa_operation* op : ops)
         fetchSent = fetchSent || op;
@@ -297,6 +326,7 @@ void PulseContext::Impl::PartDone(bool ok)
     if (fetchOk) {
         SortByIndex(pending.sinks);
         SortByIndex(pending.sources);
+        SortByIndex(pending.sinkInputs);
         havePicture = true;
     }
     {
@@ -358,7 +388,8 @@ void PulseContext::Impl::OnState(pa_context* c, void* userdata)
         LOG(INFO) << "Connected to the sound server " << (pa_context_get_server(c) ? pa_context_get_server(c) : "");
         if (pa_operation* op = pa_context_subscribe(c,
                 static_cast<pa_subscription_mask_t>(
-                    PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE),
+                    PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                    PA_SUBSCRIPTION_MASK_SINK_INPUT),
                 nullptr, nullptr))
             pa_operation_unref(op);
         self->StartFetch();
@@ -381,6 +412,7 @@ void PulseContext::Impl::OnEvent(pa_context*, pa_subscription_event_type_t type,
     case PA_SUBSCRIPTION_EVENT_SERVER:
     case PA_SUBSCRIPTION_EVENT_SINK:
     case PA_SUBSCRIPTION_EVENT_SOURCE:
+    case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
         if (self->ready)
             self->StartFetch();
         break;
@@ -407,16 +439,21 @@ void PulseContext::Impl::OnServerInfo(pa_context*, const pa_server_info* info, v
 }
 
 template <typename Info>
-void PulseContext::Impl::OnDeviceInfo(pa_context*, const Info* info, int eol, void* userdata)
+void PulseContext::Impl::OnDeviceInfo(pa_context* c, const Info* info, int eol, void* userdata)
 {
     auto* self = static_cast<Impl*>(userdata);
     if (eol == 0) {
         if (!info)
             return;
         try {
-            std::vector<PulseDevice>& devices =
-                std::is_same_v<Info, pa_sink_info> ? self->pending.sinks : self->pending.sources;
-            devices.push_back(FromInfo(*info));
+            if constexpr (std::is_same_v<Info, pa_sink_input_info>) {
+                if (!Ours(c, *info))
+                    self->pending.sinkInputs.push_back(FromInfo(*info));
+            } else {
+                std::vector<PulseDevice>& devices =
+                    std::is_same_v<Info, pa_sink_info> ? self->pending.sinks : self->pending.sources;
+                devices.push_back(FromInfo(*info));
+            }
         } catch (...) {
             self->fetchOk = false; // no exception crosses the library's C callback
         }

@@ -6,7 +6,7 @@
 // - When the server goes away (restart, crash), the context is dropped and a new one is tried
 //   every kReconnectInterval until the server answers again. Generation() grows with every new
 //   ready context, so a user of pa objects (a record stream) knows it must create them anew.
-// - A cached picture of the server (defaults, sinks, sources) is kept fresh by the server's
+// - A cached picture of the server (defaults, sinks, sources, other programs' playback streams) is kept fresh by the server's
 //   change events; Snapshot() returns it without waiting, Refresh() asks the server again with a
 //   short bound (a local server answers in about a millisecond).
 // - Listeners hear about every change of the picture or of the connection, on the main loop
@@ -52,6 +52,21 @@ struct PulseDevice {
     uint8_t channels = 0;
 };
 
+// One playback stream of a program (a sink input) as the server describes it.
+struct PulseSinkInput {
+    uint32_t index = PA_INVALID_INDEX;
+    uint32_t sink = PA_INVALID_INDEX; // the sink it plays on
+    std::string appName;  // application.name (empty when the program gave none)
+    std::string binary;   // application.process.binary
+    std::string iconName; // application.icon_name
+    uint32_t rate = 0;
+    uint8_t channels = 0;
+
+    // The name a program is chosen by: its binary (stays across restarts), else its
+    // application.name, else empty (a program without a name cannot be chosen).
+    const std::string& ProgramKey() const { return binary.empty() ? appName : binary; }
+};
+
 // What the server looked like when last asked.
 struct PulseServerState {
     bool connected = false;     // a context is ready and this picture comes from it (Refresh: and it answered)
@@ -60,6 +75,7 @@ struct PulseServerState {
     std::string defaultSource;  // empty when the server has none (may name a monitor)
     std::vector<PulseDevice> sinks;   // in the server's index order
     std::vector<PulseDevice> sources; // in the server's index order, monitors included
+    std::vector<PulseSinkInput> sinkInputs; // other programs' playback streams (ours left out)
 
     // The device of that name in the picture, or nullptr.
     const PulseDevice* Find(PulseDirection direction, const std::string& name) const;
@@ -87,7 +103,7 @@ public:
 
     // The cached picture, without waiting on the server.
     PulseServerState Snapshot() const;
-    // Asks the server for the defaults, sinks and sources again (bounded by kRequestTimeout) and
+    // Asks the server for the defaults, sinks, sources and playback streams again (bounded by kRequestTimeout) and
     // returns the new picture; on time-out, from a server that does not answer, or without a
     // server, the cached one with connected false (without a server its lists are empty too).
     PulseServerState Refresh();

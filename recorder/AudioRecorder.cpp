@@ -16,6 +16,7 @@
 #include "RecordingJournal.h"
 #include "RecordingWriter.h"
 #include "SampleFifo.h"
+#include "SourceGroup.h"
 #include "TakeTimeline.h"
 #include "VoiceGate.h"
 
@@ -60,9 +61,11 @@ struct AudioRecorder::Pipeline {
     std::unique_ptr<SampleFifo> micFifo;
     std::unique_ptr<CaptureSource> system;
     std::unique_ptr<CaptureSource> mic;
-    // The system sound captured as the echo reference only (the microphone alone is recorded).
+    // The system sound captured as the echo reference only (the microphone alone is recorded, or
+    // only chosen programs' sound).
     std::unique_ptr<SampleFifo> referenceFifo;
     std::unique_ptr<CaptureSource> reference;
+    std::unique_ptr<SourceGroup> programs; // instead of system: the chosen programs' streams
     std::unique_ptr<TakeTimeline> timeline;
     std::unique_ptr<CaptureStream> systemStream;
     std::unique_ptr<CaptureStream> micStream;
@@ -147,11 +150,18 @@ int AudioRecorder::Open(const RecordingPlan& plan)
     options.echoOut = pipe->echo.get();
     if (withSystem) {
         pipe->systemFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, capacity);
-        pipe->system = std::make_unique<CaptureSource>(options, *pipe->systemFifo);
+        if (plan.programs.Narrowed()) {
+            // The echo comes from everything the speakers play: the reference is captured apart.
+            CaptureSource::Options lanes = options;
+            lanes.echoOut = nullptr;
+            pipe->programs = std::make_unique<SourceGroup>(lanes, *pipe->systemFifo,
+                                                           [backend = backend_] { return backend->NowNs(); });
+        } else
+            pipe->system = std::make_unique<CaptureSource>(options, *pipe->systemFifo);
         pipe->timeline->AddSource(pipe->systemFifo.get(), allowance);
         pipe->systemFifo->SetDataCallback([this, fifo = pipe->systemFifo.get()] { WakeFor(*fifo); });
     }
-    if (pipe->echo && !withSystem) {
+    if (pipe->echo && !pipe->system) {
         options.referenceOnly = true; // nothing reaches its FIFO
         pipe->referenceFifo = std::make_unique<SampleFifo>(options.outFormat, options.outChannels, 1);
         pipe->reference = std::make_unique<CaptureSource>(options, *pipe->referenceFifo);
@@ -171,6 +181,8 @@ int AudioRecorder::Open(const RecordingPlan& plan)
     pipe->journal.Begin(path, plan.format);
     if (pipe->system)
         pipe->systemStream = backend_->Open(CaptureKind::kSystemSound, *pipe->system);
+    else if (pipe->programs)
+        pipe->systemStream = backend_->OpenPrograms(plan.programs, *pipe->programs);
     if (pipe->mic)
         pipe->micStream = backend_->Open(CaptureKind::kMicrophone, *pipe->mic);
     if (pipe->reference)
@@ -259,15 +271,15 @@ void AudioRecorder::EncodeThread()
             if (av_frame_make_writable(f) < 0)
                 return false;
         }
-        if (p.system)
+        if (p.systemFifo)
             buffers.push_back(systemFrame->data);
-        if (p.mic)
+        if (p.micFifo)
             buffers.push_back(micFrame->data);
         return true;
     };
     // The only source of a one-source recording goes to the writer as its first frame.
-    AVFrame* first = p.system ? systemFrame.get() : p.mic ? micFrame.get() : systemFrame.get();
-    AVFrame* second = p.system && p.mic ? micFrame.get() : nullptr;
+    AVFrame* first = p.systemFifo ? systemFrame.get() : p.micFifo ? micFrame.get() : systemFrame.get();
+    AVFrame* second = p.systemFifo && p.micFifo ? micFrame.get() : nullptr;
 
     // Voice activation: the frames wait in held until the gate says whether they go to the file.
     std::unique_ptr<VoiceGate> gate;
@@ -346,7 +358,9 @@ void AudioRecorder::EncodeThread()
             lastLevels = t;
             if (owner_)
                 owner_->PostRecorderLevels(p.mic ? p.mic->TakePeak() : -1.0f,
-                                           p.system ? p.system->TakePeak() : -1.0f);
+                                           p.system     ? p.system->TakePeak()
+                                           : p.programs ? p.programs->TakePeak()
+                                                        : -1.0f);
         }
         int made = 0;
         const int64_t pos = NowPos();

@@ -1,6 +1,7 @@
 #include "CaptureBackend.h"
 
 #include "PulseCaptureStream.h"
+#include "PulseProgramStream.h"
 
 #include <chrono>
 
@@ -18,6 +19,10 @@ public:
     std::unique_ptr<CaptureStream> Open(CaptureKind kind, CaptureSource& source) override
     {
         return std::make_unique<PulseCaptureStream>(kind, source);
+    }
+    std::unique_ptr<CaptureStream> OpenPrograms(const ProgramChoice& choice, SourceGroup& group) override
+    {
+        return std::make_unique<PulseProgramStream>(choice, group);
     }
 };
 

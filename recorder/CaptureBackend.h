@@ -3,10 +3,13 @@
 // sound server and the monotonic clock; tests hand a recorder a synthetic one whose clock and
 // streams they drive themselves, so whole recordings run faster than real time.
 
+#include "RecorderTypes.h"
+
 #include <cstdint>
 #include <memory>
 
 class CaptureSource;
+class SourceGroup;
 
 enum class CaptureKind {
     kSystemSound, // what the default playback device plays
@@ -34,6 +37,12 @@ public:
     // Starts delivering kind's sound into source. Never null: a stream without a device delivers
     // nothing until one appears.
     virtual std::unique_ptr<CaptureStream> Open(CaptureKind kind, CaptureSource& source) = 0;
+    // Starts delivering every playback stream of the chosen programs into group, each joining
+    // when it appears and leaving when it ends. Never null; this one delivers nothing.
+    virtual std::unique_ptr<CaptureStream> OpenPrograms(const ProgramChoice&, SourceGroup&)
+    {
+        return std::make_unique<CaptureStream>();
+    }
 
     // The sound server and the monotonic clock.
     static CaptureBackend& SoundServer();

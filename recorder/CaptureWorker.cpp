@@ -7,10 +7,6 @@
 
 namespace {
 
-// The packet ring holds about two seconds of the largest stream the recorder opens (48 kHz,
-// 8 channels of 32 bits would be less; 2 s of 192 kHz stereo s32 is 3 MiB): the worker is never
-// that far behind unless it is stuck, and then the holes keep the time.
-constexpr size_t kDataBytes = 4u << 20;
 // Events: a packet and a timing report every 50 ms at most, so 1024 cover many seconds.
 constexpr size_t kEvents = 1024;
 // Packets start on this alignment in the ring (the converters read whole samples).
@@ -22,8 +18,8 @@ constexpr auto kLookEvery = std::chrono::milliseconds(50);
 
 } // namespace
 
-CaptureWorker::CaptureWorker(CaptureSource& source)
-    : source_(source), events_(kEvents), data_(kDataBytes), thread_(&CaptureWorker::Run, this)
+CaptureWorker::CaptureWorker(CaptureSource& source, size_t dataBytes)
+    : source_(source), events_(kEvents), data_(dataBytes), thread_(&CaptureWorker::Run, this)
 {
 }
 

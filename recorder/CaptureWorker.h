@@ -21,7 +21,13 @@
 
 class CaptureWorker {
 public:
-    explicit CaptureWorker(CaptureSource& source);
+    // The packet ring holds about two seconds of the largest stream the recorder opens (2 s of
+    // 192 kHz stereo s32 is 3 MiB): the worker is never that far behind unless it is stuck, and
+    // then the holes keep the time.
+    static constexpr size_t kDataBytes = 4u << 20;
+
+    // dataBytes: the ring's size (a stream known to be small needs less).
+    explicit CaptureWorker(CaptureSource& source, size_t dataBytes = kDataBytes);
     // Hands over what is queued, then ends the thread.
     ~CaptureWorker();
     CaptureWorker(const CaptureWorker&) = delete;

@@ -29,6 +29,9 @@ constexpr uint32_t kFragmentFrames = 2302;
 // every 200 ms.
 constexpr int64_t kEagerTimingFrames = 48000;
 constexpr int64_t kTimingPeriodNs = 200'000'000;
+// Ring of a stream of one playback stream: 1 MiB is 2.7 s of 48 kHz stereo s32, and a program
+// may play many streams at once.
+constexpr size_t kProgramRingBytes = 1u << 20;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
@@ -57,6 +60,19 @@ const PulseDevice* WantedDevice(CaptureKind kind, const PulseServerState& state)
     return nullptr;
 }
 
+// The monitor of the sink the playback stream sinkInput plays on; null when it is not listed.
+const PulseDevice* MonitorOf(uint32_t sinkInput, const PulseServerState& state)
+{
+    for (const PulseSinkInput& input : state.sinkInputs) {
+        if (input.index != sinkInput)
+            continue;
+        for (const PulseDevice& sink : state.sinks)
+            if (sink.index == input.sink && !sink.monitorSource.empty())
+                return state.Find(PulseDirection::kCapture, sink.monitorSource);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
@@ -64,6 +80,21 @@ PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
+}
+
+PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput)
+    : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), worker_(source, kProgramRingBytes),
+      pulse_(PulseContext::Instance())
+{
+    listener_ = pulse_.AddListener([this] { changed_ = true; });
+    Maintain();
+}
+
+std::string PulseCaptureStream::Label() const
+{
+    if (sinkInput_ != kNoSinkInput)
+        return "program stream " + std::to_string(sinkInput_);
+    return kind_ == CaptureKind::kSystemSound ? "system sound" : "microphone";
 }
 
 PulseCaptureStream::~PulseCaptureStream()
@@ -93,8 +124,7 @@ void PulseCaptureStream::CloseStream()
         pa_stream_unref(stream_);
         stream_ = nullptr;
         worker_.End();
-        LOG(INFO) << "capture " << (kind_ == CaptureKind::kSystemSound ? "system sound" : "microphone")
-                  << ": longest read callback " << longestReadNs_ / 1000 << " us";
+        LOG(INFO) << "capture " << Label() << ": longest read callback " << longestReadNs_ / 1000 << " us";
         longestReadNs_ = 0;
     }
     device_.clear();
@@ -106,12 +136,20 @@ void PulseCaptureStream::Maintain()
     if (!changed_.exchange(false) && !broken_ && generation == generation_)
         return;
     const PulseServerState state = pulse_.Snapshot();
-    const PulseDevice* device = state.connected ? WantedDevice(kind_, state) : nullptr;
+    const PulseDevice* device = !state.connected ? nullptr
+        : sinkInput_ != kNoSinkInput         ? MonitorOf(sinkInput_, state)
+                                             : WantedDevice(kind_, state);
 
     PulseContext::Lock lock(pulse_);
     if (stream_ && !broken_ && generation == generation_ && device && device->name == device_)
         return; // nothing that concerns this stream
     CloseStream();
+    if (sinkInput_ != kNoSinkInput && (opened_ || !device || !pulse_.Context())) {
+        if (!ended_)
+            LOG(INFO) << "capture " << Label() << (opened_ ? ": ended" : ": no longer there");
+        ended_ = true;
+        return;
+    }
     broken_ = false;
     generation_ = generation;
     pa_context* context = pulse_.Context();
@@ -137,10 +175,19 @@ void PulseCaptureStream::Maintain()
     format_.channels = spec.channels;
     pa_channel_map map;
     pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(context, kind_ == CaptureKind::kSystemSound ? "TAMSU system sound" : "TAMSU microphone",
-                            &spec, &map);
+    const char* name = sinkInput_ != kNoSinkInput           ? "TAMSU program sound"
+                       : kind_ == CaptureKind::kSystemSound ? "TAMSU system sound"
+                                                            : "TAMSU microphone";
+    stream_ = pa_stream_new(context, name, &spec, &map);
     if (!stream_) {
         LOG(ERROR) << "IMMDevice Activate error";
+        return;
+    }
+    opened_ = true;
+    if (sinkInput_ != kNoSinkInput && pa_stream_set_monitor_stream(stream_, sinkInput_) < 0) {
+        LOG(ERROR) << "capture " << Label() << ": the server refuses to monitor it";
+        CloseStream();
+        broken_ = true; // Ended() at the next Maintain
         return;
     }
     pa_stream_set_read_callback(stream_, &PulseCaptureStream::OnRead, this);
@@ -157,6 +204,7 @@ void PulseCaptureStream::Maintain()
     if (pa_stream_connect_record(stream_, device->name.c_str(), &attr, flags) < 0) {
         LOG(ERROR) << "AudioClient Initialize  error";
         CloseStream();
+        broken_ = true; // tried again at the next Maintain (a stream of one playback stream ends)
         return;
     }
     needBegin_ = true;
@@ -165,8 +213,7 @@ void PulseCaptureStream::Maintain()
     beginFrames_ = 0;
     device_ = device->name;
     generation_ = generation;
-    LOG(INFO) << "capture " << (kind_ == CaptureKind::kSystemSound ? "system sound" : "microphone") << " from "
-              << device_;
+    LOG(INFO) << "capture " << Label() << " from " << device_;
     LOG(INFO) << "nChannels: " << format_.channels;
     LOG(INFO) << "nSamplesPerSec: " << format_.rate;
     LOG(INFO) << "wBitsPerSample: " << av_get_bytes_per_sample(static_cast<AVSampleFormat>(format_.sampleFormat)) * 8;

@@ -12,6 +12,10 @@
 //   then nothing is delivered and the recording reads silence. A suspended device, a lost packet
 //   queue or a move starts a new timing segment of the source.
 //
+// - One program's stream: a stream made for a sink input records only that playback stream (the
+//   monitor of its sink, narrowed to it). It follows nothing: when the playback stream ends, moves
+//   or the server refuses it, the stream ends for good (Ended()) and its owner decides.
+//
 // - Timing: after every packet the server is asked how many samples it had written into the stream
 //   and when (its timing report); with the arrival of each packet, this is what places the samples
 //   (CaptureSource).
@@ -37,12 +41,16 @@ class PulseContext;
 class PulseCaptureStream : public CaptureStream {
 public:
     PulseCaptureStream(CaptureKind kind, CaptureSource& source);
+    // Records the playback stream sinkInput only.
+    PulseCaptureStream(CaptureSource& source, uint32_t sinkInput);
     ~PulseCaptureStream() override;
     PulseCaptureStream(const PulseCaptureStream&) = delete;
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
 
     void Maintain() override;
     void Hurry() override { worker_.Hurry(); }
+    // A stream of one playback stream is over (Maintain says so). Recorder's thread.
+    bool Ended() const { return ended_; }
 
 private:
     static void OnRead(pa_stream* stream, size_t bytes, void* self);
@@ -51,8 +59,11 @@ private:
     static void OnSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* self);
     static void OnTiming(pa_stream* stream, int success, void* self);
     void CloseStream(); // loop lock held
+    std::string Label() const;
 
+    static constexpr uint32_t kNoSinkInput = UINT32_MAX;
     const CaptureKind kind_;
+    const uint32_t sinkInput_ = kNoSinkInput; // the one playback stream recorded, if any
     CaptureWorker worker_; // before the stream: it outlives every callback
     PulseContext& pulse_;
     int listener_ = -1;
@@ -67,6 +78,8 @@ private:
     uint64_t generation_ = 0;
     CaptureFormat format_{};
     bool missingLogged_ = false; // "no device" was logged and nothing changed since
+    bool opened_ = false;        // a stream was connected once
+    bool ended_ = false;         // a stream of one playback stream is over
     // Loop thread only.
     bool needBegin_ = true;
     int64_t latencyNs_ = 0;

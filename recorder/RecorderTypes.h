@@ -1,14 +1,34 @@
 #pragma once
 // Values shared by the recorder and its callers.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Values of the configuration key "voice-source".
 enum RecordSource : int {
     kBoth = 0,        // system sound and microphone, mixed
     kMicrophone = 1,
     kSystemSound = 2,
+};
+
+// Which programs' sound stands in for the whole system sound. A program is named by its binary
+// (application.process.binary) or its application.name.
+struct ProgramChoice {
+    std::string only;                  // this program alone
+    std::vector<std::string> excluded; // every program but these (when only is empty)
+
+    // Anything else than the whole system sound.
+    bool Narrowed() const { return !only.empty() || !excluded.empty(); }
+    // A playback stream of the program appName / binary belongs to the choice.
+    bool Takes(const std::string& appName, const std::string& binary) const
+    {
+        const auto named = [&](const std::string& name) { return !name.empty() && (name == appName || name == binary); };
+        if (!only.empty())
+            return named(only);
+        return std::none_of(excluded.begin(), excluded.end(), named);
+    }
 };
 
 enum RecorderState : int {

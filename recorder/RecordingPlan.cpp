@@ -101,6 +101,21 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
     }
     plan.source = std::clamp(overrides.source.value_or(Checked(config::kVoiceSource, kBoth, kBoth, kSystemSound)),
                              static_cast<int>(kBoth), static_cast<int>(kSystemSound));
+    // The programs: the caller's with a source of its own, else the stored choice ("app-source" one
+    // program, else "app-exclude" a list separated by '|').
+    if (overrides.source) {
+        plan.programs = overrides.programs;
+    } else {
+        QString text;
+        ReadConfigString(config::kSection, config::kAppSource, "", text, config::kAppNameCapacity);
+        plan.programs.only = text.trimmed().toStdString();
+        ReadConfigString(config::kSection, config::kAppExclude, "", text, config::kAppNameCapacity * 8);
+        for (const QString& name : text.split('|', Qt::SkipEmptyParts))
+            if (!name.trimmed().isEmpty())
+                plan.programs.excluded.push_back(name.trimmed().toStdString());
+    }
+    if (plan.source == kMicrophone)
+        plan.programs = {};
     plan.silent = overrides.silent || Checked(config::kAudioMuteCheck, 0, 0, 1) != 0;
     // Voice processing is for the compressed format only (a WAV keeps what the microphone heard).
     const bool mp3 = plan.format == "mp3";

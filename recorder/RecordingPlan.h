@@ -36,6 +36,8 @@ struct RecordingPlan {
     // The microphone's echo of the system sound is cancelled (the system sound is captured as its
     // reference, also when only the microphone is recorded); never for WAV, never on headphones.
     bool echoCancel = false;
+    // Whose sound stands in for the system sound (when it is recorded): every program by default.
+    ProgramChoice programs;
 
     std::string OutputPath() const { return folder + "/" + fileName; }
 };
@@ -56,7 +58,8 @@ enum class PlanRefusal {
 struct PlanOverrides {
     std::optional<std::string> format; // "mp3" or "wav"
     std::optional<int32_t> bitRate;    // one of kBitRates
-    std::optional<int> source;         // a RecordSource
+    std::optional<int> source;         // a RecordSource; with it, programs replaces the stored choice
+    ProgramChoice programs;            // whose sound stands in for the system sound
     bool silent = false;
     std::optional<std::string> folder; // created when missing
     std::optional<bool> voiceActivated;

@@ -80,17 +80,33 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
                 return false;
             }
             (threshold ? options.thresholdDb : options.silenceSeconds) = decimal;
+        } else if (name == "--list-apps") {
+            if (!noValue())
+                return false;
+            options.listApps = true;
+        } else if (name == "--exclude") {
+            if (!value(text))
+                return false;
+            if (text.empty()) {
+                error = "--exclude needs a program name";
+                return false;
+            }
+            options.programs.excluded.push_back(text);
         } else if (name == "--source") {
             if (!value(text))
                 return false;
-            if (text == "both")
+            options.programs.only.clear();
+            if (text.rfind("app:", 0) == 0 && text.size() > 4) {
+                options.source = kSystemSound;
+                options.programs.only = text.substr(4);
+            } else if (text == "both")
                 options.source = kBoth;
             else if (text == "mic")
                 options.source = kMicrophone;
             else if (text == "system")
                 options.source = kSystemSound;
             else {
-                error = "--source must be both, mic or system, not \"" + text + "\"";
+                error = "--source must be both, mic, system or app:NAME, not \"" + text + "\"";
                 return false;
             }
         } else if (name == "--echo-cancel") {
@@ -176,7 +192,7 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
             return false;
         }
     }
-    if (options.help)
+    if (options.help || options.listApps)
         return true;
     if ((options.thresholdDb || options.silenceSeconds) && !options.voiceActivated) {
         error = "--threshold and --silence go with --voice-activated";
@@ -193,6 +209,11 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
         options.seconds = kMaxSeconds;
     if (!options.stopAfterMs)
         options.stopAfterMs = options.seconds * 1000;
+    if (!options.programs.excluded.empty() && (!options.source || *options.source == kMicrophone ||
+                                               !options.programs.only.empty())) {
+        error = "--exclude needs --source system or both";
+        return false;
+    }
     if (options.resumeAt && !options.pauseAt) {
         error = "--resume-at needs --pause-at";
         return false;
@@ -210,11 +231,13 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
 
 std::string RecordUsage()
 {
-    return "Usage: tamsu-record [--source both|mic|system] [--format mp3|wav] [--bitrate BPS]\n"
-           "                    [--seconds N] [--output DIR] [--silent] [--pause-at S [--resume-at S]]\n"
+    return "Usage: tamsu-record [--source both|mic|system|app:NAME [--exclude NAME]...] [--format mp3|wav]\n"
+           "                    [--bitrate BPS] [--seconds N] [--output DIR] [--silent]\n"
+           "                    [--pause-at S [--resume-at S]]\n"
            "                    [--voice-activated [--threshold DB] [--silence SECONDS]]\n"
            "                    [--start-at HH:MM[:SS]] [--stop-after SECONDS] [--stop-at-size MB]\n"
            "                    [--echo-cancel on|off]\n"
+           "       tamsu-record --list-apps\n"
            "\n"
            "Records what the computer plays, what the microphone hears, or both mixed, into an MP3 or\n"
            "WAV file (44100 Hz stereo) named \"新录音-\" + local time (YYYYMMDDhhmmss) + \".\" + format,\n"
@@ -223,6 +246,13 @@ std::string RecordUsage()
            "Options apply to this run only; the stored settings are never changed. An option left out\n"
            "takes the stored setting.\n"
            "  --source both|mic|system  what to record (stored \"voice-source\")\n"
+           "  --source app:NAME         only the sound of the program NAME (its binary or application\n"
+           "                            name; stored \"app-source\"); a program that plays nothing yet\n"
+           "                            is recorded as silence until it plays\n"
+           "  --exclude NAME            with --source system or both: the system sound without the\n"
+           "                            program NAME (repeatable; stored \"app-exclude\")\n"
+           "  --list-apps               print the programs playing now, one a line: name, binary,\n"
+           "                            number of streams (tab-separated)\n"
            "  --format mp3|wav          file format (stored \"audio-format\")\n"
            "  --bitrate BPS             MP3 bit rate: 64000, 96000, 128000, 192000, 256000 or 320000\n"
            "                            (stored \"voice-bitrate-index\")\n"

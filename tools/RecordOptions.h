@@ -2,6 +2,8 @@
 // Command-line options of tamsu-record and their parser. Every option applies to one run only;
 // an option that is not given leaves the stored setting in force. No state; safe from any thread.
 
+#include "RecorderTypes.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +11,8 @@
 
 struct RecordOptions {
     std::optional<int> source;          // RecordSource value (--source)
+    ProgramChoice programs;             // --source app:NAME, --exclude NAME (with --source)
+    bool listApps = false;              // --list-apps: print the programs playing now and stop
     std::optional<std::string> format;  // "mp3" or "wav" (--format)
     std::optional<int32_t> bitRate;     // one of kBitRates (--bitrate)
     int64_t seconds = 10;               // wall-clock length of the run (--seconds)

@@ -5,6 +5,7 @@
 #include "ConfigStore.h"
 #include "ConsoleRecorderOwner.h"
 #include "LogSetup.h"
+#include "PulseContext.h"
 #include "RecordOptions.h"
 #include "RecordingPlan.h"
 #include "RecordingJournal.h"
@@ -18,6 +19,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
+#include <utility>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -46,6 +49,26 @@ void PrintLine(const std::string& line)
     std::fflush(stdout);
 }
 
+// The programs playing now, one a line: application name, binary, number of streams (tab-separated;
+// "-" for a name the program did not give), in the order their first stream appeared.
+int ListApps()
+{
+    const PulseServerState server = PulseContext::Instance().Refresh();
+    if (!server.connected)
+        return Fail("the sound server does not answer");
+    std::vector<std::pair<std::string, std::string>> order;
+    std::map<std::pair<std::string, std::string>, int> streams;
+    for (const PulseSinkInput& input : server.sinkInputs) {
+        const auto key = std::make_pair(input.appName, input.binary);
+        if (streams[key]++ == 0)
+            order.push_back(key);
+    }
+    const auto shown = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+    for (const auto& key : order)
+        PrintLine(shown(key.first) + "\t" + shown(key.second) + "\t" + std::to_string(streams[key]));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -66,6 +89,8 @@ int main(int argc, char** argv)
     SignalWatcher watcher([&owner] { owner.RequestStop(); });
 
     InitLogging(GetAppDataSubfolder("TamsuAudioRecorder/Log"));
+    if (options.listApps)
+        return ListApps();
     for (const std::string& recovered : RecoverUnfinishedRecordings())
         std::fprintf(stderr, "tamsu-record: 已恢复上次未完成的录音: %s\n", recovered.c_str());
 
@@ -90,6 +115,7 @@ int main(int argc, char** argv)
     overrides.format = options.format;
     overrides.bitRate = options.bitRate;
     overrides.source = options.source;
+    overrides.programs = options.programs;
     overrides.silent = options.silent;
     overrides.folder = options.output;
     overrides.voiceActivated = options.voiceActivated;
@@ -113,6 +139,15 @@ int main(int argc, char** argv)
     if (outcome.microphoneMissing)
         std::fprintf(stderr, "tamsu-record: %s\n", "没有插入麦克风设备,仅录系统声音 (no microphone: recording system sound only)");
 
+    if (!plan.programs.only.empty() && !plan.silent && plan.source != kMicrophone) {
+        const PulseServerState server = PulseContext::Instance().Snapshot();
+        bool playing = false;
+        for (const PulseSinkInput& input : server.sinkInputs)
+            playing = playing || plan.programs.Takes(input.appName, input.binary);
+        if (!playing)
+            std::fprintf(stderr, "tamsu-record: \"%s\" plays nothing now; recording silence until it does\n",
+                         plan.programs.only.c_str());
+    }
     LOG(INFO) << "tamsu-record: " << plan.OutputPath() << ", source " << plan.source << ", bit rate "
               << plan.bitRate << (plan.silent ? ", silent" : "") << (plan.echoCancel ? ", echo cancellation" : "")
               << (plan.voiceActivated ? ", voice-activated at " + std::to_string(plan.voiceThresholdDb) + " dBFS" : "")

@@ -1,0 +1,86 @@
+#include "PulseProgramStream.h"
+
+#include "PulseCaptureStream.h"
+#include "PulseContext.h"
+#include "SourceGroup.h"
+
+#include <glog/logging.h>
+
+PulseProgramStream::PulseProgramStream(const ProgramChoice& choice, SourceGroup& group)
+    : choice_(choice), group_(group), pulse_(PulseContext::Instance())
+{
+    Maintain();
+}
+
+PulseProgramStream::~PulseProgramStream()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto& [index, stream] : members_) {
+        stream.reset(); // its worker has handed over everything
+        group_.Leave(index);
+    }
+}
+
+void PulseProgramStream::Hurry()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    hurry_ = true;
+    for (auto& [index, stream] : members_)
+        stream->Hurry();
+}
+
+void PulseProgramStream::Maintain()
+{
+    const PulseServerState state = pulse_.Snapshot();
+    const auto listed = [&state](uint32_t index) -> const PulseSinkInput* {
+        for (const PulseSinkInput& input : state.sinkInputs)
+            if (input.index == index)
+                return &input;
+        return nullptr;
+    };
+    if (state.generation != generation_) {
+        givenUp_.clear(); // a new server: its streams are new
+        generation_ = state.generation;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto it = members_.begin(); it != members_.end();) {
+        it->second->Maintain();
+        if (!it->second->Ended()) {
+            ++it;
+            continue;
+        }
+        // Still listed: the server refused it or it moved; not again on the same sink.
+        if (const PulseSinkInput* input = state.connected ? listed(it->first) : nullptr)
+            givenUp_[it->first] = input->sink;
+        it->second.reset();
+        group_.Leave(it->first);
+        LOG(INFO) << "program sound: stream " << it->first << " left";
+        it = members_.erase(it);
+    }
+    if (!state.connected)
+        return;
+    int matching = 0;
+    for (const PulseSinkInput& input : state.sinkInputs) {
+        if (!choice_.Takes(input.appName, input.binary))
+            continue;
+        ++matching;
+        if (members_.count(input.index))
+            continue;
+        if (auto given = givenUp_.find(input.index); given != givenUp_.end()) {
+            if (given->second == input.sink)
+                continue;
+            givenUp_.erase(given);
+        }
+        LOG(INFO) << "program sound: stream " << input.index << " of \"" << input.ProgramKey() << "\" ("
+                  << input.appName << ") joins";
+        auto stream = std::make_unique<PulseCaptureStream>(group_.Join(input.index), input.index);
+        if (hurry_)
+            stream->Hurry();
+        members_.emplace(input.index, std::move(stream));
+    }
+    if (!choice_.only.empty() && (matching == 0) != waitingLogged_) {
+        waitingLogged_ = matching == 0;
+        LOG(INFO) << "program sound: \"" << choice_.only << "\""
+                  << (waitingLogged_ ? " plays nothing now; recording silence until it does" : " plays");
+    }
+}
