@@ -5,6 +5,7 @@
 #include "SourceGroup.h"
 
 #include <glog/logging.h>
+#include <pulse/volume.h>
 
 PulseProgramStream::PulseProgramStream(const ProgramChoice& choice, SourceGroup& group)
     : choice_(choice), group_(group), pulse_(PulseContext::Instance())
@@ -59,13 +60,23 @@ void PulseProgramStream::Maintain()
     }
     if (!state.connected)
         return;
+    // The system sound carries its device's volume; a stream of one playback stream does not, so
+    // its lane gets the volume of the sink it plays on (set before its first samples are mixed).
+    const auto takeVolume = [&](const PulseSinkInput& input) {
+        for (const PulseDevice& sink : state.sinks)
+            if (sink.index == input.sink)
+                group_.SetGain(input.index, sink.mute ? 0.0f : static_cast<float>(pa_sw_volume_to_linear(
+                                                                   pa_cvolume_avg(&sink.volume))));
+    };
     int matching = 0;
     for (const PulseSinkInput& input : state.sinkInputs) {
         if (!choice_.Takes(input.appName, input.binary))
             continue;
         ++matching;
-        if (members_.count(input.index))
+        if (members_.count(input.index)) {
+            takeVolume(input);
             continue;
+        }
         if (auto given = givenUp_.find(input.index); given != givenUp_.end()) {
             if (given->second == input.sink)
                 continue;
@@ -73,7 +84,9 @@ void PulseProgramStream::Maintain()
         }
         LOG(INFO) << "program sound: stream " << input.index << " of \"" << input.ProgramKey() << "\" ("
                   << input.appName << ") joins";
-        auto stream = std::make_unique<PulseCaptureStream>(group_.Join(input.index), input.index);
+        CaptureSource& lane = group_.Join(input.index);
+        takeVolume(input);
+        auto stream = std::make_unique<PulseCaptureStream>(lane, input.index);
         if (hurry_)
             stream->Hurry();
         members_.emplace(input.index, std::move(stream));

@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -27,6 +28,7 @@ struct SourceGroup::Lane {
     SampleFifo fifo;
     CaptureSource source;
     int64_t joinedPos;
+    float gain = 1;
     bool left = false;
 };
 
@@ -68,6 +70,13 @@ void SourceGroup::Leave(uint32_t id)
     if (auto it = lanes_.find(id); it != lanes_.end())
         it->second->left = true;
     MixLocked(); // frees it when nothing of it waits to be mixed
+}
+
+void SourceGroup::SetGain(uint32_t id, float gain)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (auto it = lanes_.find(id); it != lanes_.end())
+        it->second->gain = std::clamp(gain, 0.0f, 1.0f);
 }
 
 size_t SourceGroup::Lanes() const
@@ -127,19 +136,21 @@ void SourceGroup::MixLocked()
             const int values = count * (planar ? 1 : options_.outChannels);
             av_samples_set_silence(sum.data(), 0, count, options_.outChannels, format);
             for (auto& [id, lane] : lanes_) {
-                if (lane->fifo.Read(part.data(), 0, count, pos) == 0)
-                    continue; // nothing of it here
+                if (lane->fifo.Read(part.data(), 0, count, pos) == 0 || lane->gain == 0)
+                    continue; // nothing of it here, or muted
+                const float gain = lane->gain;
                 for (size_t p = 0; p < sum.size(); ++p) {
                     if (format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_FLT) {
                         auto* s = reinterpret_cast<float*>(sum[p]);
                         const auto* a = reinterpret_cast<const float*>(part[p]);
                         for (int i = 0; i < values; ++i)
-                            s[i] += a[i];
+                            s[i] += a[i] * gain;
                     } else {
                         auto* s = reinterpret_cast<int16_t*>(sum[p]);
                         const auto* a = reinterpret_cast<const int16_t*>(part[p]);
                         for (int i = 0; i < values; ++i)
-                            s[i] = static_cast<int16_t>(std::clamp(s[i] + a[i], -32768, 32767));
+                            s[i] = static_cast<int16_t>(std::clamp(
+                                s[i] + static_cast<int>(std::lrint(a[i] * gain)), -32768, 32767));
                     }
                 }
             }

@@ -9,6 +9,7 @@
 // samples reach within kLagNs of now, or it joined less than kJoinWaitNs ago and is still placing
 // its first packets); one that falls behind (a stream that went quiet or stalled) is not, and what
 // it delivers too late is dropped. A lane that left is mixed until it is drained, then freed.
+// Each lane has a gain (its device's volume, which a stream of one playback stream does not carry).
 // Without any lane nothing is written: the recording reads silence there, it never ends.
 //
 // Thread-safety: Join and Leave from one thread (the stream's upkeep, the encode thread), the mix
@@ -46,6 +47,8 @@ public:
     CaptureSource& Join(uint32_t id);
     // Stream id delivers nothing more (its stream and worker are gone).
     void Leave(uint32_t id);
+    // Lane id's samples are mixed at gain (linear, 0 = muted) from now on; 1 when never set.
+    void SetGain(uint32_t id, float gain);
     // Lanes not yet freed (tests, logs).
     size_t Lanes() const;
     // The highest absolute sample value (0..1) of all lanes since the last call.
