@@ -11,15 +11,13 @@ namespace {
 constexpr size_t kEvents = 1024;
 // Packets start on this alignment in the ring (the converters read whole samples).
 constexpr size_t kAlign = 16;
-// The worker is woken once this much sound is queued (a server that sends every 10 ms block
-// would otherwise wake it a hundred times a second), and looks by itself at least this often.
-constexpr int64_t kWakeAfterNs = 40'000'000;
-constexpr auto kLookEvery = std::chrono::milliseconds(50);
+// Without being woken the worker looks this long after a batch's span.
+constexpr int64_t kLookSlackNs = 10'000'000;
 
 } // namespace
 
-CaptureWorker::CaptureWorker(CaptureSource& source, size_t dataBytes)
-    : source_(source), events_(kEvents), data_(dataBytes), thread_(&CaptureWorker::Run, this)
+CaptureWorker::CaptureWorker(CaptureSource& source, size_t dataBytes, int64_t batchNs)
+    : source_(source), batchNs_(batchNs), events_(kEvents), data_(dataBytes), thread_(&CaptureWorker::Run, this)
 {
 }
 
@@ -94,7 +92,7 @@ void CaptureWorker::Hurry()
 
 bool CaptureWorker::WakeFor(int64_t arrivalNs)
 {
-    if (!hurry_ && arrivalNs - wokenAt_ < kWakeAfterNs)
+    if (!hurry_ && arrivalNs - wokenAt_ < batchNs_)
         return false;
     wokenAt_ = arrivalNs;
     return true;
@@ -121,7 +119,7 @@ void CaptureWorker::Run()
     // until then) and gives the space back.
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        wake_.wait_for(lock, kLookEvery, [this] { return stop_ || eventCount_ > 0; });
+        wake_.wait_for(lock, std::chrono::nanoseconds(batchNs_ + kLookSlackNs), [this] { return stop_ || eventCount_ > 0; });
         if (eventCount_ == 0) {
             if (stop_)
                 return; // stopped, everything handed over

@@ -26,8 +26,13 @@ public:
     // then the holes keep the time.
     static constexpr size_t kDataBytes = 4u << 20;
 
-    // dataBytes: the ring's size (a stream known to be small needs less).
-    explicit CaptureWorker(CaptureSource& source, size_t dataBytes = kDataBytes);
+    // The worker is woken once this much sound is queued (a server that sends every 10 ms block
+    // would otherwise wake it a hundred times a second), and looks by itself a little after.
+    static constexpr int64_t kBatchNs = 40'000'000;
+
+    // dataBytes: the ring's size (a stream known to be small needs less); batchNs: how much sound
+    // it takes in at a time (a source whose samples are not wanted at once can take more).
+    explicit CaptureWorker(CaptureSource& source, size_t dataBytes = kDataBytes, int64_t batchNs = kBatchNs);
     // Hands over what is queued, then ends the thread.
     ~CaptureWorker();
     CaptureWorker(const CaptureWorker&) = delete;
@@ -60,6 +65,7 @@ private:
     void Run();
 
     CaptureSource& source_;
+    const int64_t batchNs_;
     std::mutex lock_;
     std::condition_variable wake_;
     // The rings, allocated once. Guarded by lock_, except the bytes of packets between head and

@@ -32,6 +32,9 @@ constexpr int64_t kTimingPeriodNs = 200'000'000;
 // Ring of a stream of one playback stream: 1 MiB is 2.7 s of 48 kHz stereo s32, and a program
 // may play many streams at once.
 constexpr size_t kProgramRingBytes = 1u << 20;
+// Its worker takes 100 ms at a time: a program's streams are mixed once all of them delivered
+// (SourceGroup waits up to 250 ms), and a dozen streams wake the process less often.
+constexpr int64_t kProgramBatchNs = 100'000'000;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
@@ -83,7 +86,7 @@ PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
 }
 
 PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput)
-    : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), worker_(source, kProgramRingBytes),
+    : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), worker_(source, kProgramRingBytes, kProgramBatchNs),
       pulse_(PulseContext::Instance())
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });

@@ -139,6 +139,7 @@ void SourceGroup::MixLocked()
                 if (lane->fifo.Read(part.data(), 0, count, pos) == 0 || lane->gain == 0)
                     continue; // nothing of it here, or muted
                 const float gain = lane->gain;
+                const bool whole = gain == 1;
                 for (size_t p = 0; p < sum.size(); ++p) {
                     if (format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_FLT) {
                         auto* s = reinterpret_cast<float*>(sum[p]);
@@ -150,7 +151,7 @@ void SourceGroup::MixLocked()
                         const auto* a = reinterpret_cast<const int16_t*>(part[p]);
                         for (int i = 0; i < values; ++i)
                             s[i] = static_cast<int16_t>(std::clamp(
-                                s[i] + static_cast<int>(std::lrint(a[i] * gain)), -32768, 32767));
+                                s[i] + (whole ? a[i] : static_cast<int>(std::lrint(a[i] * gain))), -32768, 32767));
                     }
                 }
             }
