@@ -8,7 +8,7 @@
 # (PulseAudio, or PipeWire with --pipewire; never the tests' server, never the user's), runs
 # recorder_bench with the remaining options and stops the server again, also when the benchmark
 # fails.
-# Options of recorder_bench: --sections silent,capture,offset,latency,drift,echo --seconds N
+# Options of recorder_bench: --sections silent,capture,offset,latency,drift,echo,programs --seconds N
 # --short-seconds N --repeats N --latency-runs N --offset-seconds N --offset-repeats N --keep
 # (see recorder_bench --help).
 set -euo pipefail

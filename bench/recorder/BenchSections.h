@@ -45,5 +45,8 @@ void RunOffsetBench(const BenchContext& ctx);
 void RunLatencyBench(const BenchContext& ctx);
 // Echo cancellation of the microphone on the loopback rig: suppression, near end, convergence, CPU.
 void RunEchoBench(const BenchContext& ctx);
+// One program's sound: another program's tone under the chosen one's, the chosen one restarted
+// mid-take, CPU of ten monitored streams against the system sound.
+void RunProgramBench(const BenchContext& ctx);
 // A device clock 200 ppm off through CaptureSource for one simulated hour (no sound server).
 void RunDriftBench(const BenchContext& ctx);

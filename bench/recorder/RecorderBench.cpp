@@ -2,7 +2,7 @@
 // bench/run.sh, which starts the private sound server around it). Prints one table per
 // measurement with the exact commands behind the figures.
 //
-//   recorder_bench [--sections silent,capture,offset,latency,drift,echo] [--seconds N] [--short-seconds N]
+//   recorder_bench [--sections silent,capture,offset,latency,drift,echo,programs] [--seconds N] [--short-seconds N]
 //                  [--repeats N] [--latency-runs N] [--offset-seconds N] [--offset-repeats N]
 //                  [--record-tool PATH] [--ffmpeg PATH] [--keep]
 
@@ -38,7 +38,7 @@ extern "C" {
 namespace {
 
 const char* const kUsage =
-    "usage: recorder_bench [--sections silent,capture,offset,latency,drift,echo] [--seconds N] [--short-seconds N]\n"
+    "usage: recorder_bench [--sections silent,capture,offset,latency,drift,echo,programs] [--seconds N] [--short-seconds N]\n"
     "                      [--repeats N] [--latency-runs N] [--offset-seconds N] [--offset-repeats N]\n"
     "                      [--record-tool PATH] [--ffmpeg PATH] [--keep]\n"
     "Runs against the sound server PULSE_SERVER names (bench/run.sh starts a private one).\n";
@@ -56,6 +56,7 @@ const Section kSections[] = {
     {"latency", RunLatencyBench, true},
     {"drift", RunDriftBench, false},
     {"echo", RunEchoBench, true},
+    {"programs", RunProgramBench, true},
 };
 
 // Options that take a positive whole number, and the setting each one sets.
