@@ -182,11 +182,12 @@ void PulseCaptureStream::Maintain()
                        : kind_ == CaptureKind::kSystemSound ? "TAMSU system sound"
                                                             : "TAMSU microphone";
     stream_ = pa_stream_new(context, name, &spec, &map);
+    opened_ = true;
     if (!stream_) {
         LOG(ERROR) << "IMMDevice Activate error";
+        broken_ = sinkInput_ != kNoSinkInput; // a stream of one playback stream ends at the next Maintain
         return;
     }
-    opened_ = true;
     if (sinkInput_ != kNoSinkInput && pa_stream_set_monitor_stream(stream_, sinkInput_) < 0) {
         LOG(ERROR) << "capture " << Label() << ": the server refuses to monitor it";
         CloseStream();
@@ -207,7 +208,7 @@ void PulseCaptureStream::Maintain()
     if (pa_stream_connect_record(stream_, device->name.c_str(), &attr, flags) < 0) {
         LOG(ERROR) << "AudioClient Initialize  error";
         CloseStream();
-        broken_ = true; // tried again at the next Maintain (a stream of one playback stream ends)
+        broken_ = sinkInput_ != kNoSinkInput; // a stream of one playback stream ends at the next Maintain
         return;
     }
     needBegin_ = true;
@@ -237,6 +238,9 @@ void PulseCaptureStream::OnState(pa_stream* stream, void* self)
                                                           pa_stream_get_device_index(stream),
                                                           &PulseCaptureStream::OnSourceInfo, me);
     } else if (!PA_STREAM_IS_GOOD(state)) {
+        if (me->sinkInput_ != kNoSinkInput && state == PA_STREAM_FAILED)
+            LOG(ERROR) << "capture " << me->Label() << ": "
+                       << pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
         me->broken_ = true;
         me->changed_ = true;
     }
