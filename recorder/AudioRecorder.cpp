@@ -295,6 +295,7 @@ void AudioRecorder::EncodeThread()
         int count;
     };
     std::deque<Held> held;
+    bool gateWrote = false;
     auto apply = [&](VoiceGate::Verdict verdict) {
         for (; verdict.drop > 0; --verdict.drop)
             held.pop_front();
@@ -303,6 +304,7 @@ void AudioRecorder::EncodeThread()
             held.pop_front();
             if (!p.writer.Write(frame.first.get(), frame.second.get(), frame.count))
                 return false;
+            gateWrote = true;
         }
         return true;
     };
@@ -376,6 +378,15 @@ void AudioRecorder::EncodeThread()
             // Stopped, and everything up to the stop is made; the gate gives up what it holds.
             if (gate)
                 ok = apply(gate->Finish());
+            // A take in which nothing was heard still ends as a playable file: one frame of
+            // silence (an MP3 without a frame has no length a player can read).
+            if (gate && ok && !gateWrote) {
+                for (AVFrame* frame : {first, second})
+                    if (frame)
+                        av_samples_set_silence(frame->data, 0, frame->nb_samples, 2,
+                                               static_cast<AVSampleFormat>(p.writer.SampleFormat()));
+                ok = p.writer.Write(first, second, first->nb_samples);
+            }
             break;
         }
         if (ok && t - lastSync >= kSyncPeriodNs) {

@@ -138,6 +138,26 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
 }
 
 
+// A voice-activated take in which nothing was heard still ends as a playable file (an MP3 without
+// a frame has no length a player can read).
+TEST_F(RecorderSynthetic, AVoiceActivatedTakeThatHeardNothingIsPlayable)
+{
+    Session s(folder_);
+    RecordingPlan plan = MakePlan(folder_, "mp3");
+    plan.voiceActivated = true;
+    s.rec = std::make_unique<AudioRecorder>(&s.owner, &s.backend);
+    ASSERT_EQ(s.rec->Open(plan), 0);
+    s.rec->Run();
+    s.Advance(900 * kMs);
+    s.rec->Stop();
+    DecodedAudio audio;
+    std::string error;
+    ASSERT_TRUE(DecodeAudioFile(s.Finish(), audio, &error)) << error;
+    EXPECT_GT(audio.left.size(), 0u);
+    EXPECT_LT(Rms(audio.left), 1e-6);
+    EXPECT_TRUE(s.owner.Seconds().empty()); // recorded time only
+}
+
 TEST_F(RecorderSynthetic, DestroyingWithoutStopFinishesTheFile)
 {
     std::string path;
