@@ -1,6 +1,7 @@
 #include "InstallerDownload.h"
 
 #include "HttpClient.h"
+#include "ReleaseStatement.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -192,6 +193,21 @@ bool SameDigest(const std::string& expected, const QByteArray& actualHex)
     return QByteArray::fromStdString(expected).toLower() == actualHex;
 }
 
+// The checks of a whole file against what the upgrade reply promised; empty when it passes.
+std::string VerifyRelease(const DownloadRequest& request, int64_t size, const std::string& digestHex)
+{
+    if (!request.sha256.empty() && !SameDigest(request.sha256, QByteArray::fromStdString(digestHex)))
+        return "its SHA-256 differs from the release's";
+    if (request.publicKey.empty())
+        return {};
+    if (request.signature.empty())
+        return "the release carries no signature";
+    const ReleaseStatement statement(request.version, ReleaseStatement::AddressFileName(request.url), size, digestHex);
+    if (!statement.Verify(request.publicKey, request.signature))
+        return "its release signature does not verify";
+    return {};
+}
+
 } // namespace
 
 int DownloadPercent(int64_t received, int64_t total)
@@ -203,11 +219,18 @@ int DownloadPercent(int64_t received, int64_t total)
     return std::clamp(static_cast<int>(percent), 0, 100);
 }
 
+std::string BuiltInReleaseKey()
+{
+#ifdef TAMSU_RELEASE_PUBLIC_KEY
+    return TAMSU_RELEASE_PUBLIC_KEY;
+#else
+    return {};
+#endif
+}
+
 std::string InstallerFileName(const std::string& url)
 {
-    std::string path = url.substr(0, url.find_first_of("?#"));
-    const size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? std::string() : path.substr(slash + 1);
+    const std::string name = ReleaseStatement::AddressFileName(url);
     const bool control = std::any_of(name.begin(), name.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte < 0x20 || byte == 0x7f;
@@ -270,12 +293,16 @@ DownloadResult DownloadInstaller(const DownloadRequest& request, DownloadObserve
         t.error = curl_easy_strerror(code);
     if (t.error.empty() && t.received != t.total)
         t.error = "the transfer stopped at " + std::to_string(t.received) + " of " + std::to_string(t.total);
-    if (t.error.empty() && !request.sha256.empty() && !SameDigest(request.sha256, t.hash.result().toHex())) {
-        t.error = "SHA-256 of " + t.path + " differs from the release's";
-    }
     if (!t.error.empty()) {
         RemovePartialFile(t); // a package that is not the whole release is not kept around
         result.error = t.error;
+        return result;
+    }
+    const std::string refused = VerifyRelease(request, t.received, t.hash.result().toHex().toStdString());
+    if (!refused.empty()) {
+        RemovePartialFile(t); // never left where the user or the desktop might open it
+        result.outcome = DownloadOutcome::kUnverified;
+        result.error = t.path + ": " + refused;
         return result;
     }
     result.outcome = DownloadOutcome::kComplete;

@@ -54,6 +54,8 @@ UpgradeCheckResult ReadUpgradeReply(const std::string& reply, UpgradeInfo& info)
 
     UpgradeInfo offered;
     offered.version = route;
+    offered.versionText = parsed.DataMember("app_version");
+    offered.signature = parsed.DataMember("signature");
     offered.downloadUrl = url;
     offered.forced = forced != 0 ? 1 : 0;
     // Digest and size are checked by the download when the service gives them; a malformed one

@@ -11,10 +11,12 @@
 // A release the service offers.
 struct UpgradeInfo {
     VersionNumber version;
+    std::string versionText;   // "app_version" as sent: what a release signature names
     std::string downloadUrl;
     int forced = 0;            // nonzero: the user may not decline
     std::string sha256;        // hex digest of the installer; empty when the service gave none
     int64_t size = -1;         // bytes of the installer; -1 when the service gave none
+    std::string signature;     // base64 release signature (ReleaseStatement); empty when none given
 };
 
 enum class UpgradeCheckResult {

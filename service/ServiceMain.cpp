@@ -1,5 +1,6 @@
 // tamsu-service: the web service of TAMSU电脑录音软件. See ServiceServer.h and --help.
 
+#include "ReleaseSigner.h"
 #include "ServiceOptions.h"
 #include "ServiceServer.h"
 
@@ -21,6 +22,17 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(ServiceUsage().c_str(), stdout);
+        return 0;
+    }
+    if (options.keygen) {
+        std::string publicKey;
+        if (!ReleaseSigner::WriteKeyPair(options.keyPrefix, publicKey, error)) {
+            std::fprintf(stderr, "tamsu-service keygen: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("secret key: %s.key (keep it private; pass it to --release-key)\npublic key: %s.pub\n"
+                    "build the program with -DTAMSU_RELEASE_PUBLIC_KEY=%s\n",
+                    options.keyPrefix.c_str(), options.keyPrefix.c_str(), publicKey.c_str());
         return 0;
     }
     // SIGTERM and SIGINT are taken by the signal thread only (blocked here, before any other

@@ -54,7 +54,10 @@ bool IsHttpUrl(const std::string& url) {
 
 bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& options, std::string& error) {
     using Setter = std::function<bool(const std::string&)>;
-    const std::map<std::string, Setter> valued = {
+    const std::map<std::string, Setter> keygenValued = {
+        {"--out", [&](const std::string& v) { return !(options.keyPrefix = v).empty(); }},
+    };
+    const std::map<std::string, Setter> serviceValued = {
         {"--listen", [&](const std::string& v) { return ParseListen(v, options); }},
         {"--data", [&](const std::string& v) { return !(options.dataDir = v).empty(); }},
         {"--tls-cert", [&](const std::string& v) { return !(options.tlsCert = v).empty(); }},
@@ -64,8 +67,11 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
         {"--sms-webhook", [&](const std::string& v) { return IsHttpUrl(options.smsWebhook = v); }},
         {"--threads", [&](const std::string& v) { return ParseInt(v, 1, kMaxThreads, options.threads); }},
         {"--sms-daily-limit", [&](const std::string& v) { return ParseInt(v, 1, 999999, options.dailyCodeLimit); }},
+        {"--release-key", [&](const std::string& v) { return !(options.releaseKey = v).empty(); }},
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    options.keygen = !args.empty() && args[0] == "keygen";
+    const auto& valued = options.keygen ? keygenValued : serviceValued;
+    for (std::size_t i = options.keygen ? 1 : 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
         bool hasValue = false;
@@ -106,6 +112,7 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
 
 std::string ServiceUsage() {
     return "Usage: tamsu-service [options]\n"
+           "       tamsu-service keygen [--out PREFIX]\n"
            "The web service of TAMSU电脑录音软件: upgrade check, feedback, public address, help pages,\n"
            "release downloads, accounts with SMS verification codes.\n\n"
            "  --listen ADDR:PORT            address to serve (default 127.0.0.1:8417; port 0 = any free\n"
@@ -123,6 +130,10 @@ std::string ServiceUsage() {
            "                                each client address may also ask for 20 codes an hour\n"
            "  --threads N                   requests handled at once (default 8); requests are read\n"
            "                                whole (10 s at most) by connection threads first\n"
+           "  --release-key FILE            sign each release offered by the upgrade check with this\n"
+           "                                secret key (from keygen); without it answers carry no signature\n"
            "  --help                        this text\n"
-           "Releases: DIR/releases/manifest.json names the newest version and its file in DIR/releases.\n";
+           "Releases: DIR/releases/manifest.json names the newest version and its file in DIR/releases.\n"
+           "keygen writes a new release signing key pair: PREFIX.key (secret, mode 0600) and PREFIX.pub\n"
+           "(the program's TAMSU_RELEASE_PUBLIC_KEY); default PREFIX tamsu-release; never overwrites.\n";
 }

@@ -15,10 +15,13 @@ struct ServiceOptions {
     std::string smsWebhook;          // empty: codes go to <data>/sms-outbox.log
     int threads = 8;
     int dailyCodeLimit = 1000;       // SMS codes sent per day by the whole service
+    std::string releaseKey;          // secret key file: upgrade answers carry a signature
+    bool keygen = false;             // "keygen": write a release key pair to keyPrefix.key/.pub
+    std::string keyPrefix = "tamsu-release";
     bool help = false;
 };
 
-// Parses argv[1..]; false with error set on a bad option or value. dataDir defaults to
+// Parses argv[1..] ("keygen [--out PREFIX]" or the service's options); false with error set on a bad option or value. dataDir defaults to
 // $XDG_DATA_HOME/tamsu-service (~/.local/share/tamsu-service).
 bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& options, std::string& error);
 // The --help text.

@@ -7,6 +7,7 @@
 #include "OutboxSmsSender.h"
 #include "PasswordHasher.h"
 #include "ReleaseManifest.h"
+#include "ReleaseSigner.h"
 #include "RequestLog.h"
 #include "WebhookSmsSender.h"
 
@@ -150,6 +151,10 @@ bool ServiceServer::Start(std::string& error) {
         error = "libsodium cannot start";
         return false;
     }
+    if (!options_.releaseKey.empty()) {
+        signer_ = std::make_unique<ReleaseSigner>();
+        if (!signer_->Load(options_.releaseKey, error)) return false;
+    }
     const std::string& data = options_.dataDir;
     if (!MakePrivateFolder(data, error) || !MakePrivateFolder(data + "/releases", error) ||
         !MakePrivateFolder(data + "/logs", error)) {
@@ -201,6 +206,7 @@ bool ServiceServer::Start(std::string& error) {
         return false;
     }
     log_->Write("tamsu-service listening on " + BaseUrl() + ", data in " + data);
+    if (signer_) log_->Write("releases are signed with the key whose public half is " + signer_->PublicKey());
     return true;
 }
 
@@ -370,6 +376,14 @@ ServiceOutcome ServiceServer::UpgradeCheck(const Json::Value& body, const httpli
     data["force_upgrade"] = release.forceUpgrade ? 1 : 0;
     if (!release.sha256.empty()) data["sha256"] = release.sha256;
     if (release.size >= 0) data["size"] = static_cast<Json::Int64>(release.size);
+    if (signer_) {
+        const std::string signature = signer_->Sign(release, data["download_url"].asString());
+        if (!signature.empty()) {
+            data["signature"] = signature;
+        } else {
+            log_->Write("release " + release.appVersion + " offered unsigned: its manifest gives no size and sha256");
+        }
+    }
     return ServiceOutcome::Ok(data);
 }
 

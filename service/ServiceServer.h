@@ -28,6 +28,7 @@ class Database;
 class GuardedHttpServer;
 class PasswordHasher;
 class ReleaseManifest;
+class ReleaseSigner;
 class RequestLog;
 class SmsSender;
 
@@ -71,6 +72,7 @@ private:
     std::unique_ptr<RequestLog> log_;
     std::unique_ptr<Database> db_;
     std::unique_ptr<ReleaseManifest> releases_;
+    std::unique_ptr<ReleaseSigner> signer_;  // null: answers carry no signature
     std::unique_ptr<PasswordHasher> hasher_;
     std::unique_ptr<SmsSender> sms_;
     std::unique_ptr<AccountService> accounts_;

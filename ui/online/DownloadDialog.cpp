@@ -108,6 +108,9 @@ void DownloadDialog::InitWindow()
         request.folder = QFile::encodeName(GetAppDataSubfolder(kDownloadSubfolder)).toStdString();
         request.sha256 = info_.sha256;
         request.expectedSize = info_.size;
+        request.version = info_.versionText;
+        request.signature = info_.signature;
+        request.publicKey = BuiltInReleaseKey();
         worker_ = std::thread([self = QPointer<DownloadDialog>(this), &cancelled = cancelled_, request] {
             // Download worker: one per dialog. Owns the transfer and the target file; shares the
             // dialog's atomic cancelled flag (the dialog joins this thread before it goes) and
@@ -187,6 +190,10 @@ void DownloadDialog::OnDownloadFinished(const DownloadResult& result)
     case DownloadOutcome::kFailed:
         LOG(ERROR) << "installer download failed: " << result.error;
         break;
+    case DownloadOutcome::kUnverified:
+        LOG(ERROR) << "installer refused: " << result.error;
+        Close(kResultUnverified);
+        return;
     }
     Close(kResultFailed);
 }

@@ -8,7 +8,8 @@
 // opens the software installer, which asks the user) and the dialog ends with kResultInstalling;
 // the caller tells the user and quits the program (ShowUpgradeOffer). A package the desktop
 // cannot open ends with kResultNotOpened (it stays at PackagePath), a failed download with
-// kResultFailed, a cancelled one with kResultCancelled, its partial file deleted.
+// kResultFailed, a package that does not verify (digest, signature; see DownloadInstaller) with
+// kResultUnverified, a cancelled one with kResultCancelled; the file is deleted in these three.
 //
 //   const int result = RunModalDialog<DownloadDialog>(mainWindow, info);
 //
@@ -37,11 +38,13 @@ class DownloadDialog : public WindowImplBase {
     Q_OBJECT
 public:
     // ShowModal's results: cancelled (also a dialog that could not be built), the package handed
-    // to the desktop (the program should quit), the download failed, no program opens the package.
+    // to the desktop (the program should quit), the download failed, no program opens the package,
+    // the package is not the release offered.
     static constexpr int kResultCancelled = 0;
     static constexpr int kResultInstalling = 1;
     static constexpr int kResultFailed = 2;
     static constexpr int kResultNotOpened = 3;
+    static constexpr int kResultUnverified = 4;
 
     DownloadDialog(QWidget* owner, const UpgradeInfo& info);
     ~DownloadDialog() override;

@@ -16,6 +16,7 @@ constexpr const char* kNetworkErrorText = "网络错误!";
 constexpr const char* kNewVersionText = "发现新版本啦!";
 constexpr const char* kInstallingText = "安装程序已打开,本程序将退出以完成升级。";
 constexpr const char* kDownloadFailedText = "新版本下载失败,请稍后再试!";
+constexpr const char* kUnverifiedText = "安装包校验失败";
 constexpr const char* kForcedQuitText = "此版本必须升级后才能使用,本程序将退出。";
 constexpr const char* kNotOpenedText = "没有可以打开安装包的程序,安装包已保存在:\n";
 // The boxes that name a version or say that the program quits need two lines' room.
@@ -82,6 +83,7 @@ void ShowUpgradeOffer(QWidget* mainWindow, const UpgradeInfo& info)
     switch (result) {
     case DownloadDialog::kResultInstalling: outcome = QString::fromUtf8(kInstallingText); quit = true; break;
     case DownloadDialog::kResultFailed: outcome = QString::fromUtf8(kDownloadFailedText); break;
+    case DownloadDialog::kResultUnverified: outcome = QString::fromUtf8(kUnverifiedText); break;
     case DownloadDialog::kResultNotOpened:
         outcome = QString::fromUtf8(kNotOpenedText) + DownloadDialog::PackagePath(info);
         break;

@@ -28,9 +28,9 @@ void StartUpgradeCheck(QWidget* mainWindow);
 bool UpgradeCheckRunning();
 
 // UI thread: asks the user (unless forced) and runs the download dialog; then tells what happens
-// (installer opened and the program quits, download failed, forced upgrade refused) and quits
-// the program through mainWindow's quit message where it must. Does nothing while another offer
-// is open.
+// (installer opened and the program quits, download failed, package refused, forced upgrade
+// refused) and quits the program through mainWindow's quit message where it must. Does nothing
+// while another offer is open.
 void ShowUpgradeOffer(QWidget* mainWindow, const UpgradeInfo& info);
 
 // UI thread: true while an offer or its download dialog is open.
