@@ -1,15 +1,23 @@
 // DownloadInstaller against local servers: the progress rule, and that every kind of broken
 // transfer ends as a failure, in bounded time, leaving nothing behind; names stay inside the
-// download folder; a cancelled transfer leaves nothing either.
+// download folder; a cancelled transfer and a release that does not verify leave nothing either.
+// Then a release signed by the real tamsu-service with a key from its keygen.
 
 #include "InstallerDownload.h"
 #include "LocalServer.h"
+#include "Process.h"
+#include "ReleaseStatement.h"
+#include "ServiceProcess.h"
+#include "UpgradeCheck.h"
 
 #include <QCryptographicHash>
 
 #include <gtest/gtest.h>
+#include <sodium.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -61,9 +69,9 @@ protected:
     void TearDown() override { fs::remove_all(folder_); }
 
     DownloadResult Run(const std::string& url, RecordingObserver& observer, const std::string& sha = {},
-                       int64_t size = -1)
+                       int64_t size = -1, const std::string& signature = {}, const std::string& key = {})
     {
-        return DownloadInstaller(DownloadRequest{url, folder_.string(), sha, size}, observer);
+        return DownloadInstaller(DownloadRequest{url, folder_.string(), sha, size, "1.5.0", signature, key}, observer);
     }
     size_t FilesInFolder() const
     {
@@ -83,8 +91,20 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
                                 .toHex()
                                 .toUpper()
                                 .toStdString();
+    // The release key and another one; signatures over the payload's statement and altered ones.
+    ASSERT_GE(sodium_init(), 0);
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES], secretKey[crypto_sign_SECRETKEYBYTES];
+    unsigned char otherPublic[crypto_sign_PUBLICKEYBYTES], otherSecret[crypto_sign_SECRETKEYBYTES];
+    crypto_sign_keypair(publicKey, secretKey);
+    crypto_sign_keypair(otherPublic, otherSecret);
+    const std::string key = EncodeBase64(publicKey, sizeof publicKey);
+    const auto sign = [&](const char* version, const char* file, int64_t size, const unsigned char* with = nullptr) {
+        return ReleaseStatement(version, file, size, sha).Sign(with ? with : secretKey);
+    };
+    const std::string good = sign("1.5.0", "a.deb", 2048);
     const auto kComplete = DownloadOutcome::kComplete;
     const auto kFailed = DownloadOutcome::kFailed;
+    const auto kUnverified = DownloadOutcome::kUnverified;
     struct Case {
         const char* what;
         std::string url;
@@ -93,6 +113,8 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
         int cancelAt; // percent
         DownloadOutcome outcome;
         std::string kept; // the file's name when it is kept
+        std::string signature = {};
+        std::string key = {}; // the program's public key; empty: none built in
     };
     const Case cases[] = {
         {"complete", server_.Url("/files/setup_1.5.0.exe"), sha, 2048, -1, kComplete, "setup_1.5.0.exe"},
@@ -102,26 +124,60 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
         {"no length", server_.Url("/chunked/a.deb"), "", -1, -1, kFailed, ""},
         {"early end", server_.Url("/short/a.deb"), "", -1, -1, kFailed, ""},
         {"other size", server_.Url("/files/a.deb"), "", 2000, -1, kFailed, ""},
-        {"other digest", server_.Url("/files/a.deb"), std::string(64, '0'), -1, -1, kFailed, ""},
+        {"other digest", server_.Url("/files/a.deb"), std::string(64, '0'), -1, -1, kUnverified, ""},
         {"scheme", "file:///etc/hostname", "", -1, -1, kFailed, ""},
+        {"signed", server_.Url("/files/a.deb"), sha, 2048, -1, kComplete, "a.deb", good, key},
+        {"signed, no digest from the service", server_.Url("/files/a.deb"), "", -1, -1, kComplete, "a.deb", good, key},
+        {"no signature", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", "", key},
+        {"other key", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", sign("1.5.0", "a.deb", 2048, otherSecret), key},
+        {"other size", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", sign("1.5.0", "a.deb", 2047), key},
+        {"other file", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", sign("1.5.0", "a.sh", 2048), key},
+        {"other version", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", sign("1.5.1", "a.deb", 2048), key},
+        {"not base64", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", "*" + good.substr(1), key},
+        {"no key built in", server_.Url("/files/a.deb"), sha, 2048, -1, kComplete, "a.deb"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RecordingObserver observer;
         observer.cancelAtPercent = c.cancelAt;
-        const DownloadResult result = Run(c.url, observer, c.sha, c.size);
+        const DownloadResult result = Run(c.url, observer, c.sha, c.size, c.signature, c.key);
         EXPECT_EQ(result.outcome, c.outcome) << result.error;
-        EXPECT_EQ(result.error.empty(), c.outcome != kFailed);
+        const bool ended = c.outcome == kComplete || c.outcome == DownloadOutcome::kCancelled;
+        EXPECT_EQ(result.error.empty(), ended);
         EXPECT_EQ(FilesInFolder(), c.kept.empty() ? 0u : 1u) << "a partial file is left behind";
         if (!c.kept.empty()) {
             EXPECT_EQ(result.filePath, (folder_ / c.kept).string());
             EXPECT_EQ(fs::file_size(result.filePath), 2048u);
             EXPECT_EQ(observer.lastReceived, 2048);
         }
-        if (c.outcome != kFailed) {
+        if (ended) {
             EXPECT_EQ(observer.percents, c.kept.empty() ? std::vector<int>{50} : (std::vector<int>{50, 100}));
         }
         fs::remove_all(folder_);
         fs::create_directories(folder_);
     }
+}
+
+// keygen -> the service signs its release -> the program's check and download accept it.
+TEST_F(InstallerDownloadTest, AReleaseSignedByTheServiceIsAccepted)
+{
+    const std::string prefix = (folder_ / "release").string();
+    const Process::Result keygen = RunProcess({ServiceProcess::BinaryPath(), "keygen", "--out", prefix});
+    ASSERT_EQ(keygen.code, 0) << keygen.err;
+    std::string key;
+    std::getline(std::ifstream(prefix + ".pub"), key);
+    ServiceProcess service({"--release-key", prefix + ".key"});
+    ASSERT_TRUE(service.Start()) << service.Error();
+    service.WriteReleaseManifest("1.5.0", "tamsu recorder_1.5.0.deb", payload_);
+    setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);
+    UpgradeInfo info;
+    ASSERT_EQ(CheckForUpgrade(info), UpgradeCheckResult::kNewer);
+    unsetenv("TAMSU_SERVICE_URL");
+    fs::create_directories(folder_ / "downloads");
+    RecordingObserver observer;
+    const DownloadResult result = DownloadInstaller(
+        {info.downloadUrl, (folder_ / "downloads").string(), info.sha256, info.size, info.versionText, info.signature, key},
+        observer);
+    EXPECT_EQ(result.outcome, DownloadOutcome::kComplete) << result.error;
+    EXPECT_EQ(fs::file_size(result.filePath), payload_.size());
 }

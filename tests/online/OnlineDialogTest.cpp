@@ -47,7 +47,8 @@ protected:
             r.status = status_;
             r.set_content(R"({"ret":0,"data":{"app_version":")" + release_.version + R"(","download_url":")" +
                               server_.Url("/files/" + release_.file) + R"(","force_upgrade":)" +
-                              std::to_string(release_.forced) + "}}",
+                              std::to_string(release_.forced) +
+                              (release_.file == "corrupt.deb" ? R"(,"sha256":")" + std::string(64, '0') + "\"" : "") + "}}",
                           "application/json");
         });
         server_.Http().Get("/files/(.*)", [this](const httplib::Request& req, httplib::Response& r) {
@@ -202,6 +203,7 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
         {{"1.5.0", "a.deb", 0}, 500, false, {"网络错误!"}, false},
         {{"1.5.0", "tamsu-recorder_1.5.0_amd64.deb", 0}, 200, false, {offer, "安装程序已打开,本程序将退出以完成升级。"}, true},
         {{"1.5.0", "missing", 1}, 200, false, {offer, "新版本下载失败,请稍后再试!"}, false},
+        {{"1.5.0", "corrupt.deb", 0}, 200, false, {offer, "安装包校验失败"}, false},
         {{"1.5.0", "held.deb", 0}, 200, true, {offer}, false},
         {{"1.5.0", "held.deb", 1}, 200, true, {offer, "此版本必须升级后才能使用,本程序将退出。"}, true},
     };

@@ -1,8 +1,10 @@
-// The service's pure pieces: input checks, the command line, the release manifest, the schema.
+// The service's pure pieces: input checks, the command line, the release manifest and signing
+// keys, the schema.
 
 #include "Database.h"
 #include "InputRules.h"
 #include "ReleaseManifest.h"
+#include "ReleaseSigner.h"
 #include "RequestFrame.h"
 #include "RequestLog.h"
 #include "Schema.h"
@@ -160,7 +162,8 @@ TEST(ServiceRulesTest, CommandLine) {
                 {{"--listen=[::1]:0"}, "::1", 0}};
     const std::vector<std::string> bad[] = {{"--listen", "127.0.0.1"}, {"--listen", "127.0.0.1:65536"}, {"--listen"},
                                             {"--tls-cert", "c.pem"}, {"--sms-webhook", "ftp://x"}, {"--threads", "0"},
-                                            {"--bogus"}};
+                                            {"--bogus"}, {"--release-key"}, {"keygen", "--listen", "0.0.0.0:80"},
+                                            {"--out", "k"}};
     for (const auto& c : good) {
         ServiceOptions options;
         std::string error;
@@ -174,6 +177,47 @@ TEST(ServiceRulesTest, CommandLine) {
         EXPECT_FALSE(ParseServiceOptions(args, options, error)) << testing::PrintToString(args);
         EXPECT_FALSE(error.empty()) << testing::PrintToString(args);
     }
+    ServiceOptions keygen;
+    std::string error;
+    ASSERT_TRUE(ParseServiceOptions({"keygen", "--out=/srv/k"}, keygen, error)) << error;
+    EXPECT_TRUE(keygen.keygen);
+    EXPECT_EQ(keygen.keyPrefix, "/srv/k");
+}
+
+// keygen never overwrites and keeps the secret key private; a file that is not a whole secret key
+// (the public one, a cut or altered one) is refused with its name, never used to sign.
+TEST(ServiceRulesTest, ReleaseKeyFiles) {
+    const std::string dir = TempDir();
+    std::string publicKey;
+    std::string error;
+    ASSERT_TRUE(ReleaseSigner::WriteKeyPair(dir + "/k", publicKey, error)) << error;
+    std::string secret;
+    std::getline(std::ifstream(dir + "/k.key"), secret);
+    EXPECT_FALSE(ReleaseSigner::WriteKeyPair(dir + "/k", publicKey, error));
+    std::string again;
+    std::getline(std::ifstream(dir + "/k.key"), again);
+    EXPECT_EQ(again, secret);
+    EXPECT_EQ(std::filesystem::status(dir + "/k.key").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::string altered = secret;
+    altered[60] = altered[60] == 'A' ? 'B' : 'A';  // inside the public half
+    const std::pair<std::string, bool> files[] = {
+        {secret + "\n", true}, {publicKey, false}, {secret.substr(0, 80), false}, {altered, false}, {"", false}};
+    for (const auto& [text, ok] : files) {
+        std::ofstream(dir + "/t.key", std::ios::trunc) << text;
+        ReleaseSigner signer;
+        error.clear();
+        EXPECT_EQ(signer.Load(dir + "/t.key", error), ok) << text;
+        EXPECT_EQ(ok ? signer.PublicKey() : error.substr(0, error.find(".key") + 4), ok ? publicKey : "release key " + dir + "/t.key");
+    }
+    ReleaseSigner signer;
+    EXPECT_FALSE(signer.Load(dir + "/missing.key", error));
+    ASSERT_TRUE(signer.Load(dir + "/k.key", error));
+    Release external;  // an address elsewhere whose manifest gives no size: nothing to sign
+    external.appVersion = "1.5.0";
+    external.sha256 = std::string(64, 'a');
+    EXPECT_EQ(signer.Sign(external, "https://example.org/a.deb"), "");
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ServiceRulesTest, ReleaseManifestStates) {
