@@ -10,7 +10,8 @@
 //   }
 //
 // Instead of "file", "download_url" may name an address elsewhere, with optional "sha256" (hex) and
-// "size" of what it serves. For a local file the service computes size and SHA-256 itself.
+// "size" of what it serves (both needed for a signed answer). For a local file the service
+// computes size and SHA-256 itself.
 //
 // Thread-safety: all methods may be called from any thread; the parsed manifest and the file's
 // digest are cached under one mutex and reloaded when the manifest or the file changes.

@@ -76,7 +76,7 @@ else
     && fail "tamsu-service carries recorder files"
   # Dependencies come from dpkg-shlibdeps (the libraries the programs link) plus the declared ones.
   rec_depends=$(dpkg-deb -f "$rec" Depends)
-  for dep in libqt6widgets6 libavcodec libpulse0 qt6-qpa-plugins; do
+  for dep in libqt6widgets6 libavcodec libpulse0 libsodium qt6-qpa-plugins; do
     grep -q "$dep" <<<"$rec_depends" || fail "tamsu-recorder Depends lacks $dep: $rec_depends"
   done
   svc_depends=$(dpkg-deb -f "$svc" Depends)
