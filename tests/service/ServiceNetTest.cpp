@@ -208,6 +208,7 @@ TEST_F(ServiceNetTest, ReleaseAddressAndRanges) {
         const auto res = Client().Post("/v1/upgrade_check", {{"Host", host}}, check, "application/json");
         ASSERT_TRUE(res) << host;
         EXPECT_EQ(ParseJson(res->body)["data"]["download_url"].asString(), base + path) << host;
+        EXPECT_FALSE(ParseJson(res->body)["data"].isMember("signature")) << "signed without --release-key";
     }
     const struct {
         const char* path;
