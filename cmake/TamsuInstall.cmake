@@ -88,6 +88,8 @@ set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME "tamsu-service")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION "net")
 # useradd in the maintainer script.
 set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "passwd")
+# Several instances share one PostgreSQL database (--database); one instance needs none.
+set(CPACK_DEBIAN_SERVICE_PACKAGE_SUGGESTS "postgresql")
 set(CPACK_COMPONENT_SERVICE_DESCRIPTION "web service of TAMSU电脑录音软件
 Upgrade check and release downloads, feedback, public address lookup, help
 pages and user accounts with SMS verification codes, over HTTP or HTTPS, with

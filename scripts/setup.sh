@@ -20,6 +20,7 @@ packages=(
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus sox libsox-fmt-mp3 ffmpeg
   xvfb xauth x11-utils imagemagick xcompmgr trayer
   libcpp-httplib-dev libsqlite3-dev libsodium-dev libssl-dev openssl curl
+  libpq-dev postgresql
   desktop-file-utils appstream dpkg-dev file
 )
 # Login units of the sound servers (systemd user units, enabled globally by their packages).

@@ -16,19 +16,24 @@
 //   checks out, so parallel tries cannot slip past the wait. A client address gets
 //   kAddressLoginFailures failed logins an hour, across all phones.
 //
+// Every limit lives in the database, each check and its record in one transaction, so several
+// instances on one database act as one.
+//
 // Thread-safety: all methods may run on several handler threads at once; database steps happen
-// under the Database lock, hashing and SMS delivery outside it.
+// in transactions, hashing and SMS delivery outside them.
 
 #include "ServiceOutcome.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class Database;
 class PasswordHasher;
 class RequestLog;
 class SmsSender;
+class Transaction;
 
 // Seconds since the epoch; tests substitute their own clock.
 using ServiceClock = std::function<std::int64_t()>;
@@ -67,12 +72,17 @@ public:
     ServiceOutcome Login(const std::string& phone, const std::string& password, const std::string& address);
 
 private:
-    // Checks and spends the code; kRetOk or the code's refusal. Under the database lock.
-    int UseCode(const std::string& phone, CodePurpose purpose, const std::string& code, std::int64_t now);
-    // Seconds the phone must still wait before its next login try. Under the database lock.
-    std::int64_t LoginWait(const std::string& phone, std::int64_t now);
-    // Seconds the address must wait before its next login try. Under the database lock.
-    std::int64_t AddressLoginWait(const std::string& address, std::int64_t now);
+    // The refusal of a code request, or none (the address's request is counted either way);
+    // serviceLimit: the refusal is the service's daily limit.
+    std::optional<ServiceOutcome> CheckCodeRequest(Transaction& t, const std::string& phone, CodePurpose purpose,
+                                                   const std::string& address, std::int64_t now, bool& serviceLimit);
+    // Checks and spends the code; kRetOk or the code's refusal.
+    int UseCode(Transaction& t, const std::string& phone, CodePurpose purpose, const std::string& code,
+                std::int64_t now);
+    // Seconds the phone must still wait before its next login try.
+    std::int64_t LoginWait(Transaction& t, const std::string& phone, std::int64_t now);
+    // Seconds the address must wait before its next login try.
+    std::int64_t AddressLoginWait(Transaction& t, const std::string& address, std::int64_t now);
     ServiceOutcome SetPassword(const std::string& phone, const std::string& password, const std::string& code,
                                CodePurpose purpose);
     void Log(const std::string& line);

@@ -1,52 +1,58 @@
 #pragma once
-// Database: the service's one SQLite connection (WAL, foreign keys, busy time-out), its schema
-// brought up to date when it opens, and a cache of prepared statements.
+// Database: where the service keeps accounts, codes, every abuse limit and feedback, so that
+// several instances on one shared database act as one service. Two kinds:
+//   sqlite:PATH         one file, one connection (SqliteDatabase), the default;
+//   postgresql://...    a PostgreSQL server through libpq (PostgresDatabase), a connection per
+//                       handler thread, for several instances behind a load balancer.
+// Each opens with its schema brought up to date (Schema.h); a database written by a newer
+// program is refused untouched.
 //
-// Thread-safety: every use goes through Lock(); while the returned lock is held the caller may
-// Prepare statements and run them. The handler threads therefore take turns on the connection,
-// which SQLite would impose on writes anyway; slow work (password hashes, SMS) runs outside it.
+//   auto db = Database::Open("sqlite:/var/lib/tamsu-service/tamsu-service.db", 8);
+//   db->RunTransaction([&](Transaction& t) { ... t.Prepare("SELECT ...").Bind(1, x).Step() ... });
+//
+// Thread-safety: RunTransaction from any number of threads at once.
 
-#include "Statement.h"
-
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
-struct sqlite3;
+class Transaction;
 
-// A failure of SQLite; code is SQLite's extended result code (0 when not from SQLite).
 class DatabaseError : public std::runtime_error {
 public:
-    explicit DatabaseError(const std::string& what, int code = 0) : std::runtime_error(what), code_(code) {}
-    int Code() const { return code_; }
-    bool IsConstraint() const;
+    enum class Kind {
+        kOther,
+        kConstraint,  // a UNIQUE (or other) constraint refused the write
+        kConflict,    // another transaction got in the way; running it again may succeed
+    };
+    explicit DatabaseError(const std::string& what, Kind kind = Kind::kOther) : std::runtime_error(what), kind_(kind) {}
+    Kind GetKind() const { return kind_; }
+    bool IsConstraint() const { return kind_ == Kind::kConstraint; }
 
 private:
-    int code_;
+    Kind kind_;
 };
 
 class Database {
 public:
-    // Opens (creating) the file and migrates the schema. Throws DatabaseError.
-    explicit Database(const std::string& path);
-    ~Database();
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
+    virtual ~Database() = default;
 
-    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
-    // The cached statement for sql, reset. Only under Lock().
-    Statement& Prepare(const char* sql);
-    // Runs SQL text without parameters (schema, transactions). Only under Lock().
-    void Exec(const char* sql);
-    // Runs body as one transaction: all of its writes or, when it throws, none (rethrown). Only
-    // under Lock().
-    void Transaction(const std::function<void()>& body);
+    // Opens the database a URL names (see above); connections: the most transactions run at once
+    // (the service's handler threads). Throws DatabaseError, its text free of any password.
+    static std::unique_ptr<Database> Open(const std::string& url, int connections);
+    // Whether url names a database kind Open knows.
+    static bool IsDatabaseUrl(const std::string& url);
+    // The file of a sqlite: URL; empty for other kinds.
+    static std::string SqlitePath(const std::string& url);
+    // url fit for a log line or an error: any password in it replaced by "***".
+    static std::string MaskPassword(const std::string& url);
 
-private:
-    sqlite3* db_ = nullptr;
-    std::mutex mutex_;
-    std::map<std::string, std::unique_ptr<Statement>> statements_;
+    // Runs body as one transaction: all of its writes or, when it throws, none (rethrown). The
+    // reads and writes of body are isolated as if transactions ran one after another, across all
+    // instances on the database: a check and its update inside one body cannot be raced. When the
+    // database finds another transaction got in the way, body runs again from the start (so it
+    // must set, not accumulate, what it reports to the caller).
+    virtual void RunTransaction(const std::function<void(Transaction&)>& body) = 0;
 };

@@ -1,5 +1,7 @@
 #include "ServiceOptions.h"
 
+#include "Database.h"
+
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -64,6 +66,7 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
         {"--tls-key", [&](const std::string& v) { return !(options.tlsKey = v).empty(); }},
         {"--trusted-proxy-header", [&](const std::string& v) { return !(options.trustedProxyHeader = v).empty(); }},
         {"--public-url", [&](const std::string& v) { return IsHttpUrl(options.publicUrl = v); }},
+        {"--database", [&](const std::string& v) { return Database::IsDatabaseUrl(options.database = v); }},
         {"--sms-webhook", [&](const std::string& v) { return IsHttpUrl(options.smsWebhook = v); }},
         {"--threads", [&](const std::string& v) { return ParseInt(v, 1, kMaxThreads, options.threads); }},
         {"--sms-daily-limit", [&](const std::string& v) { return ParseInt(v, 1, 999999, options.dailyCodeLimit); }},
@@ -97,7 +100,7 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
             value = args[++i];
         }
         if (!it->second(value)) {
-            error = "bad value for " + name + ": " + value;
+            error = "bad value for " + name + ": " + Database::MaskPassword(value);
             return false;
         }
     }
@@ -124,6 +127,10 @@ std::string ServiceUsage() {
            "                                (e.g. X-Forwarded-For behind a reverse proxy)\n"
            "  --public-url URL              base of download addresses (default: from the Host header,\n"
            "                                which any client can set: set this in production)\n"
+           "  --database URL                where accounts, codes, limits and feedback live:\n"
+           "                                sqlite:PATH (default sqlite:DIR/tamsu-service.db) or a\n"
+           "                                PostgreSQL URI postgresql://USER@HOST:PORT/DB shared by\n"
+           "                                several instances (password: PGPASSFILE, PGPASSWORD or the URI)\n"
            "  --sms-webhook URL             post {\"phone\",\"code\"} JSON here instead of writing the\n"
            "                                codes to DIR/sms-outbox.log\n"
            "  --sms-daily-limit N           SMS codes sent per day by the whole service (default 1000);\n"

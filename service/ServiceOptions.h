@@ -12,6 +12,7 @@ struct ServiceOptions {
     std::string tlsKey;
     std::string trustedProxyHeader;  // e.g. X-Forwarded-For; empty: the peer address only
     std::string publicUrl;           // base of download addresses; empty: from the Host header
+    std::string database;            // sqlite:PATH or postgresql://...; empty: sqlite:<dataDir>/tamsu-service.db
     std::string smsWebhook;          // empty: codes go to <data>/sms-outbox.log
     int threads = 8;
     int dailyCodeLimit = 1000;       // SMS codes sent per day by the whole service

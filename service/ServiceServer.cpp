@@ -9,6 +9,8 @@
 #include "ReleaseManifest.h"
 #include "ReleaseSigner.h"
 #include "RequestLog.h"
+#include "Statement.h"
+#include "Transaction.h"
 #include "WebhookSmsSender.h"
 
 #include <httplib.h>
@@ -161,9 +163,11 @@ bool ServiceServer::Start(std::string& error) {
         return false;
     }
     log_ = std::make_unique<RequestLog>(data + "/logs/service.log");
-    if (!MakePrivateDatabaseFiles(data + "/tamsu-service.db", error)) return false;
+    const std::string databaseUrl = options_.database.empty() ? "sqlite:" + data + "/tamsu-service.db" : options_.database;
+    const std::string sqlitePath = Database::SqlitePath(databaseUrl);
+    if (!sqlitePath.empty() && !MakePrivateDatabaseFiles(sqlitePath, error)) return false;
     try {
-        db_ = std::make_unique<Database>(data + "/tamsu-service.db");
+        db_ = Database::Open(databaseUrl, options_.threads);
     } catch (const DatabaseError& e) {
         error = e.what();
         return false;
@@ -205,7 +209,8 @@ bool ServiceServer::Start(std::string& error) {
         error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
         return false;
     }
-    log_->Write("tamsu-service listening on " + BaseUrl() + ", data in " + data);
+    log_->Write("tamsu-service listening on " + BaseUrl() + ", data in " + data + ", database " +
+                Database::MaskPassword(databaseUrl));
     if (signer_) log_->Write("releases are signed with the key whose public half is " + signer_->PublicKey());
     return true;
 }
@@ -398,12 +403,16 @@ ServiceOutcome ServiceServer::Feedback(const Json::Value& body, const httplib::R
     if (!IsValidUtf8(contact) || !IsValidUtf8(content)) {
         return ServiceOutcome::Error(400, kRetBadRequest, "contact and content must be UTF-8");
     }
-    auto lock = db_->Lock();
-    auto& insert = db_->Prepare(
-        "INSERT INTO feedback (received_at, sender_address, contact, content) VALUES (?, ?, ?, ?) RETURNING id");
+    const std::int64_t now = clock_();
+    const std::string address = ClientAddress(req);
+    std::int64_t id = 0;
+    db_->RunTransaction([&](Transaction& t) {
+        id = t.Prepare("INSERT INTO feedback (received_at, sender_address, contact, content) VALUES (?, ?, ?, ?) "
+                       "RETURNING id")
+                 .Bind(1, now).Bind(2, address).Bind(3, contact).Bind(4, content).RunReturningInt();
+    });
     Json::Value data(Json::objectValue);
-    data["id"] = static_cast<Json::Int64>(
-        insert.Bind(1, clock_()).Bind(2, ClientAddress(req)).Bind(3, contact).Bind(4, content).RunReturningInt());
+    data["id"] = static_cast<Json::Int64>(id);
     return ServiceOutcome::Ok(data);
 }
 

@@ -64,7 +64,7 @@ protected:
     void Reopen() {
         accounts_.reset();
         db_.reset();
-        db_ = std::make_unique<Database>(dir_ + "/service.db");
+        db_ = Database::Open("sqlite:" + dir_ + "/service.db", 8);
         accounts_ = std::make_unique<AccountService>(*db_, sms_, hasher_, nullptr, [this] { return now_; });
     }
     std::string Code(const Step& s) {

@@ -1,7 +1,8 @@
 // The service's pure pieces: input checks, the command line, the release manifest and signing
 // keys, the schema.
 
-#include "Database.h"
+#include "SqliteDatabase.h"
+#include "Statement.h"
 #include "InputRules.h"
 #include "ReleaseManifest.h"
 #include "ReleaseSigner.h"
@@ -273,13 +274,14 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
 TEST(ServiceRulesTest, WriteAheadLogStaysBounded) {
     const std::string dir = TempDir();
     {
-        Database db(dir + "/service.db");
-        auto lock = db.Lock();
+        SqliteDatabase db(dir + "/service.db");
         for (std::int64_t i = 1; i <= 3000; ++i) {
-            ASSERT_EQ(db.Prepare("INSERT INTO feedback (received_at, sender_address, contact, content) "
-                                 "VALUES (?, '', '', ?) RETURNING id")
-                          .Bind(1, i).Bind(2, std::string(4000, 'x')).RunReturningInt(),
-                      i);
+            db.RunTransaction([&](Transaction& t) {
+                ASSERT_EQ(t.Prepare("INSERT INTO feedback (received_at, sender_address, contact, content) "
+                                    "VALUES (?, '', '', ?) RETURNING id")
+                              .Bind(1, i).Bind(2, std::string(4000, 'x')).RunReturningInt(),
+                          i);
+            });
         }
         EXPECT_LT(std::filesystem::file_size(dir + "/service.db-wal"), 6u * 1024 * 1024);
     }
@@ -289,13 +291,13 @@ TEST(ServiceRulesTest, WriteAheadLogStaysBounded) {
 TEST(ServiceRulesTest, NewerSchemaIsRefusedAndLeftAlone) {
     const std::string dir = TempDir();
     const std::string path = dir + "/service.db";
-    { Database created(path); }
+    { SqliteDatabase created(path); }
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
     const std::string bump = "UPDATE schema_version SET version = " + std::to_string(LatestSchemaVersion() + 1);
     ASSERT_EQ(sqlite3_exec(raw, bump.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(raw);
-    EXPECT_THROW(Database again(path), DatabaseError);
+    EXPECT_THROW(SqliteDatabase again(path), DatabaseError);
     std::filesystem::remove_all(dir);
 }
 
