@@ -15,8 +15,10 @@ constexpr const char* kConnectTimeout = "10";
 
 PostgresConnection::PostgresConnection(const std::string& conninfo, const std::string& shown) {
     // Keywords before dbname are defaults; what the URL (expanded from dbname) names wins.
-    const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char* values[] = {kConnectTimeout, "tamsu-service", conninfo.c_str(), nullptr};
+    // (Notices such as "relation already exists, skipping" are not worth standard error.)
+    const char* keys[] = {"connect_timeout", "application_name", "options", "dbname", nullptr};
+    const char* values[] = {kConnectTimeout, "tamsu-service", "-c client_min_messages=warning", conninfo.c_str(),
+                            nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
     if (PQstatus(conn_) != CONNECTION_OK) {
         std::string message = conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory";

@@ -100,7 +100,8 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
             value = args[++i];
         }
         if (!it->second(value)) {
-            error = "bad value for " + name + ": " + Database::MaskPassword(value);
+            // (A database URL is not repeated: it may hold a password.)
+            error = "bad value for " + name + (name == "--database" ? " (sqlite:PATH or postgresql://...)" : ": " + value);
             return false;
         }
     }

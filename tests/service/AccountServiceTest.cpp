@@ -1,13 +1,19 @@
-// Accounts, codes and logins on a real database in a temporary folder, with a clock the test moves.
-// Each rule is a script of steps: move the clock, call, expect the reply.
+// Accounts, codes and logins on a real database (a SQLite file in a temporary folder, and a private
+// PostgreSQL server), with a clock the test moves. Each rule is a script of steps: move the clock,
+// call, expect the reply.
 
 #include "AccountService.h"
 #include "Database.h"
 #include "PasswordHasher.h"
+#include "PostgresCluster.h"
+#include "Schema.h"
 #include "SmsSender.h"
+#include "Statement.h"
+#include "Transaction.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -46,15 +52,25 @@ struct Step {
     const char* phone = kPhone;
 };
 
-class AccountServiceTest : public ::testing::Test {
+class AccountServiceTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         ASSERT_GE(sodium_init(), 0);
         char pattern[] = "/tmp/tamsu-accounts-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
+        url_ = "sqlite:" + dir_ + "/service.db";
+        if (GetParam() == "postgresql") {
+            if (!cluster_) {
+                cluster_ = std::make_unique<PostgresCluster>();
+                ASSERT_TRUE(cluster_->Start()) << cluster_->Error();
+            }
+            url_ = cluster_->NewDatabase();
+            ASSERT_FALSE(url_.empty()) << cluster_->Error();
+        }
         Reopen();
     }
+    static void TearDownTestSuite() { cluster_.reset(); }
     void TearDown() override {
         accounts_.reset();
         db_.reset();
@@ -64,7 +80,7 @@ protected:
     void Reopen() {
         accounts_.reset();
         db_.reset();
-        db_ = Database::Open("sqlite:" + dir_ + "/service.db", 8);
+        db_ = Database::Open(url_, 8);
         accounts_ = std::make_unique<AccountService>(*db_, sms_, hasher_, nullptr, [this] { return now_; });
     }
     std::string Code(const Step& s) {
@@ -98,6 +114,23 @@ protected:
             EXPECT_TRUE(sent.size() == sentBefore || std::regex_match(sent.back(), std::regex("[0-9]{6}"))) << sent.back();
         }
     }
+    // The first column of sql's first row, read past the program (psql, or SQLite's own library).
+    std::string Peek(const char* sql) {
+        if (cluster_ && url_.rfind("postgresql:", 0) == 0) {
+            std::string out = cluster_->Query(url_, sql);
+            return out.substr(0, out.find('\n'));
+        }
+        sqlite3* raw = nullptr;
+        sqlite3_stmt* row = nullptr;
+        std::string value;
+        if (sqlite3_open_v2(Database::SqlitePath(url_).c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(raw, sql, -1, &row, nullptr) == SQLITE_OK && sqlite3_step(row) == SQLITE_ROW) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
+        }
+        sqlite3_finalize(row);
+        sqlite3_close(raw);
+        return value;
+    }
     std::size_t SentCount() {
         std::size_t n = 0;
         for (const auto& [phone, codes] : sms_.codes) n += codes.size();
@@ -107,7 +140,9 @@ protected:
         Run({{0, Op::kRegisterCode, "", "", kRetOk}, {0, Op::kRegister, "secret", "sent", kRetOk}, {kWait, Op::kRestart, "", "", 0}});
     }
 
+    static inline std::unique_ptr<PostgresCluster> cluster_;  // one server for the suite, a database per test
     std::string dir_;
+    std::string url_;
     std::int64_t now_ = 1'700'000'000;
     FakeSms sms_;
     PasswordHasher hasher_;
@@ -117,7 +152,7 @@ protected:
 
 // A code lives ten minutes across a restart, is used once, dies after five wrong tries; the phone's
 // state decides before the code.
-TEST_F(AccountServiceTest, CodeLifeAndPhoneState) {
+TEST_P(AccountServiceTest, CodeLifeAndPhoneState) {
     const std::int64_t life = AccountService::kCodeLifetime;
     const Step wrongTry{0, Op::kReset, "next", "wrong", kRetWrongCode};
     Run({{0, Op::kForgotCode, "", "", kRetNoSuchUser},
@@ -141,7 +176,7 @@ TEST_F(AccountServiceTest, CodeLifeAndPhoneState) {
 
 // One code a minute per phone, also across a restart; a new code replaces the old one; at most
 // kDailyCodeCap a day per phone; a failed delivery costs no wait.
-TEST_F(AccountServiceTest, CodeRequestLimits) {
+TEST_P(AccountServiceTest, CodeRequestLimits) {
     sms_.failing = true;
     Run({{0, Op::kRegisterCode, "", "", kRetSmsFailed}});
     sms_.failing = false;
@@ -158,7 +193,7 @@ TEST_F(AccountServiceTest, CodeRequestLimits) {
     Run({{0, Op::kRegisterCode, "", "", kRetOk}});
 }
 
-TEST_F(AccountServiceTest, LoginRepliesAndSlowsRepeatedFailures) {
+TEST_P(AccountServiceTest, LoginRepliesAndSlowsRepeatedFailures) {
     MakeAccount();
     const ServiceOutcome ok = accounts_->Login(kPhone, "secret", "203.0.113.9");
     ASSERT_EQ(ok.ret, kRetOk);
@@ -180,7 +215,7 @@ TEST_F(AccountServiceTest, LoginRepliesAndSlowsRepeatedFailures) {
 // What one address may do in an hour, and what all of them may send in a day: code requests count
 // whatever they are answered (probing phones costs as much as sending codes), failed logins count
 // over all phones.
-TEST_F(AccountServiceTest, LimitsPerAddressAndPerDay) {
+TEST_P(AccountServiceTest, LimitsPerAddressAndPerDay) {
     MakeAccount();
     accounts_->SetDailyCodeLimit(3);
     const auto phone = [](int i) { return "1390000" + std::to_string(1000 + i); };
@@ -212,7 +247,7 @@ TEST_F(AccountServiceTest, LimitsPerAddressAndPerDay) {
 
 // Forty tries at once get as many checked as forty in a row: the free ones, then none until the wait
 // is over.
-TEST_F(AccountServiceTest, ParallelLoginsShareOneBackOff) {
+TEST_P(AccountServiceTest, ParallelLoginsShareOneBackOff) {
     MakeAccount();
     std::atomic<int> checked{0};
     std::vector<std::thread> tries;
@@ -225,7 +260,7 @@ TEST_F(AccountServiceTest, ParallelLoginsShareOneBackOff) {
     EXPECT_EQ(checked.load(), AccountService::kFreeLoginFailures);
 }
 
-TEST_F(AccountServiceTest, InvalidFieldsAreBadRequests) {
+TEST_P(AccountServiceTest, InvalidFieldsAreBadRequests) {
     const std::pair<const char*, std::string> cases[] = {
         {"1380013800", "secret"},            // 10 digits
         {"138001380000", "secret"},          // 12 digits
@@ -241,5 +276,21 @@ TEST_F(AccountServiceTest, InvalidFieldsAreBadRequests) {
     EXPECT_EQ(accounts_->RequestCode("1380013800", CodePurpose::kRegister, "").httpStatus, 400);
     EXPECT_EQ(SentCount(), 0u);
 }
+
+// A database a newer program wrote is refused, and keeps its data and its version.
+TEST_P(AccountServiceTest, NewerSchemaIsRefusedAndLeftAlone) {
+    MakeAccount();
+    db_->RunTransaction([&](Transaction& t) {
+        t.Prepare("UPDATE schema_version SET version = ?").Bind(1, std::int64_t{LatestSchemaVersion() + 1}).Run();
+    });
+    accounts_.reset();
+    db_.reset();
+    EXPECT_THROW(Database::Open(url_, 1), DatabaseError);
+    EXPECT_EQ(Peek("SELECT version FROM schema_version"), std::to_string(LatestSchemaVersion() + 1));
+    EXPECT_EQ(Peek("SELECT phone FROM users"), kPhone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, AccountServiceTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
