@@ -25,7 +25,8 @@ public:
     enum class Kind {
         kOther,
         kConstraint,  // a UNIQUE (or other) constraint refused the write
-        kConflict,    // another transaction got in the way; running it again may succeed
+        kTransient,   // another transaction got in the way, or an idle connection was found lost before
+                      // the transaction began: running it again may succeed
     };
     explicit DatabaseError(const std::string& what, Kind kind = Kind::kOther) : std::runtime_error(what), kind_(kind) {}
     Kind GetKind() const { return kind_; }

@@ -53,7 +53,14 @@ void PostgresConnection::Exec(const char* sql) {
 }
 
 void PostgresConnection::Transact(const std::function<void(Transaction&)>& body, bool serializable) {
-    Exec(serializable ? "BEGIN ISOLATION LEVEL SERIALIZABLE" : "BEGIN");
+    try {
+        Exec(serializable ? "BEGIN ISOLATION LEVEL SERIALIZABLE" : "BEGIN");
+    } catch (const DatabaseError& e) {
+        // A connection that idled while the server restarted fails here, before anything was
+        // sent of the transaction: safe to run on a new connection.
+        if (Healthy()) throw;
+        throw DatabaseError(e.what(), DatabaseError::Kind::kTransient);
+    }
     try {
         body(*this);
         for (auto& [sql, statement] : statements_) statement->Reset();

@@ -24,7 +24,7 @@ public:
 
     // Runs body in one transaction (SERIALIZABLE, or the server's default READ COMMITTED when
     // serializable is false): committed, or rolled back and rethrown. Throws DatabaseError (kind
-    // kConflict: worth running again).
+    // kTransient: worth running again, on another connection when this one is lost).
     void Transact(const std::function<void(Transaction&)>& body, bool serializable);
     // Runs SQL text without parameters outside a transaction body (session locks).
     void Command(const char* sql) { Exec(sql); }

@@ -77,7 +77,7 @@ void PostgresDatabase::RunTransaction(const std::function<void(Transaction&)>& b
             return;
         } catch (const DatabaseError& e) {
             GiveBack(std::move(connection));
-            if (e.GetKind() != DatabaseError::Kind::kConflict || attempt >= kMaxAttempts) throw;
+            if (e.GetKind() != DatabaseError::Kind::kTransient || attempt >= kMaxAttempts) throw;
         } catch (...) {
             GiveBack(std::move(connection));
             throw;

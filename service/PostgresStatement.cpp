@@ -12,7 +12,7 @@ DatabaseError PostgresError(const pg_result* result, const std::string& context)
     while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back()))) message.pop_back();
     auto kind = DatabaseError::Kind::kOther;
     if (code.rfind("23", 0) == 0) kind = DatabaseError::Kind::kConstraint;
-    if (code == "40001" || code == "40P01") kind = DatabaseError::Kind::kConflict;
+    if (code == "40001" || code == "40P01") kind = DatabaseError::Kind::kTransient;
     return DatabaseError(context + ": " + message, kind);
 }
 

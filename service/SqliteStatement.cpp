@@ -10,7 +10,7 @@ DatabaseError::Kind KindOf(int extended) {
     switch (extended & 0xFF) {
     case SQLITE_CONSTRAINT: return DatabaseError::Kind::kConstraint;
     case SQLITE_BUSY:
-    case SQLITE_LOCKED: return DatabaseError::Kind::kConflict;
+    case SQLITE_LOCKED: return DatabaseError::Kind::kTransient;
     default: return DatabaseError::Kind::kOther;
     }
 }
