@@ -1,9 +1,12 @@
 // Requests per second of tamsu-service (feedback posts, upgrade checks, logins) and its peak
 // memory, each as a ratio against a reference measured in the same run: a trivial cpp-httplib
 // server (same threads, same client) for the HTTP rows and its memory, Argon2id verifications at the
-// service's cost on as many threads as the service hashes at once for the login row.
+// service's cost on as many threads as the service hashes at once for the login row. --postgres
+// adds feedback posts and upgrade checks on PostgreSQL: one instance against SQLite, two instances
+// on one database against one.
 
 #include "PasswordHasher.h"
+#include "PostgresCluster.h"
 #include "ServiceProcess.h"
 
 #include <arpa/inet.h>
@@ -33,6 +36,7 @@ struct BenchOptions {
     int clients = 4;
     std::string service = ServiceProcess::BinaryPath();  // another build's tamsu-service to compare
     long walPosts = 0;                                    // > 0: the log size after that many feedback posts
+    bool postgres = false;                                // the rows of one and two instances on PostgreSQL
 };
 
 // Runs work on `threads` threads for `seconds`; returns completed calls per second. A call that
@@ -57,9 +61,13 @@ double PerSecond(int threads, double seconds, const std::function<std::function<
     return static_cast<double>(done.load()) / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::function<std::function<bool()>()> Poster(const ServiceProcess& server, std::string path, std::string body) {
-    const int port = server.Port();
-    return [port, path, body] {
+// Client threads made by the result post body to path, each keeping one connection to one of
+// servers, taken in turn.
+std::function<std::function<bool()>()> Spread(std::vector<const ServiceProcess*> servers, std::string path,
+                                              std::string body) {
+    auto next = std::make_shared<std::size_t>(0);
+    return [servers, next, path, body] {
+        const int port = servers[(*next)++ % servers.size()]->Port();
         auto client = std::make_shared<httplib::Client>("127.0.0.1", port);
         client->set_keep_alive(true);
         client->set_tcp_nodelay(true);
@@ -69,6 +77,10 @@ std::function<std::function<bool()>()> Poster(const ServiceProcess& server, std:
             return res && res->status == 200 && res->body.find("\"ret\":0") != std::string::npos;
         });
     };
+}
+
+std::function<std::function<bool()>()> Poster(const ServiceProcess& server, std::string path, std::string body) {
+    return Spread({&server}, std::move(path), std::move(body));
 }
 
 long PeakKiB(pid_t pid) {
@@ -125,12 +137,54 @@ bool ParseArgs(int argc, char** argv, BenchOptions& options) {
             options.service = argv[++i];
         } else if (arg == "--wal-posts" && i + 1 < argc) {
             options.walPosts = std::atol(argv[++i]);
+        } else if (arg == "--postgres") {
+            options.postgres = true;
         } else {
-            std::fprintf(stderr, "usage: service_bench [--seconds N] [--clients N] [--service BINARY] [--wal-posts N]\n");
+            std::fprintf(stderr, "usage: service_bench [--seconds N] [--clients N] [--service BINARY] [--wal-posts N] [--postgres]\n");
             return false;
         }
     }
     return options.seconds > 0 && options.clients > 0;
+}
+
+// Feedback posts and upgrade checks of one service on SQLite (the reference), one on PostgreSQL and
+// two on the same PostgreSQL database (the clients spread over both), on a private server.
+bool PostgresRows(const BenchOptions& options, const ServiceProcess& sqlite, const std::string& feedback) {
+    PostgresCluster cluster;
+    const std::string url = cluster.Start() ? cluster.NewDatabase() : "";
+    if (url.empty()) {
+        std::fprintf(stderr, "service_bench: %s\n", cluster.Error().c_str());
+        return false;
+    }
+    ServiceProcess first({"--database", url}, options.service);
+    ServiceProcess second({"--database", url}, options.service);
+    if (!first.Start() || !second.Start()) {
+        std::fprintf(stderr, "service_bench: %s%s\n", first.Error().c_str(), second.Error().c_str());
+        return false;
+    }
+    for (const ServiceProcess* s : {&first, &second}) {
+        s->WriteReleaseManifest("1.5.0", "tamsu-recorder_1.5.0_amd64.deb", std::string(1 << 20, 'x'));
+    }
+    const std::string check = "{\"app_name\":\"TamsuAudioRecorder\"}";
+    const auto rate = [&](std::vector<const ServiceProcess*> servers, const char* path, const std::string& body) {
+        return PerSecond(options.clients, options.seconds, Spread(std::move(servers), path, body));
+    };
+    const double sqlitePosts = rate({&sqlite}, "/v1/feedback", feedback);
+    const double onePosts = rate({&first}, "/v1/feedback", feedback);
+    const double twoPosts = rate({&first, &second}, "/v1/feedback", feedback);
+    const double sqliteChecks = rate({&sqlite}, "/v1/upgrade_check?timestamp=1", check);
+    const double oneChecks = rate({&first}, "/v1/upgrade_check?timestamp=1", check);
+    const double twoChecks = rate({&first, &second}, "/v1/upgrade_check?timestamp=1", check);
+    std::printf("PostgreSQL 15 (private server, unix socket), same %d client threads\n", options.clients);
+    std::printf("%-44s %10s %10s\n", "", "per second", "ratio");
+    Row("feedback posts, 1 instance on SQLite", sqlitePosts, sqlitePosts);
+    Row("feedback posts, 1 instance on PostgreSQL", onePosts, sqlitePosts);
+    Row("feedback posts, 2 instances on PostgreSQL", twoPosts, onePosts);
+    Row("upgrade checks, 1 instance on SQLite", sqliteChecks, sqliteChecks);
+    Row("upgrade checks, 1 instance on PostgreSQL", oneChecks, sqliteChecks);
+    Row("upgrade checks, 2 instances on PostgreSQL", twoChecks, oneChecks);
+    std::printf("(ratios: PostgreSQL against SQLite for 1 instance, 2 instances against 1)\n");
+    return true;
 }
 
 }  // namespace
@@ -209,5 +263,5 @@ int main(int argc, char** argv) {
                     options.walPosts, stored, static_cast<std::uintmax_t>(db / 1024),
                     static_cast<std::uintmax_t>(wal / 1024));
     }
-    return 0;
+    return options.postgres && !PostgresRows(options, service, feedback) ? 1 : 0;
 }
