@@ -165,24 +165,25 @@ bool PostgresRows(const BenchOptions& options, const ServiceProcess& sqlite, con
     for (const ServiceProcess* s : {&first, &second}) {
         s->WriteReleaseManifest("1.5.0", "tamsu-recorder_1.5.0_amd64.deb", std::string(1 << 20, 'x'));
     }
-    const std::string check = "{\"app_name\":\"TamsuAudioRecorder\"}";
-    const auto rate = [&](std::vector<const ServiceProcess*> servers, const char* path, const std::string& body) {
-        return PerSecond(options.clients, options.seconds, Spread(std::move(servers), path, body));
-    };
-    const double sqlitePosts = rate({&sqlite}, "/v1/feedback", feedback);
-    const double onePosts = rate({&first}, "/v1/feedback", feedback);
-    const double twoPosts = rate({&first, &second}, "/v1/feedback", feedback);
-    const double sqliteChecks = rate({&sqlite}, "/v1/upgrade_check?timestamp=1", check);
-    const double oneChecks = rate({&first}, "/v1/upgrade_check?timestamp=1", check);
-    const double twoChecks = rate({&first, &second}, "/v1/upgrade_check?timestamp=1", check);
     std::printf("PostgreSQL 15 (private server, unix socket), same %d client threads\n", options.clients);
     std::printf("%-44s %10s %10s\n", "", "per second", "ratio");
-    Row("feedback posts, 1 instance on SQLite", sqlitePosts, sqlitePosts);
-    Row("feedback posts, 1 instance on PostgreSQL", onePosts, sqlitePosts);
-    Row("feedback posts, 2 instances on PostgreSQL", twoPosts, onePosts);
-    Row("upgrade checks, 1 instance on SQLite", sqliteChecks, sqliteChecks);
-    Row("upgrade checks, 1 instance on PostgreSQL", oneChecks, sqliteChecks);
-    Row("upgrade checks, 2 instances on PostgreSQL", twoChecks, oneChecks);
+    const struct {
+        const char* name;
+        const char* path;
+        std::string body;
+    } kinds[] = {{"feedback posts", "/v1/feedback", feedback},
+                 {"upgrade checks", "/v1/upgrade_check?timestamp=1", "{\"app_name\":\"TamsuAudioRecorder\"}"}};
+    for (const auto& kind : kinds) {
+        const auto rate = [&](std::vector<const ServiceProcess*> servers) {
+            return PerSecond(options.clients, options.seconds, Spread(std::move(servers), kind.path, kind.body));
+        };
+        const double onSqlite = rate({&sqlite});
+        const double one = rate({&first});
+        const double two = rate({&first, &second});
+        Row((std::string(kind.name) + ", 1 instance on SQLite").c_str(), onSqlite, onSqlite);
+        Row((std::string(kind.name) + ", 1 instance on PostgreSQL").c_str(), one, onSqlite);
+        Row((std::string(kind.name) + ", 2 instances on PostgreSQL").c_str(), two, one);
+    }
     std::printf("(ratios: PostgreSQL against SQLite for 1 instance, 2 instances against 1)\n");
     return true;
 }

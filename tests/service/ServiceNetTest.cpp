@@ -134,6 +134,8 @@ TEST_F(ServiceNetTest, InputTable) {
         {"POST", "/v1/login", "{\"mobilephone\":\"13800138000\",\"password\":\"" + std::string(33, 'x') + "\"}", 400, 100400},
         {"POST", "/v1/login", "{\"mobilephone\":\"13800138000\",\"password\":\"x\"}", 200, 400003},
         {"POST", "/v1/register", "{\"mobilephone\":\"13800138000\",\"password\":\"x\"}", 400, 100400},
+        {"POST", "/v1/register", "{\"code\":\"1\",\"mobilephone\":\"１３８００１３８０００\",\"password\":\"x\"}", 400, 100400},
+        {"POST", "/v1/forgot", "{\"code\":\"1\",\"mobilephone\":\"13800138000\",\"password\":\"" + std::string(33, 'x') + "\"}", 400, 100400},
         {"POST", "/v1/nothing", "{}", 404, 100404},
         {"GET", "/v1/login", "", 405, 100404},
         {"GET", "/v1/smsnotify/register/1380013800x", "", 400, 100400},

@@ -10,87 +10,47 @@
 
 namespace {
 
-// Debian's server programs; the newest installed version.
-std::string ServerBinaries() {
-    std::string best;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", ec)) {
-        const std::string bin = entry.path().string() + "/bin";
-        if (std::filesystem::exists(bin + "/pg_ctl") && bin > best) best = bin;
-    }
-    return best;
-}
-
-// The port only names the socket file (the server listens on no TCP port).
-constexpr int kSocketPort = 5432;
-// The superuser initdb makes; the service connects as it.
-constexpr const char* kUser = "tamsu";
+// Debian 12's server programs.
+constexpr const char* kBin = "/usr/lib/postgresql/15/bin/";
 
 }  // namespace
 
 PostgresCluster::~PostgresCluster() {
-    if (started_) RunAsOwner({bin_ + "/pg_ctl", "-D", dir_ + "/data", "-m", "immediate", "-w", "stop"});
+    if (started_) Run({std::string(kBin) + "pg_ctl", "-D", dir_ + "/data", "-m", "immediate", "stop"}, true);
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
 }
 
-bool PostgresCluster::RunAsOwner(std::vector<std::string> argv) {
-    if (geteuid() == 0) {
-        argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
-    }
+bool PostgresCluster::Run(std::vector<std::string> argv, bool asOwner) {
+    if (asOwner && geteuid() == 0) argv.insert(argv.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
     const Process::Result result = RunProcess(argv);
-    if (result.exited && result.code == 0) return true;
-    error_ = argv[argv[0] == "setpriv" ? 5 : 0] + " failed: " + result.err + result.out;
-    return false;
+    if (!result.exited || result.code != 0) error_ = argv.back() + " failed: " + result.err + result.out;
+    return result.exited && result.code == 0;
 }
 
 bool PostgresCluster::Start() {
-    bin_ = ServerBinaries();
-    if (bin_.empty()) {
-        error_ = "PostgreSQL's server is not installed (scripts/setup.sh installs it)";
-        return false;
-    }
     char pattern[] = "/tmp/tamsu-pg-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        error_ = "cannot make a temporary folder";
+    if (!std::filesystem::exists(std::string(kBin) + "pg_ctl") || mkdtemp(pattern) == nullptr) {
+        error_ = std::string("no ") + kBin + "pg_ctl (scripts/setup.sh installs it) or no temporary folder";
         return false;
     }
     dir_ = pattern;
-    if (geteuid() == 0) {
-        const passwd* nobody = getpwnam("nobody");
-        if (nobody == nullptr || chown(dir_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
-            error_ = "cannot give " + dir_ + " to nobody";
-            return false;
-        }
-    }
-    // No fsync: the cluster lives for one test; a crash of the service, not of the machine, is what
-    // the tests make.
-    if (!RunAsOwner({bin_ + "/initdb", "-D", dir_ + "/data", "-U", kUser, "-A", "trust", "-E", "UTF8",
-                     "--no-sync", "--no-instructions"})) {
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() == 0 && (nobody == nullptr || chown(pattern, nobody->pw_uid, nobody->pw_gid) != 0)) {
+        error_ = "cannot give " + dir_ + " to nobody";
         return false;
     }
-    const std::string options = "-k " + dir_ + " -p " + std::to_string(kSocketPort) +
-                                " -c listen_addresses= -c fsync=off -c full_page_writes=off -c max_connections=200";
-    if (!RunAsOwner({bin_ + "/pg_ctl", "-D", dir_ + "/data", "-l", dir_ + "/server.log", "-o", options, "-w",
-                     "-t", "120", "start"})) {
-        return false;
-    }
-    started_ = true;
-    return true;
-}
-
-std::string PostgresCluster::Url(const std::string& database) const {
-    return "postgresql://" + std::string(kUser) + "@/" + database + "?host=" + dir_ + "&port=" +
-           std::to_string(kSocketPort);
+    // No fsync: the cluster lives for one test, which crashes services, not the machine.
+    started_ = Run({std::string(kBin) + "initdb", "-D", dir_ + "/data", "-U", "tamsu", "-A", "trust", "--no-sync"}, true) &&
+               Run({std::string(kBin) + "pg_ctl", "-D", dir_ + "/data", "-l", dir_ + "/server.log", "-w", "-t", "120",
+                    "-o", "-k " + dir_ + " -c listen_addresses= -c fsync=off -c max_connections=200", "start"}, true);
+    return started_;
 }
 
 std::string PostgresCluster::NewDatabase() {
     const std::string name = "t" + std::to_string(++databases_);
-    const Process::Result result = RunProcess({"psql", "-X", "-q", "-d", Url("postgres"), "-c", "CREATE DATABASE " + name});
-    if (!result.exited || result.code != 0) {
-        error_ = "CREATE DATABASE failed: " + result.err;
-        return {};
-    }
-    return Url(name);
+    const std::string server = "postgresql://tamsu@/postgres?host=" + dir_;
+    return Run({"psql", "-X", "-q", "-d", server, "-c", "CREATE DATABASE " + name}, false)
+               ? "postgresql://tamsu@/" + name + "?host=" + dir_ : "";
 }
 
 std::string PostgresCluster::Query(const std::string& url, const std::string& sql) const {
