@@ -12,12 +12,10 @@
 #include <sodium.h>
 #include <stdlib.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <regex>
-#include <thread>
 
 namespace {
 
@@ -222,21 +220,6 @@ TEST_P(AccountServiceTest, LimitsPerAddressAndPerDay) {
     EXPECT_EQ(accounts_->RequestCode(phone(2), CodePurpose::kRegister, "b").ret, kRetOk);
     EXPECT_EQ(accounts_->RequestCode(phone(3), CodePurpose::kRegister, "c").httpStatus, 429);
     EXPECT_EQ(SentCount(), 3u);
-}
-
-// Forty tries at once get as many checked as forty in a row: the free ones, then none until the wait
-// is over.
-TEST_P(AccountServiceTest, ParallelLoginsShareOneBackOff) {
-    MakeAccount();
-    std::atomic<int> checked{0};
-    std::vector<std::thread> tries;
-    for (int i = 0; i < 40; ++i) {
-        tries.emplace_back([&, i] {  // one login try; shares the counter
-            if (accounts_->Login(kPhone, "wrong", "10.0.0." + std::to_string(i)).ret == kRetWrongLogin) ++checked;
-        });
-    }
-    for (auto& t : tries) t.join();
-    EXPECT_EQ(checked.load(), AccountService::kFreeLoginFailures);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AccountServiceTest, ::testing::Values("sqlite", "postgresql"),

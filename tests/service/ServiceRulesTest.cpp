@@ -6,14 +6,12 @@
 #include "ReleaseSigner.h"
 #include "RequestFrame.h"
 #include "RequestLog.h"
-#include "Schema.h"
 #include "ServiceOptions.h"
 #include "SqliteDatabase.h"
 #include "Statement.h"
 #include "Transaction.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -298,19 +296,6 @@ TEST(ServiceRulesTest, WriteAheadLogStaysBounded) {
         }
         EXPECT_LT(std::filesystem::file_size(dir + "/service.db-wal"), 6u * 1024 * 1024);
     }
-    std::filesystem::remove_all(dir);
-}
-
-TEST(ServiceRulesTest, NewerSchemaIsRefusedAndLeftAlone) {
-    const std::string dir = TempDir();
-    const std::string path = dir + "/service.db";
-    { SqliteDatabase created(path); }
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-    const std::string bump = "UPDATE schema_version SET version = " + std::to_string(LatestSchemaVersion() + 1);
-    ASSERT_EQ(sqlite3_exec(raw, bump.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(raw);
-    EXPECT_THROW(SqliteDatabase again(path), DatabaseError);
     std::filesystem::remove_all(dir);
 }
 

@@ -1,12 +1,8 @@
 #pragma once
-// PostgresCluster: a private PostgreSQL server for a test (Debian's initdb and pg_ctl) in a temporary
-// folder, reached only through a unix socket there (no TCP), removed with the object. Under root
-// its programs run as `nobody`, who owns the folder (the server refuses root).
-//
-//   PostgresCluster cluster;
-//   ASSERT_TRUE(cluster.Start()) << cluster.Error();
-//   const std::string url = cluster.NewDatabase();     // postgresql://tamsu@/t1?host=<folder>
-//   cluster.Query(url, "SELECT count(*) FROM users");  // psql's unaligned rows, "3\n"
+// PostgresCluster: a private PostgreSQL server for a test (initdb, pg_ctl) in a temporary folder,
+// reached only through a unix socket there, removed with the object. Under root its programs run as
+// `nobody`, who owns the folder (the server refuses root). NewDatabase gives a new database's URI;
+// Query runs psql on one ("SELECT count(*) FROM users" gives "3\n").
 
 #include <string>
 #include <vector>
@@ -18,15 +14,12 @@ public:
     PostgresCluster(const PostgresCluster&) = delete;
     PostgresCluster& operator=(const PostgresCluster&) = delete;
 
-    // False with Error() set, also when PostgreSQL is not installed.
-    bool Start();
+    bool Start();  // false with Error() set, also when PostgreSQL is not installed
     const std::string& Error() const { return error_; }
-    // A new empty database; its libpq URI, empty (Error() set) on failure.
-    std::string NewDatabase();
+    std::string NewDatabase();  // empty with Error() set on failure
     std::string Query(const std::string& url, const std::string& sql) const;
 
 private:
-    // argv as the folder's owner; false with Error() set.
     bool Run(std::vector<std::string> argv, bool asOwner);
 
     std::string dir_;
