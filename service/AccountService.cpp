@@ -236,6 +236,7 @@ ServiceOutcome AccountService::Login(const std::string& phone, const std::string
     // The wait's check and the try's record in one transaction, on every instance: the try counts
     // as failed from here; a right password takes it back.
     db_.RunTransaction([&](Transaction& t) {
+        id = 0;
         stored.clear();
         wait = LoginWait(t, phone, now);
         if (wait <= 0) wait = AddressLoginWait(t, address, now);
