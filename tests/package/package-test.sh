@@ -80,7 +80,7 @@ else
     grep -q "$dep" <<<"$rec_depends" || fail "tamsu-recorder Depends lacks $dep: $rec_depends"
   done
   svc_depends=$(dpkg-deb -f "$svc" Depends)
-  for dep in libsqlite3 libsodium passwd; do
+  for dep in libsqlite3 libpq5 libsodium passwd; do
     grep -q "$dep" <<<"$svc_depends" || fail "tamsu-service Depends lacks $dep: $svc_depends"
   done
   # Maintainer scripts only where needed: the service's system user.
