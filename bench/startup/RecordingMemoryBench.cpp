@@ -11,7 +11,7 @@
 
 #include "CMainWnd.h"
 #include "CWndShadow.h"
-#include "DeviceDiscovery.h"
+#include "RecordingPlan.h"
 #include "SkinResources.h"
 
 #include <QAbstractButton>
@@ -73,8 +73,7 @@ int main(int argc, char** argv)
     if (!std::getenv("TAMSU_SKIN_DIR"))
         ::setenv("TAMSU_SKIN_DIR", TAMSU_BENCH_SKIN_DIR, 1);
 
-    QString micName;
-    if (!HasDefaultSpeaker() || !GetDefaultMicName(micName)) {
+    if (const AudioDevices devices = AudioDevices::Current(); !devices.speaker || !devices.microphone) {
         std::fprintf(stderr, "recording_memory_bench: needs a sound server with a default sink and source\n");
         return 2;
     }

@@ -66,21 +66,19 @@ public:
         for (const char* name : {"username", "login", "separator", "register"}) {
             auto* button = new QPushButton(QString::fromLatin1(name), this);
             button->setObjectName(QString::fromLatin1(name));
+            button->setVisible(button->objectName() != "username");
             layout->addWidget(button);
         }
-        Area("username")->hide();
         setGeometry(300, 200, 400, 100);
         show();
     }
-    QWidget* Area(const char* name) const { return findChild<QWidget*>(QString::fromLatin1(name)); }
-    bool ShowsSignedIn(const QString& phone) const
+    // What the area shows: the signed-in phone alone, or "login separator register".
+    QString Shown() const
     {
-        return Area("username")->isVisible() && qobject_cast<QPushButton*>(Area("username"))->text() == phone &&
-               !Area("login")->isVisible() && !Area("separator")->isVisible() && !Area("register")->isVisible();
-    }
-    bool ShowsSignedOut() const
-    {
-        return !Area("username")->isVisible() && Area("login")->isVisible() && Area("separator")->isVisible() &&
-               Area("register")->isVisible();
+        QStringList shown;
+        for (const QPushButton* button : findChildren<QPushButton*>())
+            if (button->isVisible())
+                shown << (button->objectName() == "username" ? button->text() : button->objectName());
+        return shown.join(' ');
     }
 };

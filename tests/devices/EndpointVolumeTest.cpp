@@ -1,7 +1,8 @@
 // Volume and mute of the default microphone and playback device against the private sound server:
-// the 0..100 scale with its rounding and clamping, mute flags, namesake devices (without a
-// microphone or any device: DeviceDiscoveryTest.cpp).
+// the 0..100 scale with its rounding and clamping, mute flags, namesake devices, no microphone or
+// no device at all (without a server: NoServerTest.cpp).
 
+#include "DeviceTestUtil.h"
 #include "EndpointVolume.h"
 #include "SoundServerTest.h"
 
@@ -43,27 +44,6 @@ std::vector<unsigned> Both(unsigned raw) { return {raw, raw}; }
 
 class VolumeTest : public SoundServerTest {};
 
-TEST_F(VolumeTest, SetActsOnEveryChannelOfTheDefaultDeviceAndItsNamesakes)
-{
-    ASSERT_GE(SoundServer::LoadModule("module-remap-source", {"master=speaker.monitor", "source_name=mic-twin",
-                  SoundServer::DescriptionArg("source_properties", "Virtual Microphone")}), 0);
-    ASSERT_GE(SoundServer::LoadModule("module-null-sink",
-                  {"sink_name=speaker-twin", SoundServer::DescriptionArg("sink_properties", "Speaker")}), 0);
-    Pactl({"set-source-mute", "mic", "1"});
-    Pactl({"set-source-mute", "mic-twin", "1"});
-    EXPECT_TRUE(SetMicVolume(false, 25));
-    EXPECT_TRUE(SetSpeakerVolume(75));
-    for (const char* mic : {"mic", "mic-twin"}) {
-        EXPECT_EQ(RawVolumes("source", mic), Both(kNorm / 4)) << mic;
-        EXPECT_FALSE(Muted("source", mic)) << mic;
-    }
-    for (const char* sink : {"speaker", "speaker-twin"})
-        EXPECT_EQ(RawVolumes("sink", sink), Both(kNorm * 3 / 4)) << sink;
-    EXPECT_EQ(RawVolumes("sink", "mic-feed"), Both(kNorm)); // other names stay as they were
-    EXPECT_TRUE(SetMicVolume(true, 20));
-    EXPECT_TRUE(Muted("source", "mic"));
-}
-
 TEST_F(VolumeTest, ReadingRoundsToTheNearestStep)
 {
     // Raw volume; the microphone's reading; the speaker's before the caller's truncation.
@@ -82,24 +62,50 @@ TEST_F(VolumeTest, ReadingRoundsToTheNearestStep)
     }
 }
 
+// On every channel of the default device and of its namesakes (same description), others untouched.
 TEST_F(VolumeTest, MicrophoneRefusesVolumesOffTheScaleAndSpeakerClampsThem)
 {
-    const std::pair<float, unsigned> cases[] = {
-        {37.0f, 24248}, {100.0f, kNorm}, {0.0f, 0}, {150.0f, kNorm}, {100.5f, kNorm}, {-0.5f, 0}, {-20.0f, 0}};
-    for (const auto& [volume, wantRaw] : cases) {
+    ASSERT_GE(SoundServer::LoadModule("module-remap-source", {"master=speaker.monitor", "source_name=mic-twin",
+                  SoundServer::DescriptionArg("source_properties", "Virtual Microphone")}), 0);
+    ASSERT_GE(SoundServer::LoadModule("module-null-sink",
+                  {"sink_name=speaker-twin", SoundServer::DescriptionArg("sink_properties", "Speaker")}), 0);
+    const std::tuple<float, unsigned, bool> cases[] = {{37.0f, 24248, false}, {100.0f, kNorm, false}, {0.0f, 0, false},
+        {150.0f, kNorm, false}, {100.5f, kNorm, false}, {-0.5f, 0, false}, {-20.0f, 0, false}, {20.0f, kNorm / 5, true}};
+    for (const auto& [volume, wantRaw, mute] : cases) {
         SCOPED_TRACE(volume);
-        Pactl({"set-source-volume", "mic", std::to_string(kNorm / 4)});
-        Pactl({"set-sink-volume", "speaker", std::to_string(kNorm / 4)});
-        Pactl({"set-source-mute", "mic", "1"});
-        Pactl({"set-sink-mute", "speaker", "1"});
+        for (const char* mic : {"mic", "mic-twin"}) {
+            Pactl({"set-source-volume", mic, std::to_string(kNorm / 4)});
+            Pactl({"set-source-mute", mic, mute ? "0" : "1"});
+        }
+        for (const char* sink : {"speaker", "speaker-twin"}) {
+            Pactl({"set-sink-volume", sink, std::to_string(kNorm / 4)});
+            Pactl({"set-sink-mute", sink, "1"});
+        }
         const bool onScale = volume >= 0 && volume <= 100;
-        EXPECT_EQ(SetMicVolume(false, volume), onScale);
-        EXPECT_EQ(RawVolumes("source", "mic"), Both(onScale ? wantRaw : kNorm / 4));
-        EXPECT_FALSE(Muted("source", "mic")); // set in any case
+        EXPECT_EQ(SetMicVolume(mute, volume), onScale);
         EXPECT_TRUE(SetSpeakerVolume(volume));
-        EXPECT_EQ(RawVolumes("sink", "speaker"), Both(wantRaw));
-        EXPECT_TRUE(Muted("sink", "speaker")); // never touched
+        for (const char* mic : {"mic", "mic-twin"}) {
+            EXPECT_EQ(RawVolumes("source", mic), Both(onScale ? wantRaw : kNorm / 4)) << mic;
+            EXPECT_EQ(Muted("source", mic), mute) << mic; // set in any case
+        }
+        for (const char* sink : {"speaker", "speaker-twin"}) {
+            EXPECT_EQ(RawVolumes("sink", sink), Both(wantRaw)) << sink;
+            EXPECT_TRUE(Muted("sink", sink)) << sink; // never touched
+        }
     }
+    EXPECT_EQ(RawVolumes("sink", "mic-feed"), Both(kNorm));
+}
+
+TEST_F(VolumeTest, WithoutAMicrophoneOrAnyDeviceEveryAnswerIsNone)
+{
+    ASSERT_EQ(SoundServer::Pactl({"set-default-source", "speaker.monitor"}), 0); // a monitor is no microphone
+    ASSERT_TRUE(SoundServer::WaitForDefaults("speaker", "speaker.monitor"));
+    unsigned volume = 7;
+    EXPECT_EQ(GetMicVolume(volume), -1);
+    EXPECT_EQ(volume, 7u);
+    EXPECT_FALSE(SetMicVolume(false, 10));
+    ASSERT_TRUE(SoundServer::RemoveAllDevices());
+    EXPECT_EQ(ExpectNoDevice(), ""); // the server answered: no failure text
 }
 
 } // namespace

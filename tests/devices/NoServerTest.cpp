@@ -36,7 +36,7 @@ TEST(NoServer, EveryDeviceFunctionAnswersNoDeviceWithoutHanging)
     LevelMonitor levels;
     std::string printed;
     EXPECT_LT(SecondsOf([&] {
-        printed = ExpectNoDevice(kEnumDevicesNoServer);
+        printed = ExpectNoDevice();
         levels.Start();
     }), kNoServerBoundSeconds);
     EXPECT_EQ(printed, "CoCreateInstance Failed!/nCoCreateInstance Failed!/n");

@@ -1,5 +1,6 @@
-// The process's one sound-server connection against the private server: one client for every
-// call, back after a server restart, and a hung server costs one bounded wait, not one per call.
+// The process's one sound-server connection against the private server: back after a server
+// restart, and a hung server costs one bounded wait, not one per call (a call that opened its own
+// connection would wait again).
 
 #include "DeviceTestUtil.h"
 #include "LevelMonitor.h"
@@ -42,30 +43,6 @@ pid_t ServerPid()
 
 class PulseContextTest : public SoundServerTest {};
 
-TEST_F(PulseContextTest, OneClientServesEveryCall)
-{
-    const uint64_t generation = PulseContext::Instance().Generation();
-    std::vector<AudioInputDevice> list;
-    EXPECT_EQ(EnumAudioInputDevices(list), kEnumDevicesFound);
-    EXPECT_TRUE(SetMicVolume(false, 50));
-    EXPECT_TRUE(SetSpeakerVolume(50));
-    LevelMonitor monitor;
-    monitor.Start();
-    std::string clients;
-    ASSERT_EQ(SoundServer::Pactl({"list", "clients"}, &clients), 0);
-    // Other test programs may use the same server: only this process's clients count.
-    const std::string name = std::string("application.name = \"") + PulseContext::kClientName + "\"";
-    const std::string process = "application.process.id = \"" + std::to_string(::getpid()) + "\"";
-    int count = 0;
-    for (size_t at = clients.find("Client #"), next; at != std::string::npos; at = next) {
-        next = clients.find("Client #", at + 1);
-        const std::string client = clients.substr(at, next == std::string::npos ? std::string::npos : next - at);
-        count += client.find(name) != std::string::npos && client.find(process) != std::string::npos;
-    }
-    EXPECT_EQ(count, 1) << clients;
-    EXPECT_EQ(PulseContext::Instance().Generation(), generation);
-}
-
 TEST_F(PulseContextTest, ComesBackAfterTheServerRestarts)
 {
     if (!SoundServer::Restartable())
@@ -81,9 +58,8 @@ TEST_F(PulseContextTest, ComesBackAfterTheServerRestarts)
         PulseServerState state = pulse.Snapshot();
         return state.connected && state.generation > before;
     }));
-    std::vector<AudioInputDevice> list;
-    ASSERT_EQ(EnumAudioInputDevices(list), kEnumDevicesFound);
-    EXPECT_EQ(list[0].displayName, "mic");
+    unsigned volume = 0;
+    EXPECT_EQ(GetMicVolume(volume), 0);
     // The meters find their devices on the new connection (-1: no device).
     float mic = -1, system = -1;
     EXPECT_TRUE(Eventually([&] { return monitor.Levels(mic, system), mic >= 0 && system >= 0; })) << mic << " " << system;
@@ -105,7 +81,7 @@ TEST_F(PulseContextTest, AHungServerCostsOneBoundedWaitThenCallsAnswerAtOnce)
     EXPECT_LT(SecondsOf([&] { EXPECT_FALSE(pulse.Refresh().connected); }), kNoServerBoundSeconds);
     std::string printed;
     EXPECT_LT(SecondsOf([&] {
-        printed = ExpectNoDevice(kEnumDevicesNoServer);
+        printed = ExpectNoDevice();
         EXPECT_FALSE(pulse.SetMute(PulseDirection::kRender, 0, true));
     }), kAtOnceBoundSeconds);
     EXPECT_EQ(printed, "GetCount Failed!/nGetCount Failed!/n");

@@ -11,7 +11,6 @@
 #include "SetingDialog.h"
 #include "RecordingPlan.h"
 #include "ConfigStore.h"
-#include "DeviceDiscovery.h"
 #include "FeedbackDialog.h"
 #include "Folders.h"
 #include "GifControl.h"
