@@ -125,18 +125,17 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersKeepsUndeliveredTextAndOpensTheHel
     struct Case {
         const char* content;
         bool signedIn;
-        int status;
         const char* reply;
         const char* tip;    // shown in the dialog (the waiting text: closed while waiting), or nullptr
         const char* prompt; // shown after a submission, or nullptr
     };
     const Case cases[] = {
-        {"  ", true, 200, "", FeedbackDialog::kContentEmptyText, nullptr},
-        {"没有声音", false, 200, "", FeedbackDialog::kSignedOutText, nullptr},
-        {"没有声音", true, 200, R"({"ret":5})", nullptr, FeedbackDialog::kRejectedText},
-        {"没有声音", true, 200, "[1]", nullptr, FeedbackDialog::kNetworkErrorText},
-        {"没有声音", true, 200, R"({"ret":0})", kClosedWhileWaiting, nullptr}, // delivered all the same
-        {"没有声音", true, 200, R"({"ret":0})", nullptr, FeedbackDialog::kSubmittedText},
+        {"  ", true, "", FeedbackDialog::kContentEmptyText, nullptr},
+        {"没有声音", false, "", FeedbackDialog::kSignedOutText, nullptr},
+        {"没有声音", true, R"({"ret":5})", nullptr, FeedbackDialog::kRejectedText},
+        {"没有声音", true, "[1]", nullptr, FeedbackDialog::kNetworkErrorText},
+        {"没有声音", true, R"({"ret":0})", kClosedWhileWaiting, nullptr}, // delivered all the same
+        {"没有声音", true, R"({"ret":0})", nullptr, FeedbackDialog::kSubmittedText},
     };
     QString draft; // what the next dialog should show: the last text not delivered
     for (const Case& c : cases) {
@@ -145,7 +144,6 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersKeepsUndeliveredTextAndOpensTheHel
             ApplyAccountReply([] { CurrentAccount a; a.mobilePhone = kPhone.toStdString(); return a; }());
         else
             ClearCurrentAccountPhone();
-        status_ = c.status;
         reply_ = c.reply;
         const size_t before = Arrived();
         QPointer<FeedbackDialog> dialog = new FeedbackDialog(owner_);
