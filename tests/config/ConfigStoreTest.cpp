@@ -105,29 +105,21 @@ TEST(ConfigStore, ConcurrentWritesLoseNothingAndReadersNeverSeeHalfAFile)
             ASSERT_EQ(ReadConfigInt(kSection, QString("key-%1").arg(k), -1), uint32_t(k));
 }
 
-TEST(Folders, MakeDirectoriesCreatesEveryLevelAndPrintsEachItCannot)
+TEST(Folders, OutputFolderIsTheTrimmedConfiguredOneMadeWholeOrTheDefault)
 {
     TestEnv env;
-    const QString path = env.Root() + "/a/b/c";
-    QFile blocker(env.Root() + "/file"); // a file where a folder should be
+    const QString configured = env.Root() + "/rec/a/b"; // every level made
+    WriteConfigString(kSection, kOutputDir, "  " + configured + "  ");
+    EXPECT_EQ(GetOutputFolder(), configured);
+    EXPECT_TRUE(QDir(configured).exists());
+
+    QFile blocker(env.Root() + "/file"); // a file where a folder should be: each level not made is printed
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(MakeDirectories(path), path);
-    MakeDirectories(path + "/");
     MakeDirectories(env.Root() + "/file/x/y");
     const std::string root = env.Root().toStdString();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
         "create dir error fullPath: " + root + "/file/x\ncreate dir error curPath: " + root + "/file/x/y\n");
-    EXPECT_TRUE(QDir(path).exists());
-}
-
-TEST(Folders, OutputFolderIsTheTrimmedConfiguredOneOrTheDefault)
-{
-    TestEnv env;
-    const QString configured = env.Root() + "/rec";
-    WriteConfigString(kSection, kOutputDir, "  " + configured + "  ");
-    EXPECT_EQ(GetOutputFolder(), configured);
-    EXPECT_TRUE(QDir(configured).exists());
 
     WriteConfigString(kSection, kOutputDir, "   ");
     const QString def = env.Root() + QString::fromUtf8("/home/Documents/TAMSU电脑录音");

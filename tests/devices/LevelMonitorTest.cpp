@@ -1,4 +1,4 @@
-// Live levels against the private sound server.
+// Live levels against the private sound server, also when it loses its devices and restarts.
 
 #include "DeviceTestUtil.h"
 #include "LevelMonitor.h"
@@ -16,7 +16,7 @@ constexpr float kQuiet = 0.05f;
 
 class LevelMonitorTest : public SoundServerTest {};
 
-TEST_F(LevelMonitorTest, EachMeterHearsItsSideFollowsTheDefaultSinkAndReadsNoDeviceWithoutOne)
+TEST_F(LevelMonitorTest, EachMeterHearsItsSideFollowsTheDefaultSinkReadsNoDeviceWithoutOneAndComesBack)
 {
     SoundPlayer player("mic-feed"); // heard on "mic"; "speaker" is the default sink
     ASSERT_TRUE(player.PlayTone(440, kToneAmplitude));
@@ -35,6 +35,12 @@ TEST_F(LevelMonitorTest, EachMeterHearsItsSideFollowsTheDefaultSinkAndReadsNoDev
     player.Close(); // a stream whose sink goes away may block its writer on PipeWire
     ASSERT_TRUE(SoundServer::RemoveAllDevices());
     EXPECT_TRUE(levelsReach([&] { return mic == -1 && system == -1; })) << mic << " " << system;
+    if (!SoundServer::Restartable())
+        return;
+    ASSERT_TRUE(SoundServer::Restart()); // back with its devices, on the process's new connection
+    EXPECT_TRUE(levelsReach([&] { return mic >= 0 && system >= 0; })) << mic << " " << system;
+    unsigned volume = 0;
+    EXPECT_EQ(GetMicVolume(volume), 0);
 }
 
 } // namespace

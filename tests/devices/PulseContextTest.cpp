@@ -1,9 +1,8 @@
-// The process's one sound-server connection against the private server: back after a server
-// restart, and a hung server costs one bounded wait, not one per call (a call that opened its own
-// connection would wait again).
+// The process's one sound-server connection against the private server: a hung server costs one
+// bounded wait, not one per call (a call that opened its own connection would wait again). (Back
+// after a server restart: LevelMonitorTest and the recorder's fault tests.)
 
 #include "DeviceTestUtil.h"
-#include "LevelMonitor.h"
 #include "PulseContext.h"
 #include "SoundServerTest.h"
 
@@ -42,28 +41,6 @@ pid_t ServerPid()
 }
 
 class PulseContextTest : public SoundServerTest {};
-
-TEST_F(PulseContextTest, ComesBackAfterTheServerRestarts)
-{
-    if (!SoundServer::Restartable())
-        GTEST_SKIP() << "restarting needs the test server of scripts/sound-server.sh";
-    PulseContext& pulse = PulseContext::Instance();
-    ASSERT_TRUE(pulse.Refresh().connected);
-    const uint64_t before = pulse.Generation();
-    LevelMonitor monitor;
-    monitor.Start();
-
-    ASSERT_TRUE(SoundServer::Restart());
-    EXPECT_TRUE(Eventually([&] {
-        PulseServerState state = pulse.Snapshot();
-        return state.connected && state.generation > before;
-    }));
-    unsigned volume = 0;
-    EXPECT_EQ(GetMicVolume(volume), 0);
-    // The meters find their devices on the new connection (-1: no device).
-    float mic = -1, system = -1;
-    EXPECT_TRUE(Eventually([&] { return monitor.Levels(mic, system), mic >= 0 && system >= 0; })) << mic << " " << system;
-}
 
 TEST_F(PulseContextTest, AHungServerCostsOneBoundedWaitThenCallsAnswerAtOnce)
 {
