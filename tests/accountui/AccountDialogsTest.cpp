@@ -77,7 +77,7 @@ TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
         ASSERT_TRUE(!c.unstorable || QDir().mkpath(CredentialsFilePath()));
         service_->login = c.answer;
         service_->logins.clear();
-        Responder responder(false);
+        BoxResponder responder;
         QString tip;
         bool closed = false;
         WhenShown<LoginDialog>([&](LoginDialog* dialog) {

@@ -15,17 +15,15 @@
 // was opened with.
 class Responder : public BoxResponder {
 public:
-    explicit Responder(bool closeLogins = true)
+    Responder()
     {
-        if (closeLogins) {
-            onLook = [this] {
-                if (auto* login = VisibleWindow<LoginDialog>(); login && login != lastLogin_) {
-                    lastLogin_ = login;
-                    logins.push_back(login->FindControl<QLineEdit>("account")->text());
-                    login->Close(0);
-                }
-            };
-        }
+        onLook = [this] {
+            if (auto* login = VisibleWindow<LoginDialog>(); login && login != lastLogin_) {
+                lastLogin_ = login;
+                logins.push_back(login->FindControl<QLineEdit>("account")->text());
+                login->Close(0);
+            }
+        };
     }
     QStringList logins;
 
