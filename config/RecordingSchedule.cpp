@@ -128,8 +128,10 @@ std::optional<std::time_t> RecordingSchedule::StopTime(std::time_t start) const
 RecordingSchedule RecordingSchedule::Load()
 {
     RecordingSchedule s;
-    if (Stored("enabled") != "1")
-        return s;
+    // A schedule switched off keeps its values: switched on again, it is the one the user made.
+    const bool on = Stored("enabled") == "1";
+    if (Stored("start").empty())
+        return s; // none was ever stored
     const std::string repeat = Stored("repeat");
     const std::string stop = Stored("stop");
     const std::optional<int> start = ParseTimeOfDay(Stored("start"));
@@ -146,7 +148,8 @@ RecordingSchedule RecordingSchedule::Load()
         LOG(ERROR) << "schedule: stored schedule incomplete or out of range, not used";
         return s;
     }
-    s.enabled = true;
+    s.stored = true;
+    s.enabled = on;
     s.repeat = repeat == "daily" ? Repeat::kDaily : Repeat::kOnce;
     s.startSeconds = *start;
     s.year = year;

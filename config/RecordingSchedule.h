@@ -30,6 +30,7 @@ struct RecordingSchedule {
     enum class Stop { kAfterDuration, kAtTime, kAtSize };
 
     bool enabled = false;
+    bool stored = false;     // Load found a whole schedule (which may be switched off)
     Repeat repeat = Repeat::kOnce;
     int startSeconds = 0;    // seconds after local midnight
     int year = 0, month = 0, day = 0; // the day of a once schedule
@@ -38,8 +39,9 @@ struct RecordingSchedule {
     int stopAtSeconds = 0;   // seconds after local midnight
     int64_t sizeMb = 100;
 
-    // The stored schedule; a value that is missing or out of range leaves the schedule disabled
-    // (logged): a damaged schedule never starts a recording at a time nobody chose.
+    // The stored schedule, also one switched off (its values kept); a value that is missing or
+    // out of range leaves the schedule disabled with the defaults (logged): a damaged schedule
+    // never starts a recording at a time nobody chose.
     static RecordingSchedule Load();
     void Store() const;
 

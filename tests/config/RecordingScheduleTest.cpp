@@ -85,7 +85,7 @@ TEST_F(RecordingScheduleTest, NextStartFollowsTheLocalClock)
     EXPECT_EQ(night.StopTime(Utc(2026, 3, 10, 22, 0)), Utc(2026, 3, 11, 0, 0));
 }
 
-TEST_F(RecordingScheduleTest, StoredScheduleRoundTripsAndADamagedOneStaysOff)
+TEST_F(RecordingScheduleTest, StoredScheduleRoundTripsAlsoSwitchedOffAndADamagedOneStaysOff)
 {
     TestEnv env;
     RecordingSchedule stored;
@@ -101,6 +101,11 @@ TEST_F(RecordingScheduleTest, StoredScheduleRoundTripsAndADamagedOneStaysOff)
     EXPECT_EQ(loaded.NextStart(0), stored.NextStart(0));
     EXPECT_EQ(loaded.stop, RecordingSchedule::Stop::kAtSize);
     EXPECT_EQ(loaded.sizeMb, 250);
+    stored.enabled = false; // switched off: its values stay for the next time
+    stored.Store();
+    EXPECT_FALSE(RecordingSchedule::Load().enabled);
+    EXPECT_EQ(RecordingSchedule::Load().sizeMb, 250);
+    stored.enabled = true;
 
     for (const auto& [key, value] : {std::pair{"start", "7:30"}, {"date", "2026-13-01"}, {"size", "0"}, {"stop", "never"}}) {
         stored.Store();

@@ -62,13 +62,13 @@ void ScheduleDialog::InitWindow()
         duration_ = FindControl<QSpinBox>("schedule-duration");
         stopAt_ = FindControl<QTimeEdit>("schedule-stop-at");
         size_ = FindControl<QSpinBox>("schedule-size");
-        // The stored schedule; a new one starts at the next full hour.
+        // The stored schedule, also one switched off; a new one starts at the next full hour.
         const RecordingSchedule s = RecordingSchedule::Load();
         const int nextHour = (QTime::currentTime().hour() + 1) % 24 * 3600;
         if (enabled_)
             enabled_->setChecked(s.enabled);
         if (start_)
-            start_->setTime(TimeOfDay(s.enabled ? s.startSeconds : nextHour));
+            start_->setTime(TimeOfDay(s.stored ? s.startSeconds : nextHour));
         if (repeat_)
             repeat_->setCurrentIndex(s.repeat == RecordingSchedule::Repeat::kDaily ? 1 : 0);
         if (stop_)
@@ -76,7 +76,7 @@ void ScheduleDialog::InitWindow()
         if (duration_)
             duration_->setValue(static_cast<int>((s.durationSeconds + 59) / 60));
         if (stopAt_)
-            stopAt_->setTime(TimeOfDay(s.enabled ? s.stopAtSeconds : (nextHour + 3600) % 86400));
+            stopAt_->setTime(TimeOfDay(s.stored ? s.stopAtSeconds : (nextHour + 3600) % 86400));
         if (size_)
             size_->setValue(static_cast<int>(s.sizeMb));
         ShowStopValue();
