@@ -29,6 +29,7 @@ extern "C" {
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <deque>
 #include <vector>
 
@@ -296,6 +297,11 @@ void AudioRecorder::EncodeThread()
     };
     std::deque<Held> held;
     bool gateWrote = false;
+    // The gate waits for sound until it first opens, and again after each pause it makes.
+    bool waiting = gate != nullptr;
+    if (waiting && owner_)
+        owner_->PostRecorderWaiting(true);
+    double gateLevels[2] = {VoiceGate::kSilenceDb, VoiceGate::kSilenceDb}; // first, second frame's loudest since the last report
     auto apply = [&](VoiceGate::Verdict verdict) {
         for (; verdict.drop > 0; --verdict.drop)
             held.pop_front();
@@ -314,17 +320,28 @@ void AudioRecorder::EncodeThread()
             return p.writer.Write(first, second, count);
         // The louder source decides; the frames are kept by reference (the next frame is read
         // into new buffers).
-        double level = VoiceGate::LevelDb(first->data, planar ? 2 : 1, planar ? count : 2 * count, p.writer.SampleFormat());
-        if (second)
-            level = std::max(level, VoiceGate::LevelDb(second->data, planar ? 2 : 1, planar ? count : 2 * count,
-                                                       p.writer.SampleFormat()));
+        const double firstDb =
+            VoiceGate::LevelDb(first->data, planar ? 2 : 1, planar ? count : 2 * count, p.writer.SampleFormat());
+        const double secondDb = second ? VoiceGate::LevelDb(second->data, planar ? 2 : 1, planar ? count : 2 * count,
+                                                            p.writer.SampleFormat())
+                                       : VoiceGate::kSilenceDb;
+        const double level = std::max(firstDb, secondDb);
         Held frame{ff::FramePtr(av_frame_clone(first)), ff::FramePtr(second ? av_frame_clone(second) : nullptr), count};
         if (!frame.first || (second && !frame.second)) {
             LOG(ERROR) << "frame alloc error";
             return false;
         }
         held.push_back(std::move(frame));
-        return apply(gate->Push(count, level));
+        // The meters show what the gate compares: the louder frame of each source since the
+        // last report.
+        gateLevels[0] = std::max(gateLevels[0], firstDb);
+        gateLevels[1] = std::max(gateLevels[1], secondDb);
+        const bool ok = apply(gate->Push(count, level));
+        if (gate->IsOpen() == waiting && owner_) {
+            waiting = !gate->IsOpen();
+            owner_->PostRecorderWaiting(waiting);
+        }
+        return ok;
     };
 
     bool ok = systemFrame && micFrame;
@@ -358,11 +375,20 @@ void AudioRecorder::EncodeThread()
         }
         if (t - lastLevels >= kLevelPeriodNs) {
             lastLevels = t;
+            float mic = p.mic ? p.mic->TakePeak() : -1.0f;
+            float system = p.system ? p.system->TakePeak() : p.programs ? p.programs->TakePeak() : -1.0f;
+            if (gate) {
+                // Voice activation: the gate's RMS levels, on the scale of its threshold (peaks
+                // lie 3 dB above a tone's RMS and 10 to 20 dB above speech's).
+                const auto linear = [](double db) { return static_cast<float>(std::pow(10.0, db / 20.0)); };
+                if (p.systemFifo)
+                    system = linear(gateLevels[0]);
+                if (p.micFifo)
+                    mic = linear(gateLevels[p.systemFifo ? 1 : 0]);
+                gateLevels[0] = gateLevels[1] = VoiceGate::kSilenceDb;
+            }
             if (owner_)
-                owner_->PostRecorderLevels(p.mic ? p.mic->TakePeak() : -1.0f,
-                                           p.system     ? p.system->TakePeak()
-                                           : p.programs ? p.programs->TakePeak()
-                                                        : -1.0f);
+                owner_->PostRecorderLevels(mic, system);
         }
         int made = 0;
         const int64_t pos = NowPos();

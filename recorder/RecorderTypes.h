@@ -58,6 +58,11 @@ public:
     // recorder is in kStopped and only waits to be destroyed. Reported once per recorder.
     virtual void PostRecorderError(RecorderError error) {}
     // Peak levels (0..1, linear, of the last ~50 ms) of the microphone and of the system sound,
-    // about 20 times a second from Open to Stop; a source that is not recorded reports -1.
+    // about 20 times a second from Open to Stop; a source that is not recorded reports -1. With
+    // voice activation the levels are the gate's (RMS of each encoder frame), the scale of its
+    // threshold.
     virtual void PostRecorderLevels(float mic, float system) {}
+    // Voice activation: the recording waits for sound (true: from Open on, and after each pause
+    // for silence) or records again (false). While it waits, the seconds stand still.
+    virtual void PostRecorderWaiting(bool waiting) {}
 };

@@ -8,9 +8,6 @@ extern "C" {
 
 namespace {
 
-// The level of digital silence (log of zero).
-constexpr double kSilenceDb = -200;
-
 int64_t Samples(double seconds, int rate)
 {
     return std::llround(std::max(seconds, 0.0) * rate);

@@ -47,6 +47,9 @@ public:
     bool IsOpen() const { return open_; }
     int Queued() const { return static_cast<int>(queue_.size()); }
 
+    // The level of digital silence (and of nothing measured), dBFS.
+    static constexpr double kSilenceDb = -200;
+
     // RMS level in dBFS of count interleaved or planar samples (planes: 1 interleaved, else the
     // channel count) in format (an AVSampleFormat: float or signed 16-bit); -200 for silence.
     static double LevelDb(const uint8_t* const* data, int planes, int64_t valuesPerPlane, int format);
