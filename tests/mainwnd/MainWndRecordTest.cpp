@@ -147,6 +147,30 @@ TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
     }
 }
 
+// With voice activation the status line says the recording waits for sound, the animation stands
+// still; once the gate opens it is an ordinary recording, and pausing still shows as paused.
+TEST_F(MainWndRecordTest, AVoiceActivatedRecordingShowsWhileItWaitsForSound)
+{
+    SetConfig("voice-source", "2");
+    SetConfig("voice-activation", "1");
+    OpenWindow();
+    Click("recorder-start"); // the private server plays nothing: the gate stays shut
+    auto* info = Control<QLabel>("recorder-info");
+    ASSERT_TRUE(QTest::qWaitFor([info] { return info->text() == QString::fromUtf8(CMainWnd::kInfoWaiting); },
+                                kDeliveryTimeoutMs));
+    EXPECT_FALSE(GifControl::IsPlaying(Control<QLabel>("recorder-working")));
+    EXPECT_EQ(Progress(), CMainWnd::kProgressZero);
+    window_->PostRecorderWaiting(false); // as the recorder reports a sound
+    QCoreApplication::sendPostedEvents(window_);
+    ExpectView(View::kRecording);
+    Click("recorder-pause");
+    window_->PostRecorderWaiting(true);
+    QCoreApplication::sendPostedEvents(window_);
+    ExpectView(View::kPaused);
+    Click("recorder-stop");
+    ExpectView(View::kIdle);
+}
+
 // Which levels the monitor reads from the server: its own tests. Here who moves the meters: the
 // monitor while idle and on screen, the recorder's reports otherwise (-1: none, disabled).
 TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)

@@ -10,24 +10,28 @@
 #include "WindowError.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QUrl>
 
 #include <glog/logging.h>
 
-SetingDialog::SetingDialog(QWidget* mainWindow, FolderChanged folderChanged, bool recording)
+SetingDialog::SetingDialog(QWidget* mainWindow, FolderChanged folderChanged, bool recording, QString shortcutKeys)
     : mainWindow_(mainWindow)
     , folderChanged_(std::move(folderChanged))
     , recording_(recording)
+    , shortcutKeys_(std::move(shortcutKeys))
 {
 }
 
 SetingDialog::~SetingDialog() = default;
 
-void SetingDialog::Show(QWidget* mainWindow, FolderChanged folderChanged, bool recording)
+void SetingDialog::Show(QWidget* mainWindow, FolderChanged folderChanged, bool recording, const QString& shortcutKeys)
 {
-    RunModalDialog<SetingDialog>(mainWindow, std::move(folderChanged), recording);
+    RunModalDialog<SetingDialog>(mainWindow, std::move(folderChanged), recording, shortcutKeys);
 }
 
 QString SetingDialog::GetWindowClassName() const
@@ -59,6 +63,11 @@ void SetingDialog::InitWindow()
             selected->setChecked(true);
         if (voiceActivation_)
             voiceActivation_->setChecked(ReadConfigInt(config::kSection, config::kVoiceActivation, 0) != 0);
+        if (auto* keys = FindControl<QLabel>("shortcut-keys"))
+            keys->setText(!shortcutKeys_.isEmpty() ? shortcutKeys_
+                                                   : QString::fromUtf8(kBindCommandText).arg(QLatin1String(kToggleCommand)));
+        if (auto* copy = FindControl<QAbstractButton>("copy-command"))
+            copy->setVisible(shortcutKeys_.isEmpty());
     });
 }
 
@@ -71,6 +80,8 @@ void SetingDialog::Notify(TNotifyUI& msg)
             OpenFolder();
         else if (msg.senderName == QLatin1String("schedule"))
             ScheduleDialog::Show(this);
+        else if (msg.senderName == QLatin1String("copy-command"))
+            QGuiApplication::clipboard()->setText(QLatin1String(kToggleCommand));
     } else if (msg.type == QLatin1String(kNotifySelectChanged) && msg.senderName == QLatin1String("voice-activation")) {
         WriteConfigString(config::kSection, config::kVoiceActivation, msg.wParam ? QStringLiteral("1") : QStringLiteral("0"));
     } else if (msg.type == QLatin1String(kNotifySelectChanged) && msg.wParam == 1) {

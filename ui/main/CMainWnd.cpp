@@ -6,6 +6,7 @@
 #include "CMainTaskMenu.h"
 #include "CloseBehaviour.h"
 #include "CPaintViewUI.h"
+#include "DesktopBus.h"
 #include "HelpPageUrl.h"
 #include "ScheduleDialog.h"
 #include "SetingDialog.h"
@@ -29,6 +30,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
@@ -37,6 +39,7 @@
 #include <QSystemTrayIcon>
 
 #include <bit>
+#include <chrono>
 #include <ctime>
 
 #include <glog/logging.h>
@@ -72,6 +75,7 @@ CMainWnd::CMainWnd(RecoverFunction recover)
     , recover_(recover ? std::move(recover) : RecoverFunction(RecoverUnfinishedRecordings))
     , tray_(*this)
     , instanceServer_(this)
+    , notifier_(DesktopBus())
 {
 }
 
@@ -147,7 +151,12 @@ void CMainWnd::InitWindow()
         // waits until the event loop runs, so that it opens over the shown window.
         if (!recover_().empty()) {
             QMetaObject::invokeMethod(
-                this, [this] { Prompt(kRecoveredText, kWidePromptWidth); }, Qt::QueuedConnection);
+                this,
+                [this] {
+                    Notice(DesktopNotifier::Event::kRecovered);
+                    Prompt(kRecoveredText, kWidePromptWidth);
+                },
+                Qt::QueuedConnection);
         }
 
         // 6. One-shot workers start here as their parts arrive: the background upgrade check,
@@ -155,6 +164,13 @@ void CMainWnd::InitWindow()
         //    empty) and the scan of the output folder that fills the recordings list.
         StartSchedule();
         ShowVoiceThreshold();
+        // The desktop's global shortcuts; a binding dialog of the desktop belongs to this window.
+        const QString parentWindow = QGuiApplication::platformName() == QLatin1String("xcb")
+                                         ? QStringLiteral("x11:%1").arg(winId(), 0, 16)
+                                         : QString();
+        shortcuts_ = std::make_unique<GlobalShortcuts>(DesktopBus(), parentWindow);
+        connect(shortcuts_.get(), &GlobalShortcuts::Activated, this, &CMainWnd::OnShortcut);
+        shortcuts_->Start();
         StartAutoLogin(this);
         recordings_.StartScan(GetOutputFolder());
         online_ = std::make_unique<OnlineStartup>(this);
@@ -189,6 +205,15 @@ std::intptr_t CMainWnd::HandleCustomMessage(unsigned msg, std::uintptr_t wParam,
             float system = 0.0f;
             UnpackLevels(lParam, mic, system);
             meters_.Show(mic, system);
+        }
+        handled = true;
+        break;
+    case kMsgRecorderWaiting:
+        // A report can still be queued when its recorder is gone.
+        if (recorder_ && (lParam != 0) != waiting_) {
+            waiting_ = lParam != 0;
+            if (recorder_->GetState() == kRecording)
+                ShowRecorderView(RecorderView::kRecording);
         }
         handled = true;
         break;
@@ -303,6 +328,11 @@ void CMainWnd::PostRecorderLevels(float mic, float system)
     PostMessage(kMsgRecorderLevels, 0, PackLevels(mic, system));
 }
 
+void CMainWnd::PostRecorderWaiting(bool waiting)
+{
+    PostMessage(kMsgRecorderWaiting, 0, waiting ? 1 : 0);
+}
+
 void CMainWnd::showEvent(QShowEvent* event)
 {
     WindowImplBase::showEvent(event);
@@ -327,7 +357,7 @@ void CMainWnd::changeEvent(QEvent* event)
 
 // ---- Recording ----------------------------------------------------------------------------------
 
-const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet)
+const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet, Origin origin)
 {
     const auto refuse = [&](const char* text, int width) {
         if (!quiet)
@@ -337,7 +367,10 @@ const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet)
         return text;
     };
     // The stored settings and the devices as they are now, resolved into the recording's plan.
-    const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), std::time(nullptr));
+    // The file is named by the second the start happens in: the precise clock (time() reads a
+    // coarse one that can lag a few milliseconds, a scheduled start at hh:mm:00 named hh:mm-1:59).
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), now);
     switch (outcome.refusal) {
     case PlanRefusal::kNone:
         break;
@@ -356,6 +389,7 @@ const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet)
     currentFolder_ = AnsiToWide(plan.folder);
     currentFileName_ = AnsiToWide(plan.fileName);
     elapsedSeconds_ = 0;
+    waiting_ = false; // the recorder says so from its start on
 
     recorder_ = std::make_unique<AudioRecorder>(this);
     UpdateLevelSource(); // the recorder reports the levels from here on
@@ -370,6 +404,11 @@ const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet)
     LOG(INFO) << "mainwnd: recording \"" << plan.OutputPath() << "\" at " << plan.bitRate;
     ShowRecorderView(RecorderView::kRecording);
     recorder_->Run();
+    origin_ = origin;
+    if (origin == Origin::kSchedule)
+        Notice(DesktopNotifier::Event::kScheduledStarted, currentFileName_);
+    else if (origin == Origin::kRemote)
+        Notice(DesktopNotifier::Event::kRemoteStarted, currentFileName_);
     return nullptr;
 }
 
@@ -400,12 +439,12 @@ RemoteAnswer CMainWnd::HandleRemote(const RemoteRequest& request)
             ResumeRecording(); // as the start button does on a paused recording
         } else {
             if (recorder_)
-                StopRecording();
+                StopRecording(Origin::kRemote);
             PlanOverrides overrides;
             overrides.source = request.source;
             overrides.format = request.format;
             overrides.bitRate = request.bitRate;
-            if (const char* refusal = StartRecording(overrides, true)) {
+            if (const char* refusal = StartRecording(overrides, true, Origin::kRemote)) {
                 RemoteAnswer answer;
                 answer.message = refusal;
                 return answer;
@@ -415,7 +454,7 @@ RemoteAnswer CMainWnd::HandleRemote(const RemoteRequest& request)
     case Command::kStop:
         if (recorder_) {
             RemoteAnswer answer = RemoteState(); // the finished file and its length
-            StopRecording();
+            StopRecording(Origin::kRemote);
             answer.state = "idle";
             return answer;
         }
@@ -451,7 +490,7 @@ void CMainWnd::PauseRecording()
     recorder_->Pause();
 }
 
-void CMainWnd::StopRecording()
+void CMainWnd::StopRecording(Origin by)
 {
     if (!recorder_)
         return;
@@ -459,6 +498,52 @@ void CMainWnd::StopRecording()
     FinishRecorder();
     UpdateLevelSource();
     OnRecordingFinished();
+    // The end of a recording the schedule or a command started, or that they stopped.
+    const Origin told = origin_ != Origin::kWindow ? origin_ : by;
+    origin_ = Origin::kWindow;
+    if (told == Origin::kSchedule)
+        Notice(DesktopNotifier::Event::kScheduledEnded, currentFileName_);
+    else if (told == Origin::kRemote)
+        Notice(DesktopNotifier::Event::kRemoteEnded, currentFileName_);
+}
+
+bool CMainWnd::InFront() const
+{
+    return isVisible() && !isMinimized() && isActiveWindow();
+}
+
+void CMainWnd::Notice(DesktopNotifier::Event event, const QString& detail)
+{
+    if (!InFront())
+        notifier_.Send(event, detail);
+}
+
+void CMainWnd::OnShortcut(const QString& id)
+{
+    if (id == QLatin1String(GlobalShortcuts::kToggleId)) {
+        RemoteRequest request;
+        request.command = RemoteRequest::Command::kToggle;
+        const RemoteAnswer answer = HandleRemote(request);
+        if (!answer.ok)
+            Prompt(answer.message.c_str(), kPromptWidth); // a refused start: said where the user looks
+    } else if (recorder_ && recorder_->GetState() == kRecording) {
+        PauseRecording();
+    } else {
+        ResumeRecording();
+    }
+}
+
+QString CMainWnd::ShortcutKeysText() const
+{
+    if (!shortcuts_ || shortcuts_->GetStatus() != GlobalShortcuts::Status::kBound)
+        return {};
+    const auto keys = [this](const char* id) {
+        const QString trigger = shortcuts_->Trigger(QLatin1String(id));
+        return trigger.isEmpty() ? QString::fromUtf8(kNoKeyText) : trigger;
+    };
+    return QString::fromUtf8(GlobalShortcuts::kToggleDescription) + QStringLiteral(": ") + keys(GlobalShortcuts::kToggleId) +
+           QStringLiteral("    ") + QString::fromUtf8(GlobalShortcuts::kPauseDescription) + QStringLiteral(": ") +
+           keys(GlobalShortcuts::kPauseId);
 }
 
 void CMainWnd::OnRecorderError(RecorderError error)
@@ -472,6 +557,9 @@ void CMainWnd::OnRecorderError(RecorderError error)
     const bool diskFull = error == RecorderError::kDiskFull;
     LOG(ERROR) << "mainwnd: recording \"" << (currentFolder_ + "/" + currentFileName_).toStdString()
                << "\" stopped: " << (diskFull ? "disk full" : "write failed");
+    // The fault's notice says it ended; no second one for its end.
+    Notice(diskFull ? DesktopNotifier::Event::kDiskFull : DesktopNotifier::Event::kWriteFailed, currentFileName_);
+    origin_ = Origin::kWindow;
     StopRecording();
     Prompt(diskFull ? kDiskFullText : kWriteFailedText, kWidePromptWidth);
 }
@@ -514,8 +602,10 @@ void CMainWnd::ShowRecorderView(RecorderView view)
     setVisible(recorderStatusInit_, idle);
     setVisible(recorderWorking_, !idle);
     setVisible(recorderStatusWorking_, !idle);
+    // A recording that waits for sound shows it: its time stands still, its animation too.
+    const bool waiting = recording && waiting_;
     for (QLabel* gif : {recorderWorking_, recorderStatusWorking_}) {
-        if (recording)
+        if (recording && !waiting)
             GifControl::Play(gif);
         else if (idle)
             GifControl::Stop(gif);
@@ -523,7 +613,10 @@ void CMainWnd::ShowRecorderView(RecorderView view)
             GifControl::Pause(gif);
     }
     if (recorderInfo_)
-        recorderInfo_->setText(QString::fromUtf8(idle ? kInfoReady : recording ? kInfoRecording : kInfoPaused));
+        recorderInfo_->setText(QString::fromUtf8(idle        ? kInfoReady
+                                                 : waiting   ? kInfoWaiting
+                                                 : recording ? kInfoRecording
+                                                             : kInfoPaused));
     if (idle && recorderProgress_)
         recorderProgress_->setText(QString::fromLatin1(kProgressZero));
     options_.SetRecording(!idle);
@@ -533,8 +626,8 @@ void CMainWnd::ShowRecorderView(RecorderView view)
 void CMainWnd::StartSchedule()
 {
     ScheduleRunner::Hooks hooks;
-    hooks.start = [this] { return StartRecording({}, true); };
-    hooks.stop = [this] { StopRecording(); };
+    hooks.start = [this] { return StartRecording({}, true, Origin::kSchedule); };
+    hooks.stop = [this] { StopRecording(Origin::kSchedule); };
     hooks.recording = [this] { return recorder_ && recorder_->GetState() != kStopped; };
     hooks.fileBytes = [this] { return static_cast<int64_t>(QFileInfo(currentFolder_ + "/" + currentFileName_).size()); };
     hooks.tell = [this](const QString& text) {
@@ -580,7 +673,8 @@ void CMainWnd::ShowSettings()
         return; // a dialog is open already: it stays in front, no second one
     const QPointer<CMainWnd> self(this);
     SetingDialog::Show(
-        this, [this](const QString& folder) { OnOutputFolderChanged(folder); }, recorder_ != nullptr);
+        this, [this](const QString& folder) { OnOutputFolderChanged(folder); }, recorder_ != nullptr,
+        ShortcutKeysText());
     // Also a folder stored meanwhile by other means: the window shows where the next recording goes.
     if (const QString folder = GetOutputFolder(); self && QDir::cleanPath(folder) != QDir::cleanPath(recordings_.Folder()))
         OnOutputFolderChanged(folder);

@@ -29,6 +29,14 @@
 // through the instance socket and act as the buttons do, without any prompt: a refused start
 // answers with the prompt's text instead, for the command to print.
 //
+// The desktop's global shortcuts (GlobalShortcuts, where the desktop offers them) act as --toggle
+// and as pause/resume. While the window is not in front, the desktop shows a notice
+// (DesktopNotifier) when a scheduled or remote-started recording begins or ends, when a recording
+// stops by a fault and when recordings were recovered at start.
+//
+// With voice activation, the status line says "等待声音…" while the recording waits for sound
+// (kMsgRecorderWaiting); the elapsed time stands still meanwhile.
+//
 // The stored scheduled recording (ScheduleRunner) starts and stops recordings as the buttons do;
 // its next start shows under the elapsed time ("schedule-info") and in the tray's tip.
 //
@@ -39,6 +47,8 @@
 // Thread: UI thread, except the RecorderOwner methods (the recorder's encode thread).
 
 #include "CWndShadow.h"
+#include "DesktopNotifier.h"
+#include "GlobalShortcuts.h"
 #include "InstanceServer.h"
 #include "LevelMeters.h"
 #include "OnlineStartup.h"
@@ -80,6 +90,7 @@ public:
     // Reports of the recorder, posted from its encode thread (next to WM_RECORDER_SECONDS, 1724).
     static constexpr unsigned kMsgRecorderError = 1725;  // lParam: the RecorderError
     static constexpr unsigned kMsgRecorderLevels = 1726; // lParam: both levels (see the .cpp)
+    static constexpr unsigned kMsgRecorderWaiting = 1727; // lParam: 1 waits for sound, 0 records
     // After a recording was added to the list: one tick brings the new entry into view. 50 ms
     // lets the list lay the new row out first.
     static constexpr int kListScrollTimer = 1001;
@@ -89,6 +100,7 @@ public:
     static constexpr const char* kInfoReady = "准备录音";
     static constexpr const char* kInfoRecording = "正在录音";
     static constexpr const char* kInfoPaused = "暂停录音";
+    static constexpr const char* kInfoWaiting = "等待声音…";
     static constexpr const char* kProgressZero = "00:00:00";
 
     // Prompts of a start, with their box sizes.
@@ -103,6 +115,8 @@ public:
     static constexpr const char* kRecoveredText = "已恢复上次未完成的录音";
     // Answer to a remote pause or resume while nothing records.
     static constexpr const char* kNotRecordingText = "没有正在进行的录音";
+    // A global shortcut the desktop holds without keys.
+    static constexpr const char* kNoKeyText = "未设置";
     static constexpr int kPromptWidth = 200;
     static constexpr int kWidePromptWidth = 250;
     static constexpr int kPromptHeight = 100;
@@ -133,6 +147,7 @@ public:
     void PostRecorderSeconds(int64_t seconds) override;
     void PostRecorderError(RecorderError error) override;
     void PostRecorderLevels(float mic, float system) override;
+    void PostRecorderWaiting(bool waiting) override;
 
     // The recording in progress (nullptr while idle), its file name and folder (also of the last
     // one after a stop).
@@ -145,6 +160,10 @@ public:
     const InstanceServer& Instance() const { return instanceServer_; }
     // The level meters (polling the sound server while idle and on screen).
     const LevelMeters& Meters() const { return meters_; }
+    // The desktop's global shortcuts (from InitWindow on), and what the settings dialog shows of
+    // them: the keys the desktop bound, or empty where it offers none (the command to bind shows).
+    const GlobalShortcuts* Shortcuts() const { return shortcuts_.get(); }
+    QString ShortcutKeysText() const;
     // The icon in the desktop's status area.
     const TrayIcon& Tray() const { return tray_; }
     // The recordings list "audio-record-list".
@@ -157,15 +176,25 @@ protected:
 
 private:
     enum class RecorderView { kIdle, kRecording, kPaused };
+    // Who started or stopped a recording: the window's buttons, the schedule, or a command or
+    // global shortcut. The last two are told by a notice when the window is not in front.
+    enum class Origin { kWindow, kSchedule, kRemote };
 
     // Starts a recording with overrides on the stored choices. The refusal's prompt text, or
     // nullptr when the recording runs; the prompts show in the window unless quiet.
-    const char* StartRecording(const PlanOverrides& overrides = {}, bool quiet = false);
+    const char* StartRecording(const PlanOverrides& overrides = {}, bool quiet = false,
+                               Origin origin = Origin::kWindow);
     // The recorder's state as a remote answer names it.
     RemoteAnswer RemoteState() const;
     void ResumeRecording();
     void PauseRecording();
-    void StopRecording();
+    void StopRecording(Origin by = Origin::kWindow);
+    // The window is on screen, not minimised and active: the user sees what happens.
+    bool InFront() const;
+    // The desktop's notice of event, unless the window is in front.
+    void Notice(DesktopNotifier::Event event, const QString& detail = {});
+    // A global shortcut was pressed: kToggleId acts as --toggle, kPauseId pauses or resumes.
+    void OnShortcut(const QString& id);
     // kMsgRecorderError: the recording stopped itself.
     void OnRecorderError(RecorderError error);
     // Stops the recorder and destroys it; the destructor returns once the file is complete.
@@ -225,6 +254,10 @@ private:
     CWndShadow shadow_;
     TrayIcon tray_;
     InstanceServer instanceServer_;
+    DesktopNotifier notifier_;
+    std::unique_ptr<GlobalShortcuts> shortcuts_;
+    Origin origin_ = Origin::kWindow; // of the recording in progress
+    bool waiting_ = false;            // it waits for sound (voice activation)
     std::unique_ptr<ScheduleRunner> schedule_; // the scheduled recording, from InitWindow on
     std::unique_ptr<AudioRecorder> recorder_;
     std::unique_ptr<OnlineStartup> online_; // start-up workers, joined with the window

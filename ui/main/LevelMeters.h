@@ -52,7 +52,9 @@ public:
     void SetMonitoring(bool on);
     bool Monitoring() const { return timer_.isActive(); }
     // Marks a level (dBFS) on both meters: the sound that voice activation records reaches past
-    // the mark. nullopt: no mark.
+    // the mark. While such a recording runs, its reports are the gate's own RMS levels, so bar and
+    // mark compare as the gate does; the idle monitor shows peaks, which lie above (by 3 dB for a
+    // tone, 10 to 20 dB for speech). nullopt: no mark.
     void SetThreshold(std::optional<double> db);
 
 private:
