@@ -32,7 +32,7 @@ public:
     static constexpr const char* kFolderMissingText = "该目录不存在!";
     // The command a desktop without global shortcuts for programs can bind to a key.
     static constexpr const char* kToggleCommand = "tamsu-recorder --toggle";
-    static constexpr const char* kBindCommandText = "在桌面的键盘设置中为此命令设置快捷键: %1";
+    static constexpr const char* kBindCommandText = "在桌面的键盘设置中为此命令设置快捷键:\n%1";
     // Tip of "choose-dir" while a recording runs.
     static constexpr const char* kRecordingTip = "录音中不能更改保存目录";
     // The notice's box: the text in one line.

@@ -542,7 +542,7 @@ QString CMainWnd::ShortcutKeysText() const
         return trigger.isEmpty() ? QString::fromUtf8(kNoKeyText) : trigger;
     };
     return QString::fromUtf8(GlobalShortcuts::kToggleDescription) + QStringLiteral(": ") + keys(GlobalShortcuts::kToggleId) +
-           QStringLiteral("    ") + QString::fromUtf8(GlobalShortcuts::kPauseDescription) + QStringLiteral(": ") +
+           QStringLiteral("\n") + QString::fromUtf8(GlobalShortcuts::kPauseDescription) + QStringLiteral(": ") +
            keys(GlobalShortcuts::kPauseId);
 }
 
