@@ -1,6 +1,6 @@
 // The window's scheduled recording: a once schedule whose moment went by is told once and put
 // off, never made late; a daily one starts when the clock shows its time, stops by its duration
-// and waits for the next day. (When the next start falls: the schedule's own table test.)
+// and waits for the next day; a start slept through is told, not made late. (When the next start falls: the schedule's own table test.)
 
 #include "ConfigStore.h"
 #include "ScheduleRunner.h"
@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(ScheduleRunnerTest, MissedStartIsToldOnceAndADailyOneStartsAndStops)
+TEST(ScheduleRunnerTest, MissedStartIsToldOnceADailyOneStartsAndStopsASleptThroughOneIsNotMadeLate)
 {
     TestEnv env;
     int starts = 0;
@@ -28,6 +28,8 @@ TEST(ScheduleRunnerTest, MissedStartIsToldOnceAndADailyOneStartsAndStops)
     hooks.fileBytes = [] { return int64_t{0}; };
     hooks.tell = [&](const QString& text) { told << text; };
     hooks.nextChanged = [&](const QString& text) { next = text; };
+    int64_t sleptMs = 0; // the wall clock jumps ahead by this: the computer slept
+    hooks.nowMs = [&sleptMs] { return QDateTime::currentMSecsSinceEpoch() + sleptMs; };
     ScheduleRunner runner(hooks);
     const auto store = [](std::initializer_list<std::pair<const char*, QString>> values) {
         for (const auto& [key, value] : values)
@@ -52,6 +54,17 @@ TEST(ScheduleRunnerTest, MissedStartIsToldOnceAndADailyOneStartsAndStops)
     EXPECT_EQ(starts, 1);
     EXPECT_EQ(runner.Next(), NextTimeOfDay(QTime(0, 0).secsTo(at.time()), at.toSecsSinceEpoch() + 1)); // tomorrow
     EXPECT_EQ(told.size(), 1);
+
+    // The computer sleeps through the next second's start and wakes two hours later: the start
+    // is told as missed, not made late; the next one is tomorrow's.
+    const QDateTime slept = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 1);
+    store({{"start", slept.toString("HH:mm:ss")}});
+    runner.Reload();
+    sleptMs = 2 * 3600 * 1000;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 2; }, 5000));
+    EXPECT_EQ(told.last(), QString::fromUtf8("已错过定时录音 ") + slept.toString("HH:mm"));
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(runner.Next(), NextTimeOfDay(QTime(0, 0).secsTo(slept.time()), slept.toSecsSinceEpoch() + 1));
 }
 
 } // namespace

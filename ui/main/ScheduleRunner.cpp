@@ -25,10 +25,15 @@ ScheduleRunner::ScheduleRunner(Hooks hooks, QObject* parent) : QObject(parent), 
     connect(&timer_, &QTimer::timeout, this, &ScheduleRunner::OnTimer);
 }
 
+int64_t ScheduleRunner::NowMs() const
+{
+    return hooks_.nowMs ? hooks_.nowMs() : QDateTime::currentMSecsSinceEpoch();
+}
+
 void ScheduleRunner::Reload()
 {
     schedule_ = RecordingSchedule::Load();
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = static_cast<std::time_t>(NowMs() / 1000);
     next_ = schedule_.NextStart(now);
     // A once schedule whose moment went by while the program did not run.
     if (schedule_.enabled && !next_ && schedule_.repeat == RecordingSchedule::Repeat::kOnce)
@@ -60,13 +65,13 @@ void ScheduleRunner::Arm()
         return;
     }
     // To the second itself: the wall clock's milliseconds count.
-    const int64_t ms = static_cast<int64_t>(*due) * 1000 - QDateTime::currentMSecsSinceEpoch();
+    const int64_t ms = static_cast<int64_t>(*due) * 1000 - NowMs();
     timer_.start(static_cast<int>(std::clamp<int64_t>(ms, 0, kLookSeconds * 1000)));
 }
 
 void ScheduleRunner::OnTimer()
 {
-    const std::time_t now = static_cast<std::time_t>(QDateTime::currentMSecsSinceEpoch() / 1000);
+    const std::time_t now = static_cast<std::time_t>(NowMs() / 1000);
     if (ownRecording_ && !hooks_.recording())
         ownRecording_ = false; // stopped by the user meanwhile
     if (ownRecording_ && stopAt_ && now >= *stopAt_) {

@@ -38,6 +38,7 @@ public:
         std::function<int64_t()> fileBytes;  // size of the running recording's file
         std::function<void(const QString&)> tell; // a notice for the user (shown once)
         std::function<void(const QString&)> nextChanged; // "下次录音 hh:mm", or empty
+        std::function<int64_t()> nowMs; // the wall clock in ms since the epoch; none: the system's
     };
 
     explicit ScheduleRunner(Hooks hooks, QObject* parent = nullptr);
@@ -50,6 +51,7 @@ public:
     std::optional<std::time_t> Next() const { return next_; }
 
 private:
+    int64_t NowMs() const;
     void Arm();
     void OnTimer();
     void Missed(std::time_t at);
