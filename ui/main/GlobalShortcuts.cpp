@@ -94,8 +94,7 @@ void GlobalShortcuts::Ask(const QString& method, QList<QVariant> args, QVariantM
     QString sender = bus_.baseService().mid(1);
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString path = QStringLiteral("%1/request/%2/%3").arg(QLatin1String(kPortalPath), sender, token);
-    bus_.connect(QLatin1String(kPortalService), path, QLatin1String(kRequestInterface), QStringLiteral("Response"),
-                 this, slot);
+    Listen(path, slot, true);
     options.insert(QStringLiteral("handle_token"), token);
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kPortalService), QLatin1String(kPortalPath),
                                                        QLatin1String(kInterface), method);
@@ -107,19 +106,29 @@ void GlobalShortcuts::Ask(const QString& method, QList<QVariant> args, QVariantM
         w->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> reply = *w;
         if (reply.isError()) {
-            bus_.disconnect(QLatin1String(kPortalService), path, QLatin1String(kRequestInterface),
-                            QStringLiteral("Response"), this, slot);
+            Listen(path, slot, false);
             Fail(QString::fromStdString(name) + QStringLiteral(": ") + reply.error().message());
         } else if (reply.value().path() != path) {
-            // An older portal chose its own request path.
-            bus_.connect(QLatin1String(kPortalService), reply.value().path(), QLatin1String(kRequestInterface),
-                         QStringLiteral("Response"), this, slot);
+            Listen(reply.value().path(), slot, true); // an older portal chose its own request path
         }
     });
 }
 
-bool GlobalShortcuts::Succeeded(const QDBusMessage& response, const char* what, QVariantMap& results)
+void GlobalShortcuts::Listen(const QString& path, const char* slot, bool on)
 {
+    const QString service = QLatin1String(kPortalService);
+    const QString interface = QLatin1String(kRequestInterface);
+    if (on)
+        bus_.connect(service, path, interface, QStringLiteral("Response"), this, slot);
+    else
+        bus_.disconnect(service, path, interface, QStringLiteral("Response"), this, slot);
+}
+
+bool GlobalShortcuts::Answered(const QDBusMessage& response, const char* slot, const char* what, QVariantMap& results)
+{
+    Listen(response.path(), slot, false); // one answer per request
+    if (status_ != Status::kAsking)
+        return false;
     const QList<QVariant> args = response.arguments();
     if (args.size() < 2) {
         Fail(QStringLiteral("%1: no results").arg(QLatin1String(what)));
@@ -143,10 +152,8 @@ void GlobalShortcuts::Fail(const QString& why)
 
 void GlobalShortcuts::OnSessionCreated(const QDBusMessage& response)
 {
-    bus_.disconnect(QLatin1String(kPortalService), response.path(), QLatin1String(kRequestInterface),
-                    QStringLiteral("Response"), this, SLOT(OnSessionCreated(QDBusMessage)));
     QVariantMap results;
-    if (status_ != Status::kAsking || !Succeeded(response, "CreateSession", results))
+    if (!Answered(response, SLOT(OnSessionCreated(QDBusMessage)), "CreateSession", results))
         return;
     session_ = Path(results.value(QStringLiteral("session_handle")));
     bus_.connect(QLatin1String(kPortalService), QLatin1String(kPortalPath), QLatin1String(kInterface),
@@ -159,10 +166,8 @@ void GlobalShortcuts::OnSessionCreated(const QDBusMessage& response)
 
 void GlobalShortcuts::OnListed(const QDBusMessage& response)
 {
-    bus_.disconnect(QLatin1String(kPortalService), response.path(), QLatin1String(kRequestInterface),
-                    QStringLiteral("Response"), this, SLOT(OnListed(QDBusMessage)));
     QVariantMap results;
-    if (status_ != Status::kAsking || !Succeeded(response, "ListShortcuts", results))
+    if (!Answered(response, SLOT(OnListed(QDBusMessage)), "ListShortcuts", results))
         return;
     const auto listed = qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")));
     const auto has = [&](const char* id) {
@@ -185,10 +190,8 @@ void GlobalShortcuts::OnListed(const QDBusMessage& response)
 
 void GlobalShortcuts::OnBound(const QDBusMessage& response)
 {
-    bus_.disconnect(QLatin1String(kPortalService), response.path(), QLatin1String(kRequestInterface),
-                    QStringLiteral("Response"), this, SLOT(OnBound(QDBusMessage)));
     QVariantMap results;
-    if (status_ != Status::kAsking || !Succeeded(response, "BindShortcuts", results))
+    if (!Answered(response, SLOT(OnBound(QDBusMessage)), "BindShortcuts", results))
         return;
     KeepTriggers(results.value(QStringLiteral("shortcuts")));
     status_ = Status::kBound;

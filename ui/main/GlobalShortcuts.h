@@ -69,8 +69,11 @@ private:
     // Calls method on the portal with args; options gets the request's handle token. The
     // request's Response goes to slot (a SLOT() of this taking a QDBusMessage).
     void Ask(const QString& method, QList<QVariant> args, QVariantMap options, const char* slot);
-    // The response's results when it succeeded; else logs, ends as kUnavailable and returns false.
-    bool Succeeded(const QDBusMessage& response, const char* what, QVariantMap& results);
+    // Starts (on) or stops listening for the Response on a request's path, for slot.
+    void Listen(const QString& path, const char* slot, bool on);
+    // The answer to what has come to slot: stops listening; true with its results when it
+    // succeeded, else logs, ends as kUnavailable (unless already ended) and returns false.
+    bool Answered(const QDBusMessage& response, const char* slot, const char* what, QVariantMap& results);
     void Fail(const QString& why);
     // Keeps the trigger descriptions of shortcuts (a QDBusArgument of a(sa{sv})).
     void KeepTriggers(const QVariant& shortcuts);
