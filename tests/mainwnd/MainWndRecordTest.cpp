@@ -1,7 +1,8 @@
 // The recorder controls of the main window: start, pause, resume, stop, the prompts of a start,
 // the window's reaction to the recorder's reports (elapsed time, a recording that stopped itself,
-// levels), and the prompt after recordings were recovered. What the recorder writes: its own
-// tests. (Quitting while a recording runs: the tray's close test.)
+// levels). What the recorder writes: its own tests. (Quitting while a recording runs: the tray's
+// close test; the prompt after recordings were recovered and waiting for sound: the desktop
+// notices test.)
 
 #include "AudioRecorder.h"
 #include "GifControl.h"
@@ -147,30 +148,6 @@ TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
     }
 }
 
-// With voice activation the status line says the recording waits for sound, the animation stands
-// still; once the gate opens it is an ordinary recording, and pausing still shows as paused.
-TEST_F(MainWndRecordTest, AVoiceActivatedRecordingShowsWhileItWaitsForSound)
-{
-    SetConfig("voice-source", "2");
-    SetConfig("voice-activation", "1");
-    OpenWindow();
-    Click("recorder-start"); // the private server plays nothing: the gate stays shut
-    auto* info = Control<QLabel>("recorder-info");
-    ASSERT_TRUE(QTest::qWaitFor([info] { return info->text() == QString::fromUtf8(CMainWnd::kInfoWaiting); },
-                                kDeliveryTimeoutMs));
-    EXPECT_FALSE(GifControl::IsPlaying(Control<QLabel>("recorder-working")));
-    EXPECT_EQ(Progress(), CMainWnd::kProgressZero);
-    window_->PostRecorderWaiting(false); // as the recorder reports a sound
-    QCoreApplication::sendPostedEvents(window_);
-    ExpectView(View::kRecording);
-    Click("recorder-pause");
-    window_->PostRecorderWaiting(true);
-    QCoreApplication::sendPostedEvents(window_);
-    ExpectView(View::kPaused);
-    Click("recorder-stop");
-    ExpectView(View::kIdle);
-}
-
 // Which levels the monitor reads from the server: its own tests. Here who moves the meters: the
 // monitor while idle and on screen, the recorder's reports otherwise (-1: none, disabled).
 TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
@@ -194,20 +171,6 @@ TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
     EXPECT_FALSE(monitoring()) << "the recording's reports move the meters";
     Click("recorder-stop");
     EXPECT_TRUE(monitoring());
-}
-
-TEST_F(MainWndTest, RecoveredRecordingsArePromptedOnce)
-{
-    int calls = 0;
-    BoxResponder boxes;
-    OpenWindow([&calls] {
-        ++calls;
-        return std::vector<std::string>{"/tmp/a.wav", "/tmp/b.mp3"};
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&boxes] { return !boxes.texts.isEmpty(); }, kDeliveryTimeoutMs)) << "no prompt";
-    QCoreApplication::processEvents(); // a second prompt would open now
-    EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8(CMainWnd::kRecoveredText)}) << "none or a second prompt";
-    EXPECT_EQ(calls, 1);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 // The window's scheduled recording: a once schedule whose moment went by is told once and put
-// off, never made late; a daily one starts when the clock shows its time, stops by its duration
-// and waits for the next day; a start slept through is told, not made late. (When the next start falls: the schedule's own table test.)
+// off; a daily start the computer slept through is told, not made late, and the next day's waits. (When the next start falls: the schedule's own table test.)
 
 #include "ConfigStore.h"
 #include "ScheduleRunner.h"
@@ -13,17 +12,16 @@
 
 namespace {
 
-TEST(ScheduleRunnerTest, MissedStartIsToldOnceADailyOneStartsAndStopsASleptThroughOneIsNotMadeLate)
+TEST(ScheduleRunnerTest, MissedStartsAreToldOnceNeverMadeLate)
 {
     TestEnv env;
     int starts = 0;
-    int stops = 0;
     bool recording = false;
     QStringList told;
     QString next;
     ScheduleRunner::Hooks hooks;
     hooks.start = [&]() -> const char* { ++starts, recording = true; return nullptr; };
-    hooks.stop = [&] { ++stops, recording = false; };
+    hooks.stop = [&] { recording = false; };
     hooks.recording = [&] { return recording; };
     hooks.fileBytes = [] { return int64_t{0}; };
     hooks.tell = [&](const QString& text) { told << text; };
@@ -45,26 +43,18 @@ TEST(ScheduleRunnerTest, MissedStartIsToldOnceADailyOneStartsAndStopsASleptThrou
     EXPECT_FALSE(RecordingSchedule::Load().enabled);
     EXPECT_EQ(starts, 0);
 
-    // Daily, at the next whole second, for one second.
+    // A daily one at the next second, which the computer sleeps through, waking two hours later:
+    // the start is told as missed, not made late; the next one is tomorrow's. (A start that is
+    // made and stopped by its duration: the window's notices test.)
     const QDateTime at = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 1);
-    store({{"enabled", "1"}, {"repeat", "daily"}, {"start", at.toString("HH:mm:ss")}, {"duration", "1"}});
+    store({{"enabled", "1"}, {"repeat", "daily"}, {"start", at.toString("HH:mm:ss")}});
     runner.Reload();
     EXPECT_EQ(next, QString::fromUtf8("下次录音 ") + at.toString("HH:mm"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stops == 1; }, 5000)) << "started " << starts << " times";
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(runner.Next(), NextTimeOfDay(QTime(0, 0).secsTo(at.time()), at.toSecsSinceEpoch() + 1)); // tomorrow
-    EXPECT_EQ(told.size(), 1);
-
-    // The computer sleeps through the next second's start and wakes two hours later: the start
-    // is told as missed, not made late; the next one is tomorrow's.
-    const QDateTime slept = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 1);
-    store({{"start", slept.toString("HH:mm:ss")}});
-    runner.Reload();
     sleptMs = 2 * 3600 * 1000;
     ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() == 2; }, 5000));
-    EXPECT_EQ(told.last(), QString::fromUtf8("已错过定时录音 ") + slept.toString("HH:mm"));
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(runner.Next(), NextTimeOfDay(QTime(0, 0).secsTo(slept.time()), slept.toSecsSinceEpoch() + 1));
+    EXPECT_EQ(told.last(), QString::fromUtf8("已错过定时录音 ") + at.toString("HH:mm"));
+    EXPECT_EQ(starts, 0);
+    EXPECT_EQ(runner.Next(), NextTimeOfDay(QTime(0, 0).secsTo(at.time()), at.toSecsSinceEpoch() + 1));
 }
 
 } // namespace

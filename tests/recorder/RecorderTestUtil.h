@@ -33,22 +33,11 @@ public:
         std::lock_guard<std::mutex> g(lock_);
         return seconds_;
     }
-    void PostRecorderWaiting(bool waiting) override
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        waits_.push_back(waiting);
-    }
-    std::vector<bool> Waits() const
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        return waits_;
-    }
 
 private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::vector<int64_t> seconds_;
-    std::vector<bool> waits_;
 };
 
 // The plan the window would make from the stored settings for source and format in the existing

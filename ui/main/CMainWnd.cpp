@@ -509,7 +509,8 @@ void CMainWnd::StopRecording(Origin by)
 
 bool CMainWnd::InFront() const
 {
-    return isVisible() && !isMinimized() && isActiveWindow();
+    // One of the program's windows has the focus (this one, or a dialog over it).
+    return isVisible() && !isMinimized() && QApplication::activeWindow() != nullptr;
 }
 
 void CMainWnd::Notice(DesktopNotifier::Event event, const QString& detail)

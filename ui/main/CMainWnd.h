@@ -189,7 +189,8 @@ private:
     void ResumeRecording();
     void PauseRecording();
     void StopRecording(Origin by = Origin::kWindow);
-    // The window is on screen, not minimised and active: the user sees what happens.
+    // The window is on screen, not minimised, and it or a dialog of the program is active: the
+    // user sees what happens.
     bool InFront() const;
     // The desktop's notice of event, unless the window is in front.
     void Notice(DesktopNotifier::Event event, const QString& detail = {});
