@@ -23,6 +23,7 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTest>
@@ -31,19 +32,17 @@
 
 namespace {
 
-// Answers the method calls on one object path of the private bus with handler's reply.
-class StandIn : public QDBusVirtualObject {
-public:
-    using Handler = std::function<QList<QVariant>(const QDBusMessage&)>;
-    explicit StandIn(Handler handler) : handler_(std::move(handler)) {}
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        return connection.send(message.createReply(handler_(message)));
-    }
+constexpr const char* kNotices = "org.freedesktop.Notifications"; // the service, and its interface
 
-private:
-    Handler handler_;
+// Answers the method calls on one object path of the private bus.
+struct StandIn : QDBusVirtualObject {
+    explicit StandIn(std::function<QList<QVariant>(const QDBusMessage&)> a) : answer(std::move(a)) {}
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override
+    {
+        return bus.send(call.createReply(answer(call)));
+    }
+    std::function<QList<QVariant>(const QDBusMessage&)> answer;
 };
 
 class DesktopBusTest : public MainWndTest {
@@ -66,9 +65,9 @@ protected:
         QDBusConnection::disconnectFromBus(standIns_.name());
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS"); // the tests' environment has no desktop bus
     }
-    void Serve(const char* service, const char* path, StandIn::Handler handler)
+    void Serve(const char* service, const char* path, std::function<QList<QVariant>(const QDBusMessage&)> answer)
     {
-        objects_.push_back(std::make_unique<StandIn>(std::move(handler)));
+        objects_.push_back(std::make_unique<StandIn>(std::move(answer)));
         ASSERT_TRUE(standIns_.registerService(service));
         ASSERT_TRUE(standIns_.registerVirtualObject(path, objects_.back().get()));
     }
@@ -90,12 +89,6 @@ protected:
                                     kDeliveryTimeoutMs));
         return seen;
     }
-    RemoteAnswer Remote(RemoteRequest::Command command)
-    {
-        RemoteRequest request;
-        request.command = command;
-        return window_->HandleRemote(request);
-    }
 
     Process bus_{{"dbus-daemon", "--session", "--nofork", "--print-address"}};
     QDBusConnection standIns_{QString()};
@@ -106,7 +99,7 @@ TEST_F(DesktopBusTest, NoticesTellWhatTheUserDidNotSeeAndWithoutAPortalTheComman
 {
     using Event = DesktopNotifier::Event;
     std::vector<std::string> notices; // "summary: body"
-    Serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", [&notices](const QDBusMessage& call) {
+    Serve(kNotices, "/org/freedesktop/Notifications", [&notices](const QDBusMessage& call) {
         const QList<QVariant> args = call.arguments();
         if (call.member() == "Notify" && args.size() == 8)
             notices.push_back((args[3].toString() + ": " + args[4].toString()).toStdString());
@@ -123,46 +116,52 @@ TEST_F(DesktopBusTest, NoticesTellWhatTheUserDidNotSeeAndWithoutAPortalTheComman
     OpenWindow([] { return std::vector<std::string>{"/tmp/a.wav"}; }); // shown, not activated
 
     using Command = RemoteRequest::Command;
+    const auto remote = [this](Command command) {
+        RemoteRequest request;
+        request.command = command;
+        window_->HandleRemote(request);
+    };
+    // A recording that stops itself: ended by the window (its file kept), the reason prompted.
+    const auto fault = [&](RecorderError error) {
+        remote(Command::kStart);
+        window_->Recorder()->Stop(); // as a failed write does, then the report
+        window_->PostRecorderError(error);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->Recorder(); }, kDeliveryTimeoutMs));
+        EXPECT_TRUE(QFileInfo::exists(window_->CurrentFolder() + "/" + window_->CurrentFileName()));
+    };
     const struct {
         const char* what;
         std::function<void()> act;
         std::vector<Event> told; // with the recording's file as the body
     } steps[] = {
-        {"recovered at start", [&] { QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, kDeliveryTimeoutMs); },
+        {"recovered at start",
+         [&] { EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, kDeliveryTimeoutMs)); },
          {Event::kRecovered}},
         {"schedule",
          [&] {
              window_->hide();
-             QTest::qWaitFor([&] { return notices.size() == 3; }, kDeliveryTimeoutMs);
+             EXPECT_TRUE(QTest::qWaitFor([&] { return notices.size() == 3; }, kDeliveryTimeoutMs));
          },
          {Event::kScheduledStarted, Event::kScheduledEnded}},
         {"remote start, waiting for sound",
          [&] {
-             Remote(Command::kStart);
+             remote(Command::kStart);
              auto* info = Control<QLabel>("recorder-info"); // the animation stands still meanwhile
-             EXPECT_TRUE(QTest::qWaitFor([info] { return info->text() == CMainWnd::kInfoWaiting; }, kDeliveryTimeoutMs));
+             EXPECT_TRUE(QTest::qWaitFor([=] { return info->text() == CMainWnd::kInfoWaiting; }, kDeliveryTimeoutMs));
              EXPECT_FALSE(GifControl::IsPlaying(Control<QLabel>("recorder-working")));
              window_->PostRecorderWaiting(false); // as the recorder reports a sound
              QCoreApplication::sendPostedEvents(window_);
              EXPECT_EQ(info->text(), CMainWnd::kInfoRecording);
          },
          {Event::kRemoteStarted}},
-        {"remote stop", [&] { Remote(Command::kStop); }, {Event::kRemoteEnded}},
-        {"fault",
-         [&] {
-             Remote(Command::kStart);
-             window_->Recorder()->Stop(); // as a failed write does, then the report
-             window_->PostRecorderError(RecorderError::kDiskFull);
-             QTest::qWaitFor([this] { return !window_->Recorder(); }, kDeliveryTimeoutMs);
-         },
-         {Event::kRemoteStarted, Event::kDiskFull}},
+        {"remote stop", [&] { remote(Command::kStop); }, {Event::kRemoteEnded}},
+        {"disk full", [&] { fault(RecorderError::kDiskFull); }, {Event::kRemoteStarted, Event::kDiskFull}},
+        {"write failed", [&] { fault(RecorderError::kWriteFailed); }, {Event::kRemoteStarted, Event::kWriteFailed}},
         {"in front",
          [&] {
-             window_->show();
-             window_->activateWindow();
+             window_->show(), window_->activateWindow();
              ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
-             Remote(Command::kToggle);
-             Remote(Command::kToggle);
+             remote(Command::kToggle), remote(Command::kToggle);
          },
          {}},
     };
@@ -171,9 +170,8 @@ TEST_F(DesktopBusTest, NoticesTellWhatTheUserDidNotSeeAndWithoutAPortalTheComman
         step.act();
         // The notices are sent at once and answered later: all have arrived once a later call on
         // the same connection has been answered.
-        QDBusPendingCall later = DesktopBus().asyncCall(QDBusMessage::createMethodCall(
-            "org.freedesktop.Notifications", "/org/freedesktop/Notifications", "org.freedesktop.Notifications",
-            "GetServerInformation"));
+        QDBusPendingCall later = DesktopBus().asyncCall(
+            QDBusMessage::createMethodCall(kNotices, "/org/freedesktop/Notifications", kNotices, "Ping"));
         ASSERT_TRUE(QTest::qWaitFor([&later] { return later.isFinished(); }, kDeliveryTimeoutMs)) << step.what;
         std::vector<std::string> expected;
         for (Event event : step.told)
@@ -184,7 +182,8 @@ TEST_F(DesktopBusTest, NoticesTellWhatTheUserDidNotSeeAndWithoutAPortalTheComman
     }
     // The scheduled file is named by the second it started in; each prompt showed once.
     EXPECT_NE(notices.at(1).find(at.toString("yyyyMMddHHmmss").toStdString()), std::string::npos) << notices[1];
-    EXPECT_EQ(boxes.texts, QStringList({CMainWnd::kRecoveredText, CMainWnd::kDiskFullText}));
+    EXPECT_EQ(boxes.texts,
+              QStringList({CMainWnd::kRecoveredText, CMainWnd::kDiskFullText, CMainWnd::kWriteFailedText}));
 
     // No portal on this bus: the settings offer the command to bind, and copy it.
     QGuiApplication::clipboard()->clear();
@@ -209,8 +208,8 @@ TEST_F(DesktopBusTest, PortalShortcutsShowTheirKeysAndDriveTheRecording)
         QVariantMap results{{"shortcuts", QVariant::fromValue(shortcuts)}};
         if (call.member() == "CreateSession")
             results = {{"session_handle", QVariant::fromValue(QDBusObjectPath(session))}};
-        QDBusMessage response = QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
-        response << 0u << results;
+        const QDBusMessage response =
+            QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response") << 0u << results;
         QMetaObject::invokeMethod(qApp, [this, response] { standIns_.send(response); }, Qt::QueuedConnection);
         return QList<QVariant>{QVariant::fromValue(QDBusObjectPath(request))};
     });
@@ -219,10 +218,9 @@ TEST_F(DesktopBusTest, PortalShortcutsShowTheirKeysAndDriveTheRecording)
     EXPECT_TRUE(keys.contains("Ctrl+Alt+R") && keys.contains("Ctrl+Alt+P") && !copyShown) << keys.toStdString();
 
     const auto press = [&](const char* id, const QString& from) {
-        QDBusMessage activated = QDBusMessage::createSignal("/org/freedesktop/portal/desktop",
-                                                            "org.freedesktop.portal.GlobalShortcuts", "Activated");
-        activated << QVariant::fromValue(QDBusObjectPath(from)) << QString(id) << quint64(0) << QVariantMap();
-        standIns_.send(activated);
+        const char* interface = "org.freedesktop.portal.GlobalShortcuts";
+        standIns_.send(QDBusMessage::createSignal("/org/freedesktop/portal/desktop", interface, "Activated")
+                       << QVariant::fromValue(QDBusObjectPath(from)) << QString(id) << quint64(0) << QVariantMap());
     };
     const auto state = [this] { return window_->Recorder() ? window_->Recorder()->GetState() : -1; };
     for (const auto& [id, after] : {std::pair<const char*, int>{"toggle", kRecording}, {"pause", kPaused},

@@ -1,8 +1,8 @@
 // The recorder controls of the main window: start, pause, resume, stop, the prompts of a start,
-// the window's reaction to the recorder's reports (elapsed time, a recording that stopped itself,
-// levels). What the recorder writes: its own tests. (Quitting while a recording runs: the tray's
-// close test; the prompt after recordings were recovered and waiting for sound: the desktop
-// notices test.)
+// the window's reaction to the recorder's reports (elapsed time, levels). What the recorder writes:
+// its own tests. (Quitting while a recording runs: the tray's close test; a recording that stopped
+// itself, the prompt after recordings were recovered and waiting for sound: the desktop notices
+// test.)
 
 #include "AudioRecorder.h"
 #include "GifControl.h"
@@ -125,26 +125,6 @@ TEST_F(MainWndRecordTest, ARefusedStartPromptsAndRecordsNothing)
         EXPECT_EQ(Recordings().size(), c.records ? 1 : 0);
         CloseWindow();
         QDir(DefaultFolder()).removeRecursively();
-    }
-}
-
-TEST_F(MainWndRecordTest, ARecordingThatStoppedItselfEndsThenSaysWhy)
-{
-    SetConfig("voice-source", "2");
-    OpenWindow();
-    const std::pair<RecorderError, const char*> cases[] = {{RecorderError::kDiskFull, CMainWnd::kDiskFullText},
-                                                           {RecorderError::kWriteFailed, CMainWnd::kWriteFailedText}};
-    for (const auto& [error, text] : cases) {
-        Click("recorder-start");
-        ASSERT_NE(window_->Recorder(), nullptr);
-        // What the recorder does when a write fails: it stops itself (file finalised), then reports.
-        window_->Recorder()->Stop();
-        BoxResponder boxes;
-        window_->PostRecorderError(error);
-        ASSERT_TRUE(QTest::qWaitFor([&boxes] { return !boxes.texts.isEmpty(); }, kDeliveryTimeoutMs)) << "no prompt";
-        EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8(text)});
-        ExpectView(View::kIdle);
-        EXPECT_TRUE(Recordings().contains(window_->CurrentFileName()));
     }
 }
 
