@@ -1,8 +1,6 @@
-// The window and the desktop's services on a private session bus: the notices a stand-in
-// notification service receives while the window is not in front (one table of events, with the
-// status line of a recording that waits for sound), and the
-// global shortcuts of a stand-in portal (bound keys shown in the settings, its Activated signal
-// driving the recording) or, without a portal, the command to copy in the settings.
+// The window and stand-ins of the desktop's services on a private session bus: notices while the
+// window is not in front (one table of events), the portal's global shortcuts (keys shown in the
+// settings, Activated driving the recording) or, without a portal, the command to copy.
 
 #include "AudioRecorder.h"
 #include "ConfigStore.h"
