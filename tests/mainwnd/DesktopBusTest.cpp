@@ -196,10 +196,12 @@ TEST_F(DesktopBusTest, PortalShortcutsShowTheirKeysAndDriveTheRecording)
     Serve("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", [&](const QDBusMessage& call) {
         if (call.member() == "Get") // the interface's version
             return QList<QVariant>{QVariant::fromValue(QDBusVariant(1u))};
+        if (call.member() == "Register") // the program's name
+            return QList<QVariant>{};
         // The answer comes on the request's path: the caller's name and the token it chose.
         const QString request = "/org/freedesktop/portal/desktop/request/" + call.service().mid(1).replace('.', '_') +
                                 "/" + qdbus_cast<QVariantMap>(call.arguments().last()).value("handle_token").toString();
-        QList<PortalShortcut> shortcuts; // ListShortcuts: none yet
+        QList<GlobalShortcuts::Shortcut> shortcuts; // ListShortcuts: none yet
         if (call.member() == "BindShortcuts")
             shortcuts = {{"toggle", {{"trigger_description", "Ctrl+Alt+R"}}},
                          {"pause", {{"trigger_description", "Ctrl+Alt+P"}}}};

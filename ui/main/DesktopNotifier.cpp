@@ -1,5 +1,6 @@
 #include "DesktopNotifier.h"
 
+#include "AppIcon.h"
 #include "CMainWnd.h"
 
 #include <QDBusMessage>
@@ -16,8 +17,6 @@ constexpr const char* kService = "org.freedesktop.Notifications";
 constexpr const char* kObjectPath = "/org/freedesktop/Notifications";
 constexpr const char* kInterface = "org.freedesktop.Notifications";
 constexpr const char* kAppName = "TAMSU电脑录音软件";
-// The icon of the installed desktop entry (a name of the icon theme).
-constexpr const char* kIconName = "tamsu-recorder";
 // -1: the desktop's own display time for a notice.
 constexpr int kDesktopTimeout = -1;
 // A notification service answers at once; one started for the call needs a moment.
@@ -60,8 +59,10 @@ void DesktopNotifier::Send(Event event, const QString& detail)
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kObjectPath),
                                                        QLatin1String(kInterface), QStringLiteral("Notify"));
     // Notify(app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout)
-    call << QString::fromUtf8(kAppName) << 0u << QString::fromLatin1(kIconName) << summary << detail << QStringList()
-         << QVariantMap() << kDesktopTimeout;
+    // The icon and the desktop entry are the application id's: the desktop groups the notices
+    // under the program.
+    call << QString::fromUtf8(kAppName) << 0u << QString::fromLatin1(kAppId) << summary << detail << QStringList()
+         << QVariantMap{{QStringLiteral("desktop-entry"), QString::fromLatin1(kAppId)}} << kDesktopTimeout;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kCallTimeoutMs), this);
     const std::string text = summary.toStdString();
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, text](QDBusPendingCallWatcher* w) {

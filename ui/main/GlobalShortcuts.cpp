@@ -1,5 +1,7 @@
 #include "GlobalShortcuts.h"
 
+#include "AppIcon.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -19,6 +21,7 @@ constexpr const char* kPortalService = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kInterface = "org.freedesktop.portal.GlobalShortcuts";
 constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
+constexpr const char* kRegistryInterface = "org.freedesktop.host.portal.Registry";
 // The portal answers its methods at once (the user's choice comes later, as the Response); one
 // started for the call needs a moment.
 constexpr int kCallTimeoutMs = 5000;
@@ -34,7 +37,7 @@ QString Path(const QVariant& value)
 
 } // namespace
 
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut)
+QDBusArgument& operator<<(QDBusArgument& argument, const GlobalShortcuts::Shortcut& shortcut)
 {
     argument.beginStructure();
     argument << shortcut.id << shortcut.properties;
@@ -42,7 +45,7 @@ QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcu
     return argument;
 }
 
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut)
+const QDBusArgument& operator>>(const QDBusArgument& argument, GlobalShortcuts::Shortcut& shortcut)
 {
     argument.beginStructure();
     argument >> shortcut.id >> shortcut.properties;
@@ -55,8 +58,8 @@ GlobalShortcuts::GlobalShortcuts(QDBusConnection bus, QString parentWindow, QObj
     , bus_(std::move(bus))
     , parentWindow_(std::move(parentWindow))
 {
-    qDBusRegisterMetaType<PortalShortcut>();
-    qDBusRegisterMetaType<QList<PortalShortcut>>();
+    qDBusRegisterMetaType<Shortcut>();
+    qDBusRegisterMetaType<QList<Shortcut>>();
 }
 
 void GlobalShortcuts::Start()
@@ -68,6 +71,13 @@ void GlobalShortcuts::Start()
         return;
     }
     status_ = Status::kAsking;
+    // A program outside a sandbox names itself (its desktop entry) before its first request, so
+    // the desktop lists its shortcuts under it. Nothing waits for the answer: a portal without
+    // the registry answers with an error, and the requests below follow on the same connection.
+    QDBusMessage registration = QDBusMessage::createMethodCall(
+        QLatin1String(kPortalService), QLatin1String(kPortalPath), QLatin1String(kRegistryInterface), "Register");
+    registration << QString::fromLatin1(kAppId) << QVariantMap();
+    bus_.asyncCall(registration, kCallTimeoutMs);
     // A portal without the interface answers the version with an error.
     QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(kPortalService), QLatin1String(kPortalPath),
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -169,9 +179,10 @@ void GlobalShortcuts::OnListed(const QDBusMessage& response)
     QVariantMap results;
     if (!Answered(response, SLOT(OnListed(QDBusMessage)), "ListShortcuts", results))
         return;
-    const auto listed = qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")));
+    const auto listed = qdbus_cast<QList<Shortcut>>(results.value(QStringLiteral("shortcuts")));
     const auto has = [&](const char* id) {
-        return std::any_of(listed.begin(), listed.end(), [id](const PortalShortcut& s) { return s.id == QLatin1String(id); });
+        return std::any_of(listed.begin(), listed.end(),
+                           [id](const Shortcut& shortcut) { return shortcut.id == QLatin1String(id); });
     };
     if (has(kToggleId) && has(kPauseId)) {
         KeepTriggers(results.value(QStringLiteral("shortcuts")));
@@ -180,8 +191,9 @@ void GlobalShortcuts::OnListed(const QDBusMessage& response)
         return;
     }
     // Not bound yet: the desktop asks the user for the keys.
-    QList<PortalShortcut> wanted;
-    for (const auto& [id, description] : {std::pair{kToggleId, kToggleDescription}, std::pair{kPauseId, kPauseDescription}})
+    QList<Shortcut> wanted;
+    for (const auto& [id, description] :
+         {std::pair{kToggleId, kToggleDescription}, std::pair{kPauseId, kPauseDescription}})
         wanted.append({QString::fromLatin1(id), {{QStringLiteral("description"), QString::fromUtf8(description)}}});
     Ask(QStringLiteral("BindShortcuts"),
         {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(wanted), parentWindow_}, {},
@@ -223,6 +235,6 @@ void GlobalShortcuts::OnShortcutsChanged(const QDBusMessage& signal)
 void GlobalShortcuts::KeepTriggers(const QVariant& shortcuts)
 {
     triggers_.clear();
-    for (const PortalShortcut& shortcut : qdbus_cast<QList<PortalShortcut>>(shortcuts))
+    for (const Shortcut& shortcut : qdbus_cast<QList<Shortcut>>(shortcuts))
         triggers_.insert(shortcut.id, shortcut.properties.value(QStringLiteral("trigger_description")).toString());
 }

@@ -24,19 +24,16 @@
 class QDBusArgument;
 class QDBusMessage;
 
-// One shortcut of the portal's a(sa{sv}) lists: its id and its properties ("description",
-// "trigger_description").
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
-Q_DECLARE_METATYPE(PortalShortcut)
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut);
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut);
-
 class GlobalShortcuts : public QObject {
     Q_OBJECT
 public:
+    // One shortcut of the portal's a(sa{sv}) lists: its id and its properties ("description",
+    // "trigger_description").
+    struct Shortcut {
+        QString id;
+        QVariantMap properties;
+    };
+
     static constexpr const char* kToggleId = "toggle";
     static constexpr const char* kPauseId = "pause";
     // What the desktop shows the user for each shortcut.
@@ -85,3 +82,7 @@ private:
     int requests_ = 0;
     QMap<QString, QString> triggers_;
 };
+
+Q_DECLARE_METATYPE(GlobalShortcuts::Shortcut)
+QDBusArgument& operator<<(QDBusArgument& argument, const GlobalShortcuts::Shortcut& shortcut);
+const QDBusArgument& operator>>(const QDBusArgument& argument, GlobalShortcuts::Shortcut& shortcut);
