@@ -163,7 +163,6 @@ void CMainWnd::InitWindow()
         //    the automatic login, the public address lookup (only while "user-real-ip" is
         //    empty) and the scan of the output folder that fills the recordings list.
         StartSchedule();
-        ShowVoiceThreshold();
         // The desktop's global shortcuts; a binding dialog of the desktop belongs to this window.
         const QString parentWindow = QGuiApplication::platformName() == QLatin1String("xcb")
                                          ? QStringLiteral("x11:%1").arg(winId(), 0, 16)
@@ -388,6 +387,7 @@ const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet,
     const RecordingPlan& plan = outcome.plan;
     currentFolder_ = AnsiToWide(plan.folder);
     currentFileName_ = AnsiToWide(plan.fileName);
+    gateThresholdDb_ = plan.voiceActivated ? std::optional<double>(plan.voiceThresholdDb) : std::nullopt;
     elapsedSeconds_ = 0;
     waiting_ = false; // the recorder says so from its start on
 
@@ -585,6 +585,9 @@ void CMainWnd::OnRecordingFinished()
 void CMainWnd::UpdateLevelSource()
 {
     meters_.SetMonitoring(isVisible() && !isMinimized() && !recorder_);
+    // A voice-activated recording's threshold is marked while its levels show: those are the
+    // gate's, on the threshold's scale (the idle monitor's peaks are not).
+    meters_.SetThreshold(recorder_ ? gateThresholdDb_ : std::nullopt);
 }
 
 void CMainWnd::ShowRecorderView(RecorderView view)
@@ -649,13 +652,6 @@ void CMainWnd::StartSchedule()
     schedule_->Reload();
 }
 
-void CMainWnd::ShowVoiceThreshold()
-{
-    const bool on = ReadConfigInt(config::kSection, config::kVoiceActivation, 0) == 1;
-    const auto db = static_cast<int32_t>(ReadConfigInt(config::kSection, config::kVoiceActivationThreshold, -40));
-    meters_.SetThreshold(on ? std::optional<double>(std::clamp<double>(db, kMinThresholdDb, 0)) : std::nullopt);
-}
-
 void CMainWnd::ShowSchedule()
 {
     InstanceServer::BringToFront(this);
@@ -681,8 +677,6 @@ void CMainWnd::ShowSettings()
         OnOutputFolderChanged(folder);
     if (self && schedule_)
         schedule_->Reload(); // the schedule may have been changed from there
-    if (self)
-        ShowVoiceThreshold();
 }
 
 void CMainWnd::OnOutputFolderChanged(const QString& folder)

@@ -65,6 +65,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -205,10 +206,9 @@ private:
     void Prompt(const char* text, int width);
     // A finished recording: folder/file name is complete on disk.
     void OnRecordingFinished();
-    // The meters follow the sound server while the window is on screen and nothing records.
+    // The meters follow the sound server while the window is on screen and nothing records;
+    // during a voice-activated recording they mark its threshold.
     void UpdateLevelSource();
-    // With voice activation on, its threshold marked on the level meters.
-    void ShowVoiceThreshold();
     // The stored schedule, carried out from now on.
     void StartSchedule();
     // kMsgSchedule: the window to the front, then the schedule dialog, modally; the schedule
@@ -259,6 +259,7 @@ private:
     std::unique_ptr<GlobalShortcuts> shortcuts_;
     Origin origin_ = Origin::kWindow; // of the recording in progress
     bool waiting_ = false;            // it waits for sound (voice activation)
+    std::optional<double> gateThresholdDb_; // its voice activation's threshold, if any
     std::unique_ptr<ScheduleRunner> schedule_; // the scheduled recording, from InitWindow on
     std::unique_ptr<AudioRecorder> recorder_;
     std::unique_ptr<OnlineStartup> online_; // start-up workers, joined with the window
