@@ -9,7 +9,7 @@
 //   meters_.FindControls();         // InitWindow, with the other controls
 //   meters_.SetMonitoring(true);    // window shown and idle; false when hidden or recording
 //   meters_.Show(mic, system);      // a recorder's report
-//   meters_.SetThreshold(-40);      // voice activation: its threshold marked on both meters
+//   meters_.SetThreshold(-40);      // a voice-activated recording: its threshold on both meters
 //
 // Thread: UI thread. Polling only reads the monitor's latest values; starting and stopping the
 // monitor never waits on the sound server for more than a few milliseconds.
@@ -52,9 +52,9 @@ public:
     void SetMonitoring(bool on);
     bool Monitoring() const { return timer_.isActive(); }
     // Marks a level (dBFS) on both meters: the sound that voice activation records reaches past
-    // the mark. While such a recording runs, its reports are the gate's own RMS levels, so bar and
-    // mark compare as the gate does; the idle monitor shows peaks, which lie above (by 3 dB for a
-    // tone, 10 to 20 dB for speech). nullopt: no mark.
+    // the mark. The window marks it only while such a recording runs: its reports are the gate's
+    // own RMS levels, so bar and mark compare as the gate does; the idle monitor's peaks lie above
+    // them (by 3 dB for a tone, 10 to 20 dB for speech). nullopt: no mark.
     void SetThreshold(std::optional<double> db);
 
 private:
