@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -90,13 +91,7 @@ protected:
 TEST_F(ServiceNetTest, InputTable) {
     Begin({"--trusted-proxy-header", "X-Forwarded-For"});
     const std::string code = std::string("/v1/smsnotify/register/") + kPhone;
-    const struct {
-        const char* method;
-        const char* path;
-        std::string body;
-        int status;
-        int ret;
-    } cases[] = {
+    const std::tuple<const char*, const char*, std::string, int, int> cases[] = {  // method, path, body, status, ret
         {"POST", "/v1/feedback", "", 400, 100400},
         {"POST", "/v1/feedback", "{\"contact\":\"a\",", 400, 100400},
         {"POST", "/v1/feedback", "[\"a\"]", 400, 100400},
@@ -120,7 +115,7 @@ TEST_F(ServiceNetTest, InputTable) {
         {"GET", code.c_str(), "", 429, 100429},
         {"GET", "/v1/smsnotify/forgot/13900139000", "", 200, 400002},
     };
-    for (const auto& c : cases) EXPECT_EQ(Call(c.method, c.path, c.body, c.status)["ret"].asInt(), c.ret) << c.path;
+    for (const auto& [method, path, body, status, ret] : cases) EXPECT_EQ(Call(method, path, body, status)["ret"].asInt(), ret) << path;
     // The same limits through curl's own framing (the rest of them: the frame's own table), a path
     // that tries to write a log line of its own, and the help pages.
     const std::string url = " " + service_->BaseUrl();
@@ -179,15 +174,11 @@ TEST_F(ServiceNetTest, ReleaseAddressAndRanges) {
     for (const auto& [host, base] : hosts) {
         const auto res = Client().Post("/v1/upgrade_check", {{"Host", host}}, check, "application/json");
         ASSERT_TRUE(res) << host;
-        EXPECT_EQ(ParseJson(res->body)["data"]["download_url"].asString(), base + path) << host;
-        EXPECT_FALSE(ParseJson(res->body)["data"].isMember("signature")) << "signed without --release-key";
+        const Json::Value data = ParseJson(res->body)["data"];
+        EXPECT_EQ(data["download_url"].asString(), base + path) << host;
+        EXPECT_FALSE(data.isMember("signature")) << "signed without --release-key";
     }
-    const struct {
-        const char* path;
-        httplib::Ranges ranges;
-        int status;
-        std::string body;  // empty: a JSON error
-    } ranged[] = {
+    const std::tuple<const char*, httplib::Ranges, int, std::string> ranged[] = {  // path, ranges, status, body ("": a JSON error)
         {path.c_str(), {{1024, 2047}}, 206, installer.substr(1024)},
         {path.c_str(), {{-1, 10}}, 206, installer.substr(2038)},
         {path.c_str(), {{0, 2048}}, 206, installer},  // an end past the file: up to its end
@@ -201,11 +192,11 @@ TEST_F(ServiceNetTest, ReleaseAddressAndRanges) {
         {"/download/..%2Fmanifest.json", {}, 404, ""},
     };
     auto client = Client();
-    for (const auto& r : ranged) {
-        const auto res = r.ranges.empty() ? client.Get(r.path) : client.Get(r.path, {httplib::make_range_header(r.ranges)});
-        ASSERT_TRUE(res) << r.path;
-        EXPECT_EQ(res->status, r.status) << r.path << " " << r.ranges.size();
-        EXPECT_EQ(r.body.empty() ? ParseJson(res->body).isMember("ret") : res->body == r.body, true) << r.path << res->body.substr(0, 40);
+    for (const auto& [at, ranges, status, body] : ranged) {
+        const auto res = ranges.empty() ? client.Get(at) : client.Get(at, {httplib::make_range_header(ranges)});
+        ASSERT_TRUE(res) << at;
+        EXPECT_EQ(res->status, status) << at << " " << ranges.size();
+        EXPECT_TRUE(body.empty() ? ParseJson(res->body).isMember("ret") : res->body == body) << at << res->body.substr(0, 40);
     }
 }
 
