@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace {
 
@@ -31,11 +32,7 @@ std::string Repeat(const std::string& piece, int times) {
 }
 
 TEST(ServiceRulesTest, Utf16LengthAndPasswords) {
-    const struct {
-        std::string text;
-        long units;
-        bool password;
-    } cases[] = {
+    const std::tuple<std::string, long, bool> cases[] = {  // text, UTF-16 units (-1: not UTF-8), a password
         {"", 0, false},
         {"a", 1, true},
         {std::string(32, 'x'), 32, true},
@@ -47,9 +44,9 @@ TEST(ServiceRulesTest, Utf16LengthAndPasswords) {
         {"\xE4\xBD", -1, false},          // cut short
         {"\xF4\x90\x80\x80", -1, false},  // above U+10FFFF
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Utf16Length(c.text), c.units) << c.text;
-        EXPECT_EQ(IsValidPassword(c.text), c.password) << c.text;
+    for (const auto& [text, units, password] : cases) {
+        EXPECT_EQ(Utf16Length(text), units) << text;
+        EXPECT_EQ(IsValidPassword(text), password) << text;
     }
 }
 
@@ -61,11 +58,7 @@ TEST(ServiceRulesTest, RequestFramesHoldTheLimits) {
     for (int i = 0; i < 70000; ++i) tinyChunks += "1\r\nx\r\n";
     std::string manyHeaders = "GET / HTTP/1.1\r\n";
     for (int i = 0; i <= RequestFrame::kMaxHeaders; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
-    const struct {
-        std::string wire;
-        int status;        // 0: complete
-        std::string body;  // complete: the body handed on
-    } cases[] = {
+    const std::tuple<std::string, int, std::string> cases[] = {  // wire, status (0: complete), the body handed on
         {post + "Content-Length: 2\r\n\r\n{}", 0, "{}"},
         {post + "Transfer-Encoding: chunked\r\n\r\n1;ext=1\r\n{\r\n1\r\n}\r\n0\r\nTrailer: t\r\n\r\n", 0, "{}"},
         {post + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 2\r\n\r\n{}", 0, "{}"},
@@ -86,26 +79,26 @@ TEST(ServiceRulesTest, RequestFramesHoldTheLimits) {
         {"GET / HTTP/2.0\r\n\r\n", 505, ""},
         {"GET /a\x01b HTTP/1.1\r\n\r\n", 400, ""},
     };
-    for (const auto& c : cases) {
+    for (const auto& [wire, status, body] : cases) {
         for (const bool byBytes : {false, true}) {
             RequestFrame frame;
             auto state = RequestFrame::State::kNeedMore;
-            for (std::size_t at = 0; at < c.wire.size() && state == RequestFrame::State::kNeedMore;) {
-                const std::size_t n = byBytes ? 1 : c.wire.size();
-                state = frame.Feed(c.wire.data() + at, std::min(n, c.wire.size() - at));
+            for (std::size_t at = 0; at < wire.size() && state == RequestFrame::State::kNeedMore;) {
+                const std::size_t n = byBytes ? 1 : wire.size();
+                state = frame.Feed(wire.data() + at, std::min(n, wire.size() - at));
                 at += n;
             }
-            const std::string what = c.wire.substr(0, 120) + (byBytes ? " (bytewise)" : "");
-            if (c.status != 0) {
+            const std::string what = wire.substr(0, 120) + (byBytes ? " (bytewise)" : "");
+            if (status != 0) {
                 EXPECT_EQ(state, RequestFrame::State::kRejected) << what;
-                EXPECT_EQ(frame.Status(), c.status) << what;
+                EXPECT_EQ(frame.Status(), status) << what;
                 continue;
             }
             ASSERT_EQ(state, RequestFrame::State::kComplete) << what << frame.Reason();
             const std::string normal = frame.Normalized();
-            EXPECT_EQ(normal.substr(normal.find("\r\n\r\n") + 4), c.body) << what;
+            EXPECT_EQ(normal.substr(normal.find("\r\n\r\n") + 4), body) << what;
             for (const char* gone : {"Transfer-Encoding", "x-www-form", "Trailer"}) EXPECT_EQ(normal.find(gone), std::string::npos) << what;
-            EXPECT_TRUE(c.body.empty() || normal.find("Content-Length: 2\r\n") != std::string::npos) << what;
+            EXPECT_TRUE(body.empty() || normal.find("Content-Length: 2\r\n") != std::string::npos) << what;
         }
     }
     // "100 Continue" only for a body that will be taken; a pipelined request stays for the next frame.
@@ -210,10 +203,7 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
     Release release;
     std::string error;
     EXPECT_EQ(releases.Current(release, error), ReleaseManifest::Status::kMissing);
-    const struct {
-        const char* manifest;
-        ReleaseManifest::Status status;
-    } cases[] = {
+    const std::pair<const char*, ReleaseManifest::Status> cases[] = {
         {"{\"app_version\":\"1.5\",\"file\":\"a.deb\"}", ReleaseManifest::Status::kBroken},
         {"{\"app_version\":\"1.5.0\",\"file\":\"missing.deb\"}", ReleaseManifest::Status::kBroken},
         {"{\"app_version\":\"1.5.0\",\"file\":\"../a.deb\"}", ReleaseManifest::Status::kBroken},
@@ -227,12 +217,13 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
         {"{\"app_version\":\"1.6.0\",\"file\":\"a.deb\"}", ReleaseManifest::Status::kOk},
     };
     std::ofstream(dir + "/a.deb") << "abc";
-    for (const auto& c : cases) {
-        std::ofstream(dir + "/manifest.json", std::ios::trunc) << c.manifest;
+    int written = 0;
+    for (const auto& [manifest, status] : cases) {
+        std::ofstream(dir + "/manifest.json", std::ios::trunc) << manifest;
         // The manifest is reloaded when its size or time changes; make sure one of them does.
         std::filesystem::last_write_time(dir + "/manifest.json",
-                                         std::filesystem::file_time_type::clock::now() + std::chrono::seconds(&c - cases));
-        EXPECT_EQ(releases.Current(release, error), c.status) << c.manifest << " " << error;
+                                         std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++written));
+        EXPECT_EQ(releases.Current(release, error), status) << manifest << " " << error;
     }
     EXPECT_EQ(release.appVersion, "1.6.0");
     EXPECT_EQ(release.size, 3);
