@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <json/json.h>
+#include <sqlite3.h>
 #include <arpa/inet.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -16,7 +17,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -57,8 +57,22 @@ private:
     int fd_;
 };
 
-// What a shell command prints (curl's status, sqlite3's rows).
+// What a shell command prints (curl's status, grep's count).
 std::string Shell(const std::string& command) { return RunProcess({"sh", "-c", command}).out; }
+
+// Column 0 of each row sql gives, as text, from the service's database at path.
+std::vector<std::string> Column(const std::string& path, const char* sql) {
+    std::vector<std::string> values;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* row = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql, -1, &row, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(row) == SQLITE_ROW) values.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
+    }
+    sqlite3_finalize(row);
+    sqlite3_close(db);
+    return values;
+}
 
 class ServiceNetTest : public ::testing::Test {
 protected:
@@ -222,8 +236,9 @@ TEST_F(ServiceNetTest, FeedbackIsStoredWithTimeAndSenderInPrivateFiles) {
         EXPECT_EQ(st.st_mode & 0777, mode) << path;
     }
     ASSERT_EQ(service_->Stop(), 0) << "a clean stop";
-    EXPECT_EQ(Shell("sqlite3 " + dir + "/tamsu-service.db \"SELECT abs(received_at - unixepoch()) < 120, sender_address, "
-                    "contact, content FROM feedback\""), "1|127.0.0.1|QQ 10001|录音很清楚，谢谢！\n");
+    EXPECT_EQ(Column(dir + "/tamsu-service.db", "SELECT (abs(received_at - unixepoch()) < 120) || '|' || "
+                                                "sender_address || '|' || contact || '|' || content FROM feedback"),
+              std::vector<std::string>{"1|127.0.0.1|QQ 10001|录音很清楚，谢谢！"});
 }
 
 TEST_F(ServiceNetTest, HttpsWithAGeneratedCertificate) {
@@ -331,8 +346,7 @@ TEST_F(ServiceNetTest, FullDiskNeverAcknowledgesALostWrite) {
     EXPECT_GT(ids.size(), 50u) << "stored until it filled";
     service_->Stop();
     std::set<std::int64_t> stored;
-    std::istringstream rows(Shell("sqlite3 " + data + "/tamsu-service.db 'SELECT id FROM feedback'"));
-    for (std::int64_t id; rows >> id;) stored.insert(id);
+    for (const auto& id : Column(data + "/tamsu-service.db", "SELECT id FROM feedback")) stored.insert(std::stoll(id));
     EXPECT_EQ(stored, ids);
     umount2(pattern, MNT_DETACH);
     rmdir(pattern);
