@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <tuple>
 
 namespace {
 
@@ -108,11 +109,6 @@ protected:
             EXPECT_TRUE(sent.size() == sentBefore || std::regex_match(sent.back(), std::regex("[0-9]{6}"))) << sent.back();
         }
     }
-    std::size_t SentCount() {
-        std::size_t n = 0;
-        for (const auto& [phone, codes] : sms_.codes) n += codes.size();
-        return n;
-    }
     void MakeAccount() {
         Run({{0, Op::kRegisterCode, "", "", kRetOk}, {0, Op::kRegister, "secret", "sent", kRetOk}, {kWait, Op::kRestart, "", "", 0}});
     }
@@ -196,30 +192,29 @@ TEST_P(AccountServiceTest, LimitsPerAddressAndPerDay) {
     MakeAccount();
     accounts_->SetDailyCodeLimit(3);
     const auto phone = [](int i) { return "1390000" + std::to_string(1000 + i); };
-    const struct {
-        const char* what;
-        std::function<ServiceOutcome(int i, const std::string& address)> call;
-        int allowed;
-    } cases[] = {
+    using Call = std::function<ServiceOutcome(int i, const std::string& address)>;
+    const std::tuple<const char*, Call, int> cases[] = {  // what, the call, allowed an hour
         {"forgot probes", [&](int i, const std::string& a) {
              return accounts_->RequestCode(phone(i), CodePurpose::kForgot, a); }, AccountService::kAddressCodeRequests},
         {"failed logins", [&](int i, const std::string& a) {
              return accounts_->Login(phone(i), "x", a); }, AccountService::kAddressLoginFailures},
     };
-    for (const auto& c : cases) {
-        for (int i = 0; i < c.allowed; ++i) ASSERT_NE(c.call(i, "203.0.113.5").httpStatus, 429) << c.what << i;
-        const ServiceOutcome refused = c.call(c.allowed, "203.0.113.5");
-        EXPECT_EQ(refused.httpStatus, 429) << c.what;
-        EXPECT_EQ(refused.retryAfter, 60 * 60) << c.what;
-        EXPECT_NE(c.call(c.allowed, "203.0.113.6").httpStatus, 429) << c.what << ": another address";
+    for (const auto& [what, call, allowed] : cases) {
+        for (int i = 0; i < allowed; ++i) ASSERT_NE(call(i, "203.0.113.5").httpStatus, 429) << what << i;
+        const ServiceOutcome refused = call(allowed, "203.0.113.5");
+        EXPECT_EQ(refused.httpStatus, 429) << what;
+        EXPECT_EQ(refused.retryAfter, 60 * 60) << what;
+        EXPECT_NE(call(allowed, "203.0.113.6").httpStatus, 429) << what << ": another address";
         now_ += 60 * 60;
-        EXPECT_NE(c.call(c.allowed, "203.0.113.5").httpStatus, 429) << c.what << ": an hour later";
+        EXPECT_NE(call(allowed, "203.0.113.5").httpStatus, 429) << what << ": an hour later";
     }
     // The whole service sends at most the daily limit; the account's own code was the first.
     EXPECT_EQ(accounts_->RequestCode(phone(1), CodePurpose::kRegister, "a").ret, kRetOk);
     EXPECT_EQ(accounts_->RequestCode(phone(2), CodePurpose::kRegister, "b").ret, kRetOk);
     EXPECT_EQ(accounts_->RequestCode(phone(3), CodePurpose::kRegister, "c").httpStatus, 429);
-    EXPECT_EQ(SentCount(), 3u);
+    std::size_t sent = 0;
+    for (const auto& [to, codes] : sms_.codes) sent += codes.size();
+    EXPECT_EQ(sent, 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AccountServiceTest, ::testing::Values("sqlite", "postgresql"),
