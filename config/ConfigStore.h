@@ -18,6 +18,7 @@ inline constexpr const char* kVoiceSize = "voice-size";               // mic gai
 inline constexpr const char* kAgcCheck = "agc-check";
 inline constexpr const char* kNoiseCheck = "noise-check";
 inline constexpr const char* kEchoCheck = "echo-check";               // default 0 (off) until double talk keeps the near end
+inline constexpr const char* kSplitTracks = "split-tracks";           // default 0; 1: each source also on its own track
 inline constexpr const char* kAudioMuteCheck = "audio-mute-check";
 inline constexpr const char* kMicVolumeSize = "mic-volume-size";      // written, never read
 inline constexpr const char* kSysVolumeSize = "sys-volume-size";      // written, never read

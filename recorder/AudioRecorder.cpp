@@ -14,6 +14,7 @@
 #include "CaptureSource.h"
 #include "EchoReference.h"
 #include "RecordingJournal.h"
+#include "RecordingTracks.h"
 #include "RecordingWriter.h"
 #include "SampleFifo.h"
 #include "SourceGroup.h"
@@ -57,6 +58,7 @@ constexpr auto kMinWait = std::chrono::milliseconds(2);
 struct AudioRecorder::Pipeline {
     RecordingWriter writer;
     RecordingJournal journal;
+    std::unique_ptr<RecordingTracks> tracks; // each source apart, beside the mix
     std::unique_ptr<EchoReference> echo; // the system sound for the microphone's echo canceller
     std::unique_ptr<SampleFifo> systemFifo;
     std::unique_ptr<SampleFifo> micFifo;
@@ -131,6 +133,14 @@ int AudioRecorder::Open(const RecordingPlan& plan)
         LOG(ERROR) << (opened == RecordingWriter::kGraphFailed ? "混音参数初始化失败" : "音频参数初始化失败");
         return -1;
     }
+    if (plan.splitTracks && withMic && withSystem) {
+        pipe->tracks = std::make_unique<RecordingTracks>();
+        if (!pipe->tracks->Open(path, plan.format, plan.bitRate)) {
+            pipe->writer.Finish();
+            std::remove(path.c_str());
+            return -1;
+        }
+    }
     pipe->writer.onSeconds = [this](int64_t seconds) {
         if (owner_)
             owner_->PostRecorderSeconds(seconds);
@@ -198,6 +208,8 @@ int AudioRecorder::Open(const RecordingPlan& plan)
         pipe_->writer.Finish();
         std::remove(path.c_str());
         pipe_->journal.End();
+        if (pipe_->tracks)
+            pipe_->tracks->Discard();
         pipe_.reset();
         return -1;
     }
@@ -282,6 +294,11 @@ void AudioRecorder::EncodeThread()
     AVFrame* first = p.systemFifo ? systemFrame.get() : p.micFifo ? micFrame.get() : systemFrame.get();
     AVFrame* second = p.systemFifo && p.micFifo ? micFrame.get() : nullptr;
 
+    // The mix, and each source on its own track when they are kept apart.
+    auto writeAll = [&](AVFrame* a, AVFrame* b, int count) {
+        return p.writer.Write(a, b, count) && (!p.tracks || p.tracks->Write(a, b, count));
+    };
+
     // Voice activation: the frames wait in held until the gate says whether they go to the file.
     std::unique_ptr<VoiceGate> gate;
     if (plan_.voiceActivated) {
@@ -308,7 +325,7 @@ void AudioRecorder::EncodeThread()
         for (; verdict.write > 0; --verdict.write) {
             const Held frame = std::move(held.front());
             held.pop_front();
-            if (!p.writer.Write(frame.first.get(), frame.second.get(), frame.count))
+            if (!writeAll(frame.first.get(), frame.second.get(), frame.count))
                 return false;
             gateWrote = true;
         }
@@ -317,7 +334,7 @@ void AudioRecorder::EncodeThread()
     const bool planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(p.writer.SampleFormat())) != 0;
     auto write = [&](int count) {
         if (!gate)
-            return p.writer.Write(first, second, count);
+            return writeAll(first, second, count);
         // The louder source decides; the frames are kept by reference (the next frame is read
         // into new buffers).
         const double firstDb =
@@ -411,13 +428,13 @@ void AudioRecorder::EncodeThread()
                     if (frame)
                         av_samples_set_silence(frame->data, 0, frame->nb_samples, 2,
                                                static_cast<AVSampleFormat>(p.writer.SampleFormat()));
-                ok = p.writer.Write(first, second, first->nb_samples);
+                ok = writeAll(first, second, first->nb_samples);
             }
             break;
         }
         if (ok && t - lastSync >= kSyncPeriodNs) {
             lastSync = t;
-            ok = p.writer.Sync();
+            ok = p.writer.Sync() && (!p.tracks || p.tracks->Sync());
         }
     }
 
@@ -428,10 +445,13 @@ void AudioRecorder::EncodeThread()
         p.micStream.reset();
         p.referenceStream.reset();
     }
-    const bool written = p.writer.Finish() && ok;
+    const bool tracksWritten = !p.tracks || p.tracks->Finish();
+    const bool written = p.writer.Finish() && tracksWritten && ok;
     p.journal.End();
     if (!written) {
-        const OutputFile::Error error = p.writer.GetError();
+        OutputFile::Error error = p.writer.GetError();
+        if (error == OutputFile::Error::kNone && p.tracks)
+            error = p.tracks->GetError();
         LOG(ERROR) << "recording stopped: " << (error == OutputFile::Error::kDiskFull ? "disk full" : "write failed")
                    << ", " << OutputPath();
         state_ = kStopped;

@@ -3,6 +3,7 @@
 #include "ConfigStore.h"
 #include "Folders.h"
 #include "PulseContext.h"
+#include "RecordingTracks.h"
 #include "TextUtil.h"
 
 #include <glog/logging.h>
@@ -45,13 +46,16 @@ int Checked(const char* key, int fallback, int lo, int hi, std::optional<int> da
     return used;
 }
 
-// RecordingFileName for the first second from now whose name is still free in folder; empty when
-// none is.
-std::string FreeFileName(const std::string& folder, const std::string& format, std::time_t now)
+// RecordingFileName for the first second from now whose name is still free in folder (and, with
+// tracks, the name of their folder: tracks kept from a deleted take are never written into);
+// empty when none is.
+std::string FreeFileName(const std::string& folder, const std::string& format, std::time_t now, bool tracks)
 {
     for (int i = 0; i < kFileNameTries; ++i) {
         const std::string name = RecordingFileName(now + i, format);
-        if (!QFile::exists(AnsiToWide(folder + "/" + name)))
+        const std::string path = folder + "/" + name;
+        if (!QFile::exists(AnsiToWide(path)) &&
+            !(tracks && QFile::exists(AnsiToWide(RecordingTracks::FolderOf(path)))))
             return name;
     }
     return {};
@@ -130,6 +134,7 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
         overrides.voiceSilenceSeconds.value_or(Checked(config::kVoiceActivationSilence, 3, 1, static_cast<int>(kMaxSilenceSeconds))),
         kMinSilenceSeconds, kMaxSilenceSeconds);
     const bool echoWanted = overrides.echoCancel.value_or(Checked(config::kEchoCheck, 0, 0, 1) != 0);
+    const bool tracksWanted = overrides.splitTracks.value_or(Checked(config::kSplitTracks, 0, 0, 1) != 0);
 
     // The devices: silence needs none.
     if (!plan.silent) {
@@ -151,6 +156,9 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
     plan.echoCancel = mp3 && echoWanted && !plan.silent && plan.source != kSystemSound && devices.speaker &&
                       !devices.headphones;
 
+    // Tracks are the two sources of a mix.
+    plan.splitTracks = tracksWanted && !plan.silent && plan.source == kBoth;
+
     // The folder, created when missing, and a free name in it.
     const QString folder =
         overrides.folder ? MakeDirectories(QDir::cleanPath(QDir(AnsiToWide(*overrides.folder)).absolutePath()))
@@ -162,7 +170,7 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
         out.refusal = PlanRefusal::kFolderNotWritable;
         return out;
     }
-    plan.fileName = FreeFileName(plan.folder, plan.format, now);
+    plan.fileName = FreeFileName(plan.folder, plan.format, now, plan.splitTracks);
     if (plan.fileName.empty()) {
         LOG(ERROR) << "no free file name in " << plan.folder;
         out.refusal = PlanRefusal::kNoFileName;

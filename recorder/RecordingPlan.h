@@ -38,6 +38,8 @@ struct RecordingPlan {
     bool echoCancel = false;
     // Whose sound stands in for the system sound (when it is recorded): every program by default.
     ProgramChoice programs;
+    // Both sources recorded: each is also written to a file of its own (RecordingTracks).
+    bool splitTracks = false;
 
     std::string OutputPath() const { return folder + "/" + fileName; }
 };
@@ -66,6 +68,7 @@ struct PlanOverrides {
     std::optional<double> voiceThresholdDb;    // kMinThresholdDb..0
     std::optional<double> voiceSilenceSeconds; // kMinSilenceSeconds..kMaxSilenceSeconds
     std::optional<bool> echoCancel;
+    std::optional<bool> splitTracks;
 };
 
 // Ranges of the voice activation's settings: below -90 dBFS lies the noise of any device; a quiet

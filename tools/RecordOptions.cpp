@@ -64,6 +64,10 @@ bool ParseRecordOptions(const std::vector<std::string>& args, RecordOptions& opt
             if (!noValue())
                 return false;
             options.silent = true;
+        } else if (name == "--split-tracks") {
+            if (!noValue())
+                return false;
+            options.splitTracks = true;
         } else if (name == "--voice-activated") {
             if (!noValue())
                 return false;
@@ -236,7 +240,7 @@ std::string RecordUsage()
            "                    [--pause-at S [--resume-at S]]\n"
            "                    [--voice-activated [--threshold DB] [--silence SECONDS]]\n"
            "                    [--start-at HH:MM[:SS]] [--stop-after SECONDS] [--stop-at-size MB]\n"
-           "                    [--echo-cancel on|off]\n"
+           "                    [--echo-cancel on|off] [--split-tracks]\n"
            "       tamsu-record --list-apps\n"
            "\n"
            "Records what the computer plays, what the microphone hears, or both mixed, into an MP3 or\n"
@@ -268,6 +272,9 @@ std::string RecordUsage()
            "                            output folder)\n"
            "  --echo-cancel on|off      take the system sound's echo out of the microphone (MP3,\n"
            "                            not on headphones; stored \"echo-check\", on when not stored)\n"
+           "  --split-tracks            with --source both: also each source in a file of its own,\n"
+           "                            in the folder NAME-分轨 beside the file (麦克风.EXT and\n"
+           "                            系统声音.EXT; stored \"split-tracks\")\n"
            "  --silent                  record silence instead of the sources; no device is opened\n"
            "                            (the \"audio-mute-check\" mode)\n"
            "  --pause-at S              pause S seconds after the start (until the end without\n"

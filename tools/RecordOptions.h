@@ -23,6 +23,7 @@ struct RecordOptions {
     std::optional<std::string> output;  // output folder (--output)
     bool silent = false;                // record silence (--silent)
     std::optional<bool> echoCancel;     // --echo-cancel on|off
+    std::optional<bool> splitTracks;    // --split-tracks
     std::optional<int64_t> pauseAt;     // seconds after the start (--pause-at)
     std::optional<int64_t> resumeAt;    // seconds after the start (--resume-at)
     std::optional<bool> voiceActivated;     // --voice-activated

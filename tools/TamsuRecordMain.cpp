@@ -122,6 +122,7 @@ int main(int argc, char** argv)
     overrides.voiceThresholdDb = options.thresholdDb;
     overrides.voiceSilenceSeconds = options.silenceSeconds;
     overrides.echoCancel = options.echoCancel;
+    overrides.splitTracks = options.splitTracks;
     const PlanOutcome outcome = ResolveRecordingPlan(overrides, AudioDevices::Current(), startTime);
     const RecordingPlan& plan = outcome.plan;
     switch (outcome.refusal) {
@@ -150,6 +151,7 @@ int main(int argc, char** argv)
     }
     LOG(INFO) << "tamsu-record: " << plan.OutputPath() << ", source " << plan.source << ", bit rate "
               << plan.bitRate << (plan.silent ? ", silent" : "") << (plan.echoCancel ? ", echo cancellation" : "")
+              << (plan.splitTracks ? ", separate tracks" : "")
               << (plan.voiceActivated ? ", voice-activated at " + std::to_string(plan.voiceThresholdDb) + " dBFS" : "")
               << ", " << options.seconds << " s";
     auto recorder = std::make_unique<AudioRecorder>(&owner);

@@ -80,6 +80,7 @@ void RecordOptionsPanel::FindControls()
     agc_ = window_.FindControl<QAbstractButton>("agc-check");
     noise_ = window_.FindControl<QAbstractButton>("noise-check");
     echo_ = window_.FindControl<QAbstractButton>("echo-check");
+    tracks_ = window_.FindControl<QAbstractButton>("split-tracks");
     micSlider_ = window_.FindControl<QAbstractSlider>("mic-volume-slider");
     micLabel_ = window_.FindControl<QLabel>("mic-volume-label");
     sysSlider_ = window_.FindControl<QAbstractSlider>("sys-volume-slider");
@@ -132,6 +133,8 @@ void RecordOptionsPanel::Initialise()
         noise_->setChecked(ReadInt(config::kNoiseCheck) != 0);
     if (echo_) // on unless switched off
         echo_->setChecked(ReadConfigInt(config::kSection, config::kEchoCheck, 0) != 0);
+    if (tracks_)
+        tracks_->setChecked(ReadInt(config::kSplitTracks) != 0);
 
     // 8. The output folder (created when missing).
     ShowFolder(GetOutputFolder());
@@ -152,6 +155,7 @@ void RecordOptionsPanel::UpdateApplicable()
     for (QWidget* control : std::initializer_list<QWidget*>{agc_, noise_, echo_, strengthenSlider_, strengthenLabel_})
         SetApplicable(control, processing);
     SetApplicable(quality_, wav ? kWavQualityTip : nullptr);
+    SetApplicable(tracks_, origin_ && origin_->currentIndex() != kBoth ? kOneSourceTracksTip : nullptr);
     for (QWidget* control : std::initializer_list<QWidget*>{origin_, format_, changeDir_})
         SetApplicable(control, recording_ ? kRecordingTip : nullptr);
 }
@@ -178,6 +182,8 @@ bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
             OnCheckChanged(config::kNoiseCheck, msg.wParam != 0);
         else if (sender && sender == echo_)
             OnCheckChanged(config::kEchoCheck, msg.wParam != 0);
+        else if (sender && sender == tracks_)
+            OnCheckChanged(config::kSplitTracks, msg.wParam != 0);
         else
             return false;
         return true;

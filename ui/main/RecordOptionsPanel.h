@@ -59,6 +59,7 @@ public:
     static constexpr const char* kWavProcessingTip = "WAV 格式录制原始声音，不做增益和降噪处理";
     static constexpr const char* kSystemOnlyTip = "仅录系统声音时不处理麦克风";
     static constexpr const char* kWavQualityTip = "WAV 格式不压缩，无需选择音质";
+    static constexpr const char* kOneSourceTracksTip = "只录一种声音时无需分轨";
     static constexpr const char* kRecordingTip = "录音中不能更改，停止录音后再选择";
 
     // Texts of the selected format and quality entries (empty when none is selected), read by a
@@ -88,6 +89,7 @@ private:
     QAbstractButton* agc_ = nullptr;   // "agc-check"
     QAbstractButton* noise_ = nullptr; // "noise-check"
     QAbstractButton* echo_ = nullptr;  // "echo-check"
+    QAbstractButton* tracks_ = nullptr; // "split-tracks"
     QAbstractSlider* micSlider_ = nullptr;        // "mic-volume-slider"
     QLabel* micLabel_ = nullptr;                  // "mic-volume-label"
     QAbstractSlider* sysSlider_ = nullptr;        // "sys-volume-slider"

@@ -7,6 +7,7 @@
 #include "MessageBoxDialog.h"
 #include "PromptBoxDialog.h"
 #include "RecordingFiles.h"
+#include "RecordingTracks.h"
 #include "WindowImplBase.h"
 
 #include <QAbstractButton>
@@ -151,7 +152,7 @@ bool RecordingsList::MoveToTrashOrDelete(const QString& path)
         LOG(INFO) << "mainwnd: \"" << path.toStdString() << "\" moved to the trash";
         return true;
     }
-    if (file.remove()) {
+    if (QFileInfo(path).isDir() ? QDir(path).removeRecursively() : file.remove()) {
         LOG(INFO) << "mainwnd: deleted \"" << path.toStdString() << "\" (no trash)";
         return true;
     }
@@ -272,21 +273,32 @@ bool RecordingsList::Notify(const TNotifyUI& msg)
 
 void RecordingsList::Delete(int id)
 {
-    // The question names the file. Its modal loop runs other events: the entry is looked up again
-    // afterwards.
+    // The questions name the file and its tracks. Their modal loops run other events: the entry is
+    // looked up again afterwards.
     const auto asked = entries_.find(id);
     if (asked == entries_.end() ||
         !actions_.confirm(QString::fromUtf8(kDeleteQuestion) + QLatin1Char('\n') + asked->second.fileName))
         return;
+    const auto confirmed = entries_.find(id);
+    if (confirmed == entries_.end())
+        return;
+    const QString path = confirmed->second.fullPath;
+    // The take's separate tracks go with it only when the user says so.
+    const QString tracks = QFile::decodeName(RecordingTracks::FolderOf(QFile::encodeName(path).toStdString()).c_str());
+    const bool withTracks =
+        QFileInfo(tracks).isDir() &&
+        actions_.confirm(QString::fromUtf8(kDeleteTracksQuestion) + QLatin1Char('\n') + QFileInfo(tracks).fileName());
     const auto entry = entries_.find(id);
     if (entry == entries_.end())
         return;
-    const QString path = entry->second.fullPath;
     // A file that is gone already leaves nothing to show either; one that stays keeps its entry.
+    const bool tracksGone = !withTracks || actions_.discard(tracks) || !QFileInfo::exists(tracks);
     if (!actions_.discard(path) && QFileInfo::exists(path)) {
         actions_.prompt(QString::fromUtf8(kDeleteFailedText));
         return;
     }
+    if (!tracksGone)
+        actions_.prompt(QString::fromUtf8(kDeleteFailedText));
     QWidget* element = Element(id);
     if (element)
         element->setObjectName(QString()); // it lingers until the click is handled; no longer "item-%d"

@@ -39,6 +39,8 @@ public:
     static constexpr const char* kElementSkin = "RecorderListContainerElement.xml";
     static constexpr const char* kDeleteQuestion = "确定要删除文件吗?";
     static constexpr const char* kDeleteFailedText = "文件删除失败!";
+    // Asked after kDeleteQuestion when the take has separate tracks beside it.
+    static constexpr const char* kDeleteTracksQuestion = "是否同时删除分轨文件?";
 
     // What the entries' buttons do with the outside world; tests hand in their own.
     struct Actions {
@@ -46,7 +48,7 @@ public:
         std::function<void(const QString& path)> reveal; // default: RevealInFileManager
         std::function<bool(const QString& question)> confirm; // default: MessageBoxDialog on the window
         std::function<void(const QString& text)> prompt;       // default: PromptBoxDialog on the window
-        std::function<bool(const QString& path)> discard;      // default: MoveToTrashOrDelete
+        std::function<bool(const QString& path)> discard;      // default: MoveToTrashOrDelete (files and folders)
     };
 
     // Moves path to the desktop's trash (the freedesktop trash of its disk); deletes it where
