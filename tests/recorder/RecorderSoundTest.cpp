@@ -1,11 +1,18 @@
 // The recorder against the private sound server (PulseAudio and PipeWire): known tones played into
 // the virtual speaker and microphone are found in the recordings at the right length, level and
-// frequency, and the two sources of a mixed recording line up by the server's capture times.
+// frequency, the two sources of a mixed recording line up by the server's capture times, and its
+// separate tracks hold one source each, as long as the mix, also after a crash.
 
 #include "RecorderSoundFixture.h"
 
+#include "ConfigStore.h"
+#include "Process.h"
+#include "RecordingJournal.h"
+#include "RecordingTracks.h"
 #include "SoundServer.h"
 #include "SyntheticDevice.h"
+
+#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -99,6 +106,66 @@ TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)
     SoundServer::Pactl({"info"}, &info);
     const double bound = info.find("PipeWire") != std::string::npos ? 0.003 : 0.015;
     EXPECT_LT(std::abs(median), bound) << "microphone " << median * 1000 << " ms off";
+}
+
+TEST_F(RecorderSound, SeparateTracksHoldOneSourceEachAsLongAsTheMixAlsoAfterACrash)
+{
+    constexpr double kSystemTone = 440, kMicTone = 1000;
+    ASSERT_TRUE(speaker_.PlayTone(kSystemTone, 0.5));
+    ASSERT_TRUE(mic_.PlayTone(kMicTone, 0.5));
+    WriteConfigString(config::kSection, config::kSplitTracks, "1");
+    const auto tracks = [](const std::string& mix, const char* format) {
+        const std::string folder = RecordingTracks::FolderOf(mix);
+        return std::pair{folder + "/" + RecordingTracks::kSystemSoundName + "." + format,
+                         folder + "/" + RecordingTracks::kMicrophoneName + "." + format};
+    };
+    const auto decode = [](const std::string& path) {
+        DecodedAudio a;
+        std::string error;
+        EXPECT_TRUE(DecodeAudioFile(path, a, &error)) << path << ": " << error;
+        return a;
+    };
+    // Each track holds its own source; the other's tone is at least 40 dB down.
+    const auto expectOnly = [](const DecodedAudio& a, double own, double other, double to) {
+        EXPECT_GT(ToneDb(a, own, 0.3, to) - ToneDb(a, other, 0.3, to), 40) << own << " Hz track";
+    };
+
+    // A pause applies to the mix and both tracks alike: three files of one length.
+    const auto pause = [](AudioRecorder& rec) {
+        rec.Pause();
+        SleepMs(500);
+        rec.Run();
+    };
+    for (const char* format : {"wav", "mp3"}) {
+        SCOPED_TRACE(format);
+        const DecodedAudio mix = Record(kBoth, format, {{1000, pause}}, 1500, true, std::string("tracks-") + format).audio;
+        const auto [systemPath, micPath] = tracks(folder_ + "/tracks-" + format + "." + format, format);
+        const DecodedAudio system = decode(systemPath), mic = decode(micPath);
+        const int frame = std::string(format) == "wav" ? 1024 : 1152;
+        EXPECT_NEAR(system.left.size(), mix.left.size(), frame);
+        EXPECT_NEAR(mic.left.size(), mix.left.size(), frame);
+        EXPECT_NEAR(mix.Seconds(), 2.5, 0.2);
+        expectOnly(system, kSystemTone, kMicTone, mix.Seconds() - 0.2);
+        expectOnly(mic, kMicTone, kSystemTone, mix.Seconds() - 0.2);
+    }
+
+    // Killed while recording: the next start repairs the tracks like the mix.
+    const std::string out = env_.MakeFolder("killed").toStdString();
+    Process tool({TAMSU_RECORD_TOOL, "--source", "both", "--split-tracks", "--format", "wav", "--seconds", "600",
+                  "--output", out});
+    ASSERT_TRUE(tool.WaitForOutput("00:00:03\n", std::chrono::seconds(20)));
+    tool.Signal(SIGKILL);
+    tool.Finish(std::chrono::seconds(20));
+    std::vector<std::string> recovered = RecoverUnfinishedRecordings();
+    ASSERT_EQ(recovered.size(), 3u);
+    std::sort(recovered.begin(), recovered.end()); // the folder's files, then the mix
+    const auto [systemPath, micPath] = tracks(recovered[2], "wav");
+    EXPECT_EQ(recovered, (std::vector<std::string>{systemPath, micPath, recovered[2]}));
+    const DecodedAudio system = decode(systemPath), mic = decode(micPath);
+    EXPECT_GE(mic.Seconds(), 2.0); // each file reaches the disk once a second
+    EXPECT_NEAR(system.Seconds(), mic.Seconds(), 1.0);
+    expectOnly(system, kSystemTone, kMicTone, 2.0);
+    expectOnly(mic, kMicTone, kSystemTone, 2.0);
 }
 
 } // namespace

@@ -125,6 +125,10 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
     EXPECT_TRUE(p.noiseSuppression && p.gainControl);
     EXPECT_EQ(p.bitRate, 320000);
     EXPECT_EQ(p.micGainDb, 35);
+    // Separate tracks are the two sources of a mix: none when the microphone is missing.
+    ASSERT_TRUE(WriteConfigString(config::kSection, config::kSplitTracks, "1"));
+    EXPECT_TRUE(ResolveRecordingPlan(InFolder(dir), {true, true}, 0).plan.splitTracks);
+    EXPECT_FALSE(ResolveRecordingPlan(InFolder(dir), {true, false}, 0).plan.splitTracks);
     ASSERT_TRUE(WriteConfigString(config::kSection, config::kAudioFormat, "1"));
     p = ResolveRecordingPlan(InFolder(dir), {true, true}, 0).plan;
     EXPECT_EQ(p.format, "wav");
@@ -154,6 +158,10 @@ TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)
     EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).plan.fileName, RecordingFileName(at, "mp3"));
     ASSERT_TRUE(take(at));
     EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).plan.fileName, RecordingFileName(at + 1, "mp3"));
+    // With separate tracks, the tracks kept from a deleted take hold on to their name.
+    ASSERT_TRUE(WriteConfigString(config::kSection, config::kSplitTracks, "1"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QString::fromStdString(RecordingFileName(at + 1, "mp3")).replace(".mp3", "-分轨")));
+    EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).plan.fileName, RecordingFileName(at + 2, "mp3"));
     for (int i = 1; i < 60; ++i)
         ASSERT_TRUE(take(at + i));
     EXPECT_EQ(ResolveRecordingPlan(here, {true, true}, at).refusal, PlanRefusal::kNoFileName);

@@ -50,7 +50,7 @@ protected:
         actions.reveal = [this](const QString& path) { revealed_ << path; };
         actions.confirm = [this](const QString& question) {
             questions_ << question;
-            return confirm_;
+            return question.startsWith(RecordingsList::kDeleteTracksQuestion) ? confirmTracks_ : confirm_;
         };
         actions.prompt = [this](const QString& text) { prompts_ << text; };
         actions.discard = [](const QString& path) {
@@ -102,6 +102,7 @@ protected:
     QString dir_ = env_.MakeFolder("recordings");
     std::unique_ptr<ListWindow> window_;
     bool confirm_ = true;
+    bool confirmTracks_ = true;
     QStringList played_, revealed_, questions_, prompts_;
 };
 
@@ -111,6 +112,7 @@ TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTexts)
     ASSERT_TRUE(WriteSilentWav(Path("b.WAV"), 3.5, 1));
     ASSERT_TRUE(WriteTextFile(Path("c.Mp3"), "x") && WriteTextFile(Path("d.txt"), "x"));
     ASSERT_TRUE(QDir(dir_).mkdir("x.mp3")); // made now: the newest
+    ASSERT_TRUE(QDir(dir_).mkpath("a-分轨/麦克风.mp3")); // a take's tracks are not takes
     Scan(dir_);
 
     EXPECT_EQ(Rows(), QStringList({"x.mp3", "b.WAV", "a.mp3"}));
@@ -201,6 +203,22 @@ TEST_F(RecordingsListTest, DeleteNamesTheFileMovesItToTheTrashOrSaysWhyNot)
     EXPECT_EQ(prompts_.size(), 1);
     EXPECT_EQ(window_->list.Entries().count(2), 0u);
     ExpectListMatchesEntries();
+
+    // A take with separate tracks: they go too, to the trash, or stay, as the second answer says.
+    questions_.clear();
+    for (const bool withTracks : {false, true}) {
+        confirmTracks_ = withTracks;
+        ASSERT_TRUE(WriteSilentWav(Path("take.mp3"), 0.5) && QDir(dir_).mkpath("take-分轨"));
+        ASSERT_TRUE(WriteSilentWav(Path("take-分轨/麦克风.mp3"), 0.5));
+        const int id = window_->list.AddRecordingItem(dir_, "take.mp3");
+        Click(id, "item-delete");
+        EXPECT_FALSE(QFile::exists(Path("take.mp3")));
+        EXPECT_EQ(QFile::exists(Path("take-分轨/麦克风.mp3")), !withTracks);
+        EXPECT_EQ(QFile::exists(env_.DataHome() + "/Trash/files/take-分轨/麦克风.mp3"), withTracks);
+    }
+    const QString asked = QString::fromUtf8("确定要删除文件吗?\ntake.mp3");
+    const QString tracks = QString::fromUtf8("是否同时删除分轨文件?\ntake-分轨");
+    EXPECT_EQ(questions_, QStringList({asked, tracks, asked, tracks}));
 }
 
 } // namespace
