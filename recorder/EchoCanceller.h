@@ -1,19 +1,23 @@
 #pragma once
 // EchoCanceller: takes the system sound out of the microphone, the sound the speakers played and
-// the microphone heard again through the air. The WebRTC library's echo canceller (extended
-// filter: 128 ms of echo path) gets the reference of exactly the span each microphone unit was
+// the microphone heard again through the air. The WebRTC library's echo canceller (its normal
+// filter: 48 ms of echo path, at its low suppression level) gets the reference of exactly the span
+// each microphone unit was
 // captured in, just before that unit: both come from the sound server's capture times
 // (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
 // the echo path: the time from what the sink played (its monitor) to what the microphone heard of
-// it, the sink's buffer and the room. The library's delay estimate measures that path (from the
-// signals, once a second); the delay told follows it when the echo falls outside the filter's
-// first half. (The library's own delay-agnostic mode would follow only after 15 s.)
+// it, the sink's buffer and the room. That path is measured from the signals themselves
+// (EchoPathEstimator, over the last second, twice a second); the delay told follows it when the
+// echo falls outside the filter's first half. (The library's own delay estimate reports nothing for
+// its first five seconds, and its delay-agnostic mode follows only after 15 s.)
 //
 // Units come in order; the reference is read on from where the last unit's ended while the
 // microphone's positions follow on (within kSlackPositions), and starts again at the unit's own
 // position after a jump of the microphone (a stall, a new device, a resumed stream).
 //
 // Thread-safety: none; the microphone's capture worker owns it (through its VoiceProcessor).
+
+#include "EchoPathEstimator.h"
 
 #include <chrono>
 #include <cstdint>
@@ -38,21 +42,15 @@ public:
     // How long the microphone waits for the reference of its unit: the two streams' packets reach
     // their workers up to a packet (50 ms) and a wake-up (40 ms) apart.
     static constexpr std::chrono::milliseconds kReferenceWait{150};
-    // The echo path is looked at once a second (the library's delay estimate is aggregated over
-    // a second).
-    static constexpr int kPathUnits = 100;
-    // The first look comes sooner: half a second of echo gives a clear estimate, and the filter
-    // needs its second or so to converge after it.
-    static constexpr int kFirstPathUnits = 50;
+    // The echo path is looked at twice a second (the estimate covers the last second: a changed
+    // path wins it within about half a second).
+    static constexpr int kPathUnits = 50;
     // The echo is kept this far into the filter (a path estimate is good to a block of 4 ms, and
     // the room's reverberation follows the direct echo), and followed when it lies outside
-    // [0, kPathToleranceMs]: the filter covers 128 ms, so anything within half of it is cancelled.
+    // [kPathMarginMs / 2, kPathToleranceMs]: the filter covers 48 ms, so an echo within half of
+    // it is cancelled with its reverberation.
     static constexpr int kPathMarginMs = 12;
-    static constexpr int kPathToleranceMs = 64;
-    // The estimate is trusted when the second's estimates lie this close together (a clear echo
-    // gives one value; without an echo they scatter over the whole range).
-    static constexpr int kMaxDeviationMs = 16;
-
+    static constexpr int kPathToleranceMs = 24;
     explicit EchoCanceller(EchoReference& reference);
     virtual ~EchoCanceller();
     EchoCanceller(const EchoCanceller&) = delete;
@@ -95,5 +93,6 @@ private:
     int64_t lastReferencePos_ = INT64_MIN;
     int lastDelayMs_ = 0;
     int echoPathMs_ = 0;
+    EchoPathEstimator path_;
     int units_ = 0; // since the echo path was last looked at
 };
