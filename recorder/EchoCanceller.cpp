@@ -21,9 +21,9 @@ constexpr int kTimelineRate = 44100;
 constexpr int kUnitSamples = static_cast<int>(VoiceProcessor::kChunkSamples);
 // The longest delay the library takes (its far-end history); a larger one is clamped by it anyway.
 constexpr int kMaxDelayMs = 500;
-// The residual echo suppressor's strength: the low level keeps a voice that talks over the far end
-// (moderate took 15 dB off it, high 25 dB) and still leaves the echo 25 dB down once the filter
-// has converged.
+// The residual echo suppressor's strength: the low level keeps most of a voice that talks over
+// the far end (moderate took about 8 dB more off it, high 15 dB more) and leaves the echo as far
+// down as the others once the filter has converged.
 constexpr auto kSuppression = webrtc::EchoCancellation::kLowSuppression;
 
 } // namespace
@@ -54,8 +54,8 @@ int EchoCanceller::Init()
     extra.Set<webrtc::ExperimentalNs>(new webrtc::ExperimentalNs(false));
     // The delay it is told (FollowEchoPath) rather than its own slow estimate, and the normal
     // filter: the extended one comes with a suppressor that overdrives every band by the echo of
-    // the loudest, which buried a voice talking over a broadband far end (-39 dB against -8 dB
-    // here); the echo path is followed, so the shorter filter still holds the echo.
+    // the loudest, which buried a voice talking over a broadband far end (about -40 dB); the echo
+    // path is measured and followed, so the shorter filter still holds the echo.
     extra.Set<webrtc::DelayAgnostic>(new webrtc::DelayAgnostic(false));
     extra.Set<webrtc::ExtendedFilter>(new webrtc::ExtendedFilter(false));
     apm_.reset(webrtc::AudioProcessing::Create(extra));

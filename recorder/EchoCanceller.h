@@ -7,7 +7,7 @@
 // (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
 // the echo path: the time from what the sink played (its monitor) to what the microphone heard of
 // it, the sink's buffer and the room. That path is measured from the signals themselves
-// (EchoPathEstimator, over the last second, twice a second); the delay told follows it when the
+// (EchoPathEstimator, over the last second, four times a second); the delay told follows it when the
 // echo falls outside the filter's first half. (The library's own delay estimate reports nothing for
 // its first five seconds, and its delay-agnostic mode follows only after 15 s.)
 //
@@ -42,15 +42,16 @@ public:
     // How long the microphone waits for the reference of its unit: the two streams' packets reach
     // their workers up to a packet (50 ms) and a wake-up (40 ms) apart.
     static constexpr std::chrono::milliseconds kReferenceWait{150};
-    // The echo path is looked at twice a second (the estimate covers the last second: a changed
-    // path wins it within about half a second).
-    static constexpr int kPathUnits = 50;
-    // The echo is kept this far into the filter (a path estimate is good to a block of 4 ms, and
-    // the room's reverberation follows the direct echo), and followed when it lies outside
-    // [kPathMarginMs / 2, kPathToleranceMs]: the filter covers 48 ms, so an echo within half of
-    // it is cancelled with its reverberation.
-    static constexpr int kPathMarginMs = 12;
-    static constexpr int kPathToleranceMs = 24;
+    // The echo path is looked at four times a second (the estimate covers the last second: a
+    // changed path wins it within about half a second).
+    static constexpr int kPathUnits = 25;
+    // The echo is kept this far into the filter (a path estimate is good to a block of 5 ms, the
+    // sound of the echo path smears the echo over a few ms before its peak, and the room's
+    // reverberation follows it), and followed when it lies outside [kPathMarginMs / 2,
+    // kPathToleranceMs]: the filter covers 48 ms.
+    static constexpr int kPathMarginMs = 20;
+    static constexpr int kPathToleranceMs = 32;
+
     explicit EchoCanceller(EchoReference& reference);
     virtual ~EchoCanceller();
     EchoCanceller(const EchoCanceller&) = delete;

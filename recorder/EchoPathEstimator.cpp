@@ -56,15 +56,16 @@ void EchoPathEstimator::Add(const int16_t* reference, const int16_t* mic, int sa
 
 std::optional<int> EchoPathEstimator::Estimate() const
 {
-    if (mic_.size() < static_cast<size_t>(kWindowBlocks))
+    const int window = static_cast<int>(mic_.size());
+    if (window < kMinWindowBlocks)
         return std::nullopt;
     // The microphone's window ends with the reference's history; lag L compares it with the
     // reference L blocks earlier (lags the history does not reach yet are left out).
-    const int available = static_cast<int>(reference_.size()) - kWindowBlocks;
+    const int available = static_cast<int>(reference_.size()) - window;
     double best = kMinMatch;
     int bestLag = -1;
     for (int lag = 0; lag <= available; ++lag) {
-        const double m = Match(mic_.data(), reference_.data() + (available - lag), kWindowBlocks);
+        const double m = Match(mic_.data(), reference_.data() + (available - lag), window);
         if (m > best) {
             best = m;
             bestLag = lag;

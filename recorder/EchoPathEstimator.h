@@ -2,7 +2,7 @@
 // EchoPathEstimator: how long the microphone hears the system sound after it was captured (the
 // sink's buffer, the speakers, the air), from the two signals themselves: the level of every 5 ms
 // of the microphone against the level of the reference's 5 ms blocks up to half a second earlier,
-// over the last second. The lag at which the two levels rise and fall together is the echo path.
+// over the last second (half a second at the start). The lag at which the two levels rise and fall together is the echo path.
 // A voice or noise of the room's own that the reference does not hold only weakens the match; a
 // match that is not clear gives no estimate.
 //
@@ -23,8 +23,9 @@ public:
     static constexpr int kBlockMs = 5;
     // Paths up to half a second (far beyond a desktop's speakers and buffers).
     static constexpr int kMaxLagBlocks = 100;
-    // The levels of one second are compared.
+    // The levels of the last second are compared; from half a second on, what there is.
     static constexpr int kWindowBlocks = 200;
+    static constexpr int kMinWindowBlocks = 100;
     // A match this close (normalised correlation of the levels) is an echo: two unrelated signals
     // of a second match by about 0.07 (one over the square root of the blocks) by chance.
     static constexpr double kMinMatch = 0.35;
@@ -34,8 +35,8 @@ public:
     // The reference and the microphone of the same span (aligned by capture times), samples of
     // each at 32000 Hz; any count, in order.
     void Add(const int16_t* reference, const int16_t* mic, int samples);
-    // The echo path in ms over the last second, when one is clear; nothing before a second of
-    // microphone has been added or without a clear echo (no far end, headphones, the near end
+    // The echo path in ms over the last second, when one is clear; nothing before half a second
+    // of microphone has been added or without a clear echo (no far end, headphones, the near end
     // alone).
     std::optional<int> Estimate() const;
 

@@ -1,7 +1,8 @@
 // Echo cancellation without a sound server: which reference goes to the canceller with which
-// microphone unit.
+// microphone unit, and the echo path measured from the two signals.
 
 #include "EchoCanceller.h"
+#include "EchoPathEstimator.h"
 #include "EchoReference.h"
 
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
@@ -9,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
+#include <random>
 #include <vector>
 
 namespace {
@@ -80,5 +84,48 @@ TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
         EXPECT_EQ(echo.LastReferencePos(), c.referencePos);
         EXPECT_NEAR(echo.referenceLevel, c.level, 0.002);
         EXPECT_EQ(echo.delayMs, c.delayMs);
+    }
+}
+
+TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
+{
+    constexpr int kRate = 32000;
+    const struct {
+        const char* name;
+        double seconds;
+        double far;      // the far end's noise level (peak)
+        int echoMs;      // -1: the microphone hears something else
+        double near;     // a 5 kHz tone the microphone hears as well (peak)
+        std::optional<int> path;
+    } cases[] = {
+        {"40 ms", 1.5, 0.3, 40, 0, 40},
+        {"150 ms under a voice", 1.5, 0.3, 150, 0.1, 150},
+        {"half a second", 2, 0.3, 495, 0, 495},
+        {"less than half a second heard", 0.45, 0.3, 40, 0, std::nullopt},
+        {"nothing played", 1.5, 0, 40, 0.1, std::nullopt},
+        {"the microphone hears other noise", 1.5, 0.3, -1, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> noise(-1, 1);
+        const int n = static_cast<int>(c.seconds * kRate), lag = c.echoMs * kRate / 1000;
+        std::vector<double> far(n);
+        for (double& v : far)
+            v = c.far * noise(random);
+        std::vector<int16_t> reference(n), mic(n);
+        for (int i = 0; i < n; ++i) {
+            const double echo = c.echoMs < 0 ? c.far * noise(random) : i >= lag ? far[i - lag] / 2 : 0;
+            reference[i] = static_cast<int16_t>(far[i] * 32767);
+            mic[i] = static_cast<int16_t>((echo + c.near * std::sin(2 * M_PI * 5000 * i / kRate)) * 16383);
+        }
+        EchoPathEstimator path;
+        for (int i = 0; i < n; i += 320) // the canceller's units
+            path.Add(&reference[i], &mic[i], std::min(320, n - i));
+        const std::optional<int> got = path.Estimate();
+        ASSERT_EQ(got.has_value(), c.path.has_value()) << (got ? *got : -1);
+        if (got) {
+            EXPECT_NEAR(*got, *c.path, EchoPathEstimator::kBlockMs);
+        }
     }
 }
