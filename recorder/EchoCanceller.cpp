@@ -22,7 +22,7 @@ constexpr int kUnitSamples = static_cast<int>(VoiceProcessor::kChunkSamples);
 // The longest delay the library takes (its far-end history); a larger one is clamped by it anyway.
 constexpr int kMaxDelayMs = 500;
 // The residual echo suppressor's strength: the low level keeps most of a voice that talks over
-// the far end (moderate took about 8 dB more off it, high 15 dB more) and leaves the echo as far
+// the far end (moderate took about 8 dB more off it, high 30 dB more) and leaves the echo as far
 // down as the others once the filter has converged.
 constexpr auto kSuppression = webrtc::EchoCancellation::kLowSuppression;
 
