@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <optional>
 #include <random>
 #include <vector>
 
@@ -83,49 +82,42 @@ TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
         ASSERT_EQ(echo.Process(unit, c.micPos), 0);
         EXPECT_EQ(echo.LastReferencePos(), c.referencePos);
         EXPECT_NEAR(echo.referenceLevel, c.level, 0.002);
-        EXPECT_EQ(echo.delayMs, c.delayMs);
+        EXPECT_EQ(echo.delayMs, c.delayMs + EchoCanceller::kStartPathMs); // no echo heard: the path taken at the start
     }
 }
 
 TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
 {
-    constexpr int kRate = 32000;
+    // Far end: noise of peak 0.3 (none: silence); echo: half of it echoMs later (-1: other noise);
+    // near end: a 5 kHz tone of peak near. The path found, or none (-1).
     const struct {
         const char* name;
-        double seconds;
-        double far;      // the far end's noise level (peak)
-        int echoMs;      // -1: the microphone hears something else
-        double near;     // a 5 kHz tone the microphone hears as well (peak)
-        std::optional<int> path;
+        double seconds, far;
+        int echoMs;
+        double near;
+        int path;
     } cases[] = {
         {"40 ms", 1.5, 0.3, 40, 0, 40},
         {"150 ms under a voice", 1.5, 0.3, 150, 0.1, 150},
         {"half a second", 2, 0.3, 495, 0, 495},
-        {"less than half a second heard", 0.45, 0.3, 40, 0, std::nullopt},
-        {"nothing played", 1.5, 0, 40, 0.1, std::nullopt},
-        {"the microphone hears other noise", 1.5, 0.3, -1, 0, std::nullopt},
+        {"less than half a second heard", 0.45, 0.3, 40, 0, -1},
+        {"nothing played", 1.5, 0, 40, 0.1, -1},
+        {"the microphone hears other noise", 1.5, 0.3, -1, 0, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::mt19937 random(7);
-        std::uniform_real_distribution<double> noise(-1, 1);
-        const int n = static_cast<int>(c.seconds * kRate), lag = c.echoMs * kRate / 1000;
-        std::vector<double> far(n);
-        for (double& v : far)
-            v = c.far * noise(random);
+        std::uniform_real_distribution<double> noise(-c.far, c.far);
+        const int n = static_cast<int>(c.seconds * 32000), lag = c.echoMs * 32;
         std::vector<int16_t> reference(n), mic(n);
         for (int i = 0; i < n; ++i) {
-            const double echo = c.echoMs < 0 ? c.far * noise(random) : i >= lag ? far[i - lag] / 2 : 0;
-            reference[i] = static_cast<int16_t>(far[i] * 32767);
-            mic[i] = static_cast<int16_t>((echo + c.near * std::sin(2 * M_PI * 5000 * i / kRate)) * 16383);
+            reference[i] = static_cast<int16_t>(noise(random) * 32767);
+            const double echo = c.echoMs < 0 ? noise(random) : i >= lag ? reference[i - lag] / 65534.0 : 0;
+            mic[i] = static_cast<int16_t>((echo + c.near * std::sin(2 * M_PI * 5000 * i / 32000)) * 16383);
         }
         EchoPathEstimator path;
         for (int i = 0; i < n; i += 320) // the canceller's units
             path.Add(&reference[i], &mic[i], std::min(320, n - i));
-        const std::optional<int> got = path.Estimate();
-        ASSERT_EQ(got.has_value(), c.path.has_value()) << (got ? *got : -1);
-        if (got) {
-            EXPECT_NEAR(*got, *c.path, EchoPathEstimator::kBlockMs);
-        }
+        EXPECT_NEAR(path.Estimate().value_or(-1), c.path, EchoPathEstimator::kBlockMs);
     }
 }

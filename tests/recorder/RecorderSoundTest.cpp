@@ -114,42 +114,33 @@ TEST_F(RecorderSound, SeparateTracksHoldOneSourceEachAsLongAsTheMixAlsoAfterACra
     ASSERT_TRUE(speaker_.PlayTone(kSystemTone, 0.5));
     ASSERT_TRUE(mic_.PlayTone(kMicTone, 0.5));
     WriteConfigString(config::kSection, config::kSplitTracks, "1");
-    const auto tracks = [](const std::string& mix, const char* format) {
-        const std::string folder = RecordingTracks::FolderOf(mix);
-        return std::pair{folder + "/" + RecordingTracks::kSystemSoundName + "." + format,
-                         folder + "/" + RecordingTracks::kMicrophoneName + "." + format};
+    // Each track holds its own source, the other's tone at least 40 dB down, and is as long as the
+    // mix give or take within samples.
+    const auto expectTracks = [&](const std::string& mixPath, const std::string& format, size_t within) {
+        DecodedAudio mix, track;
+        ASSERT_TRUE(DecodeAudioFile(mixPath, mix));
+        for (const auto& [name, own, other] : {std::tuple{RecordingTracks::kSystemSoundName, kSystemTone, kMicTone},
+                                               {RecordingTracks::kMicrophoneName, kMicTone, kSystemTone}}) {
+            ASSERT_TRUE(DecodeAudioFile(RecordingTracks::FolderOf(mixPath) + "/" + name + "." + format, track)) << name;
+            EXPECT_NEAR(track.left.size(), mix.left.size(), within) << name;
+            const double to = track.Seconds() - 0.2;
+            EXPECT_GT(ToneDb(track, own, 0.3, to) - ToneDb(track, other, 0.3, to), 40) << name;
+        }
     };
-    const auto decode = [](const std::string& path) {
-        DecodedAudio a;
-        std::string error;
-        EXPECT_TRUE(DecodeAudioFile(path, a, &error)) << path << ": " << error;
-        return a;
-    };
-    // Each track holds its own source; the other's tone is at least 40 dB down.
-    const auto expectOnly = [](const DecodedAudio& a, double own, double other, double to) {
-        EXPECT_GT(ToneDb(a, own, 0.3, to) - ToneDb(a, other, 0.3, to), 40) << own << " Hz track";
-    };
-
-    // A pause applies to the mix and both tracks alike: three files of one length.
+    // A pause applies to the mix and both tracks alike: three files of one length (within a frame).
     const auto pause = [](AudioRecorder& rec) {
         rec.Pause();
         SleepMs(500);
         rec.Run();
     };
-    for (const char* format : {"wav", "mp3"}) {
+    for (const std::string format : {"wav", "mp3"}) {
         SCOPED_TRACE(format);
-        const DecodedAudio mix = Record(kBoth, format, {{1000, pause}}, 1500, true, std::string("tracks-") + format).audio;
-        const auto [systemPath, micPath] = tracks(folder_ + "/tracks-" + format + "." + format, format);
-        const DecodedAudio system = decode(systemPath), mic = decode(micPath);
-        const int frame = std::string(format) == "wav" ? 1024 : 1152;
-        EXPECT_NEAR(system.left.size(), mix.left.size(), frame);
-        EXPECT_NEAR(mic.left.size(), mix.left.size(), frame);
-        EXPECT_NEAR(mix.Seconds(), 2.5, 0.2);
-        expectOnly(system, kSystemTone, kMicTone, mix.Seconds() - 0.2);
-        expectOnly(mic, kMicTone, kSystemTone, mix.Seconds() - 0.2);
+        EXPECT_NEAR(Record(kBoth, format, {{1000, pause}}, 1500, true, "tracks-" + format).audio.Seconds(), 2.5, 0.2);
+        expectTracks(folder_ + "/tracks-" + format + "." + format, format, format == "wav" ? 1024 : 1152);
     }
 
-    // Killed while recording: the next start repairs the tracks like the mix.
+    // Killed while recording: the next start repairs the tracks like the mix (each file reaches
+    // the disk once a second).
     const std::string out = env_.MakeFolder("killed").toStdString();
     Process tool({TAMSU_RECORD_TOOL, "--source", "both", "--split-tracks", "--format", "wav", "--seconds", "600",
                   "--output", out});
@@ -157,15 +148,11 @@ TEST_F(RecorderSound, SeparateTracksHoldOneSourceEachAsLongAsTheMixAlsoAfterACra
     tool.Signal(SIGKILL);
     tool.Finish(std::chrono::seconds(20));
     std::vector<std::string> recovered = RecoverUnfinishedRecordings();
-    ASSERT_EQ(recovered.size(), 3u);
     std::sort(recovered.begin(), recovered.end()); // the folder's files, then the mix
-    const auto [systemPath, micPath] = tracks(recovered[2], "wav");
-    EXPECT_EQ(recovered, (std::vector<std::string>{systemPath, micPath, recovered[2]}));
-    const DecodedAudio system = decode(systemPath), mic = decode(micPath);
-    EXPECT_GE(mic.Seconds(), 2.0); // each file reaches the disk once a second
-    EXPECT_NEAR(system.Seconds(), mic.Seconds(), 1.0);
-    expectOnly(system, kSystemTone, kMicTone, 2.0);
-    expectOnly(mic, kMicTone, kSystemTone, 2.0);
+    ASSERT_EQ(recovered.size(), 3u);
+    const std::string tracks = RecordingTracks::FolderOf(recovered[2]) + "/";
+    EXPECT_EQ(recovered, (std::vector<std::string>{tracks + "系统声音.wav", tracks + "麦克风.wav", recovered[2]}));
+    expectTracks(recovered[2], "wav", kRate);
 }
 
 } // namespace
