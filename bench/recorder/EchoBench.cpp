@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -93,6 +94,20 @@ double ConvergedAfter(const DecodedAudio& on, double offDb, double from, double 
     return converged;
 }
 
+// Watches a take and runs action once, seconds after the watch is made (as the take starts), until
+// it succeeds; done tells whether it has.
+ProcessWatch OnceAfter(double seconds, bool& done, std::function<bool()> action)
+{
+    ProcessWatch watch;
+    watch.tickMs = 50;
+    const auto started = std::chrono::steady_clock::now();
+    watch.onTick = [=, &done](int, const std::string&) {
+        if (!done && std::chrono::steady_clock::now() - started >= std::chrono::duration<double>(seconds))
+            done = action();
+    };
+    return watch;
+}
+
 std::string Db(double v) { return BenchTable::Format("%+.1f dB", v); }
 std::string Seconds(double v) { return v < 0 ? "not converged" : BenchTable::Format("%.1f s", v); }
 
@@ -132,14 +147,8 @@ void RunEchoBench(const BenchContext& ctx)
         const auto talkOver = [&](bool echo) {
             play(true, false);
             bool joined = false;
-            const auto started = std::chrono::steady_clock::now();
-            ProcessWatch joins;
-            joins.tickMs = 50;
-            joins.onTick = [&](int, const std::string&) {
-                if (!joined && std::chrono::steady_clock::now() - started >= std::chrono::duration<double>(kNearJoinsSeconds))
-                    joined = near.PlayTone(kNearFreq, kNearAmplitude);
-            };
-            return Record(ctx, echo, kTakeSeconds, joins);
+            return Record(ctx, echo, kTakeSeconds,
+                          OnceAfter(kNearJoinsSeconds, joined, [&] { return near.PlayTone(kNearFreq, kNearAmplitude); }));
         };
         const Take bothOff = talkOver(false), bothOn = talkOver(true);
         if (!farOff.ok || !farOn.ok || !nearOff.ok || !nearOn.ok || !bothOff.ok || !bothOn.ok)
@@ -162,15 +171,10 @@ void RunEchoBench(const BenchContext& ctx)
         return failed("path change");
     play(true, false);
     bool changed = false;
-    const auto started = std::chrono::steady_clock::now();
-    ProcessWatch watch;
-    watch.tickMs = 50;
-    watch.onTick = [&](int, const std::string&) {
-        if (!changed && std::chrono::steady_clock::now() - started >= std::chrono::duration<double>(kChangeAtSeconds)) {
-            changed = true;
-            rig.Start(150);
-        }
-    };
+    const ProcessWatch watch = OnceAfter(kChangeAtSeconds, changed, [&] {
+        rig.Start(150);
+        return true;
+    });
     const Take change = Record(ctx, true, kChangeTakeSeconds, watch);
     rig.Stop();
     far.Close();
