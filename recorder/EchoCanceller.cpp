@@ -72,7 +72,7 @@ int EchoCanceller::Init()
         return -1;
     }
     cursor_ = INT64_MIN;
-    echoPathMs_ = kStartPathMs;
+    echoPathMs_ = 0;
     units_ = 0;
     return 0;
 }

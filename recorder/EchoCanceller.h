@@ -51,9 +51,6 @@ public:
     // kPathToleranceMs]: the filter covers 48 ms.
     static constexpr int kPathMarginMs = 20;
     static constexpr int kPathToleranceMs = 32;
-    // The path taken until one is measured: a desktop's sink buffers some tens of ms, so the
-    // filter starts out covering echoes from kStartPathMs to kStartPathMs + 48 ms.
-    static constexpr int kStartPathMs = 20;
 
     explicit EchoCanceller(EchoReference& reference);
     virtual ~EchoCanceller();

@@ -50,10 +50,12 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
         {{"voice-source", nullptr, "record-audio-origin", 0}, {"audio-format", nullptr, "record-audio-format", 0},
          {"voice-bitrate-index", nullptr, "record-audio-quality", 0}, {"agc-check", nullptr, "agc-check", 0},
          {"noise-check", nullptr, "noise-check", 0}, {"voice-size", nullptr, "mic-strengthen-slider", 20},
-         {"mic-volume-size", nullptr, "mic-volume-slider", 60}, {"sys-volume-size", nullptr, "sys-volume-slider", 100}},
+         {"mic-volume-size", nullptr, "mic-volume-slider", 60}, {"sys-volume-size", nullptr, "sys-volume-slider", 100},
+         {"split-tracks", nullptr, "split-tracks", 0}},
         {{"voice-source", "2", "record-audio-origin", 2}, {"audio-format", "1", "record-audio-format", 1},
          {"voice-bitrate-index", "5", "record-audio-quality", 5}, {"agc-check", "1", "agc-check", 1},
-         {"noise-check", "1", "noise-check", 1}, {"voice-size", "55", "mic-strengthen-slider", 55}},
+         {"noise-check", "1", "noise-check", 1}, {"voice-size", "55", "mic-strengthen-slider", 55},
+         {"split-tracks", "1", "split-tracks", 1}},
         // Without an entry: the layout's choice stays (none for the quality); 0 shows as 20.
         {{"voice-source", "7", "record-audio-origin", 0}, {"audio-format", "2", "record-audio-format", 0},
          {"voice-bitrate-index", "6", "record-audio-quality", -1}, {"voice-size", "0", "mic-strengthen-slider", 20}},
@@ -87,7 +89,7 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
         {"record-audio-quality", 0, "voice-bitrate", "64000"},  {"agc-check", 1, "agc-check", "1"},
         {"agc-check", 0, "agc-check", "0"},                    {"noise-check", 1, "noise-check", "1"},
         {"mic-strengthen-slider", 0, "voice-size", "0"},        {"mic-volume-slider", 37, "mic-volume-size", "37"},
-        {"sys-volume-slider", 55, "sys-volume-size", "55"},
+        {"sys-volume-slider", 55, "sys-volume-size", "55"},      {"split-tracks", 1, "split-tracks", "1"},
         // Last: each disables the microphone's processing.
         {"record-audio-origin", 2, "voice-source", "2"},       {"record-audio-format", 1, "audio-format", "1"},
     };
