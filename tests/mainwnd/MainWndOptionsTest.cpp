@@ -127,18 +127,19 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
 TEST_F(MainWndOptionsTest, ControlsThatWouldDoNothingAreDisabledWithTheReasonAsTip)
 {
     OpenWindow();
-    const char* names[] = {"agc-check", "noise-check", "mic-strengthen-slider", "record-audio-quality"};
+    const char* names[] = {"agc-check", "noise-check", "mic-strengthen-slider", "record-audio-quality", "split-tracks"};
     QStringList layoutTips;
     for (const char* name : names)
         layoutTips << Control<QWidget>(name)->toolTip();
-    const char *wav = RecordOptionsPanel::kWavProcessingTip, *system = RecordOptionsPanel::kSystemOnlyTip;
+    const char *wav = RecordOptionsPanel::kWavProcessingTip, *system = RecordOptionsPanel::kSystemOnlyTip,
+               *quality = RecordOptionsPanel::kWavQualityTip, *tracks = RecordOptionsPanel::kOneSourceTracksTip;
     const struct {
         int format; // 0 mp3, 1 wav
         int source; // 0 both, 1 microphone, 2 system sound
-        const char* why[4]; // per name: nullptr = enabled with the layout's tip
+        const char* why[5]; // per name: nullptr = enabled with the layout's tip
     } rows[] = {
-        {1, 0, {wav, wav, wav, RecordOptionsPanel::kWavQualityTip}}, {0, 2, {system, system, system}},
-        {1, 2, {wav, wav, wav, RecordOptionsPanel::kWavQualityTip}}, {0, 1, {}},
+        {1, 0, {wav, wav, wav, quality}}, {0, 2, {system, system, system, nullptr, tracks}},
+        {1, 2, {wav, wav, wav, quality, tracks}}, {0, 1, {nullptr, nullptr, nullptr, nullptr, tracks}},
     };
     for (const auto& row : rows) {
         Control<QComboBox>("record-audio-format")->setCurrentIndex(row.format);
