@@ -241,6 +241,13 @@ int CaptureSource::Convert(const uint8_t* in, int frames, uint8_t**& out)
         if (stageCount == 0)
             return 0; // no whole 10 ms unit yet
     }
+    if (!processing_ && !resampling_ && format_.sampleFormat == options_.outFormat &&
+        format_.channels == options_.outChannels && format_.rate == options_.outRate) {
+        // Delivered in the recording's own format (a program's stream): nothing to convert.
+        passPlane_ = const_cast<uint8_t*>(stage);
+        out = &passPlane_;
+        return stageCount;
+    }
     const int want = swr_get_out_samples(toOutput_.get(), stageCount);
     out = outputBuffer_->Reserve(want, options_.outChannels, outFormat);
     if (!out) {
@@ -345,9 +352,13 @@ void CaptureSource::Steer(int64_t nowNs)
                               kCatchUpFactor * std::fabs(drift));
     // Set again for every packet: a compensation lasts only its distance.
     compensation_ = static_cast<int>(std::llround(stretch * kCompensationDistance));
-    if (compensation_ != 0 && !resampling_ && !OpenOutput(true)) {
-        End(); // a broken converter: nothing more until the next stream
-        return;
+    if (compensation_ != 0 && !resampling_) {
+        LOG(INFO) << "capture timing: " << clock_.DriftPpm() << " ppm against the system clock, "
+                  << std::llround(error) << " samples off: resampling from now on";
+        if (!OpenOutput(true)) {
+            End(); // a broken converter: nothing more until the next stream
+            return;
+        }
     }
     swr_set_compensation(toOutput_.get(), compensation_, compensation_ ? kCompensationDistance : 0);
 }
@@ -433,25 +444,33 @@ void CaptureSource::Place(uint8_t* const* data, int count, int64_t pos)
         fifo_.Write(data, count, pos);
 }
 
-void CaptureSource::NotePeak(uint8_t** data, int count)
+float CaptureSource::SamplePeak(const uint8_t* const* data, int count, int format, int channels)
 {
-    const auto format = static_cast<AVSampleFormat>(options_.outFormat);
-    const bool planar = av_sample_fmt_is_planar(format) != 0;
-    const int planes = planar ? options_.outChannels : 1;
-    const int perPlane = planar ? count : count * options_.outChannels;
+    const auto sampleFormat = static_cast<AVSampleFormat>(format);
+    const bool planar = av_sample_fmt_is_planar(sampleFormat) != 0;
+    const int planes = planar ? channels : 1;
+    const int perPlane = planar ? count : count * channels;
     float peak = 0;
+    int peak16 = 0; // in integers: a loop the compiler vectorises
     for (int p = 0; p < planes; ++p) {
-        if (av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_FLT) {
+        if (av_get_packed_sample_fmt(sampleFormat) == AV_SAMPLE_FMT_FLT) {
             const auto* s = reinterpret_cast<const float*>(data[p]);
             for (int i = 0; i < perPlane; ++i)
                 peak = std::max(peak, std::fabs(s[i]));
-        } else if (av_get_packed_sample_fmt(format) == AV_SAMPLE_FMT_S16) {
+        } else if (av_get_packed_sample_fmt(sampleFormat) == AV_SAMPLE_FMT_S16) {
             const auto* s = reinterpret_cast<const int16_t*>(data[p]);
             for (int i = 0; i < perPlane; ++i)
-                peak = std::max(peak, std::fabs(s[i] / 32768.0f));
+                peak16 = std::max(peak16, std::abs(static_cast<int>(s[i])));
         }
     }
-    peak = std::min(peak, 1.0f);
+    return std::min(std::max(peak, static_cast<float>(peak16) / 32768.0f), 1.0f);
+}
+
+void CaptureSource::NotePeak(uint8_t** data, int count)
+{
+    if (!options_.measurePeak)
+        return;
+    const float peak = SamplePeak(data, count, options_.outFormat, options_.outChannels);
     uint32_t bits = 0;
     std::memcpy(&bits, &peak, sizeof bits);
     // Positive floats order like their bits: keep the larger.

@@ -53,6 +53,8 @@ public:
         bool referenceOnly = false;
         // The microphone: its echo of this reference is cancelled (voice processing).
         EchoReference* echoIn = nullptr;
+        // The level is measured (TakePeak); a lane of a group is not, the group measures its mix.
+        bool measurePeak = true;
     };
 
     // Samples that arrive later than this after their capture are taken as a gap of the stream:
@@ -79,6 +81,10 @@ public:
 
     // The highest absolute sample value (0..1) since the last call.
     float TakePeak();
+    // The highest absolute value (0..1) of count samples of the recording's format in data.
+    static float SamplePeak(const uint8_t* const* data, int count, int format, int channels);
+    // The recording's sample format (AVSampleFormat), in which a stream may deliver directly.
+    int OutFormat() const { return options_.outFormat; }
     // How far the samples taken in so far are from where they belong, in output samples (> 0:
     // placed too early), as last measured (tests, benchmarks).
     int64_t Misplacement() const { return misplacedSeen_.load(); }
@@ -120,6 +126,7 @@ private:
     int64_t heldLowest_ = 0; // the lowest bound before the last held packet
     std::vector<std::vector<uint8_t>> held_; // held output samples, per plane
     bool resampling_ = false; // toOutput_ resamples (and so can stretch)
+    uint8_t* passPlane_ = nullptr; // the packet itself, given out when it needs no conversion
     int compensation_ = 0;   // the resampler's stretch, in samples per kCompensationDistance
     CaptureClock clock_;     // bounds on the start of the segment (the anchor)
 

@@ -25,6 +25,10 @@ namespace {
 // the packet ends fall on every phase of the blocks within a few packets, and the earliest bound
 // (CaptureSource) is the one whose packet ended right with a block.
 constexpr uint32_t kFragmentFrames = 2302;
+// A stream of one playback stream takes about 100 ms a packet (odd for the same reason): its
+// worker takes 100 ms at a time anyway, and a program with a dozen streams would otherwise wake
+// the process 240 times a second. Well within what the mix waits for a lane (SourceGroup::kLagNs).
+constexpr uint32_t kProgramFragmentFrames = 4603;
 // Timing reports: after every packet for the first second of a stream (at 48 kHz), then at most
 // every 200 ms.
 constexpr int64_t kEagerTimingFrames = 48000;
@@ -38,6 +42,23 @@ constexpr int64_t kProgramBatchNs = 100'000'000;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
+
+// The sample format a stream is asked for: the system sound's is signed 32-bit, the microphone's
+// 16-bit; a stream of one playback stream comes in the recording's own format (packed), so that
+// the server converts once and the capture worker of each of a program's many streams has no
+// conversion left to do (nothing is lost that the file would keep).
+int DeliveredFormat(CaptureKind kind, const CaptureSource* program)
+{
+    if (program)
+        return av_get_packed_sample_fmt(static_cast<AVSampleFormat>(program->OutFormat())) == AV_SAMPLE_FMT_S16
+                   ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT;
+    return kind == CaptureKind::kSystemSound ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+}
+
+pa_sample_format_t PulseFormat(int format)
+{
+    return format == AV_SAMPLE_FMT_S16 ? PA_SAMPLE_S16LE : format == AV_SAMPLE_FMT_FLT ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S32LE;
+}
 
 int64_t NowNs()
 {
@@ -79,14 +100,15 @@ const PulseDevice* MonitorOf(uint32_t sinkInput, const PulseServerState& state)
 } // namespace
 
 PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
-    : kind_(kind), worker_(source), pulse_(PulseContext::Instance())
+    : kind_(kind), deliveredFormat_(DeliveredFormat(kind, nullptr)), worker_(source), pulse_(PulseContext::Instance())
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
 }
 
 PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput)
-    : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), worker_(source, kProgramRingBytes, kProgramBatchNs),
+    : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), deliveredFormat_(DeliveredFormat(kind_, &source)),
+      worker_(source, kProgramRingBytes, kProgramBatchNs),
       pulse_(PulseContext::Instance())
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
@@ -127,8 +149,10 @@ void PulseCaptureStream::CloseStream()
         pa_stream_unref(stream_);
         stream_ = nullptr;
         worker_.End();
-        LOG(INFO) << "capture " << Label() << ": longest read callback " << longestReadNs_ / 1000 << " us";
+        LOG(INFO) << "capture " << Label() << ": longest read callback " << longestReadNs_ / 1000 << " us, "
+                  << reads_ << " callbacks, " << packets_ << " packets";
         longestReadNs_ = 0;
+        reads_ = packets_ = 0;
     }
     device_.clear();
 }
@@ -166,14 +190,14 @@ void PulseCaptureStream::Maintain()
     missingLogged_ = false;
 
     pa_sample_spec spec{};
-    spec.format = kind_ == CaptureKind::kSystemSound ? PA_SAMPLE_S32LE : PA_SAMPLE_S16LE;
+    spec.format = PulseFormat(deliveredFormat_);
     spec.rate = device->rate > 0 ? device->rate : kFallbackRate;
     spec.channels = device->channels > 0 ? device->channels : kFallbackChannels;
     if (!pa_sample_spec_valid(&spec)) {
         LOG(ERROR) << "Unsupported Audio Format";
         return;
     }
-    format_.sampleFormat = kind_ == CaptureKind::kSystemSound ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    format_.sampleFormat = deliveredFormat_;
     format_.rate = static_cast<int>(spec.rate);
     format_.channels = spec.channels;
     pa_channel_map map;
@@ -201,7 +225,8 @@ void PulseCaptureStream::Maintain()
     pa_stream_set_moved_callback(stream_, &PulseCaptureStream::OnRestart, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // server defaults for everything but the packet size
-    attr.fragsize = static_cast<uint32_t>(kFragmentFrames * pa_frame_size(&spec));
+    attr.fragsize = static_cast<uint32_t>((sinkInput_ != kNoSinkInput ? kProgramFragmentFrames : kFragmentFrames) *
+                                          pa_frame_size(&spec));
     // Not moved by the server when the device goes: this stream then fails and the next one opens
     // on whatever is the default device by then (a loopback must never end up on a microphone).
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
@@ -212,6 +237,8 @@ void PulseCaptureStream::Maintain()
         return;
     }
     needBegin_ = true;
+    suspended_ = false;
+    frameBytes_ = pa_frame_size(&spec);
     latencyNs_ = 0;
     readFrames_ = 0;
     beginFrames_ = 0;
@@ -229,6 +256,7 @@ void PulseCaptureStream::OnState(pa_stream* stream, void* self)
     auto* me = static_cast<PulseCaptureStream*>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY) {
+        me->suspended_ = pa_stream_is_suspended(stream) == 1;
         // The device's own latency, so that its samples are placed at the moment they were heard.
         if (me->infoOp_) {
             pa_operation_cancel(me->infoOp_);
@@ -257,11 +285,13 @@ void PulseCaptureStream::OnSourceInfo(pa_context*, const pa_source_info* info, i
     me->latencyNs_ = latency; // the timing reports keep it current from here on
 }
 
-void PulseCaptureStream::OnRestart(pa_stream*, void* self)
+void PulseCaptureStream::OnRestart(pa_stream* stream, void* self)
 {
     // Sound server's main loop thread, loop lock held: suspension, lost packets or a move end the
     // continuity of the samples.
-    static_cast<PulseCaptureStream*>(self)->needBegin_ = true;
+    auto* me = static_cast<PulseCaptureStream*>(self);
+    me->needBegin_ = true;
+    me->suspended_ = pa_stream_is_suspended(stream) == 1;
 }
 
 void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
@@ -270,15 +300,19 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
     // this stream exists.
     auto* me = static_cast<PulseCaptureStream*>(self);
     const int64_t arrival = NowNs();
-    const size_t frameBytes = pa_frame_size(pa_stream_get_sample_spec(stream));
-    while (pa_stream_readable_size(stream) > 0) {
+    // Every call into libpulse asks the kernel for the process id (its fork check), and a stream
+    // of a program may bring a few hundred packets a second: the loop calls only peek and drop.
+    const size_t frameBytes = me->frameBytes_;
+    ++me->reads_;
+    for (;;) {
         const void* data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-            break;
+            break; // nothing (more) to read
         const auto frames = static_cast<int64_t>(bytes / frameBytes);
         me->readFrames_ += frames;
-        if (pa_stream_is_suspended(stream) == 1) {
+        ++me->packets_;
+        if (me->suspended_) {
             me->needBegin_ = true; // what comes after this is no continuation of what came before
             pa_stream_drop(stream);
             continue;
@@ -288,8 +322,7 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
             me->beginFrames_ = me->readFrames_ - frames;
             me->worker_.Begin(me->format_, me->latencyNs_);
         }
-        me->worker_.Packet(data, static_cast<int>(bytes / frameBytes), static_cast<int>(frameBytes),
-                           arrival); // null data: a hole
+        me->worker_.Packet(data, static_cast<int>(frames), static_cast<int>(frameBytes), arrival); // null data: a hole
         pa_stream_drop(stream);
     }
     // A timing report after every packet while the stream is new (its placement rests on its first

@@ -64,6 +64,7 @@ private:
     static constexpr uint32_t kNoSinkInput = UINT32_MAX;
     const CaptureKind kind_;
     const uint32_t sinkInput_ = kNoSinkInput; // the one playback stream recorded, if any
+    const int deliveredFormat_;               // AVSampleFormat asked of the server
     CaptureWorker worker_; // before the stream: it outlives every callback
     PulseContext& pulse_;
     int listener_ = -1;
@@ -80,11 +81,14 @@ private:
     bool missingLogged_ = false; // "no device" was logged and nothing changed since
     bool opened_ = false;        // a stream was connected once
     bool ended_ = false;         // a stream of one playback stream is over
+    size_t frameBytes_ = 1; // of the stream's samples, set before it connects
     // Loop thread only.
     bool needBegin_ = true;
+    bool suspended_ = false; // the device is suspended (its packets are no continuation)
     int64_t latencyNs_ = 0;
     int64_t readFrames_ = 0;  // samples read from the stream since it was connected (its read index)
     int64_t beginFrames_ = 0; // readFrames_ at the last Begin: the source counts from there
     int64_t lastTimingNs_ = 0;  // when the last timing report was asked for
     int64_t longestReadNs_ = 0; // the longest read callback of this stream (logged at its end)
+    int64_t reads_ = 0, packets_ = 0; // read callbacks and packets of this stream (logged at its end)
 };

@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -17,11 +18,18 @@ constexpr int kLaneSeconds = 2;
 // Samples summed per step (one small buffer per plane).
 constexpr int kChunk = 4096;
 
+// A lane's level is not measured: the group measures what it mixes.
+CaptureSource::Options Unmeasured(CaptureSource::Options options)
+{
+    options.measurePeak = false;
+    return options;
+}
+
 } // namespace
 
 struct SourceGroup::Lane {
     Lane(const CaptureSource::Options& options, int64_t joinedPos)
-        : fifo(options.outFormat, options.outChannels, options.outRate * kLaneSeconds), source(options, fifo),
+        : fifo(options.outFormat, options.outChannels, options.outRate * kLaneSeconds), source(Unmeasured(options), fifo),
           joinedPos(joinedPos)
     {
     }
@@ -30,6 +38,7 @@ struct SourceGroup::Lane {
     int64_t joinedPos;
     float gain = 1;
     bool left = false;
+    bool limiting = true; // the group's lock_: its samples were the last mix's limit (or it is new)
 };
 
 SourceGroup::SourceGroup(const CaptureSource::Options& options, SampleFifo& out, std::function<int64_t()> nowNs)
@@ -55,11 +64,9 @@ CaptureSource& SourceGroup::Join(uint32_t id)
     std::lock_guard<std::mutex> guard(lock_);
     std::unique_ptr<Lane>& lane = lanes_[id];
     if (!lane || lane->left) {
-        if (lane)
-            leftPeak_ = std::max(leftPeak_, lane->source.TakePeak());
         // A lane of that id that left is replaced: its worker is gone, nothing writes into it.
         lane = std::make_unique<Lane>(options_, ToPos(nowNs_()));
-        lane->fifo.SetDataCallback([this] { Mix(); });
+        lane->fifo.SetDataCallback([this, written = lane.get()] { Mix(*written); });
     }
     return lane->source;
 }
@@ -88,22 +95,25 @@ size_t SourceGroup::Lanes() const
 float SourceGroup::TakePeak()
 {
     std::lock_guard<std::mutex> guard(lock_);
-    float peak = leftPeak_;
-    leftPeak_ = 0;
-    for (auto& [id, lane] : lanes_)
-        peak = std::max(peak, lane->source.TakePeak());
-    return peak;
+    return std::exchange(peak_, 0.0f);
 }
 
-void SourceGroup::Mix()
+void SourceGroup::Mix(const Lane& written)
 {
     std::lock_guard<std::mutex> guard(lock_);
+    // A lane that did not hold the last mix back cannot move it on: a program's streams bring a
+    // few hundred packets a second between them, and each would otherwise look at every lane.
+    // Only time can (a lane that falls behind is no longer waited for): that is looked at every
+    // kMixPeriodNs.
+    if (!written.limiting && nowNs_() - lastMixNs_ < kMixPeriodNs)
+        return;
     MixLocked();
 }
 
 void SourceGroup::MixLocked()
 {
-    const int64_t now = ToPos(nowNs_());
+    lastMixNs_ = nowNs_();
+    const int64_t now = ToPos(lastMixNs_);
     const int64_t lag = av_rescale(kLagNs, options_.outRate, 1'000'000'000);
     const int64_t joinWait = av_rescale(kJoinWaitNs, options_.outRate, 1'000'000'000);
     // How far every lane that keeps up has delivered; without such a lane, all that is held.
@@ -119,6 +129,10 @@ void SourceGroup::MixLocked()
     }
     if (limit == INT64_MAX)
         limit = held;
+    for (auto& [id, lane] : lanes_) {
+        const int64_t end = lane->fifo.EndPos();
+        lane->limiting = end == SampleFifo::kNoPosition || end <= limit;
+    }
     // Nothing older than the recording's allowance is of use: the file has passed it.
     const int64_t from = limit == SampleFifo::kNoPosition
         ? limit
@@ -155,6 +169,7 @@ void SourceGroup::MixLocked()
                     }
                 }
             }
+            peak_ = std::max(peak_, CaptureSource::SamplePeak(sum.data(), count, options_.outFormat, options_.outChannels));
             out_.Write(sum.data(), count, pos);
             pos += count;
         }
@@ -164,7 +179,6 @@ void SourceGroup::MixLocked()
     for (auto it = lanes_.begin(); it != lanes_.end();) {
         const int64_t end = it->second->fifo.EndPos();
         if (it->second->left && (end == SampleFifo::kNoPosition || end <= mixedEnd_)) {
-            leftPeak_ = std::max(leftPeak_, it->second->source.TakePeak());
             it = lanes_.erase(it);
         } else {
             ++it;

@@ -34,6 +34,9 @@ public:
     // A new stream holds its first packets while its placement settles (CaptureSource); the group
     // waits for it that long before mixing on without it.
     static constexpr int64_t kJoinWaitNs = 250'000'000;
+    // How often a lane's samples move the mix on when another lane holds it back: a fraction of
+    // kLagNs, so a lane that fell behind stops holding the others back soon after.
+    static constexpr int64_t kMixPeriodNs = 50'000'000;
 
     // options: of the lanes' sources (the recording's format and epoch). nowNs: the clock of the
     // capture times (the backend's).
@@ -51,12 +54,12 @@ public:
     void SetGain(uint32_t id, float gain);
     // Lanes not yet freed (tests, logs).
     size_t Lanes() const;
-    // The highest absolute sample value (0..1) of all lanes since the last call.
+    // The highest absolute sample value (0..1) of the mix since the last call.
     float TakePeak();
 
 private:
     struct Lane;
-    void Mix();            // a lane got samples
+    void Mix(const Lane& written); // a lane got samples
     void MixLocked();      // lock_ held
     int64_t ToPos(int64_t ns) const;
 
@@ -66,6 +69,7 @@ private:
     mutable std::mutex lock_;
     std::map<uint32_t, std::unique_ptr<Lane>> lanes_; // lock_
     int64_t mixedEnd_ = SampleFifo::kNoPosition;      // lock_: everything before it was mixed
+    int64_t lastMixNs_ = INT64_MIN / 2;                // lock_: when the mix last looked at the lanes
     std::vector<std::vector<uint8_t>> sum_, part_;     // lock_: one chunk, per plane
-    float leftPeak_ = 0;                               // lock_: of lanes freed since TakePeak
+    float peak_ = 0;                                   // lock_: of the mix since TakePeak
 };
