@@ -181,3 +181,30 @@ TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)
         chmod(dir.path().toLocal8Bit().constData(), 0700);
     }
 }
+
+// The stored program keys as the window writes them, and which playback streams they take: by
+// binary or application.name; a program without any name is never the one chosen, and is
+// recorded with the others when some are left out.
+TEST(RecordingPlan, StoredProgramsTakeTheirStreams)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* key;
+        const char* stored;
+        bool firefox, mpv, nameless; // streams ("Firefox", "firefox"), ("mpv", ""), ("", "")
+    } rows[] = {
+        {config::kAppSource, " firefox ", true, false, false},
+        {config::kAppSource, "Firefox", true, false, false},
+        {config::kAppExclude, "firefox||mpv|", false, false, true},
+        {config::kAppExclude, "", true, true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.key) + "=" + row.stored);
+        TestEnv env;
+        ASSERT_TRUE(WriteConfigString(config::kSection, row.key, row.stored));
+        const ProgramChoice choice = ResolveRecordingPlan(InFolder(dir), {true, true}, 0).plan.programs;
+        EXPECT_EQ(choice.Takes("Firefox", "firefox"), row.firefox);
+        EXPECT_EQ(choice.Takes("mpv", ""), row.mpv);
+        EXPECT_EQ(choice.Takes("", ""), row.nameless);
+    }
+}

@@ -365,6 +365,9 @@ const char* CMainWnd::StartRecording(const PlanOverrides& overrides, bool quiet,
             LOG(ERROR) << "mainwnd: remote start refused: " << text;
         return text;
     };
+    // One program's sound chosen without a program would record every program.
+    if (const char* why = overrides.source ? nullptr : options_.StartRefusal())
+        return refuse(why, kPromptWidth);
     // The stored settings and the devices as they are now, resolved into the recording's plan.
     // The file is named by the second the start happens in: the precise clock (time() reads a
     // coarse one that can lag a few milliseconds, a scheduled start at hh:mm:00 named hh:mm-1:59).

@@ -7,25 +7,32 @@
 #include "FolderPathField.h"
 #include "Folders.h"
 #include "OutputFolderChoice.h"
+#include "ProgramPicker.h"
 #include "TNotifyUI.h"
 #include "WindowImplBase.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStandardPaths>
+#include <QStringList>
+#include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <array>
 
 #include <glog/logging.h>
 
 namespace {
 
-// Entries of "record-audio-origin" (the values of "voice-source") and of "record-audio-format".
+// Values of "voice-source", entries of "record-audio-origin" (the sources and the two program
+// choices) and of "record-audio-format".
 constexpr int kSourceCount = 3;
+constexpr int kOriginCount = 5;
 constexpr int kFormatCount = 2;
 // Stored quality indices that select an entry; 6 has no entry and leaves none selected, as it
 // always has.
@@ -56,6 +63,21 @@ void SetApplicable(QWidget* control, const char* why)
     control->setToolTip(why ? QString::fromUtf8(why) : control->property(kLayoutTip).toString());
 }
 
+QString ReadText(const char* key, int capacity)
+{
+    QString text;
+    ReadConfigString(config::kSection, key, "", text, capacity);
+    return text.trimmed();
+}
+
+// Writes key only when it changes, so that a plain source leaves a configuration without the
+// program keys as it was.
+void WriteChanged(const char* key, const QString& value, int capacity)
+{
+    if (ReadText(key, capacity) != value)
+        Write(key, value);
+}
+
 void SetSlider(QAbstractSlider* slider, QLabel* label, int value)
 {
     if (slider)
@@ -71,6 +93,8 @@ RecordOptionsPanel::RecordOptionsPanel(WindowImplBase& window, FolderChanged fol
     , folderChanged_(std::move(folderChanged))
 {
 }
+
+RecordOptionsPanel::~RecordOptionsPanel() = default;
 
 void RecordOptionsPanel::FindControls()
 {
@@ -90,6 +114,17 @@ void RecordOptionsPanel::FindControls()
     savePath_ = window_.FindControl<QLineEdit>("save-path-eidt");
     changeDir_ = window_.FindControl<QAbstractButton>("change-dir-btn");
     openDir_ = window_.FindControl<QAbstractButton>("open-dir-btn");
+    if (origin_) { // its list as wide as its longest entry ("系统声音（排除指定程序）")
+        constexpr int kEntryPadding = 48; // the list's item padding and frame
+        int widest = 0;
+        for (int i = 0; i < origin_->count(); ++i)
+            widest = std::max(widest, origin_->fontMetrics().horizontalAdvance(origin_->itemText(i)));
+        origin_->view()->setMinimumWidth(widest + kEntryPadding);
+    }
+    programs_ = std::make_unique<ProgramPicker>(window_.FindControl<QWidget>("record-app-row"),
+                                                window_.FindControl<QComboBox>("record-app"),
+                                                window_.FindControl<QPushButton>("record-app-exclude"),
+                                                [this] { StorePrograms(); });
 }
 
 void RecordOptionsPanel::Initialise()
@@ -122,9 +157,21 @@ void RecordOptionsPanel::Initialise()
     const int quality = ReadInt(config::kVoiceBitrateIndex);
     if (quality_ && quality >= 0 && quality <= kMaxStoredQualityIndex)
         quality_->setCurrentIndex(quality < quality_->count() ? quality : -1);
+    //    The system sound narrowed to one program, or without some, shows as its own entry.
     const int source = ReadInt(config::kVoiceSource);
-    if (origin_ && source >= 0 && source < kSourceCount)
-        origin_->setCurrentIndex(source);
+    const QString only = ReadText(config::kAppSource, config::kAppNameCapacity);
+    const QStringList excluded = ReadText(config::kAppExclude, config::kAppNameCapacity * 8).split('|', Qt::SkipEmptyParts);
+    std::vector<std::string> excludedNames;
+    for (const QString& name : excluded)
+        if (!name.trimmed().isEmpty())
+            excludedNames.push_back(name.trimmed().toStdString());
+    programs_->SetStored(only.toStdString(), excludedNames);
+    if (origin_ && source >= 0 && source < kSourceCount) {
+        const bool system = source == kSystemSound;
+        origin_->setCurrentIndex(system && !only.isEmpty()            ? kOneProgramEntry
+                                 : system && !excludedNames.empty() ? kExcludeProgramsEntry
+                                                                    : source);
+    }
 
     // 7. The checks.
     if (agc_)
@@ -150,7 +197,8 @@ void RecordOptionsPanel::SetRecording(bool recording)
 void RecordOptionsPanel::UpdateApplicable()
 {
     const bool wav = SelectedFormatText() == QLatin1String("wav");
-    const bool systemOnly = origin_ && origin_->currentIndex() == kSystemSound;
+    const int origin = origin_ ? origin_->currentIndex() : -1;
+    const bool systemOnly = origin >= kSystemSound;
     const char* processing = wav ? kWavProcessingTip : systemOnly ? kSystemOnlyTip : nullptr;
     for (QWidget* control : std::initializer_list<QWidget*>{agc_, noise_, echo_, strengthenSlider_, strengthenLabel_})
         SetApplicable(control, processing);
@@ -158,6 +206,16 @@ void RecordOptionsPanel::UpdateApplicable()
     SetApplicable(tracks_, origin_ && origin_->currentIndex() != kBoth ? kOneSourceTracksTip : nullptr);
     for (QWidget* control : std::initializer_list<QWidget*>{origin_, format_, changeDir_})
         SetApplicable(control, recording_ ? kRecordingTip : nullptr);
+    programs_->SetMode(origin == kOneProgramEntry         ? ProgramPicker::Mode::kOne
+                       : origin == kExcludeProgramsEntry ? ProgramPicker::Mode::kExclude
+                                                         : ProgramPicker::Mode::kNone);
+    programs_->SetDisabledWhy(recording_ ? kRecordingTip : nullptr);
+}
+
+const char* RecordOptionsPanel::StartRefusal() const
+{
+    const bool oneProgram = origin_ && origin_->currentIndex() == kOneProgramEntry;
+    return oneProgram && programs_->Chosen().empty() ? kNoProgramText : nullptr;
 }
 
 bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
@@ -218,9 +276,27 @@ QString RecordOptionsPanel::SelectedQualityText() const
 
 void RecordOptionsPanel::OnSourceSelected(int index)
 {
-    if (index >= 0 && index < kSourceCount)
-        Write(config::kVoiceSource, QString::number(index));
-    UpdateApplicable();
+    if (index < 0 || index >= kOriginCount)
+        return;
+    Write(config::kVoiceSource, QString::number(std::min(index, static_cast<int>(kSystemSound))));
+    StorePrograms();
+    UpdateApplicable(); // a one-program choice without a program takes the first one playing
+}
+
+void RecordOptionsPanel::StorePrograms()
+{
+    const int origin = origin_ ? origin_->currentIndex() : -1;
+    QString only, excluded;
+    if (origin == kOneProgramEntry) {
+        only = QString::fromStdString(programs_->Chosen());
+    } else if (origin == kExcludeProgramsEntry) {
+        QStringList names;
+        for (const std::string& name : programs_->Excluded())
+            names << QString::fromStdString(name);
+        excluded = names.join('|');
+    }
+    WriteChanged(config::kAppSource, only, config::kAppNameCapacity);
+    WriteChanged(config::kAppExclude, excluded, config::kAppNameCapacity * 8);
 }
 
 void RecordOptionsPanel::OnFormatSelected(int index)

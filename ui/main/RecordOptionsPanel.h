@@ -10,6 +10,11 @@
 //   options_.Initialise();                // InitWindow, after the lookups
 //   if (options_.Notify(msg)) ...         // from the window's Notify
 //
+// The source combo offers, beyond the three stored sources, "指定程序的声音" and "系统声音（排除指定程序）":
+// both are stored as the system sound ("voice-source" 2) narrowed by "app-source" (the program
+// chosen in "record-app") or "app-exclude" (the programs checked in "record-app-exclude", '|'
+// between); the three plain sources clear both keys. A stored program shows again at the next start.
+//
 // Controls that would do nothing are disabled, their tip saying why: the microphone's processing
 // (gain control, noise suppression, amplification) with WAV, which is recorded unprocessed, and
 // with the system sound only; the quality with WAV; the source, the format and the folder while a
@@ -21,12 +26,15 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QAbstractButton;
 class QAbstractSlider;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
+class ProgramPicker;
 class WindowImplBase;
 struct TNotifyUI;
 
@@ -40,7 +48,14 @@ public:
     // Told with the folder after the user chose a new output folder and it was stored.
     using FolderChanged = std::function<void(const QString& folder)>;
 
+    // Entries of "record-audio-origin" beyond the three sources.
+    static constexpr int kOneProgramEntry = 3;      // "指定程序的声音"
+    static constexpr int kExcludeProgramsEntry = 4; // "系统声音（排除指定程序）"
+    // A start refused: one program's sound chosen, and no program.
+    static constexpr const char* kNoProgramText = "请先选择要录制的程序!";
+
     RecordOptionsPanel(WindowImplBase& window, FolderChanged folderChanged);
+    ~RecordOptionsPanel();
 
     // Looks up the panel's controls in the window's skin. Missing ones are logged by the
     // framework and then left alone.
@@ -62,6 +77,10 @@ public:
     static constexpr const char* kOneSourceTracksTip = "只录一种声音时无需分轨";
     static constexpr const char* kRecordingTip = "录音中不能更改，停止录音后再选择";
 
+    // Why a start with the choices shown would record something else than they say (nullptr: it
+    // would not).
+    const char* StartRefusal() const;
+
     // Texts of the selected format and quality entries (empty when none is selected), read by a
     // start of a recording.
     QString SelectedFormatText() const;
@@ -72,6 +91,8 @@ public:
 
 private:
     void OnSourceSelected(int index);
+    // Stores the programs of the shown source entry ("app-source" / "app-exclude").
+    void StorePrograms();
     void OnFormatSelected(int index);
     void OnQualitySelected(int index);
     void OnCheckChanged(const QString& key, bool selected);
@@ -84,6 +105,7 @@ private:
     WindowImplBase& window_;
     FolderChanged folderChanged_;
     QComboBox* origin_ = nullptr;   // "record-audio-origin"
+    std::unique_ptr<ProgramPicker> programs_; // "record-app", "record-app-exclude"
     QComboBox* format_ = nullptr;   // "record-audio-format"
     QComboBox* quality_ = nullptr;  // "record-audio-quality"
     QAbstractButton* agc_ = nullptr;   // "agc-check"
