@@ -1,6 +1,6 @@
 // One program's sound, from outside through tamsu-record: how far another program's tone stays
 // below the chosen one's, how much of the chosen program is missing when it restarts mid-take, and
-// the CPU of a recording that monitors ten playback streams against the plain system sound.
+// the CPU of a recording that monitors ten (and fifty) playback streams against the plain system sound.
 
 #include "AudioAnalysis.h"
 #include "BenchSections.h"
@@ -19,6 +19,8 @@ namespace {
 
 // Ten monitored streams, as a browser with several tabs and calls might play.
 constexpr int kManyStreams = 10;
+// The stress case: fifty at once.
+constexpr int kStressStreams = 50;
 // A 20 ms piece of the chosen tone this far under its level counts as missing.
 constexpr double kMissingDb = 20;
 constexpr double kPieceSeconds = 0.02;
@@ -117,23 +119,29 @@ void RunProgramBench(const BenchContext& ctx)
                   "(it is playing again when pacat prints \"Stream started\"); missing = 20 ms pieces of the take "
                   "more than 20 dB under its RMS level");
 
-    // CPU: ten streams of one program monitored, against the system sound (the same eleven players).
+    // CPU: ten streams of one program monitored, then fifty (the stress case), against the system
+    // sound (the same players).
     std::vector<std::unique_ptr<Process>> many;
-    for (int i = 0; i < kManyStreams; ++i)
-        if (auto p = Play("bench-many", 500 + 100 * i))
-            many.push_back(std::move(p));
-    std::vector<double> system, programs;
-    for (int run = 0; run < ctx.repeats; ++run) {
-        system.push_back(MeasuredProcess(recordCommand("system", ctx.seconds)).Run().cpuSeconds);
-        programs.push_back(MeasuredProcess(recordCommand("app:bench-many", ctx.seconds)).Run().cpuSeconds);
+    for (const auto& [streams, goal] : {std::pair{kManyStreams, 1.5}, std::pair{kStressStreams, 2.0}}) {
+        while (static_cast<int>(many.size()) < streams)
+            if (auto p = Play("bench-many", 500 + 100 * static_cast<int>(many.size() % 10)))
+                many.push_back(std::move(p));
+            else
+                break;
+        std::vector<double> system, programs;
+        for (int run = 0; run < ctx.repeats; ++run) {
+            system.push_back(MeasuredProcess(recordCommand("system", ctx.seconds)).Run().cpuSeconds);
+            programs.push_back(MeasuredProcess(recordCommand("app:bench-many", ctx.seconds)).Run().cpuSeconds);
+        }
+        table.AddRow({BenchTable::Format("CPU, %zu streams of one program / system sound", many.size()),
+                      BenchTable::Format("%.2f (%.3f s / %.3f s per %d s take, medians of %d; goal: under %.1f)",
+                                         Median(programs) / Median(system), Median(programs), Median(system),
+                                         ctx.seconds, ctx.repeats, goal)});
     }
-    table.AddRow({BenchTable::Format("CPU, %zu streams of one program / system sound", many.size()),
-                  BenchTable::Format("%.2f (%.3f s / %.3f s per %d s take, medians of %d; goal: at most 1.5)",
-                                     Median(programs) / Median(system), Median(programs), Median(system),
-                                     ctx.seconds, ctx.repeats)});
     table.AddNote("CPU: user + system time (wait4) of " +
                   MeasuredProcess(recordCommand("app:bench-many", ctx.seconds)).CommandLine() + " against " +
                   MeasuredProcess(recordCommand("system", ctx.seconds)).CommandLine() +
-                  ", interleaved, while ten pacat --client-name=bench-many (500..1400 Hz) and the two above play");
+                  ", interleaved, while ten (then fifty) pacat --client-name=bench-many (500..1400 Hz) and the two "
+                  "above play");
     table.Print(ctx.report);
 }

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,43 +45,86 @@ bool Listed(const std::string& name)
     return false;
 }
 
-class ProgramSoundTest : public SoundServerTest {};
+// A sine of amplitude 0.4 (as PlayAs plays it) at full volume: its TonePower in dB.
+constexpr double kPlayedDb = -10.97;
+
+double ToneDb(const DecodedAudio& a, double freq, double from, double to)
+{
+    return 10 * std::log10(TonePower(a.left, a.sampleRate, freq, a.IndexAt(from), a.IndexAt(to)) + 1e-20);
+}
+
+class ProgramSoundTest : public SoundServerTest {
+protected:
+    // Two programs play: "tamsu-test-chosen" at 440 Hz and "tamsu-test-other" at 1 kHz. Records 4 s
+    // of those the choice takes; midway() runs after 2 s (midwayDone_: when it returned, in seconds
+    // since the take started).
+    void Record(const ProgramChoice& choice, const std::function<void()>& midway)
+    {
+        TestEnv env;
+        const std::string folder = env.MakeFolder("out").toStdString();
+        chosen_ = PlayAs("tamsu-test-chosen", 440);
+        other_ = PlayAs("tamsu-test-other", 1000);
+        ASSERT_TRUE(chosen_ && other_ && Listed("tamsu-test-chosen") && Listed("tamsu-test-other"));
+        RecordingPlan plan = MakePlan(folder, "wav", kSystemSound);
+        plan.programs = choice;
+        SecondsLog owner;
+        {
+            AudioRecorder rec(&owner);
+            ASSERT_EQ(rec.Open(plan), 0);
+            rec.Run();
+            const auto start = std::chrono::steady_clock::now();
+            SleepMs(2000);
+            midway();
+            midwayDone_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            SleepMs(2000);
+            rec.Stop();
+        }
+        ASSERT_TRUE(DecodeAudioFile(folder + "/rec.wav", a_));
+    }
+
+    std::unique_ptr<Process> chosen_, other_;
+    DecodedAudio a_;
+    double midwayDone_ = 0;
+};
 
 TEST_F(ProgramSoundTest, RecordsTheChosenProgramOnlyAndFollowsItsRestart)
 {
-    TestEnv env;
-    const std::string folder = env.MakeFolder("out").toStdString();
-    std::unique_ptr<Process> chosen = PlayAs("tamsu-test-chosen", 440);
-    const std::unique_ptr<Process> other = PlayAs("tamsu-test-other", 1000);
-    ASSERT_TRUE(chosen && other && Listed("tamsu-test-chosen") && Listed("tamsu-test-other"));
-
-    RecordingPlan plan = MakePlan(folder, "wav", kSystemSound);
-    plan.programs.only = "tamsu-test-chosen";
-    SecondsLog owner;
-    {
-        AudioRecorder rec(&owner);
-        ASSERT_EQ(rec.Open(plan), 0);
-        rec.Run();
-        SleepMs(2000);
-        chosen.reset(); // its stream ends ...
-        chosen = PlayAs("tamsu-test-chosen", 440); // ... and a new one begins
-        ASSERT_TRUE(chosen);
-        SleepMs(2000);
-        rec.Stop();
-    }
-    DecodedAudio a;
-    ASSERT_TRUE(DecodeAudioFile(folder + "/rec.wav", a));
-    const auto db = [&a](double freq, double from, double to) {
-        return 10 * std::log10(TonePower(a.left, a.sampleRate, freq, a.IndexAt(from), a.IndexAt(to)) + 1e-20);
-    };
-    const double chosenDb = db(440, 0.3, a.Seconds() - 0.1);
-    EXPECT_GT(chosenDb - db(1000, 0.3, a.Seconds() - 0.1), 40);
+    ProgramChoice choice;
+    choice.only = "tamsu-test-chosen";
+    Record(choice, [this] {
+        chosen_.reset(); // its stream ends ...
+        chosen_ = PlayAs("tamsu-test-chosen", 440); // ... and a new one begins
+        EXPECT_TRUE(chosen_);
+    });
+    const double chosenDb = ToneDb(a_, 440, 0.3, a_.Seconds() - 0.1);
+    EXPECT_GT(chosenDb - ToneDb(a_, 1000, 0.3, a_.Seconds() - 0.1), 40);
     // Around the restart at most 0.5 s of the chosen program is missing (0.1 s pieces).
     int missing = 0;
     for (double t = 1.5; t < 3.5; t += 0.1)
-        missing += db(440, t, t + 0.1) < chosenDb - 20;
+        missing += ToneDb(a_, 440, t, t + 0.1) < chosenDb - 20;
     EXPECT_LE(missing, 5);
-    EXPECT_GT(db(440, a.Seconds() - 1, a.Seconds() - 0.1), chosenDb - 3); // it is back in full
+    EXPECT_GT(ToneDb(a_, 440, a_.Seconds() - 1, a_.Seconds() - 0.1), chosenDb - 3); // it is back in full
+}
+
+// Every program but the excluded one, at its level; one that starts playing midway joins.
+TEST_F(ProgramSoundTest, LeavesTheExcludedProgramOutAndTakesOneThatStartsLater)
+{
+    ProgramChoice choice;
+    choice.excluded = {"tamsu-test-other"};
+    std::unique_ptr<Process> late;
+    Record(choice, [&late] {
+        late = PlayAs("tamsu-test-late", 700); // returns once the server plays it
+        EXPECT_TRUE(late);
+    });
+    const double end = a_.Seconds() - 0.1;
+    EXPECT_NEAR(ToneDb(a_, 440, 0.3, end), kPlayedDb, 1.5);
+    EXPECT_LT(ToneDb(a_, 1000, 0.3, end), kPlayedDb - 40);
+    EXPECT_NEAR(ToneDb(a_, 700, end - 1, end), kPlayedDb, 1.5);
+    double joined = 0; // the first 0.1 s piece with the late tone within 6 dB of its level
+    while (joined < end && ToneDb(a_, 700, joined, joined + 0.1) < kPlayedDb - 6)
+        joined += 0.1;
+    EXPECT_GT(joined, 1.5) << "the late program is heard before it started";
+    EXPECT_LT(joined, midwayDone_ + 0.5);
 }
 
 } // namespace
