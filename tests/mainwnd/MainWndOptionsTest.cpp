@@ -4,6 +4,7 @@
 #include "EndpointVolume.h"
 #include "FolderPathField.h"
 #include "MainWndTestSupport.h"
+#include "Process.h"
 #include "RecordOptionsPanel.h"
 #include "SoundServer.h"
 
@@ -15,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 
@@ -187,6 +190,42 @@ TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToCancelledChan
     EXPECT_TRUE(QFileInfo::exists(folder + "/" + window_->CurrentFileName())) << "the recording went elsewhere";
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(row(0), window_->CurrentFileName());
+}
+
+// The programs offered follow the sound server by themselves; each is stored by its binary, and a
+// stored one that plays nothing stays offered.
+TEST_F(MainWndOptionsTest, ProgramsFollowTheServerAndAreStoredByTheirLastingName)
+{
+    SetConfig("app-exclude", "gone-player");
+    OpenWindow();
+    auto* origin = Control<QComboBox>("record-audio-origin");
+    auto* one = Control<QComboBox>("record-app");
+    origin->setCurrentIndex(RecordOptionsPanel::kOneProgramEntry);
+    EXPECT_TRUE(Control<QWidget>("record-app-row")->isVisible());
+    EXPECT_EQ(Config("voice-source"), "2");
+    {
+        BoxResponder boxes; // nothing plays: nothing to record
+        Click("recorder-start");
+        EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8(RecordOptionsPanel::kNoProgramText)});
+        EXPECT_EQ(window_->Recorder(), nullptr);
+    }
+    Process player({"bash", "-c", "exec pacat --client-name='Tamsu Player' --property=application.process.binary=tamsu-player "
+                                  "--raw --device=speaker --format=s16le --rate=44100 --channels=2 </dev/zero"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return one->count() == 1; }, kDeliveryTimeoutMs));
+    EXPECT_EQ(one->currentText(), "Tamsu Player"); // the first to play is taken
+    EXPECT_EQ(Config("app-source"), "tamsu-player");
+
+    origin->setCurrentIndex(RecordOptionsPanel::kExcludeProgramsEntry);
+    EXPECT_EQ(Config("app-source"), "");
+    QMenu* menu = Control<QPushButton>("record-app-exclude")->menu();
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[1]->text(), QString::fromUtf8("gone-player（未在播放）"));
+    menu->actions()[0]->toggle();
+    EXPECT_EQ(Config("app-exclude"), "tamsu-player|gone-player");
+
+    origin->setCurrentIndex(kSystemSound); // the plain system sound: every program
+    EXPECT_FALSE(Control<QWidget>("record-app-row")->isVisible());
+    EXPECT_EQ(Config("app-exclude"), "");
 }
 
 } // namespace
