@@ -115,8 +115,8 @@ void CaptureWorker::Run()
 {
     // Capture worker of one stream. Owns the CaptureSource's stream side (conversion, voice
     // processing, placement) while it runs. Shares the rings with the loop thread under lock_:
-    // it takes one event at a time, handles it without the lock (a packet's bytes stay reserved
-    // until then) and gives the space back.
+    // it takes the events queued when it wakes, handles them without the lock (their packets'
+    // bytes stay reserved until then) and gives the space back.
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
         wake_.wait_for(lock, std::chrono::nanoseconds(batchNs_ + kLookSlackNs), [this] { return stop_ || eventCount_ > 0; });
@@ -125,32 +125,40 @@ void CaptureWorker::Run()
                 return; // stopped, everything handed over
             continue;
         }
-        const Event event = events_[eventHead_];
+        // Everything queued now is handled without the lock and given back at once: the loop
+        // thread queues packets meanwhile without waiting on this thread.
+        const size_t first = eventHead_, count = eventCount_;
         lock.unlock();
-        switch (event.kind) {
-        case Kind::kBegin:
-            if (!source_.Begin(event.format, event.value))
-                LOG(ERROR) << "capture: the stream's format cannot be converted";
-            break;
-        case Kind::kPacket:
-            source_.Deliver(data_.data() + event.offset, event.frames, event.time);
-            break;
-        case Kind::kHole:
-            source_.Deliver(nullptr, event.frames, event.time);
-            break;
-        case Kind::kTiming:
-            source_.Timing(event.time, event.value, event.latency);
-            break;
-        case Kind::kEnd:
-            source_.End();
-            break;
+        size_t freedData = 0, dataHead = SIZE_MAX;
+        for (size_t i = 0; i < count; ++i) {
+            const Event& event = events_[(first + i) % events_.size()];
+            switch (event.kind) {
+            case Kind::kBegin:
+                if (!source_.Begin(event.format, event.value))
+                    LOG(ERROR) << "capture: the stream's format cannot be converted";
+                break;
+            case Kind::kPacket:
+                source_.Deliver(data_.data() + event.offset, event.frames, event.time);
+                dataHead = (event.offset + event.span) % data_.size();
+                freedData += event.reserved;
+                break;
+            case Kind::kHole:
+                source_.Deliver(nullptr, event.frames, event.time);
+                break;
+            case Kind::kTiming:
+                source_.Timing(event.time, event.value, event.latency);
+                break;
+            case Kind::kEnd:
+                source_.End();
+                break;
+            }
         }
         lock.lock();
-        eventHead_ = (eventHead_ + 1) % events_.size();
-        --eventCount_;
-        if (event.kind == Kind::kPacket) {
-            dataHead_ = (event.offset + event.span) % data_.size();
-            dataUsed_ -= event.reserved;
+        eventHead_ = (eventHead_ + count) % events_.size();
+        eventCount_ -= count;
+        if (dataHead != SIZE_MAX) {
+            dataHead_ = dataHead;
+            dataUsed_ -= freedData;
         }
     }
 }

@@ -150,9 +150,9 @@ void PulseCaptureStream::CloseStream()
         stream_ = nullptr;
         worker_.End();
         LOG(INFO) << "capture " << Label() << ": longest read callback " << longestReadNs_ / 1000 << " us, "
-                  << reads_ << " callbacks, " << packets_ << " packets";
+                  << reads_ << " callbacks, " << packets_ << " packets, " << timings_ << " timing reports";
         longestReadNs_ = 0;
-        reads_ = packets_ = 0;
+        reads_ = packets_ = timings_ = 0;
     }
     device_.clear();
 }
@@ -331,6 +331,7 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
                            arrival - me->lastTimingNs_ >= kTimingPeriodNs)) {
         me->lastTimingNs_ = arrival;
         me->timingOp_ = pa_stream_update_timing_info(stream, &PulseCaptureStream::OnTiming, me);
+        ++me->timings_;
     }
     me->longestReadNs_ = std::max(me->longestReadNs_, NowNs() - arrival);
 }

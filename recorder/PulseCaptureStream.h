@@ -90,5 +90,5 @@ private:
     int64_t beginFrames_ = 0; // readFrames_ at the last Begin: the source counts from there
     int64_t lastTimingNs_ = 0;  // when the last timing report was asked for
     int64_t longestReadNs_ = 0; // the longest read callback of this stream (logged at its end)
-    int64_t reads_ = 0, packets_ = 0; // read callbacks and packets of this stream (logged at its end)
+    int64_t reads_ = 0, packets_ = 0, timings_ = 0; // read callbacks, packets, timing reports asked (logged)
 };

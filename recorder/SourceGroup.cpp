@@ -39,6 +39,7 @@ struct SourceGroup::Lane {
     float gain = 1;
     bool left = false;
     bool limiting = true; // the group's lock_: its samples were the last mix's limit (or it is new)
+    int64_t end = SampleFifo::kNoPosition; // the group's lock_: its FIFO's end at the last mix
 };
 
 SourceGroup::SourceGroup(const CaptureSource::Options& options, SampleFifo& out, std::function<int64_t()> nowNs)
@@ -101,11 +102,11 @@ float SourceGroup::TakePeak()
 void SourceGroup::Mix(const Lane& written)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    // A lane that did not hold the last mix back cannot move it on: a program's streams bring a
-    // few hundred packets a second between them, and each would otherwise look at every lane.
-    // Only time can (a lane that falls behind is no longer waited for): that is looked at every
-    // kMixPeriodNs.
-    if (!written.limiting && nowNs_() - lastMixNs_ < kMixPeriodNs)
+    // A program's streams bring a few hundred packets a second between them, and each mix looks
+    // at every lane. A lane that did not hold the last mix back cannot move it on (only time can:
+    // a lane that falls behind is no longer waited for), so it looks every kMixPeriodNs; one that
+    // did, every kMinMixGapNs.
+    if (nowNs_() - lastMixNs_ < (written.limiting ? kMinMixGapNs : kMixPeriodNs))
         return;
     MixLocked();
 }
@@ -120,7 +121,7 @@ void SourceGroup::MixLocked()
     int64_t limit = INT64_MAX;
     int64_t held = SampleFifo::kNoPosition;
     for (auto& [id, lane] : lanes_) {
-        const int64_t end = lane->fifo.EndPos();
+        const int64_t end = lane->end = lane->fifo.EndPos();
         held = std::max(held, end);
         if (lane->left)
             continue;
@@ -129,10 +130,8 @@ void SourceGroup::MixLocked()
     }
     if (limit == INT64_MAX)
         limit = held;
-    for (auto& [id, lane] : lanes_) {
-        const int64_t end = lane->fifo.EndPos();
-        lane->limiting = end == SampleFifo::kNoPosition || end <= limit;
-    }
+    for (auto& [id, lane] : lanes_)
+        lane->limiting = lane->end == SampleFifo::kNoPosition || lane->end <= limit;
     // Nothing older than the recording's allowance is of use: the file has passed it.
     const int64_t from = limit == SampleFifo::kNoPosition
         ? limit

@@ -37,6 +37,10 @@ public:
     // How often a lane's samples move the mix on when another lane holds it back: a fraction of
     // kLagNs, so a lane that fell behind stops holding the others back soon after.
     static constexpr int64_t kMixPeriodNs = 50'000'000;
+    // ... and when it held the mix back: a packet of the server or two, so that fifty streams
+    // are not mixed a thousand times a second, while a stopping recording (whose workers take
+    // every packet at once) still gets its last samples at once.
+    static constexpr int64_t kMinMixGapNs = 10'000'000;
 
     // options: of the lanes' sources (the recording's format and epoch). nowNs: the clock of the
     // capture times (the backend's).
