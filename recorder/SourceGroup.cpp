@@ -43,7 +43,10 @@ struct SourceGroup::Lane {
 };
 
 SourceGroup::SourceGroup(const CaptureSource::Options& options, SampleFifo& out, std::function<int64_t()> nowNs)
-    : options_(options), out_(out), nowNs_(std::move(nowNs))
+    : options_(options), out_(out), nowNs_(std::move(nowNs)),
+      lag_(av_rescale(kLagNs, options.outRate, 1'000'000'000)),
+      joinWait_(av_rescale(kJoinWaitNs, options.outRate, 1'000'000'000)),
+      allowance_(av_rescale(CaptureSource::kGapNs, options.outRate, 1'000'000'000))
 {
     const auto format = static_cast<AVSampleFormat>(options_.outFormat);
     const size_t planes = av_sample_fmt_is_planar(format) ? options_.outChannels : 1;
@@ -115,8 +118,6 @@ void SourceGroup::MixLocked()
 {
     lastMixNs_ = nowNs_();
     const int64_t now = ToPos(lastMixNs_);
-    const int64_t lag = av_rescale(kLagNs, options_.outRate, 1'000'000'000);
-    const int64_t joinWait = av_rescale(kJoinWaitNs, options_.outRate, 1'000'000'000);
     // How far every lane that keeps up has delivered; without such a lane, all that is held.
     int64_t limit = INT64_MAX;
     int64_t held = SampleFifo::kNoPosition;
@@ -125,7 +126,7 @@ void SourceGroup::MixLocked()
         held = std::max(held, end);
         if (lane->left)
             continue;
-        if (end == SampleFifo::kNoPosition ? now - lane->joinedPos < joinWait : now - end < lag)
+        if (end == SampleFifo::kNoPosition ? now - lane->joinedPos < joinWait_ : now - end < lag_)
             limit = std::min(limit, end == SampleFifo::kNoPosition ? mixedEnd_ : end);
     }
     if (limit == INT64_MAX)
@@ -135,7 +136,7 @@ void SourceGroup::MixLocked()
     // Nothing older than the recording's allowance is of use: the file has passed it.
     const int64_t from = limit == SampleFifo::kNoPosition
         ? limit
-        : std::max(mixedEnd_, limit - av_rescale(CaptureSource::kGapNs, options_.outRate, 1'000'000'000));
+        : std::max(mixedEnd_, limit - allowance_);
     if (from < limit) {
         const auto format = static_cast<AVSampleFormat>(options_.outFormat);
         const bool planar = av_sample_fmt_is_planar(format) != 0;
@@ -159,12 +160,17 @@ void SourceGroup::MixLocked()
                         const auto* a = reinterpret_cast<const float*>(part[p]);
                         for (int i = 0; i < values; ++i)
                             s[i] += a[i] * gain;
+                    } else if (whole) { // a loop of saturating additions
+                        auto* s = reinterpret_cast<int16_t*>(sum[p]);
+                        const auto* a = reinterpret_cast<const int16_t*>(part[p]);
+                        for (int i = 0; i < values; ++i)
+                            s[i] = static_cast<int16_t>(std::clamp(s[i] + a[i], -32768, 32767));
                     } else {
                         auto* s = reinterpret_cast<int16_t*>(sum[p]);
                         const auto* a = reinterpret_cast<const int16_t*>(part[p]);
                         for (int i = 0; i < values; ++i)
-                            s[i] = static_cast<int16_t>(std::clamp(
-                                s[i] + (whole ? a[i] : static_cast<int>(std::lrint(a[i] * gain))), -32768, 32767));
+                            s[i] = static_cast<int16_t>(
+                                std::clamp(s[i] + static_cast<int>(std::lrint(a[i] * gain)), -32768, 32767));
                     }
                 }
             }

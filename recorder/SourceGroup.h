@@ -70,6 +70,7 @@ private:
     const CaptureSource::Options options_;
     SampleFifo& out_;
     const std::function<int64_t()> nowNs_;
+    const int64_t lag_, joinWait_, allowance_; // kLagNs, kJoinWaitNs, CaptureSource::kGapNs in samples
     mutable std::mutex lock_;
     std::map<uint32_t, std::unique_ptr<Lane>> lanes_; // lock_
     int64_t mixedEnd_ = SampleFifo::kNoPosition;      // lock_: everything before it was mixed
