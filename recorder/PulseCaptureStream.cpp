@@ -237,8 +237,6 @@ void PulseCaptureStream::Maintain()
         return;
     }
     needBegin_ = true;
-    suspended_ = false;
-    frameBytes_ = pa_frame_size(&spec);
     latencyNs_ = 0;
     readFrames_ = 0;
     beginFrames_ = 0;
@@ -256,7 +254,6 @@ void PulseCaptureStream::OnState(pa_stream* stream, void* self)
     auto* me = static_cast<PulseCaptureStream*>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY) {
-        me->suspended_ = pa_stream_is_suspended(stream) == 1;
         // The device's own latency, so that its samples are placed at the moment they were heard.
         if (me->infoOp_) {
             pa_operation_cancel(me->infoOp_);
@@ -285,13 +282,11 @@ void PulseCaptureStream::OnSourceInfo(pa_context*, const pa_source_info* info, i
     me->latencyNs_ = latency; // the timing reports keep it current from here on
 }
 
-void PulseCaptureStream::OnRestart(pa_stream* stream, void* self)
+void PulseCaptureStream::OnRestart(pa_stream*, void* self)
 {
     // Sound server's main loop thread, loop lock held: suspension, lost packets or a move end the
     // continuity of the samples.
-    auto* me = static_cast<PulseCaptureStream*>(self);
-    me->needBegin_ = true;
-    me->suspended_ = pa_stream_is_suspended(stream) == 1;
+    static_cast<PulseCaptureStream*>(self)->needBegin_ = true;
 }
 
 void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
@@ -300,19 +295,17 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
     // this stream exists.
     auto* me = static_cast<PulseCaptureStream*>(self);
     const int64_t arrival = NowNs();
-    // Every call into libpulse asks the kernel for the process id (its fork check), and a stream
-    // of a program may bring a few hundred packets a second: the loop calls only peek and drop.
-    const size_t frameBytes = me->frameBytes_;
+    const size_t frameBytes = pa_frame_size(pa_stream_get_sample_spec(stream));
     ++me->reads_;
-    for (;;) {
+    while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-            break; // nothing (more) to read
+            break;
         const auto frames = static_cast<int64_t>(bytes / frameBytes);
         me->readFrames_ += frames;
         ++me->packets_;
-        if (me->suspended_) {
+        if (pa_stream_is_suspended(stream) == 1) {
             me->needBegin_ = true; // what comes after this is no continuation of what came before
             pa_stream_drop(stream);
             continue;
@@ -322,7 +315,8 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
             me->beginFrames_ = me->readFrames_ - frames;
             me->worker_.Begin(me->format_, me->latencyNs_);
         }
-        me->worker_.Packet(data, static_cast<int>(frames), static_cast<int>(frameBytes), arrival); // null data: a hole
+        me->worker_.Packet(data, static_cast<int>(bytes / frameBytes), static_cast<int>(frameBytes),
+                           arrival); // null data: a hole
         pa_stream_drop(stream);
     }
     // A timing report after every packet while the stream is new (its placement rests on its first

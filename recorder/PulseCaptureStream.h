@@ -81,10 +81,8 @@ private:
     bool missingLogged_ = false; // "no device" was logged and nothing changed since
     bool opened_ = false;        // a stream was connected once
     bool ended_ = false;         // a stream of one playback stream is over
-    size_t frameBytes_ = 1; // of the stream's samples, set before it connects
     // Loop thread only.
     bool needBegin_ = true;
-    bool suspended_ = false; // the device is suspended (its packets are no continuation)
     int64_t latencyNs_ = 0;
     int64_t readFrames_ = 0;  // samples read from the stream since it was connected (its read index)
     int64_t beginFrames_ = 0; // readFrames_ at the last Begin: the source counts from there
