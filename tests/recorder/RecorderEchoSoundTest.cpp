@@ -28,11 +28,11 @@ protected:
 
 TEST_F(RecorderEchoSound, FarEndSuppressedNearEndKept)
 {
-    // The far end talks for 4 s, then the near end.
+    // The far end talks for 5 s, then the near end.
     // Speakers the microphone hears: what "speaker" plays reaches "mic-feed" 40 ms later.
     ASSERT_GE(SoundServer::LoadModule("module-loopback",
                                       {"source=speaker.monitor", "sink=mic-feed", "latency_msec=40"}), 0);
-    const std::vector<Step> turns = {{4000, [&](AudioRecorder&) {
+    const std::vector<Step> turns = {{5000, [&](AudioRecorder&) {
                                           speaker_.Open(); // silence
                                           mic_.PlayTone(kNear, 0.1);
                                       }}};
@@ -46,10 +46,12 @@ TEST_F(RecorderEchoSound, FarEndSuppressedNearEndKept)
     const DecodedAudio off = record("0");
     const DecodedAudio on = record("1");
 
-    // The far end after the canceller's first 2 s; the near end after the turn.
-    const double erle = EchoDb(off, 2, 3.8) - EchoDb(on, 2, 3.8);
+    // The far end once the canceller has converged: it finds the echo path after about 1.3 s and
+    // is converged 2-2.5 s in on an idle machine, up to 3 s in on a loaded one; the near end
+    // after the turn.
+    const double erle = EchoDb(off, 3.2, 4.8) - EchoDb(on, 3.2, 4.8);
     EXPECT_GT(erle, 20) << "far end only " << erle << " dB weaker";
-    const double near = ToneDb(on, kNear, 4.5, 7) - ToneDb(off, kNear, 4.5, 7);
+    const double near = ToneDb(on, kNear, 5.5, 8) - ToneDb(off, kNear, 5.5, 8);
     EXPECT_NEAR(near, 0, 2) << "near end changed by " << near << " dB";
     RecordProperty("erle_db", std::to_string(erle));
     RecordProperty("near_end_db", std::to_string(near));
