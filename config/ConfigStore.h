@@ -30,7 +30,8 @@ inline constexpr const char* kVoiceActivation = "voice-activation";
 inline constexpr const char* kVoiceActivationThreshold = "voice-activation-threshold";
 inline constexpr const char* kVoiceActivationSilence = "voice-activation-silence";
 inline constexpr const char* kAppSource = "app-source";   // one program recorded instead of the system sound
-inline constexpr const char* kAppExclude = "app-exclude"; // programs left out of the system sound, '|' between
+// Programs left out of the system sound, '|' between ('|' alone: none yet, the whole system sound).
+inline constexpr const char* kAppExclude = "app-exclude";
 
 inline constexpr int kOutputDirCapacity = 260; // characters including the terminator
 inline constexpr int kUserRealIpCapacity = 56;

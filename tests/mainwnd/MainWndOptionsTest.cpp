@@ -5,6 +5,7 @@
 #include "FolderPathField.h"
 #include "MainWndTestSupport.h"
 #include "Process.h"
+#include "ProgramPicker.h"
 #include "RecordOptionsPanel.h"
 #include "SoundServer.h"
 
@@ -46,7 +47,7 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
     struct Row {
         const char* key;
         const char* stored; // nullptr: not stored
-        const char* control;
+        const char* control; // nullptr: only not rewritten
         int shown; // entry index, slider value or check state
     };
     const std::vector<Row> configurations[] = {
@@ -62,6 +63,9 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
         // Without an entry: the layout's choice stays (none for the quality); 0 shows as 20.
         {{"voice-source", "7", "record-audio-origin", 0}, {"audio-format", "2", "record-audio-format", 0},
          {"voice-bitrate-index", "6", "record-audio-quality", -1}, {"voice-size", "0", "mic-strengthen-slider", 20}},
+        // A program with the microphone; the exclusion with nothing left out yet.
+        {{"voice-source", "0", "record-audio-origin", 3}, {"app-source", "tamsu-player", "record-app-mic", 1}},
+        {{"voice-source", "2", "record-audio-origin", 4}, {"app-source", "", "record-app-mic", 0}, {"app-exclude", "|", nullptr, 0}},
     };
     for (const auto& rows : configurations) {
         for (const Row& row : rows)
@@ -69,7 +73,8 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
                 SetConfig(row.key, row.stored);
         OpenWindow();
         for (const Row& row : rows) {
-            EXPECT_EQ(Shown(Control<QWidget>(row.control)), row.shown) << row.key << "=" << (row.stored ? row.stored : "");
+            if (row.control)
+                EXPECT_EQ(Shown(Control<QWidget>(row.control)), row.shown) << row.key << "=" << (row.stored ? row.stored : "");
             EXPECT_EQ(Config(row.key), row.stored ? row.stored : "") << row.key << " rewritten";
         }
         EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());
@@ -88,8 +93,8 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
         const char* key;
         const char* stored;
     } cases[] = {
-        {"record-audio-quality", 3, "voice-bitrate", "192000"}, {"record-audio-quality", 5, "voice-bitrate", "320000"},
-        {"record-audio-quality", 0, "voice-bitrate", "64000"},  {"agc-check", 1, "agc-check", "1"},
+        {"record-audio-quality", 5, "voice-bitrate", "320000"}, {"record-audio-quality", 0, "voice-bitrate", "64000"},
+        {"agc-check", 1, "agc-check", "1"},
         {"agc-check", 0, "agc-check", "0"},                    {"noise-check", 1, "noise-check", "1"},
         {"mic-strengthen-slider", 0, "voice-size", "0"},        {"mic-volume-slider", 37, "mic-volume-size", "37"},
         {"sys-volume-slider", 55, "sys-volume-size", "55"},      {"split-tracks", 1, "split-tracks", "1"},
@@ -118,15 +123,9 @@ TEST_F(MainWndOptionsTest, EveryChangeIsStoredAndReachesTheDevices)
     std::string mute;
     ASSERT_EQ(SoundServer::Pactl({"get-source-mute", "mic"}, &mute), 0);
     EXPECT_NE(mute.find("no"), std::string::npos) << "moving the slider did not unmute the microphone: " << mute;
-
-    // The index is written before the bit rate (new keys are appended to the file).
-    QFile file(env_->ConfigFile());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
-    EXPECT_LT(text.indexOf("voice-bitrate-index="), text.indexOf("voice-bitrate="));
 }
 
-// Per format and source; while recording: the folder test.
+// Per format, source entry and "record-app-mic" (and the source stored); while recording: the folder test.
 TEST_F(MainWndOptionsTest, ControlsThatWouldDoNothingAreDisabledWithTheReasonAsTip)
 {
     OpenWindow();
@@ -135,21 +134,29 @@ TEST_F(MainWndOptionsTest, ControlsThatWouldDoNothingAreDisabledWithTheReasonAsT
     for (const char* name : names)
         layoutTips << Control<QWidget>(name)->toolTip();
     const char *wav = RecordOptionsPanel::kWavProcessingTip, *system = RecordOptionsPanel::kSystemOnlyTip,
-               *quality = RecordOptionsPanel::kWavQualityTip, *tracks = RecordOptionsPanel::kOneSourceTracksTip;
+               *programs = RecordOptionsPanel::kProgramsOnlyTip, *quality = RecordOptionsPanel::kWavQualityTip,
+               *tracks = RecordOptionsPanel::kOneSourceTracksTip;
     const struct {
         int format; // 0 mp3, 1 wav
-        int source; // 0 both, 1 microphone, 2 system sound
+        int origin; // 0 both, 1 microphone, 2 system sound, 3 one program, 4 all but some
+        bool mic;   // "record-app-mic"
+        const char* stored; // "voice-source"
         const char* why[5]; // per name: nullptr = enabled with the layout's tip
     } rows[] = {
-        {1, 0, {wav, wav, wav, quality}}, {0, 2, {system, system, system, nullptr, tracks}},
-        {1, 2, {wav, wav, wav, quality, tracks}}, {0, 1, {nullptr, nullptr, nullptr, nullptr, tracks}},
+        {0, 2, false, "2", {system, system, system, nullptr, tracks}}, {1, 2, false, "2", {wav, wav, wav, quality, tracks}},
+        {1, 0, false, "0", {wav, wav, wav, quality}}, {0, 1, false, "1", {nullptr, nullptr, nullptr, nullptr, tracks}},
+        {0, 3, false, "2", {programs, programs, programs, nullptr, tracks}}, {0, 3, true, "0", {}},
+        {0, 4, true, "0", {}}, {0, 4, false, "2", {programs, programs, programs, nullptr, tracks}},
     };
     for (const auto& row : rows) {
         Control<QComboBox>("record-audio-format")->setCurrentIndex(row.format);
-        Control<QComboBox>("record-audio-origin")->setCurrentIndex(row.source);
+        Control<QComboBox>("record-audio-origin")->setCurrentIndex(row.origin);
+        if (row.origin >= RecordOptionsPanel::kOneProgramEntry && Control<QAbstractButton>("record-app-mic")->isChecked() != row.mic)
+            Click("record-app-mic");
+        EXPECT_EQ(Config("voice-source"), row.stored) << row.format << row.origin << row.mic;
         for (std::size_t i = 0; i < std::size(names); ++i) {
             QWidget* control = Control<QWidget>(names[i]);
-            EXPECT_EQ(control->isEnabled(), row.why[i] == nullptr) << names[i] << " " << row.format << row.source;
+            EXPECT_EQ(control->isEnabled(), row.why[i] == nullptr) << names[i] << " " << row.format << row.origin << row.mic;
             EXPECT_EQ(control->toolTip(), row.why[i] ? QString::fromUtf8(row.why[i]) : layoutTips[i]) << names[i];
         }
     }
@@ -196,6 +203,7 @@ TEST_F(MainWndOptionsTest, AChosenFolderIsStoredListedAndRecordedToCancelledChan
 // stored one that plays nothing stays offered.
 TEST_F(MainWndOptionsTest, ProgramsFollowTheServerAndAreStoredByTheirLastingName)
 {
+    SetConfig("voice-source", "2");
     SetConfig("app-exclude", "gone-player");
     OpenWindow();
     auto* origin = Control<QComboBox>("record-audio-origin");
@@ -222,6 +230,10 @@ TEST_F(MainWndOptionsTest, ProgramsFollowTheServerAndAreStoredByTheirLastingName
     EXPECT_EQ(menu->actions()[1]->text(), QString::fromUtf8("gone-player（未在播放）"));
     menu->actions()[0]->toggle();
     EXPECT_EQ(Config("app-exclude"), "tamsu-player|gone-player");
+    for (QAction* action : menu->actions()) // none left out: everything is recorded, the entry stays
+        action->toggle();
+    EXPECT_EQ(Config("app-exclude"), "|");
+    EXPECT_EQ(Control<QPushButton>("record-app-exclude")->toolTip(), QString::fromUtf8(ProgramPicker::kNoneExcludedTip));
 
     origin->setCurrentIndex(kSystemSound); // the plain system sound: every program
     EXPECT_FALSE(Control<QWidget>("record-app-row")->isVisible());

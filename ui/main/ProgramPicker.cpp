@@ -191,7 +191,7 @@ void ProgramPicker::ShowExcludedText()
             names << action->text();
     const QString text = names.join(QString::fromUtf8("、"));
     if (exclude_->isEnabled())
-        exclude_->setToolTip(text);
+        exclude_->setToolTip(names.isEmpty() ? QString::fromUtf8(kNoneExcludedTip) : text);
     // The button keeps its width: long lists end in "…", the tip has them all.
     const int room = std::max(exclude_->width(), exclude_->minimumWidth()) - exclude_->iconSize().width() - 16;
     exclude_->setText(names.isEmpty() ? QString::fromUtf8(kNoneExcludedText)

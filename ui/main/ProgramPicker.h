@@ -36,6 +36,8 @@ public:
     // "record-app-exclude" while nothing is left out, and the menu without any program.
     static constexpr const char* kNoneExcludedText = "选择要排除的程序";
     static constexpr const char* kNoProgramsText = "没有正在播放的程序";
+    // Tip of "record-app-exclude" while nothing is left out: what is recorded then.
+    static constexpr const char* kNoneExcludedTip = "未排除任何程序时录制全部系统声音";
 
     // changed: the user (or the first program to appear for an empty one-program choice) changed
     // Chosen() or Excluded(). row holds both controls; any of them may be missing.

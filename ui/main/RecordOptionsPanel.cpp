@@ -38,6 +38,10 @@ constexpr int kFormatCount = 2;
 // always has.
 constexpr int kMaxStoredQualityIndex = 6;
 
+// "app-exclude" for the exclusion chosen with no program checked yet: an empty list (the whole
+// system sound), unlike no key, which is a plain source.
+constexpr const char* kEmptyExclusion = "|";
+
 // "voice-bitrate" beside each quality entry, written for the record.
 constexpr std::array<const char*, 6> kQualityBitRateTexts{"64000", "96000", "128000", "192000", "256000", "320000"};
 
@@ -105,6 +109,7 @@ void RecordOptionsPanel::FindControls()
     noise_ = window_.FindControl<QAbstractButton>("noise-check");
     echo_ = window_.FindControl<QAbstractButton>("echo-check");
     tracks_ = window_.FindControl<QAbstractButton>("split-tracks");
+    appMic_ = window_.FindControl<QAbstractButton>("record-app-mic");
     micSlider_ = window_.FindControl<QAbstractSlider>("mic-volume-slider");
     micLabel_ = window_.FindControl<QLabel>("mic-volume-label");
     sysSlider_ = window_.FindControl<QAbstractSlider>("sys-volume-slider");
@@ -157,21 +162,21 @@ void RecordOptionsPanel::Initialise()
     const int quality = ReadInt(config::kVoiceBitrateIndex);
     if (quality_ && quality >= 0 && quality <= kMaxStoredQualityIndex)
         quality_->setCurrentIndex(quality < quality_->count() ? quality : -1);
-    //    The system sound narrowed to one program, or without some, shows as its own entry.
+    //    The system sound narrowed to one program, or without some, shows as its own entry, with
+    //    the microphone mixed in when both sources are stored.
     const int source = ReadInt(config::kVoiceSource);
     const QString only = ReadText(config::kAppSource, config::kAppNameCapacity);
-    const QStringList excluded = ReadText(config::kAppExclude, config::kAppNameCapacity * 8).split('|', Qt::SkipEmptyParts);
+    const QString excluded = ReadText(config::kAppExclude, config::kAppNameCapacity * 8);
     std::vector<std::string> excludedNames;
-    for (const QString& name : excluded)
+    for (const QString& name : excluded.split('|', Qt::SkipEmptyParts))
         if (!name.trimmed().isEmpty())
             excludedNames.push_back(name.trimmed().toStdString());
     programs_->SetStored(only.toStdString(), excludedNames);
-    if (origin_ && source >= 0 && source < kSourceCount) {
-        const bool system = source == kSystemSound;
-        origin_->setCurrentIndex(system && !only.isEmpty()            ? kOneProgramEntry
-                                 : system && !excludedNames.empty() ? kExcludeProgramsEntry
-                                                                    : source);
-    }
+    const bool programs = (source == kSystemSound || source == kBoth) && (!only.isEmpty() || !excluded.isEmpty());
+    if (appMic_)
+        appMic_->setChecked(programs && source == kBoth);
+    if (origin_ && source >= 0 && source < kSourceCount)
+        origin_->setCurrentIndex(!programs ? source : !only.isEmpty() ? kOneProgramEntry : kExcludeProgramsEntry);
 
     // 7. The checks.
     if (agc_)
@@ -198,13 +203,14 @@ void RecordOptionsPanel::UpdateApplicable()
 {
     const bool wav = SelectedFormatText() == QLatin1String("wav");
     const int origin = origin_ ? origin_->currentIndex() : -1;
-    const bool systemOnly = origin >= kSystemSound;
-    const char* processing = wav ? kWavProcessingTip : systemOnly ? kSystemOnlyTip : nullptr;
+    const int source = ChosenSource();
+    const char* noMicrophone = source != kSystemSound ? nullptr : origin == kSystemSound ? kSystemOnlyTip : kProgramsOnlyTip;
+    const char* processing = wav ? kWavProcessingTip : noMicrophone;
     for (QWidget* control : std::initializer_list<QWidget*>{agc_, noise_, echo_, strengthenSlider_, strengthenLabel_})
         SetApplicable(control, processing);
     SetApplicable(quality_, wav ? kWavQualityTip : nullptr);
-    SetApplicable(tracks_, origin_ && origin_->currentIndex() != kBoth ? kOneSourceTracksTip : nullptr);
-    for (QWidget* control : std::initializer_list<QWidget*>{origin_, format_, changeDir_})
+    SetApplicable(tracks_, origin_ && source != kBoth ? kOneSourceTracksTip : nullptr);
+    for (QWidget* control : std::initializer_list<QWidget*>{origin_, format_, changeDir_, appMic_})
         SetApplicable(control, recording_ ? kRecordingTip : nullptr);
     programs_->SetMode(origin == kOneProgramEntry         ? ProgramPicker::Mode::kOne
                        : origin == kExcludeProgramsEntry ? ProgramPicker::Mode::kExclude
@@ -242,6 +248,8 @@ bool RecordOptionsPanel::Notify(const TNotifyUI& msg)
             OnCheckChanged(config::kEchoCheck, msg.wParam != 0);
         else if (sender && sender == tracks_)
             OnCheckChanged(config::kSplitTracks, msg.wParam != 0);
+        else if (sender && sender == appMic_)
+            OnSourceSelected(origin_ ? origin_->currentIndex() : -1);
         else
             return false;
         return true;
@@ -278,9 +286,17 @@ void RecordOptionsPanel::OnSourceSelected(int index)
 {
     if (index < 0 || index >= kOriginCount)
         return;
-    Write(config::kVoiceSource, QString::number(std::min(index, static_cast<int>(kSystemSound))));
+    Write(config::kVoiceSource, QString::number(ChosenSource()));
     StorePrograms();
     UpdateApplicable(); // a one-program choice without a program takes the first one playing
+}
+
+int RecordOptionsPanel::ChosenSource() const
+{
+    const int origin = origin_ ? origin_->currentIndex() : -1;
+    if (origin < kSourceCount)
+        return origin;
+    return appMic_ && appMic_->isChecked() ? kBoth : kSystemSound;
 }
 
 void RecordOptionsPanel::StorePrograms()
@@ -293,7 +309,7 @@ void RecordOptionsPanel::StorePrograms()
         QStringList names;
         for (const std::string& name : programs_->Excluded())
             names << QString::fromStdString(name);
-        excluded = names.join('|');
+        excluded = names.isEmpty() ? QString::fromLatin1(kEmptyExclusion) : names.join('|');
     }
     WriteChanged(config::kAppSource, only, config::kAppNameCapacity);
     WriteChanged(config::kAppExclude, excluded, config::kAppNameCapacity * 8);

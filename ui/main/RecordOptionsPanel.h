@@ -11,13 +11,15 @@
 //   if (options_.Notify(msg)) ...         // from the window's Notify
 //
 // The source combo offers, beyond the three stored sources, "指定程序的声音" and "系统声音（排除指定程序）":
-// both are stored as the system sound ("voice-source" 2) narrowed by "app-source" (the program
+// both are stored as the system sound ("voice-source" 2), or with "record-app-mic" checked as both
+// sources ("voice-source" 0, the microphone mixed in), narrowed by "app-source" (the program
 // chosen in "record-app") or "app-exclude" (the programs checked in "record-app-exclude", '|'
-// between); the three plain sources clear both keys. A stored program shows again at the next start.
+// between; '|' alone while none is checked: the whole system sound, still shown as the exclusion);
+// the three plain sources clear both keys. The choice shows again at the next start.
 //
 // Controls that would do nothing are disabled, their tip saying why: the microphone's processing
 // (gain control, noise suppression, amplification) with WAV, which is recorded unprocessed, and
-// with the system sound only; the quality with WAV; the source, the format and the folder while a
+// without the microphone; the quality with WAV; the source, the format and the folder while a
 // recording runs (the recording keeps what it started with).
 //
 // Thread: UI thread. The device calls it makes are bounded (about a second at worst without a
@@ -73,6 +75,7 @@ public:
     // Why a control is disabled; the layout's own tip shows while it is enabled.
     static constexpr const char* kWavProcessingTip = "WAV 格式录制原始声音，不做增益和降噪处理";
     static constexpr const char* kSystemOnlyTip = "仅录系统声音时不处理麦克风";
+    static constexpr const char* kProgramsOnlyTip = "未勾选“同时录制麦克风”，不处理麦克风";
     static constexpr const char* kWavQualityTip = "WAV 格式不压缩，无需选择音质";
     static constexpr const char* kOneSourceTracksTip = "只录一种声音时无需分轨";
     static constexpr const char* kRecordingTip = "录音中不能更改，停止录音后再选择";
@@ -91,6 +94,8 @@ public:
 
 private:
     void OnSourceSelected(int index);
+    // "voice-source" for the shown entry and "record-app-mic" (-1: no entry shown).
+    int ChosenSource() const;
     // Stores the programs of the shown source entry ("app-source" / "app-exclude").
     void StorePrograms();
     void OnFormatSelected(int index);
@@ -106,6 +111,7 @@ private:
     FolderChanged folderChanged_;
     QComboBox* origin_ = nullptr;   // "record-audio-origin"
     std::unique_ptr<ProgramPicker> programs_; // "record-app", "record-app-exclude"
+    QAbstractButton* appMic_ = nullptr; // "record-app-mic"
     QComboBox* format_ = nullptr;   // "record-audio-format"
     QComboBox* quality_ = nullptr;  // "record-audio-quality"
     QAbstractButton* agc_ = nullptr;   // "agc-check"
