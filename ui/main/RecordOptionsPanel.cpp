@@ -119,12 +119,14 @@ void RecordOptionsPanel::FindControls()
     savePath_ = window_.FindControl<QLineEdit>("save-path-eidt");
     changeDir_ = window_.FindControl<QAbstractButton>("change-dir-btn");
     openDir_ = window_.FindControl<QAbstractButton>("open-dir-btn");
-    if (origin_) { // its list as wide as its longest entry ("系统声音（排除指定程序）")
+    if (origin_) { // the combo and its list as wide as the longest entry ("系统声音（排除指定程序）")
         constexpr int kEntryPadding = 48; // the list's item padding and frame
+        constexpr int kComboPadding = 36; // the combo's text padding and its arrow
         int widest = 0;
         for (int i = 0; i < origin_->count(); ++i)
             widest = std::max(widest, origin_->fontMetrics().horizontalAdvance(origin_->itemText(i)));
         origin_->view()->setMinimumWidth(widest + kEntryPadding);
+        origin_->setMinimumWidth(std::max(origin_->minimumWidth(), widest + kComboPadding));
     }
     programs_ = std::make_unique<ProgramPicker>(window_.FindControl<QWidget>("record-app-row"),
                                                 window_.FindControl<QComboBox>("record-app"),
