@@ -1,6 +1,6 @@
 // tamsu-recorder as a program: one instance per user, the log folder's clean-up, exit codes. Each
 // test runs the built program on Qt's offscreen platform with its own data, home and runtime
-// folders. Then the window's instance socket in-process.
+// folders. Then the window's instance socket in-process, against requests no second start sends.
 
 #include "InstanceServer.h"
 #include "LogCleanup.h"
@@ -124,25 +124,38 @@ TEST_F(StartupTest, LogFolderThatCannotBeListedEndsWithMinusOne)
     EXPECT_TRUE(first_.readAllStandardOutput().isEmpty()) << "a window was shown";
 }
 
-// Lines that are no request: the remote control test, on the window's socket.
-TEST(InstanceServerTest, ASecondStartsRequestRestoresTheWindowOverALeftBehindSocket)
+// The window's instance socket: only a second start's request brings the window forward; lines
+// that are no request (also a known command with words after it, or one too long) are cut off
+// without an answer and reach neither the window nor the remote commands.
+TEST(InstanceServerTest, OnlyTheShowRequestIsAnsweredAndRestoresTheWindow)
 {
     TestEnv env;
     const QString path = env.Root() + "/TamsuAudioRecorder";
     ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly)); // left behind by an instance that ended
     QWidget window;
     InstanceServer server(&window);
+    int commands = 0;
+    server.SetRemoteHandler([&commands](const RemoteRequest&) { return ++commands, RemoteAnswer{}; });
     ASSERT_TRUE(server.Listen(path));
     window.showMinimized();
-    QLocalSocket client;
-    QByteArray answer;
-    QObject::connect(&client, &QLocalSocket::readyRead, [&] { answer += client.readAll(); });
-    client.connectToServer(path);
-    ASSERT_TRUE(client.waitForConnected(kProgramTimeoutMs));
-    client.write(InstanceServer::kShowRequest);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return client.state() == QLocalSocket::UnconnectedState; }));
-    EXPECT_EQ(answer + client.readAll(), InstanceServer::kShownReply);
-    EXPECT_FALSE(window.isMinimized());
+    const struct {
+        QByteArray request;
+        QByteArray answer;
+    } cases[] = {{"quit\n", ""}, {"stop format=wav\n", ""}, {QByteArray(RemoteRequest::kMaxRequestBytes + 10, 's') + "\n", ""},
+                 {InstanceServer::kShowRequest, InstanceServer::kShownReply}};
+    for (const auto& c : cases) {
+        QLocalSocket client;
+        QByteArray answer;
+        QObject::connect(&client, &QLocalSocket::readyRead, [&] { answer += client.readAll(); });
+        client.connectToServer(path);
+        ASSERT_TRUE(client.waitForConnected(kProgramTimeoutMs));
+        client.write(c.request);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return client.state() == QLocalSocket::UnconnectedState; }))
+            << "left connected after " << c.request.left(10).toStdString();
+        EXPECT_EQ(answer + client.readAll(), c.answer);
+        EXPECT_EQ(window.isMinimized(), c.answer.isEmpty());
+    }
+    EXPECT_EQ(commands, 0);
 }
 
 } // namespace
