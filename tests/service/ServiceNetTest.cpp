@@ -19,6 +19,7 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -28,9 +29,8 @@ constexpr const char* kPhone = "13800138000";
 
 Json::Value ParseJson(const std::string& text) {
     Json::Value value;
-    std::string error;
-    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
-    reader->parse(text.data(), text.data() + text.size(), &value, &error);
+    std::istringstream in(text);
+    Json::parseFromStream(Json::CharReaderBuilder(), in, &value, nullptr);
     return value;
 }
 
