@@ -1,6 +1,6 @@
 // ServiceGet and ServicePostJson against local servers: what counts as success, what a failed
-// call leaves, the transport rules (schemes, reply cap, TLS), and the public address stored from
-// the service's answer. (The headers and body a post sends: the feedback dialog's test.)
+// call leaves, the transport rules (schemes, reply cap), and TLS through the public address that
+// tamsu-service answers. (The headers and body a post sends: the feedback dialog's test.)
 
 #include "ConfigStore.h"
 #include "HttpClient.h"
