@@ -1,12 +1,13 @@
 // ServiceGet and ServicePostJson against local servers: what counts as success, what a failed
-// call leaves, the transport rules (schemes, reply cap, TLS), and the public address stored from
-// the service's answer. (The headers and body a post sends: the feedback dialog's test.)
+// call leaves, the transport rules (schemes, reply cap), and TLS through the public address that
+// tamsu-service answers. (The headers and body a post sends: the feedback dialog's test.)
 
 #include "ConfigStore.h"
 #include "HttpClient.h"
 #include "LocalServer.h"
 #include "LogCapture.h"
 #include "PublicAddress.h"
+#include "ServiceProcess.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -78,8 +79,8 @@ TEST_F(HttpClientTest, FailuresOfTransport)
     EXPECT_LE(reply.size(), kMaxReplyBytes);
 }
 
-// The public address through HTTPS with a private certificate: stored beside the other keys once
-// the certificate's authority is known (TAMSU_CA_FILE), never from an unknown one.
+// The public address through HTTPS, from tamsu-service with a private certificate: stored beside
+// the other keys once the certificate's authority is known (TAMSU_CA_FILE), never from an unknown one.
 TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
 {
     TestEnv env;
@@ -87,10 +88,9 @@ TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
     const std::string key = env.Root().toStdString() + "/tls/key.pem";
     ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
                            "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1").c_str()), 0);
-    LocalHttpServer server(cert, key);
-    server.Http().Get("/get_user_ip", Reply(200, R"({"ret":0,"data":"127.0.0.1"})"));
-    server.Start();
-    setenv("TAMSU_SERVICE_URL", server.Url("").c_str(), 1);
+    ServiceProcess service({"--tls-cert", cert, "--tls-key", key});
+    ASSERT_TRUE(service.Start()) << service.Error();
+    setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);
     for (const bool trusted : {false, true}) {
         trusted ? setenv("TAMSU_CA_FILE", cert.c_str(), 1) : unsetenv("TAMSU_CA_FILE");
         PublicAddressThread();
@@ -99,7 +99,7 @@ TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
         EXPECT_EQ(address, trusted ? "127.0.0.1" : "") << trusted;
     }
     std::string reply;
-    EXPECT_EQ(ServicePostJson("{}", server.Url("/get_user_ip"), reply), -1); // 404 over TLS, still checked
+    EXPECT_EQ(ServicePostJson("{}", service.BaseUrl() + "/get_user_ip", reply), -1); // 405 over TLS, still checked
     unsetenv("TAMSU_CA_FILE");
     unsetenv("TAMSU_SERVICE_URL");
 }

@@ -68,16 +68,6 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    DownloadResult Run(const std::string& url, RecordingObserver& observer, const std::string& sha = {},
-                       int64_t size = -1, const std::string& signature = {}, const std::string& key = {})
-    {
-        return DownloadInstaller(DownloadRequest{url, folder_.string(), sha, size, "1.5.0", signature, key}, observer);
-    }
-    size_t FilesInFolder() const
-    {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
-    }
-
     std::string payload_ = std::string(1024, 'a') + std::string(1024, 'b');
     fs::path folder_;
     LocalHttpServer server_;
@@ -140,11 +130,12 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
         SCOPED_TRACE(c.what);
         RecordingObserver observer;
         observer.cancelAtPercent = c.cancelAt;
-        const DownloadResult result = Run(c.url, observer, c.sha, c.size, c.signature, c.key);
+        const DownloadResult result =
+            DownloadInstaller({c.url, folder_.string(), c.sha, c.size, "1.5.0", c.signature, c.key}, observer);
         EXPECT_EQ(result.outcome, c.outcome) << result.error;
         const bool ended = c.outcome == kComplete || c.outcome == DownloadOutcome::kCancelled;
         EXPECT_EQ(result.error.empty(), ended);
-        EXPECT_EQ(FilesInFolder(), c.kept.empty() ? 0u : 1u) << "a partial file is left behind";
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), c.kept.empty() ? 0 : 1) << "a partial file is left behind";
         if (!c.kept.empty()) {
             EXPECT_EQ(result.filePath, (folder_ / c.kept).string());
             EXPECT_EQ(fs::file_size(result.filePath), 2048u);

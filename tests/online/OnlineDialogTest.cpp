@@ -119,7 +119,7 @@ protected:
 
 } // namespace
 
-TEST_F(OnlineDialogTest, FeedbackChecksAnswersKeepsUndeliveredTextAndOpensTheHelpPage)
+TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
 {
     const char* kClosedWhileWaiting = FeedbackDialog::kWaitingText;
     struct Case {
@@ -153,10 +153,6 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersKeepsUndeliveredTextAndOpensTheHel
         auto* contact = dialog->FindControl<QLineEdit>("feedbackContact");
         EXPECT_EQ(content->toPlainText(), draft);
         EXPECT_EQ(contact->text(), draft.isEmpty() && !c.signedIn ? QString() : kPhone) << "the account's phone";
-        if (&c == cases) { // "contact-us": the help page
-            QTest::mouseClick(dialog->FindControl<QPushButton>("contact-us"), Qt::LeftButton);
-            EXPECT_EQ(desktop_.opened, std::vector<QUrl>{QUrl(QString::fromStdString(server_.Url("/help/audio")))});
-        }
         content->setPlainText(QString::fromUtf8(c.content));
         contact->setText(kPhone);
         BoxResponder responder;
@@ -215,16 +211,10 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
             responder.onLook = [&] {
                 auto* download = VisibleWindow<DownloadDialog>();
                 auto* cancel = download ? download->FindControl<QPushButton>("cancel") : nullptr;
-                if (cancel && cancel->isEnabled() && download->FindControl<QProgressBar>("download-slider")->value() == 50) {
-                    EXPECT_EQ(download->FindControl<QLabel>("download-text")->text(), "50%");
+                if (cancel && cancel->isEnabled() && download->FindControl<QProgressBar>("download-slider")->value() == 50)
                     QTest::mouseClick(cancel, Qt::LeftButton);
-                }
             };
         }
-        responder.onBox = [] { // a second offer while one is open is dropped at once
-            if (UpgradeOfferOpen())
-                ShowUpgradeOffer(nullptr, UpgradeInfo());
-        };
         Hold(true, c.cancel);
         const size_t before = Arrived();
         StartUpgradeCheck(owner_);

@@ -1,8 +1,7 @@
 #pragma once
 // BoxResponder: answers the boxes that open inside whatever a test does, without blocking the
 // modal loops they run in. Every 10 ms a newly shown PromptBoxDialog or MessageBoxDialog is
-// confirmed and its text kept (onBox runs just before), then onLook runs for the test's own
-// windows.
+// confirmed and its text kept, then onLook runs for the test's own windows.
 
 #include "MessageBoxDialog.h"
 #include "PromptBoxDialog.h"
@@ -29,7 +28,6 @@ public:
         timer_.start(10);
     }
     QStringList texts;
-    std::function<void()> onBox;
     std::function<void()> onLook;
 
 private:
@@ -38,8 +36,6 @@ private:
     {
         if (auto* box = VisibleWindow<Box>(); box && box != lastBox_) {
             lastBox_ = box;
-            if (onBox)
-                onBox();
             texts.push_back(box->template FindControl<QLabel>("msgText")->text());
             QTest::mouseClick(box->template FindControl<QPushButton>("msgConfirm"), Qt::LeftButton);
         }

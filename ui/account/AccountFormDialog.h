@@ -60,7 +60,6 @@ public:
     void OnTimer(int id) override;
 
     bool CodeRequestRunning() const { return codeRequestRunning_; }
-    int Countdown() const { return countdown_; }
     bool Submitting() const { return submitting_; }
 
 private:
