@@ -39,6 +39,9 @@ constexpr size_t kProgramRingBytes = 1u << 20;
 // Its worker takes 100 ms at a time: a program's streams are mixed once all of them delivered
 // (SourceGroup waits up to 250 ms), and a dozen streams wake the process less often.
 constexpr int64_t kProgramBatchNs = 100'000'000;
+// What one Read joins into a packet at most (more goes as several): 340 ms of 48 kHz stereo
+// float, several times what comes between two reads.
+constexpr size_t kProgramStagingBytes = 1u << 17;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
@@ -109,7 +112,7 @@ PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
 PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput)
     : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), deliveredFormat_(DeliveredFormat(kind_, &source)),
       worker_(source, kProgramRingBytes, kProgramBatchNs),
-      pulse_(PulseContext::Instance())
+      pulse_(PulseContext::Instance()), staging_(kProgramStagingBytes)
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
@@ -218,7 +221,8 @@ void PulseCaptureStream::Maintain()
         broken_ = true; // Ended() at the next Maintain
         return;
     }
-    pa_stream_set_read_callback(stream_, &PulseCaptureStream::OnRead, this);
+    if (sinkInput_ == kNoSinkInput)
+        pa_stream_set_read_callback(stream_, &PulseCaptureStream::OnRead, this); // else Read
     pa_stream_set_state_callback(stream_, &PulseCaptureStream::OnState, this);
     pa_stream_set_suspended_callback(stream_, &PulseCaptureStream::OnRestart, this);
     pa_stream_set_overflow_callback(stream_, &PulseCaptureStream::OnRestart, this);
@@ -237,6 +241,7 @@ void PulseCaptureStream::Maintain()
         return;
     }
     needBegin_ = true;
+    frameBytes_ = pa_frame_size(&spec);
     latencyNs_ = 0;
     readFrames_ = 0;
     beginFrames_ = 0;
@@ -319,15 +324,72 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
                            arrival); // null data: a hole
         pa_stream_drop(stream);
     }
-    // A timing report after every packet while the stream is new (its placement rests on its first
-    // bounds), then a few a second: each costs a round trip to the server.
-    if (!me->timingOp_ && (me->readFrames_ - me->beginFrames_ < kEagerTimingFrames ||
-                           arrival - me->lastTimingNs_ >= kTimingPeriodNs)) {
-        me->lastTimingNs_ = arrival;
-        me->timingOp_ = pa_stream_update_timing_info(stream, &PulseCaptureStream::OnTiming, me);
-        ++me->timings_;
-    }
+    me->AskTiming(arrival);
     me->longestReadNs_ = std::max(me->longestReadNs_, NowNs() - arrival);
+}
+
+void PulseCaptureStream::AskTiming(int64_t nowNs)
+{
+    // A timing report after every packet (or Read) while the stream is new (its placement rests on
+    // its first bounds), then a few a second: each costs a round trip to the server.
+    if (!timingOp_ && (readFrames_ - beginFrames_ < kEagerTimingFrames || nowNs - lastTimingNs_ >= kTimingPeriodNs)) {
+        lastTimingNs_ = nowNs;
+        timingOp_ = pa_stream_update_timing_info(stream_, &PulseCaptureStream::OnTiming, this);
+        ++timings_;
+    }
+}
+
+void PulseCaptureStream::Read()
+{
+    // Sound server's main loop thread, loop lock held (the owner's timer). Owns the CaptureSource's
+    // stream side while this stream exists. Every call into libpulse asks the kernel for the
+    // process id (its fork check): per packet only peek and drop are called.
+    if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return;
+    const int64_t arrival = NowNs();
+    ++reads_;
+    // Whether the stream is suspended cannot change during this call: nothing of the server is
+    // taken in meanwhile.
+    const bool suspended = pa_stream_is_suspended(stream_) == 1;
+    const auto frameBytes = static_cast<int>(frameBytes_);
+    size_t staged = 0;
+    const auto handOver = [&] {
+        if (staged > 0)
+            worker_.Packet(staging_.data(), static_cast<int>(staged / frameBytes_), frameBytes, arrival);
+        staged = 0;
+    };
+    for (;;) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
+            break; // nothing (more) queued
+        const auto frames = static_cast<int64_t>(bytes / frameBytes_);
+        readFrames_ += frames;
+        ++packets_;
+        if (suspended) {
+            needBegin_ = true; // what comes after this is no continuation of what came before
+        } else {
+            if (needBegin_) {
+                handOver(); // what came before belongs to the earlier run
+                needBegin_ = false;
+                beginFrames_ = readFrames_ - frames;
+                worker_.Begin(format_, latencyNs_);
+            }
+            if (!data || bytes > staging_.size()) {
+                handOver();
+                worker_.Packet(data, static_cast<int>(frames), frameBytes, arrival); // null data: a hole
+            } else {
+                if (staged + bytes > staging_.size())
+                    handOver();
+                std::memcpy(staging_.data() + staged, data, bytes);
+                staged += bytes;
+            }
+        }
+        pa_stream_drop(stream_);
+    }
+    handOver();
+    AskTiming(arrival);
+    longestReadNs_ = std::max(longestReadNs_, NowNs() - arrival);
 }
 
 void PulseCaptureStream::OnTiming(pa_stream* stream, int success, void* self)

@@ -15,6 +15,11 @@
 // - One program's stream: a stream made for a sink input records only that playback stream (the
 //   monitor of its sink, narrowed to it). It follows nothing: when the playback stream ends, moves
 //   or the server refuses it, the stream ends for good (Ended()) and its owner decides.
+//   The server sends such a stream a packet for every block its sink renders (a few hundred a
+//   second, more the more programs play, whatever packet size is asked for), so it has no read
+//   callback: its owner's timer reads everything queued every few tens of milliseconds (Read),
+//   as one packet for the capture worker. The late arrival this gives a packet only loosens its
+//   bound; the timing reports place the samples.
 //
 // - Timing: after every packet the server is asked how many samples it had written into the stream
 //   and when (its timing report); with the arrival of each packet, this is what places the samples
@@ -31,6 +36,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct pa_operation;
 struct pa_source_info;
@@ -51,6 +57,9 @@ public:
     void Hurry() override { worker_.Hurry(); }
     // A stream of one playback stream is over (Maintain says so). Recorder's thread.
     bool Ended() const { return ended_; }
+    // A stream of one playback stream: hands everything the server has sent since the last call
+    // to the capture worker, arrived now. Main loop thread, loop lock held.
+    void Read();
 
 private:
     static void OnRead(pa_stream* stream, size_t bytes, void* self);
@@ -59,6 +68,7 @@ private:
     static void OnSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* self);
     static void OnTiming(pa_stream* stream, int success, void* self);
     void CloseStream(); // loop lock held
+    void AskTiming(int64_t nowNs); // loop lock held: a timing report, when one is due
     std::string Label() const;
 
     static constexpr uint32_t kNoSinkInput = UINT32_MAX;
@@ -89,4 +99,6 @@ private:
     int64_t lastTimingNs_ = 0;  // when the last timing report was asked for
     int64_t longestReadNs_ = 0; // the longest read callback of this stream (logged at its end)
     int64_t reads_ = 0, packets_ = 0, timings_ = 0; // read callbacks, packets, timing reports asked (logged)
+    size_t frameBytes_ = 0;          // of the connected stream
+    std::vector<uint8_t> staging_;   // Read: the packets of one call, joined (a stream of one playback stream)
 };

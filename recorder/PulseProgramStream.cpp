@@ -5,16 +5,51 @@
 #include "SourceGroup.h"
 
 #include <glog/logging.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
 #include <pulse/volume.h>
+
+#include <algorithm>
+
+namespace {
+
+// Moves the timer to period from now (0: at once).
+void RestartTimer(pa_mainloop_api* api, pa_time_event* timer, int64_t periodNs)
+{
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(periodNs / 1000));
+    api->time_restart(timer, &when);
+}
+
+} // namespace
 
 PulseProgramStream::PulseProgramStream(const ProgramChoice& choice, SourceGroup& group)
     : choice_(choice), group_(group), pulse_(PulseContext::Instance())
 {
+    {
+        PulseContext::Lock lock(pulse_);
+        if (pa_threaded_mainloop* loop = pulse_.Loop()) {
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+            readTimer_ = api->time_new(api, nullptr, &PulseProgramStream::OnReadTimer, this);
+            RestartTimer(api, readTimer_, kReadPeriodNs);
+        }
+    }
     Maintain();
 }
 
 PulseProgramStream::~PulseProgramStream()
 {
+    {
+        PulseContext::Lock lock(pulse_);
+        if (readTimer_)
+            pa_threaded_mainloop_get_api(pulse_.Loop())->time_free(readTimer_);
+        readTimer_ = nullptr;
+        // What came since the last read is in the recording too.
+        for (PulseCaptureStream* stream : reading_)
+            stream->Read();
+        reading_.clear();
+    }
     std::lock_guard<std::mutex> guard(lock_);
     for (auto& [index, stream] : members_) {
         stream.reset(); // its worker has handed over everything
@@ -28,6 +63,30 @@ void PulseProgramStream::Hurry()
     hurry_ = true;
     for (auto& [index, stream] : members_)
         stream->Hurry();
+    PulseContext::Lock lock(pulse_);
+    hurriedReads_ = true;
+    if (readTimer_)
+        RestartTimer(pa_threaded_mainloop_get_api(pulse_.Loop()), readTimer_, 0);
+}
+
+void PulseProgramStream::OnReadTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
+{
+    // Sound server's main loop thread, loop lock held: one pass over every stream's queue.
+    auto* me = static_cast<PulseProgramStream*>(self);
+    for (PulseCaptureStream* stream : me->reading_)
+        stream->Read();
+    RestartTimer(api, event, me->hurriedReads_ ? kHurriedReadPeriodNs : kReadPeriodNs);
+}
+
+void PulseProgramStream::Track(PulseCaptureStream* stream, bool reading)
+{
+    PulseContext::Lock lock(pulse_);
+    if (reading) {
+        reading_.push_back(stream);
+        return;
+    }
+    stream->Read(); // the rest of its packets, before its stream closes
+    reading_.erase(std::remove(reading_.begin(), reading_.end(), stream), reading_.end());
 }
 
 void PulseProgramStream::Maintain()
@@ -53,6 +112,7 @@ void PulseProgramStream::Maintain()
         // Still listed: the server refused it or it moved; not again on the same sink.
         if (const PulseSinkInput* input = state.connected ? listed(it->first) : nullptr)
             givenUp_[it->first] = input->sink;
+        Track(it->second.get(), false);
         it->second.reset();
         group_.Leave(it->first);
         LOG(INFO) << "program sound: stream " << it->first << " left";
@@ -89,6 +149,7 @@ void PulseProgramStream::Maintain()
         auto stream = std::make_unique<PulseCaptureStream>(lane, input.index);
         if (hurry_)
             stream->Hurry();
+        Track(stream.get(), true);
         members_.emplace(input.index, std::move(stream));
     }
     if (!choice_.only.empty() && (matching == 0) != waitingLogged_) {

@@ -9,8 +9,14 @@
 // before it is connected, or one the server refuses to monitor, ends its lane (logged); it is not
 // tried again unless it moves to another sink or the server restarts.
 //
+// The lanes' streams have no read callbacks: one timer of the sound server's main loop reads
+// every stream's queued packets in one pass every kReadPeriodNs (every kHurriedReadPeriodNs once
+// the recording is stopping), instead of a call for each of the few hundred packets a second the
+// server sends each of them.
+//
 // Thread-safety: the constructor, Maintain and the destructor on one thread (the recorder's
-// encode thread); Hurry from any thread.
+// encode thread); Hurry from any thread. The timer runs on the main loop thread with the loop
+// lock held; lock_ is never taken there (the other threads take lock_ before the loop lock).
 
 #include "CaptureBackend.h"
 #include "RecorderTypes.h"
@@ -19,13 +25,23 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class PulseCaptureStream;
 class PulseContext;
+struct pa_mainloop_api;
+struct pa_time_event;
+struct timeval;
 class SourceGroup;
 
 class PulseProgramStream : public CaptureStream {
 public:
+    // Between two reads: well within what the mix waits for a lane (SourceGroup::kLagNs) and
+    // below the capture workers' batch, so that each takes in one or two reads at a time.
+    static constexpr int64_t kReadPeriodNs = 40'000'000;
+    // While the recording stops it waits for the last samples: a read every server packet or so.
+    static constexpr int64_t kHurriedReadPeriodNs = 10'000'000;
+
     PulseProgramStream(const ProgramChoice& choice, SourceGroup& group);
     ~PulseProgramStream() override;
     PulseProgramStream(const PulseProgramStream&) = delete;
@@ -35,12 +51,19 @@ public:
     void Hurry() override;
 
 private:
+    static void OnReadTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self);
+    void Track(PulseCaptureStream* stream, bool reading); // adds it to / removes it from reading_
+
     const ProgramChoice choice_;
     SourceGroup& group_;
     PulseContext& pulse_;
     std::mutex lock_; // members_ and hurry_: Maintain against Hurry
     std::map<uint32_t, std::unique_ptr<PulseCaptureStream>> members_; // by sink input
     bool hurry_ = false;
+    // Loop lock: the streams the timer reads, and the timer (null without a main loop).
+    std::vector<PulseCaptureStream*> reading_;
+    pa_time_event* readTimer_ = nullptr;
+    bool hurriedReads_ = false;
     // Recorder's thread only.
     std::map<uint32_t, uint32_t> givenUp_; // sink input -> the sink it played on when its lane ended
     uint64_t generation_ = 0;
