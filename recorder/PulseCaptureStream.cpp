@@ -1,6 +1,7 @@
 #include "PulseCaptureStream.h"
 
 #include "PulseContext.h"
+#include "PulseProgramLoop.h"
 
 #include <glog/logging.h>
 #include <pulse/pulseaudio.h>
@@ -13,6 +14,8 @@ extern "C" {
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <optional>
 
 namespace {
 
@@ -109,10 +112,10 @@ PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
     Maintain();
 }
 
-PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput)
+PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput, PulseProgramLoop& loop)
     : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), deliveredFormat_(DeliveredFormat(kind_, &source)),
       worker_(source, kProgramRingBytes, kProgramBatchNs),
-      pulse_(PulseContext::Instance()), staging_(kProgramStagingBytes)
+      pulse_(PulseContext::Instance()), programLoop_(&loop), staging_(kProgramStagingBytes)
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
@@ -128,7 +131,12 @@ std::string PulseCaptureStream::Label() const
 PulseCaptureStream::~PulseCaptureStream()
 {
     pulse_.RemoveListener(listener_);
-    PulseContext::Lock lock(pulse_);
+    std::optional<PulseContext::Lock> shared;
+    std::unique_lock<PulseProgramLoop> own;
+    if (programLoop_)
+        own = std::unique_lock<PulseProgramLoop>(*programLoop_);
+    else
+        shared.emplace(pulse_);
     CloseStream();
 }
 
@@ -162,7 +170,7 @@ void PulseCaptureStream::CloseStream()
 
 void PulseCaptureStream::Maintain()
 {
-    const uint64_t generation = pulse_.Generation();
+    const uint64_t generation = programLoop_ ? programLoop_->Generation() : pulse_.Generation();
     if (!changed_.exchange(false) && !broken_ && generation == generation_)
         return;
     const PulseServerState state = pulse_.Snapshot();
@@ -170,11 +178,17 @@ void PulseCaptureStream::Maintain()
         : sinkInput_ != kNoSinkInput         ? MonitorOf(sinkInput_, state)
                                              : WantedDevice(kind_, state);
 
-    PulseContext::Lock lock(pulse_);
+    std::optional<PulseContext::Lock> shared;
+    std::unique_lock<PulseProgramLoop> own;
+    if (programLoop_)
+        own = std::unique_lock<PulseProgramLoop>(*programLoop_);
+    else
+        shared.emplace(pulse_);
+    pa_context* context = programLoop_ ? programLoop_->Context() : pulse_.Context();
     if (stream_ && !broken_ && generation == generation_ && device && device->name == device_)
         return; // nothing that concerns this stream
     CloseStream();
-    if (sinkInput_ != kNoSinkInput && (opened_ || !device || !pulse_.Context())) {
+    if (sinkInput_ != kNoSinkInput && (opened_ || !device || !context)) {
         if (!ended_)
             LOG(INFO) << "capture " << Label() << (opened_ ? ": ended" : ": no longer there");
         ended_ = true;
@@ -182,7 +196,6 @@ void PulseCaptureStream::Maintain()
     }
     broken_ = false;
     generation_ = generation;
-    pa_context* context = pulse_.Context();
     if (!device || !context) {
         if (!missingLogged_)
             LOG(ERROR) << (kind_ == CaptureKind::kSystemSound ? "Get Default Audio Endpoint error"

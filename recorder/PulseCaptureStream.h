@@ -17,7 +17,8 @@
 //   or the server refuses it, the stream ends for good (Ended()) and its owner decides.
 //   The server sends such a stream a packet for every block its sink renders (a few hundred a
 //   second, more the more programs play, whatever packet size is asked for), so it has no read
-//   callback: its owner's timer reads everything queued every few tens of milliseconds (Read),
+//   callback, and lives on a connection of its own whose loop takes in packets a few dozen times a
+//   second (PulseProgramLoop): its owner's timer reads everything queued (Read),
 //   as one packet for the capture worker. The late arrival this gives a packet only loosens its
 //   bound; the timing reports place the samples.
 //
@@ -26,7 +27,8 @@
 //   (CaptureSource).
 //
 // Thread-safety: the constructor, Maintain and the destructor run on one thread (the recorder's);
-// the stream's callbacks run on the sound server's main loop thread and only queue what arrived
+// the stream's callbacks run on the sound server's main loop thread (a program's stream: on its
+// PulseProgramLoop's) and only queue what arrived
 // for the stream's capture worker, which does everything else.
 
 #include "CaptureBackend.h"
@@ -43,12 +45,13 @@ struct pa_source_info;
 struct pa_stream;
 struct pa_context;
 class PulseContext;
+class PulseProgramLoop;
 
 class PulseCaptureStream : public CaptureStream {
 public:
     PulseCaptureStream(CaptureKind kind, CaptureSource& source);
-    // Records the playback stream sinkInput only.
-    PulseCaptureStream(CaptureSource& source, uint32_t sinkInput);
+    // Records the playback stream sinkInput only, on loop's connection.
+    PulseCaptureStream(CaptureSource& source, uint32_t sinkInput, PulseProgramLoop& loop);
     ~PulseCaptureStream() override;
     PulseCaptureStream(const PulseCaptureStream&) = delete;
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
@@ -77,6 +80,7 @@ private:
     const int deliveredFormat_;               // AVSampleFormat asked of the server
     CaptureWorker worker_; // before the stream: it outlives every callback
     PulseContext& pulse_;
+    PulseProgramLoop* const programLoop_ = nullptr; // the connection of a program's stream
     int listener_ = -1;
     std::atomic<bool> changed_{true}; // the server's picture changed since the last Maintain
     std::atomic<bool> broken_{false}; // the stream failed or ended

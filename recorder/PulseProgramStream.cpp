@@ -5,7 +5,6 @@
 #include "SourceGroup.h"
 
 #include <glog/logging.h>
-#include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 #include <pulse/volume.h>
 
@@ -28,9 +27,8 @@ PulseProgramStream::PulseProgramStream(const ProgramChoice& choice, SourceGroup&
     : choice_(choice), group_(group), pulse_(PulseContext::Instance())
 {
     {
-        PulseContext::Lock lock(pulse_);
-        if (pa_threaded_mainloop* loop = pulse_.Loop()) {
-            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop);
+        std::lock_guard<PulseProgramLoop> lock(loop_);
+        if (pa_mainloop_api* api = loop_.Api()) {
             readTimer_ = api->time_new(api, nullptr, &PulseProgramStream::OnReadTimer, this);
             RestartTimer(api, readTimer_, kReadPeriodNs);
         }
@@ -41,9 +39,9 @@ PulseProgramStream::PulseProgramStream(const ProgramChoice& choice, SourceGroup&
 PulseProgramStream::~PulseProgramStream()
 {
     {
-        PulseContext::Lock lock(pulse_);
+        std::lock_guard<PulseProgramLoop> lock(loop_);
         if (readTimer_)
-            pa_threaded_mainloop_get_api(pulse_.Loop())->time_free(readTimer_);
+            loop_.Api()->time_free(readTimer_);
         readTimer_ = nullptr;
         // What came since the last read is in the recording too.
         for (PulseCaptureStream* stream : reading_)
@@ -63,10 +61,10 @@ void PulseProgramStream::Hurry()
     hurry_ = true;
     for (auto& [index, stream] : members_)
         stream->Hurry();
-    PulseContext::Lock lock(pulse_);
+    std::lock_guard<PulseProgramLoop> lock(loop_);
     hurriedReads_ = true;
     if (readTimer_)
-        RestartTimer(pa_threaded_mainloop_get_api(pulse_.Loop()), readTimer_, 0);
+        RestartTimer(loop_.Api(), readTimer_, 0);
 }
 
 void PulseProgramStream::OnReadTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
@@ -80,7 +78,7 @@ void PulseProgramStream::OnReadTimer(pa_mainloop_api* api, pa_time_event* event,
 
 void PulseProgramStream::Track(PulseCaptureStream* stream, bool reading)
 {
-    PulseContext::Lock lock(pulse_);
+    std::lock_guard<PulseProgramLoop> lock(loop_);
     if (reading) {
         reading_.push_back(stream);
         return;
@@ -98,9 +96,10 @@ void PulseProgramStream::Maintain()
                 return &input;
         return nullptr;
     };
-    if (state.generation != generation_) {
-        givenUp_.clear(); // a new server: its streams are new
+    if (state.generation != generation_ || loop_.Generation() != loopGeneration_) {
+        givenUp_.clear(); // a new server (or connection): its streams are new
         generation_ = state.generation;
+        loopGeneration_ = loop_.Generation();
     }
     std::lock_guard<std::mutex> guard(lock_);
     for (auto it = members_.begin(); it != members_.end();) {
@@ -120,6 +119,9 @@ void PulseProgramStream::Maintain()
     }
     if (!state.connected)
         return;
+    loop_.Maintain();
+    if (!loop_.Ready())
+        return; // joins once the connection is there
     // The system sound carries its device's volume; a stream of one playback stream does not, so
     // its lane gets the volume of the sink it plays on (set before its first samples are mixed).
     const auto takeVolume = [&](const PulseSinkInput& input) {
@@ -146,7 +148,7 @@ void PulseProgramStream::Maintain()
                   << input.appName << ") joins";
         CaptureSource& lane = group_.Join(input.index);
         takeVolume(input);
-        auto stream = std::make_unique<PulseCaptureStream>(lane, input.index);
+        auto stream = std::make_unique<PulseCaptureStream>(lane, input.index, loop_);
         if (hurry_)
             stream->Hurry();
         Track(stream.get(), true);

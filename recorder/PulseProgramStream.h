@@ -9,16 +9,17 @@
 // before it is connected, or one the server refuses to monitor, ends its lane (logged); it is not
 // tried again unless it moves to another sink or the server restarts.
 //
-// The lanes' streams have no read callbacks: one timer of the sound server's main loop reads
-// every stream's queued packets in one pass every kReadPeriodNs (every kHurriedReadPeriodNs once
-// the recording is stopping), instead of a call for each of the few hundred packets a second the
-// server sends each of them.
+// The lanes' streams live on a connection of their own (PulseProgramLoop) and have no read
+// callbacks: one timer of that loop reads every stream's queued packets in one pass every
+// kReadPeriodNs (every kHurriedReadPeriodNs once the recording is stopping), instead of a call for
+// each of the few hundred packets a second the server sends each of them.
 //
 // Thread-safety: the constructor, Maintain and the destructor on one thread (the recorder's
-// encode thread); Hurry from any thread. The timer runs on the main loop thread with the loop
-// lock held; lock_ is never taken there (the other threads take lock_ before the loop lock).
+// encode thread); Hurry from any thread. The timer runs on the loop's thread with its lock held;
+// lock_ is never taken there (the other threads take lock_ before the loop's lock).
 
 #include "CaptureBackend.h"
+#include "PulseProgramLoop.h"
 #include "RecorderTypes.h"
 
 #include <cstdint>
@@ -57,15 +58,16 @@ private:
     const ProgramChoice choice_;
     SourceGroup& group_;
     PulseContext& pulse_;
+    PulseProgramLoop loop_; // outlives the streams on it
     std::mutex lock_; // members_ and hurry_: Maintain against Hurry
     std::map<uint32_t, std::unique_ptr<PulseCaptureStream>> members_; // by sink input
     bool hurry_ = false;
-    // Loop lock: the streams the timer reads, and the timer (null without a main loop).
+    // loop_'s lock: the streams the timer reads, and the timer (null without a loop).
     std::vector<PulseCaptureStream*> reading_;
     pa_time_event* readTimer_ = nullptr;
     bool hurriedReads_ = false;
     // Recorder's thread only.
     std::map<uint32_t, uint32_t> givenUp_; // sink input -> the sink it played on when its lane ended
-    uint64_t generation_ = 0;
+    uint64_t generation_ = 0, loopGeneration_ = 0;
     bool waitingLogged_ = false;
 };
