@@ -36,15 +36,6 @@ constexpr uint32_t kProgramFragmentFrames = 4603;
 // every 200 ms.
 constexpr int64_t kEagerTimingFrames = 48000;
 constexpr int64_t kTimingPeriodNs = 200'000'000;
-// Ring of a stream of one playback stream: 1 MiB is 2.7 s of 48 kHz stereo s32, and a program
-// may play many streams at once.
-constexpr size_t kProgramRingBytes = 1u << 20;
-// Its worker takes 100 ms at a time: a program's streams are mixed once all of them delivered
-// (SourceGroup waits up to 250 ms), and a dozen streams wake the process less often.
-constexpr int64_t kProgramBatchNs = 100'000'000;
-// What one Read joins into a packet at most (more goes as several): 340 ms of 48 kHz stereo
-// float, several times what comes between two reads.
-constexpr size_t kProgramStagingBytes = 1u << 17;
 // Used when the server does not say the device's own format.
 constexpr uint32_t kFallbackRate = 44100;
 constexpr uint8_t kFallbackChannels = 2;
@@ -106,7 +97,8 @@ const PulseDevice* MonitorOf(uint32_t sinkInput, const PulseServerState& state)
 } // namespace
 
 PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
-    : kind_(kind), deliveredFormat_(DeliveredFormat(kind, nullptr)), worker_(source), pulse_(PulseContext::Instance())
+    : kind_(kind), deliveredFormat_(DeliveredFormat(kind, nullptr)), source_(source),
+      worker_(std::make_unique<CaptureWorker>(source)), pulse_(PulseContext::Instance())
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
@@ -114,8 +106,7 @@ PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
 
 PulseCaptureStream::PulseCaptureStream(CaptureSource& source, uint32_t sinkInput, PulseProgramLoop& loop)
     : kind_(CaptureKind::kSystemSound), sinkInput_(sinkInput), deliveredFormat_(DeliveredFormat(kind_, &source)),
-      worker_(source, kProgramRingBytes, kProgramBatchNs),
-      pulse_(PulseContext::Instance()), programLoop_(&loop), staging_(kProgramStagingBytes)
+      source_(source), pulse_(PulseContext::Instance()), programLoop_(&loop)
 {
     listener_ = pulse_.AddListener([this] { changed_ = true; });
     Maintain();
@@ -159,9 +150,12 @@ void PulseCaptureStream::CloseStream()
             pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
-        worker_.End();
+        if (worker_)
+            worker_->End();
+        else
+            source_.End();
         LOG(INFO) << "capture " << Label() << ": longest read callback " << longestReadNs_ / 1000 << " us, "
-                  << reads_ << " callbacks, " << packets_ << " packets, " << timings_ << " timing reports";
+                  << reads_ << " callbacks, " << packets_ << " packets, " << timings_ << " timing reports, " << readFrames_ << " samples";
         longestReadNs_ = 0;
         reads_ = packets_ = timings_ = 0;
     }
@@ -331,9 +325,9 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
         if (me->needBegin_) {
             me->needBegin_ = false;
             me->beginFrames_ = me->readFrames_ - frames;
-            me->worker_.Begin(me->format_, me->latencyNs_);
+            me->worker_->Begin(me->format_, me->latencyNs_);
         }
-        me->worker_.Packet(data, static_cast<int>(bytes / frameBytes), static_cast<int>(frameBytes),
+        me->worker_->Packet(data, static_cast<int>(bytes / frameBytes), static_cast<int>(frameBytes),
                            arrival); // null data: a hole
         pa_stream_drop(stream);
     }
@@ -352,11 +346,12 @@ void PulseCaptureStream::AskTiming(int64_t nowNs)
     }
 }
 
-void PulseCaptureStream::Read()
+void PulseCaptureStream::Read(std::vector<uint8_t>& staging)
 {
-    // Sound server's main loop thread, loop lock held (the owner's timer). Owns the CaptureSource's
-    // stream side while this stream exists. Every call into libpulse asks the kernel for the
-    // process id (its fork check): per packet only peek and drop are called.
+    // The program loop's thread, its lock held (the owner's timer, or the owner's thread before
+    // the stream closes). Owns the CaptureSource's stream side while this stream exists. Every
+    // call into libpulse asks the kernel for the process id (its fork check): per packet only peek
+    // and drop are called.
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return;
     const int64_t arrival = NowNs();
@@ -364,11 +359,10 @@ void PulseCaptureStream::Read()
     // Whether the stream is suspended cannot change during this call: nothing of the server is
     // taken in meanwhile.
     const bool suspended = pa_stream_is_suspended(stream_) == 1;
-    const auto frameBytes = static_cast<int>(frameBytes_);
     size_t staged = 0;
     const auto handOver = [&] {
         if (staged > 0)
-            worker_.Packet(staging_.data(), static_cast<int>(staged / frameBytes_), frameBytes, arrival);
+            source_.Deliver(staging.data(), static_cast<int>(staged / frameBytes_), arrival);
         staged = 0;
     };
     for (;;) {
@@ -386,15 +380,16 @@ void PulseCaptureStream::Read()
                 handOver(); // what came before belongs to the earlier run
                 needBegin_ = false;
                 beginFrames_ = readFrames_ - frames;
-                worker_.Begin(format_, latencyNs_);
+                if (!source_.Begin(format_, latencyNs_))
+                    LOG(ERROR) << "capture: the stream's format cannot be converted";
             }
-            if (!data || bytes > staging_.size()) {
+            if (!data) {
                 handOver();
-                worker_.Packet(data, static_cast<int>(frames), frameBytes, arrival); // null data: a hole
+                source_.Deliver(nullptr, static_cast<int>(frames), arrival); // a hole
             } else {
-                if (staged + bytes > staging_.size())
-                    handOver();
-                std::memcpy(staging_.data() + staged, data, bytes);
+                if (staged + bytes > staging.size())
+                    staging.resize(staged + bytes); // rarely: it keeps its size
+                std::memcpy(staging.data() + staged, data, bytes);
                 staged += bytes;
             }
         }
@@ -403,6 +398,12 @@ void PulseCaptureStream::Read()
     handOver();
     AskTiming(arrival);
     longestReadNs_ = std::max(longestReadNs_, NowNs() - arrival);
+}
+
+void PulseCaptureStream::Hurry()
+{
+    if (worker_)
+        worker_->Hurry(); // a program's stream: its owner reads more often
 }
 
 void PulseCaptureStream::OnTiming(pa_stream* stream, int success, void* self)
@@ -427,6 +428,11 @@ void PulseCaptureStream::OnTiming(pa_stream* stream, int success, void* self)
     const int64_t at = static_cast<int64_t>(info->timestamp.tv_sec) * 1'000'000'000 +
                        static_cast<int64_t>(info->timestamp.tv_usec) * 1000 + realToMono;
     const auto written = static_cast<int64_t>(info->write_index / pa_frame_size(pa_stream_get_sample_spec(stream)));
-    if (written >= me->beginFrames_)
-        me->worker_.Timing(at, written - me->beginFrames_, static_cast<int64_t>(info->source_usec) * 1000);
+    if (written < me->beginFrames_)
+        return;
+    const int64_t latency = static_cast<int64_t>(info->source_usec) * 1000;
+    if (me->worker_)
+        me->worker_->Timing(at, written - me->beginFrames_, latency);
+    else
+        me->source_.Timing(at, written - me->beginFrames_, latency);
 }

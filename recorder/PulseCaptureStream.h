@@ -18,9 +18,9 @@
 //   The server sends such a stream a packet for every block its sink renders (a few hundred a
 //   second, more the more programs play, whatever packet size is asked for), so it has no read
 //   callback, and lives on a connection of its own whose loop takes in packets a few dozen times a
-//   second (PulseProgramLoop): its owner's timer reads everything queued (Read),
-//   as one packet for the capture worker. The late arrival this gives a packet only loosens its
-//   bound; the timing reports place the samples.
+//   second (PulseProgramLoop): its owner's timer reads everything queued (Read) and delivers it
+//   as one packet, on that loop's thread (no capture worker). The late arrival this gives a
+//   packet only loosens its bound; the timing reports place the samples.
 //
 // - Timing: after every packet the server is asked how many samples it had written into the stream
 //   and when (its timing report); with the arrival of each packet, this is what places the samples
@@ -37,6 +37,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,12 +58,13 @@ public:
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
 
     void Maintain() override;
-    void Hurry() override { worker_.Hurry(); }
+    void Hurry() override;
     // A stream of one playback stream is over (Maintain says so). Recorder's thread.
     bool Ended() const { return ended_; }
     // A stream of one playback stream: hands everything the server has sent since the last call
-    // to the capture worker, arrived now. Main loop thread, loop lock held.
-    void Read();
+    // to the CaptureSource, arrived now, joined in staging (of any size; shared by the loop's
+    // streams). Its loop's thread, lock held.
+    void Read(std::vector<uint8_t>& staging);
 
 private:
     static void OnRead(pa_stream* stream, size_t bytes, void* self);
@@ -78,7 +80,10 @@ private:
     const CaptureKind kind_;
     const uint32_t sinkInput_ = kNoSinkInput; // the one playback stream recorded, if any
     const int deliveredFormat_;               // AVSampleFormat asked of the server
-    CaptureWorker worker_; // before the stream: it outlives every callback
+    CaptureSource& source_;
+    // Before the stream: it outlives every callback. None for a program's stream: its loop's
+    // thread serves no other source and places the samples itself.
+    std::unique_ptr<CaptureWorker> worker_;
     PulseContext& pulse_;
     PulseProgramLoop* const programLoop_ = nullptr; // the connection of a program's stream
     int listener_ = -1;
@@ -103,6 +108,5 @@ private:
     int64_t lastTimingNs_ = 0;  // when the last timing report was asked for
     int64_t longestReadNs_ = 0; // the longest read callback of this stream (logged at its end)
     int64_t reads_ = 0, packets_ = 0, timings_ = 0; // read callbacks, packets, timing reports asked (logged)
-    size_t frameBytes_ = 0;          // of the connected stream
-    std::vector<uint8_t> staging_;   // Read: the packets of one call, joined (a stream of one playback stream)
+    size_t frameBytes_ = 0; // of the connected stream
 };

@@ -2,10 +2,10 @@
 
 #include <glog/logging.h>
 #include <pulse/error.h>
+#include <pulse/timeval.h>
 
-#include <poll.h>
-
-#include <algorithm>
+#include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -14,39 +14,40 @@ constexpr const char* kClientName = "TAMSU program sound";
 
 } // namespace
 
-PulseProgramLoop::PulseProgramLoop()
+PulseProgramLoop::PulseProgramLoop() : loop_(pa_threaded_mainloop_new())
 {
-    loop_ = pa_mainloop_new();
     if (!loop_) {
-        LOG(ERROR) << "program sound: cannot create a main loop";
+        LOG(FATAL) << "program sound: cannot create a main loop"; // out of memory
+        std::abort();
+    }
+    pa_threaded_mainloop_set_name(loop_, "pulse-programs");
+    if (pa_threaded_mainloop_start(loop_) < 0) {
+        LOG(ERROR) << "program sound: cannot start the main loop";
         return;
     }
-    pa_mainloop_set_poll_func(loop_, &PulseProgramLoop::Poll, this);
-    std::unique_lock<std::mutex> lock(lock_);
+    std::lock_guard<PulseProgramLoop> lock(*this);
     Connect();
-    thread_ = std::thread(&PulseProgramLoop::Run, this);
-    changed_.wait_for(lock, kConnectWait, [this] { return ready_ || failed_; });
+    // Woken by OnState, or by the timer when the server does not answer in time.
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(kConnectWait.count()) * PA_USEC_PER_MSEC);
+    pa_time_event* timer = Api()->time_new(Api(), &when, &PulseProgramLoop::OnConnectTimer, this);
+    while (!ready_ && !failed_ && !connectLate_)
+        pa_threaded_mainloop_wait(loop_);
+    Api()->time_free(timer);
     if (!ready_)
         LOG(ERROR) << "program sound: no connection to the sound server yet";
 }
 
 PulseProgramLoop::~PulseProgramLoop()
 {
-    if (!loop_)
-        return;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        quit_ = true;
-    }
-    changed_.notify_all();
-    pa_mainloop_wakeup(loop_);
-    thread_.join();
+    pa_threaded_mainloop_stop(loop_); // harmless when it never started
     if (context_) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);
         pa_context_unref(context_);
     }
-    pa_mainloop_free(loop_);
+    pa_threaded_mainloop_free(loop_);
 }
 
 void PulseProgramLoop::Connect()
@@ -57,7 +58,7 @@ void PulseProgramLoop::Connect()
         pa_context_unref(context_);
     }
     failed_ = false;
-    context_ = pa_context_new(pa_mainloop_get_api(loop_), kClientName);
+    context_ = pa_context_new(Api(), kClientName);
     if (!context_) {
         failed_ = true;
         return;
@@ -70,9 +71,7 @@ void PulseProgramLoop::Connect()
 
 void PulseProgramLoop::Maintain()
 {
-    if (!loop_)
-        return;
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<PulseProgramLoop> lock(*this);
     if (failed_)
         Connect();
 }
@@ -93,43 +92,13 @@ void PulseProgramLoop::OnState(pa_context* context, void* self)
     } else {
         return;
     }
-    me->changed_.notify_all();
+    pa_threaded_mainloop_signal(me->loop_, 0);
 }
 
-int PulseProgramLoop::Poll(struct pollfd* fds, unsigned long count, int timeoutMs, void* self)
+void PulseProgramLoop::OnConnectTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
-    // Loop thread, called with the lock held (runLock_); lets go of it while it waits.
+    // Loop thread, lock held: the constructor waits no longer.
     auto* me = static_cast<PulseProgramLoop*>(self);
-    std::unique_lock<std::mutex>& lock = *me->runLock_;
-    const auto start = std::chrono::steady_clock::now();
-    // Not while it connects: the handshake's round trips would each wait.
-    if (timeoutMs != 0 && me->ready_) { // 0: the loop has work due now
-        auto until = me->lastWake_ + std::chrono::nanoseconds(kWakePeriodNs);
-        if (timeoutMs > 0)
-            until = std::min(until, start + std::chrono::milliseconds(timeoutMs));
-        me->changed_.wait_until(lock, until, [me] { return me->quit_; });
-    }
-    if (timeoutMs > 0) {
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        timeoutMs = std::max(0, timeoutMs - static_cast<int>(waited.count()));
-    }
-    if (me->quit_)
-        timeoutMs = 0;
-    lock.unlock();
-    const int result = poll(fds, count, timeoutMs);
-    lock.lock();
-    me->lastWake_ = std::chrono::steady_clock::now();
-    return result;
-}
-
-void PulseProgramLoop::Run()
-{
-    // Loop thread: runs the connection's callbacks (streams, timers) with the lock held; lets go
-    // of it only in Poll.
-    std::unique_lock<std::mutex> lock(lock_);
-    runLock_ = &lock;
-    while (!quit_)
-        if (pa_mainloop_iterate(loop_, 1, nullptr) < 0)
-            break;
-    runLock_ = nullptr;
+    me->connectLate_ = true;
+    pa_threaded_mainloop_signal(me->loop_, 0);
 }

@@ -45,22 +45,17 @@ PulseProgramStream::~PulseProgramStream()
         readTimer_ = nullptr;
         // What came since the last read is in the recording too.
         for (PulseCaptureStream* stream : reading_)
-            stream->Read();
+            stream->Read(staging_);
         reading_.clear();
     }
-    std::lock_guard<std::mutex> guard(lock_);
     for (auto& [index, stream] : members_) {
-        stream.reset(); // its worker has handed over everything
+        stream.reset(); // everything it read is delivered
         group_.Leave(index);
     }
 }
 
 void PulseProgramStream::Hurry()
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    hurry_ = true;
-    for (auto& [index, stream] : members_)
-        stream->Hurry();
     std::lock_guard<PulseProgramLoop> lock(loop_);
     hurriedReads_ = true;
     if (readTimer_)
@@ -69,10 +64,11 @@ void PulseProgramStream::Hurry()
 
 void PulseProgramStream::OnReadTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
 {
-    // Sound server's main loop thread, loop lock held: one pass over every stream's queue.
+    // The program loop's thread, its lock held: one pass over every stream's queue; the samples
+    // are placed and mixed right here.
     auto* me = static_cast<PulseProgramStream*>(self);
     for (PulseCaptureStream* stream : me->reading_)
-        stream->Read();
+        stream->Read(me->staging_);
     RestartTimer(api, event, me->hurriedReads_ ? kHurriedReadPeriodNs : kReadPeriodNs);
 }
 
@@ -83,7 +79,7 @@ void PulseProgramStream::Track(PulseCaptureStream* stream, bool reading)
         reading_.push_back(stream);
         return;
     }
-    stream->Read(); // the rest of its packets, before its stream closes
+    stream->Read(staging_); // the rest of its packets, before its stream closes
     reading_.erase(std::remove(reading_.begin(), reading_.end(), stream), reading_.end());
 }
 
@@ -101,7 +97,6 @@ void PulseProgramStream::Maintain()
         generation_ = state.generation;
         loopGeneration_ = loop_.Generation();
     }
-    std::lock_guard<std::mutex> guard(lock_);
     for (auto it = members_.begin(); it != members_.end();) {
         it->second->Maintain();
         if (!it->second->Ended()) {
@@ -149,8 +144,6 @@ void PulseProgramStream::Maintain()
         CaptureSource& lane = group_.Join(input.index);
         takeVolume(input);
         auto stream = std::make_unique<PulseCaptureStream>(lane, input.index, loop_);
-        if (hurry_)
-            stream->Hurry();
         Track(stream.get(), true);
         members_.emplace(input.index, std::move(stream));
     }

@@ -12,11 +12,11 @@
 // The lanes' streams live on a connection of their own (PulseProgramLoop) and have no read
 // callbacks: one timer of that loop reads every stream's queued packets in one pass every
 // kReadPeriodNs (every kHurriedReadPeriodNs once the recording is stopping), instead of a call for
-// each of the few hundred packets a second the server sends each of them.
+// each of the few hundred packets a second the server sends each of them, and places and mixes
+// what it read right there: one thread for all of them.
 //
 // Thread-safety: the constructor, Maintain and the destructor on one thread (the recorder's
-// encode thread); Hurry from any thread. The timer runs on the loop's thread with its lock held;
-// lock_ is never taken there (the other threads take lock_ before the loop's lock).
+// encode thread); Hurry from any thread. The timer runs on the loop's thread with its lock held.
 
 #include "CaptureBackend.h"
 #include "PulseProgramLoop.h"
@@ -25,7 +25,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class PulseCaptureStream;
@@ -37,8 +36,8 @@ class SourceGroup;
 
 class PulseProgramStream : public CaptureStream {
 public:
-    // Between two reads: well within what the mix waits for a lane (SourceGroup::kLagNs) and
-    // below the capture workers' batch, so that each takes in one or two reads at a time.
+    // Between two reads: well within what the mix waits for a lane (SourceGroup::kLagNs), and
+    // each read costs the samples' placement and mix (done on the loop's thread, no worker).
     static constexpr int64_t kReadPeriodNs = 40'000'000;
     // While the recording stops it waits for the last samples: a read every server packet or so.
     static constexpr int64_t kHurriedReadPeriodNs = 10'000'000;
@@ -59,11 +58,10 @@ private:
     SourceGroup& group_;
     PulseContext& pulse_;
     PulseProgramLoop loop_; // outlives the streams on it
-    std::mutex lock_; // members_ and hurry_: Maintain against Hurry
     std::map<uint32_t, std::unique_ptr<PulseCaptureStream>> members_; // by sink input
-    bool hurry_ = false;
     // loop_'s lock: the streams the timer reads, and the timer (null without a loop).
     std::vector<PulseCaptureStream*> reading_;
+    std::vector<uint8_t> staging_; // their packets of one read, joined
     pa_time_event* readTimer_ = nullptr;
     bool hurriedReads_ = false;
     // Recorder's thread only.
