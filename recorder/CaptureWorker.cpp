@@ -16,8 +16,8 @@ constexpr int64_t kLookSlackNs = 10'000'000;
 
 } // namespace
 
-CaptureWorker::CaptureWorker(CaptureSource& source, size_t dataBytes, int64_t batchNs)
-    : source_(source), batchNs_(batchNs), events_(kEvents), data_(dataBytes), thread_(&CaptureWorker::Run, this)
+CaptureWorker::CaptureWorker(CaptureSource& source)
+    : source_(source), events_(kEvents), data_(kDataBytes), thread_(&CaptureWorker::Run, this)
 {
 }
 
@@ -92,7 +92,7 @@ void CaptureWorker::Hurry()
 
 bool CaptureWorker::WakeFor(int64_t arrivalNs)
 {
-    if (!hurry_ && arrivalNs - wokenAt_ < batchNs_)
+    if (!hurry_ && arrivalNs - wokenAt_ < kBatchNs)
         return false;
     wokenAt_ = arrivalNs;
     return true;
@@ -119,7 +119,7 @@ void CaptureWorker::Run()
     // bytes stay reserved until then) and gives the space back.
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        wake_.wait_for(lock, std::chrono::nanoseconds(batchNs_ + kLookSlackNs), [this] { return stop_ || eventCount_ > 0; });
+        wake_.wait_for(lock, std::chrono::nanoseconds(kBatchNs + kLookSlackNs), [this] { return stop_ || eventCount_ > 0; });
         if (eventCount_ == 0) {
             if (stop_)
                 return; // stopped, everything handed over

@@ -30,9 +30,7 @@ public:
     // would otherwise wake it a hundred times a second), and looks by itself a little after.
     static constexpr int64_t kBatchNs = 40'000'000;
 
-    // dataBytes: the ring's size (a stream known to be small needs less); batchNs: how much sound
-    // it takes in at a time (a source whose samples are not wanted at once can take more).
-    explicit CaptureWorker(CaptureSource& source, size_t dataBytes = kDataBytes, int64_t batchNs = kBatchNs);
+    explicit CaptureWorker(CaptureSource& source);
     // Hands over what is queued, then ends the thread.
     ~CaptureWorker();
     CaptureWorker(const CaptureWorker&) = delete;
@@ -65,7 +63,6 @@ private:
     void Run();
 
     CaptureSource& source_;
-    const int64_t batchNs_;
     std::mutex lock_;
     std::condition_variable wake_;
     // The rings, allocated once. Guarded by lock_, except the bytes of packets between head and

@@ -28,9 +28,8 @@ namespace {
 // the packet ends fall on every phase of the blocks within a few packets, and the earliest bound
 // (CaptureSource) is the one whose packet ended right with a block.
 constexpr uint32_t kFragmentFrames = 2302;
-// A stream of one playback stream takes about 100 ms a packet (odd for the same reason): its
-// worker takes 100 ms at a time anyway, and a program with a dozen streams would otherwise wake
-// the process 240 times a second. Well within what the mix waits for a lane (SourceGroup::kLagNs).
+// A stream of one playback stream asks for about 100 ms a packet (odd for the same reason); the
+// server sends its packets as its sink renders anyway, and they are read every few tens of ms.
 constexpr uint32_t kProgramFragmentFrames = 4603;
 // Timing reports: after every packet for the first second of a stream (at 48 kHz), then at most
 // every 200 ms.
