@@ -93,6 +93,16 @@ const PulseDevice* MonitorOf(uint32_t sinkInput, const PulseServerState& state)
     return nullptr;
 }
 
+// Takes the lock of the loop a stream lives on: its program loop, else the shared one.
+void LockLoop(PulseProgramLoop* program, PulseContext& pulse, std::optional<PulseContext::Lock>& shared,
+              std::unique_lock<PulseProgramLoop>& own)
+{
+    if (program)
+        own = std::unique_lock<PulseProgramLoop>(*program);
+    else
+        shared.emplace(pulse);
+}
+
 } // namespace
 
 PulseCaptureStream::PulseCaptureStream(CaptureKind kind, CaptureSource& source)
@@ -123,10 +133,7 @@ PulseCaptureStream::~PulseCaptureStream()
     pulse_.RemoveListener(listener_);
     std::optional<PulseContext::Lock> shared;
     std::unique_lock<PulseProgramLoop> own;
-    if (programLoop_)
-        own = std::unique_lock<PulseProgramLoop>(*programLoop_);
-    else
-        shared.emplace(pulse_);
+    LockLoop(programLoop_, pulse_, shared, own);
     CloseStream();
 }
 
@@ -173,10 +180,7 @@ void PulseCaptureStream::Maintain()
 
     std::optional<PulseContext::Lock> shared;
     std::unique_lock<PulseProgramLoop> own;
-    if (programLoop_)
-        own = std::unique_lock<PulseProgramLoop>(*programLoop_);
-    else
-        shared.emplace(pulse_);
+    LockLoop(programLoop_, pulse_, shared, own);
     pa_context* context = programLoop_ ? programLoop_->Context() : pulse_.Context();
     if (stream_ && !broken_ && generation == generation_ && device && device->name == device_)
         return; // nothing that concerns this stream
