@@ -27,9 +27,10 @@
 //   (CaptureSource).
 //
 // Thread-safety: the constructor, Maintain and the destructor run on one thread (the recorder's);
-// the stream's callbacks run on the sound server's main loop thread (a program's stream: on its
-// PulseProgramLoop's) and only queue what arrived
-// for the stream's capture worker, which does everything else.
+// the stream's callbacks run on the sound server's main loop thread and only queue what arrived
+// for the stream's capture worker, which does everything else. A program's stream: its callbacks
+// and Read run on its PulseProgramLoop's thread, which also places the samples; Maintain and the
+// destructor hold that loop's lock.
 
 #include "CaptureBackend.h"
 #include "CaptureSource.h"
