@@ -151,18 +151,4 @@ TEST_F(RecorderFault, EveryDeviceGoneKeepsTheTakeGrowing)
     EXPECT_GT(Share(a, kSpeakerHz, 0.3, 1.3), 0.9);
 }
 
-// (What the plan makes of the devices: RecordingPlanTest.)
-TEST_F(RecorderFault, UnpluggedMicrophoneLeavesTheSpeakerOnly)
-{
-    ASSERT_EQ(SoundServer::Pactl({"unload-module", "module-remap-source"}), 0);
-    // (PipeWire's session manager settles the defaults a moment later.)
-    AudioDevices devices = AudioDevices::Current();
-    for (int i = 0; i < 100 && (!devices.speaker || devices.microphone); ++i) {
-        SleepMs(50);
-        devices = AudioDevices::Current();
-    }
-    EXPECT_TRUE(devices.speaker);
-    EXPECT_FALSE(devices.microphone);
-}
-
 } // namespace

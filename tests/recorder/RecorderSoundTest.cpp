@@ -7,7 +7,6 @@
 
 #include "ConfigStore.h"
 #include "Process.h"
-#include "RecordingJournal.h"
 #include "RecordingTracks.h"
 #include "SoundServer.h"
 #include "SyntheticDevice.h"
@@ -139,20 +138,29 @@ TEST_F(RecorderSound, SeparateTracksHoldOneSourceEachAsLongAsTheMixAlsoAfterACra
         expectTracks(folder_ + "/tracks-" + format + "." + format, format, format == "wav" ? 1024 : 1152);
     }
 
-    // Killed while recording: the next start repairs the tracks like the mix (each file reaches
-    // the disk once a second).
+    // Killed while recording: the next start repairs the tracks like the mix and names each (the
+    // files reach the disk once a second: the mix holds at least the seconds printed but one).
     const std::string out = env_.MakeFolder("killed").toStdString();
     Process tool({TAMSU_RECORD_TOOL, "--source", "both", "--split-tracks", "--format", "wav", "--seconds", "600",
                   "--output", out});
     ASSERT_TRUE(tool.WaitForOutput("00:00:03\n", std::chrono::seconds(20)));
     tool.Signal(SIGKILL);
     tool.Finish(std::chrono::seconds(20));
-    std::vector<std::string> recovered = RecoverUnfinishedRecordings();
+    const Process::Result next =
+        RunProcess({TAMSU_RECORD_TOOL, "--silent", "--seconds", "1", "--output", env_.MakeFolder("next").toStdString()});
+    EXPECT_EQ(next.code, 0) << next.err;
+    std::vector<std::string> recovered;
+    const std::string said = "tamsu-record: 已恢复上次未完成的录音: ";
+    for (size_t at = 0; (at = next.err.find(said, at)) != std::string::npos; at += said.size())
+        recovered.push_back(next.err.substr(at + said.size(), next.err.find('\n', at) - at - said.size()));
     std::sort(recovered.begin(), recovered.end()); // the folder's files, then the mix
-    ASSERT_EQ(recovered.size(), 3u);
+    ASSERT_EQ(recovered.size(), 3u) << next.err;
     const std::string tracks = RecordingTracks::FolderOf(recovered[2]) + "/";
     EXPECT_EQ(recovered, (std::vector<std::string>{tracks + "系统声音.wav", tracks + "麦克风.wav", recovered[2]}));
     expectTracks(recovered[2], "wav", kRate);
+    DecodedAudio mix;
+    ASSERT_TRUE(DecodeAudioFile(recovered[2], mix));
+    EXPECT_GE(mix.Seconds(), 2.0);
 }
 
 } // namespace

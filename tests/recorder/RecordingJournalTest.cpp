@@ -35,43 +35,40 @@ std::string UnfinishedWav(int frames, int extra)
     return b + std::string(size_t(frames) * 4 + extra, '\x11');
 }
 
-struct RepairCase {
-    const char* name;
-    std::string bytes;
-    bool repaired;
-    int frames; // whole frames counted afterwards
-};
-
-class RepairWavTest : public ::testing::TestWithParam<RepairCase> {};
-
-TEST_P(RepairWavTest, SizesFromLength)
+TEST(RecordingJournalTest, RepairSetsTheSizesFromTheLength)
 {
-    const RepairCase& c = GetParam();
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool repaired;
+        int frames; // whole frames counted afterwards
+    } cases[] = {
+        {"killed with half a frame", UnfinishedWav(44100, 2), true, 44100},
+        {"header only", UnfinishedWav(0, 0), true, 0},
+        {"header cut short", UnfinishedWav(0, 0).substr(0, 40), false, 0},
+        {"not a WAV", "ID3\x04" + std::string(400, '\x55'), false, 0},
+    };
     TestEnv env;
     const std::string path = env.Root().toStdString() + "/f.wav";
-    WriteBytes(path, c.bytes);
-    EXPECT_EQ(RepairWavFile(path), c.repaired);
-    const std::string after = ReadBytes(path);
-    if (!c.repaired) {
-        EXPECT_EQ(after, c.bytes); // untouched
-        return;
-    }
-    ASSERT_EQ(after.size(), kDataStart + size_t(c.frames) * 4); // the partial frame is cut off
-    EXPECT_EQ(Le32At(after, 4), after.size() - 8);
-    EXPECT_EQ(Le32At(after, kDataStart - 4), size_t(c.frames) * 4);
-    DecodedAudio audio;
-    if (c.frames > 0) {
-        ASSERT_TRUE(DecodeAudioFile(path, audio));
-        EXPECT_EQ(audio.left.size(), size_t(c.frames));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(path, c.bytes);
+        EXPECT_EQ(RepairWavFile(path), c.repaired);
+        const std::string after = ReadBytes(path);
+        if (!c.repaired) {
+            EXPECT_EQ(after, c.bytes); // untouched
+            continue;
+        }
+        ASSERT_EQ(after.size(), kDataStart + size_t(c.frames) * 4); // the partial frame is cut off
+        EXPECT_EQ(Le32At(after, 4), after.size() - 8);
+        EXPECT_EQ(Le32At(after, kDataStart - 4), size_t(c.frames) * 4);
+        DecodedAudio audio;
+        if (c.frames > 0) {
+            ASSERT_TRUE(DecodeAudioFile(path, audio));
+            EXPECT_EQ(audio.left.size(), size_t(c.frames));
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Files, RepairWavTest,
-    ::testing::Values(RepairCase{"KilledWithHalfFrame", UnfinishedWav(44100, 2), true, 44100},
-                      RepairCase{"HeaderOnly", UnfinishedWav(0, 0), true, 0},
-                      RepairCase{"HeaderCutShort", UnfinishedWav(0, 0).substr(0, 40), false, 0},
-                      RepairCase{"NotAWav", "ID3\x04" + std::string(400, '\x55'), false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordingJournalTest, RecoversOnlyWhatNoLiveProcessOwns)
 {

@@ -70,37 +70,34 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
         AudioDevices devices;
         PlanRefusal refusal;
         int source;
-        bool micMissing;
-        bool echo;
+        bool micMissing, echo;
     };
     PlanOverrides mic, system, silentMic, echoOn;
     echoOn.echoCancel = true;
-    mic.source = kMicrophone;
+    mic.source = silentMic.source = kMicrophone;
     system.source = kSystemSound;
-    silentMic.source = kMicrophone;
     silentMic.silent = true;
+    using R = PlanRefusal;
+    const std::pair<const char*, const char*> echoStored{config::kEchoCheck, "1"};
     const Case cases[] = {
-        {"both, all devices (echo cancellation off unless stored)", {}, {}, {true, true}, PlanRefusal::kNone, kBoth,
-         false, false},
-        {"both without a microphone: system sound only", {}, {}, {true, false}, PlanRefusal::kNone, kSystemSound, true,
-         false},
-        {"both without a speaker", {}, {}, {false, true}, PlanRefusal::kNoSpeaker, kBoth, false, false},
-        {"stored microphone without one", {{config::kVoiceSource, "1"}}, {}, {true, false}, PlanRefusal::kNoMicrophone,
+        {"both, all devices (echo cancellation off unless stored)", {}, {}, {true, true}, R::kNone, kBoth, false, false},
+        {"both without a microphone: system sound only", {}, {}, {true, false}, R::kNone, kSystemSound, true, false},
+        {"both without a speaker", {}, {}, {false, true}, R::kNoSpeaker, kBoth, false, false},
+        {"stored microphone without one", {{config::kVoiceSource, "1"}}, {}, {true, false}, R::kNoMicrophone,
          kMicrophone, false, false},
-        {"microphone needs no speaker (then no echo either)", {{config::kEchoCheck, "1"}}, mic, {false, true}, PlanRefusal::kNone, kMicrophone,
+        {"microphone needs no speaker (then no echo either)", {echoStored}, mic, {false, true}, R::kNone, kMicrophone,
          false, false},
-        {"microphone alone: the speaker is its echo's reference", {{config::kEchoCheck, "1"}}, mic, {true, true}, PlanRefusal::kNone, kMicrophone,
-         false, true},
-        {"override beats the stored source", {{config::kVoiceSource, "1"}}, system, {true, false}, PlanRefusal::kNone,
+        {"microphone alone: the speaker is its echo's reference", {echoStored}, mic, {true, true}, R::kNone,
+         kMicrophone, false, true},
+        {"override beats the stored source", {{config::kVoiceSource, "1"}}, system, {true, false}, R::kNone,
          kSystemSound, false, false},
-        {"silence needs no device", {}, silentMic, {false, false}, PlanRefusal::kNone, kMicrophone, false, false},
-        {"stored silence needs no device", {{config::kAudioMuteCheck, "1"}}, {}, {false, false}, PlanRefusal::kNone,
-         kBoth, false, false},
-        {"headphones: no echo to cancel", {{config::kEchoCheck, "1"}}, {}, {true, true, true}, PlanRefusal::kNone, kBoth, false, false},
-        {"echo cancellation stored on", {{config::kEchoCheck, "1"}}, {}, {true, true}, PlanRefusal::kNone, kBoth,
+        {"silence needs no device", {}, silentMic, {false, false}, R::kNone, kMicrophone, false, false},
+        {"stored silence needs no device", {{config::kAudioMuteCheck, "1"}}, {}, {false, false}, R::kNone, kBoth,
+         false, false},
+        {"headphones: no echo to cancel", {echoStored}, {}, {true, true, true}, R::kNone, kBoth, false, false},
+        {"echo cancellation stored on", {echoStored}, {}, {true, true}, R::kNone, kBoth, false, true},
+        {"echo override beats the stored off", {{config::kEchoCheck, "0"}}, echoOn, {true, true}, R::kNone, kBoth,
          false, true},
-        {"echo override beats the stored off", {{config::kEchoCheck, "0"}}, echoOn, {true, true}, PlanRefusal::kNone,
-         kBoth, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

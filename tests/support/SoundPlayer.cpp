@@ -2,8 +2,8 @@
 
 #include "SoundServer.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <sstream>
 
 namespace {
 
@@ -19,23 +19,6 @@ constexpr const char* kPlayScript =
     R"(exec pacat -v --raw --device="$1" --format=float32le --rate="$2" --channels="$3" --latency-msec="$4" )"
     R"(< <(exec sox -q -D -n -r "$2" -c "$3" -b 32 -e floating-point -t raw - "${@:5}") )"
     R"(2> >(grep -m1 -o --line-buffered "Stream started"; exec cat >/dev/null))";
-
-// The server lists a sink of this name. pipewire-pulse plays a stream meant for a sink that is not
-// there into the default sink instead of refusing it as PulseAudio does, so the player looks first.
-bool SinkListed(const std::string& name)
-{
-    std::string list;
-    if (SoundServer::Pactl({"list", "short", "sinks"}, &list) != 0)
-        return false;
-    std::istringstream lines(list);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string index, sink;
-        if ((fields >> index >> sink) && sink == name)
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -69,7 +52,10 @@ bool SoundPlayer::PlayClicks(double intervalSeconds, double amplitude)
 bool SoundPlayer::Play(const std::vector<std::string>& effects)
 {
     Close();
-    if (!SinkListed(sink_)) {
+    // pipewire-pulse plays a stream meant for a sink that is not there into the default sink
+    // instead of refusing it as PulseAudio does, so the player looks first.
+    const auto sinks = SoundServer::List("sinks");
+    if (!sinks || std::none_of(sinks->begin(), sinks->end(), [&](const auto& s) { return s.second == sink_; })) {
         std::fprintf(stderr, "SoundPlayer: cannot play into \"%s\": no such sink\n", sink_.c_str());
         return false;
     }

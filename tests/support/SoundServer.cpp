@@ -25,25 +25,17 @@ constexpr const char* kProtocolModule = "module-native-protocol-unix";
 // ("libpipewire-module-..."), which are the server itself and cannot be unloaded.
 constexpr const char* kServerModulePrefix = "module-";
 
-// The build folder and kind ("" or "--pipewire") of the scripts/sound-server.sh server PULSE_SERVER
-// names, from the folder its socket lies in: <build>/pulse/run/native (PulseAudio, "server.pa"
-// beside it) or <build>/pipewire/run/pulse/native (PipeWire); a socket behind a short link in /tmp
-// leads there too. Empty build folder when it is neither.
+// The build folder and kind ("" or "--pipewire") of the scripts/sound-server.sh server whose
+// environment this process has: its client configuration lies in <build>/pulse (beside
+// "server.pa") or <build>/pipewire. Empty build folder when it is neither.
 std::pair<std::filesystem::path, std::string> ScriptServer()
 {
-    namespace fs = std::filesystem;
-    const char* server = std::getenv("PULSE_SERVER");
-    std::string socket = server ? server : "";
-    if (socket.rfind("unix:", 0) == 0)
-        socket.erase(0, 5);
-    std::error_code error;
-    for (fs::path p = fs::canonical(fs::path(socket).parent_path(), error); !error && p.has_relative_path();
-         p = p.parent_path()) {
-        if (p.filename() == "pulse" && fs::exists(p / "server.pa"))
-            return {p.parent_path(), ""};
-        if (p.filename() == "pipewire" && fs::exists(p / "config/pipewire/pipewire-pulse.conf"))
-            return {p.parent_path(), "--pipewire"};
-    }
+    const char* config = std::getenv("PULSE_CLIENTCONFIG");
+    const std::filesystem::path dir = std::filesystem::path(config ? config : "").parent_path();
+    if (dir.filename() == "pulse" && std::filesystem::exists(dir / "server.pa"))
+        return {dir.parent_path(), ""};
+    if (dir.filename() == "pipewire" && std::filesystem::exists(dir / "config/pipewire/pipewire-pulse.conf"))
+        return {dir.parent_path(), "--pipewire"};
     return {};
 }
 
@@ -78,6 +70,19 @@ int SoundServer::Pactl(const std::vector<std::string>& args, std::string* output
     return result.code;
 }
 
+std::optional<SoundServer::Listing> SoundServer::List(const std::string& kind)
+{
+    std::string text;
+    if (Pactl({"list", "short", kind}, &text) != 0)
+        return std::nullopt;
+    Listing items;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (std::pair<int, std::string> item; std::istringstream(line) >> item.first >> item.second)
+            items.push_back(std::move(item));
+    return items;
+}
+
 int SoundServer::LoadModule(const std::string& module, const std::vector<std::string>& args)
 {
     std::vector<std::string> command{"load-module", module};
@@ -91,14 +96,9 @@ bool SoundServer::WaitForDevices()
     // PipeWire answers each client from its own copy of the graph, which takes up a new node a
     // moment after pactl returns.
     std::vector<std::string> names;
-    for (const char* kind : {"sinks", "sources"}) {
-        std::string list;
-        Pactl({"list", "short", kind}, &list);
-        std::istringstream lines(list);
-        for (std::string line, index, name; std::getline(lines, line);)
-            if (std::istringstream(line) >> index >> name)
-                names.push_back(name);
-    }
+    for (const char* kind : {"sinks", "sources"})
+        for (const auto& [index, name] : List(kind).value_or(Listing{}))
+            names.push_back(name);
     for (int i = 0; i < kWaitTries; ++i) {
         const PulseServerState state = PulseContext::Instance().Refresh();
         if (state.connected && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
@@ -112,25 +112,16 @@ bool SoundServer::WaitForDevices()
 
 bool SoundServer::RemoveAllDevices()
 {
-    std::string list;
-    if (Pactl({"list", "short", "modules"}, &list) != 0)
+    std::optional<Listing> modules = List("modules");
+    if (!modules)
         return false;
-    std::vector<int> modules;
-    std::istringstream lines(list);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        int index = -1;
-        std::string name;
-        if ((fields >> index >> name) && name.rfind(kServerModulePrefix, 0) == 0 && name != kProtocolModule)
-            modules.push_back(index);
-    }
     // Newest first: a remap goes before the device it was made from (which would take it along).
-    std::sort(modules.rbegin(), modules.rend());
-    for (int index : modules)
-        Pactl({"unload-module", std::to_string(index)}); // may already be gone with its master device
-    std::string sinks, sources;
-    return Pactl({"list", "short", "sinks"}, &sinks) == 0 && sinks.empty()
-        && Pactl({"list", "short", "sources"}, &sources) == 0 && sources.empty();
+    std::sort(modules->rbegin(), modules->rend());
+    for (const auto& [index, name] : *modules)
+        if (name.rfind(kServerModulePrefix, 0) == 0 && name != kProtocolModule)
+            Pactl({"unload-module", std::to_string(index)}); // may already be gone with its master device
+    const auto sinks = List("sinks"), sources = List("sources");
+    return sinks && sinks->empty() && sources && sources->empty();
 }
 
 bool SoundServer::Reset(int micFeedRate)
@@ -159,12 +150,9 @@ bool SoundServer::WaitForDefaults(const std::string& sink, const std::string& so
             return true;
         if (i % kNudgeEvery == 0) {
             for (const auto& [kind, name] : {std::pair<std::string, std::string>{"sink", sink}, {"source", source}}) {
-                std::string list;
-                Pactl({"list", "short", kind + "s"}, &list);
-                std::istringstream lines(list);
-                std::string line, index, other;
-                while (std::getline(lines, line) && (other.empty() || other == name))
-                    std::istringstream(line) >> index >> other;
+                std::string other; // another device of the kind, if there is one
+                for (const auto& [index, listed] : List(kind + "s").value_or(Listing{}))
+                    other = listed != name ? listed : other;
                 if (!other.empty() && other != name)
                     Pactl({"set-default-" + kind, other});
                 Pactl({"set-default-" + kind, name});

@@ -7,7 +7,9 @@
 // A test that changes the layout puts it back with Reset() (also when it fails: call it from
 // TearDown). Called from the test's thread; every pactl call is bounded in time.
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class SoundServer {
@@ -18,6 +20,11 @@ public:
     // Runs pactl with args against the private server; its exit code (-1 when it could not run or
     // took too long). *output receives what it printed on standard output.
     static int Pactl(const std::vector<std::string>& args, std::string* output = nullptr);
+
+    // Index and name of each line of "pactl list short <kind>" (kind: "sinks", "sources",
+    // "modules"); nothing when pactl fails.
+    using Listing = std::vector<std::pair<int, std::string>>;
+    static std::optional<Listing> List(const std::string& kind);
 
     // Loads a module; its index once the program's connection lists every device the server has,
     // or -1 on failure.
