@@ -1,6 +1,6 @@
 // Volume and mute of the default microphone and playback device against the private sound server:
-// the 0..100 scale with its rounding and clamping, mute flags, namesake devices, no microphone or
-// no device at all (without a server: NoServerTest.cpp).
+// the 0..100 scale with its clamping, mute flags, namesake devices, no microphone or no device at
+// all (without a server: NoServerTest.cpp; a volume set and read back: the window's options test).
 
 #include "DeviceTestUtil.h"
 #include "EndpointVolume.h"
@@ -43,24 +43,6 @@ bool Muted(const std::string& kind, const std::string& name)
 std::vector<unsigned> Both(unsigned raw) { return {raw, raw}; }
 
 class VolumeTest : public SoundServerTest {};
-
-TEST_F(VolumeTest, ReadingRoundsToTheNearestStep)
-{
-    // Raw volume; the microphone's reading; the speaker's before the caller's truncation.
-    const std::tuple<unsigned, unsigned, float> cases[] = {{33030, 50, 50.89f}, {33162, 51, 51.10f},
-        {kNorm / 2, 50, 50.5f}, {kNorm * 3 / 2, 100, 100.5f} /* above 100 % */, {0, 0, -1.0f} /* speaker: kept */};
-    for (const auto& [raw, wantMic, wantSpeaker] : cases) {
-        SCOPED_TRACE(raw);
-        Pactl({"set-source-volume", "mic", std::to_string(raw)});
-        Pactl({"set-sink-volume", "speaker", std::to_string(raw)});
-        unsigned mic = 999;
-        EXPECT_EQ(GetMicVolume(mic), 0);
-        EXPECT_EQ(mic, wantMic);
-        float speaker = -1.0f;
-        EXPECT_EQ(GetSpeakerVolume(speaker), raw != 0);
-        EXPECT_NEAR(speaker, wantSpeaker, 0.01);
-    }
-}
 
 // On every channel of the default device and of its namesakes (same description), others untouched.
 TEST_F(VolumeTest, MicrophoneRefusesVolumesOffTheScaleAndSpeakerClampsThem)

@@ -1,11 +1,10 @@
 #pragma once
-// Helpers of the recorder tests: an owner that keeps the reported seconds (and waits for them)
-// and the loudest system sound level, the parameters of a recording, and a pause.
+// Helpers of the recorder tests: an owner that keeps the reported seconds (and waits for them),
+// the parameters of a recording, and a pause.
 
 #include "AudioRecorder.h"
 #include "RecordingPlan.h"
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -35,23 +34,10 @@ public:
         return seconds_;
     }
 
-    void PostRecorderLevels(float, float system) override
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        loudestSystem_ = std::max(loudestSystem_, system);
-    }
-    // The loudest system sound level reported (linear; -1: none).
-    float LoudestSystem() const
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        return loudestSystem_;
-    }
-
 private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
     std::vector<int64_t> seconds_;
-    float loudestSystem_ = -1.0f;
 };
 
 // The plan the window would make from the stored settings for source and format in the existing
