@@ -46,8 +46,6 @@ TEST_F(RecorderSound, ToneOfEachSourceAtItsLengthLevelAndFrequency)
         speaker_.Close(); // their sinks go with the next Reset
         mic_.Close();
     }
-    // Seconds arrived while recording: 1, 2 for each file.
-    EXPECT_GE(owner_.Seconds().size(), 4u);
 }
 
 TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)

@@ -52,3 +52,7 @@ std::string PostgresCluster::NewDatabase() {
     return Run({"psql", "-X", "-q", "-d", server, "-c", "CREATE DATABASE " + name}, false)
                ? "postgresql://tamsu@/" + name + "?host=" + dir_ : "";
 }
+
+std::string PostgresCluster::Query(const std::string& url, const std::string& sql) const {
+    return RunProcess({"psql", "-X", "-At", "-d", url, "-c", sql}).out;
+}

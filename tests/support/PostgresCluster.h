@@ -1,7 +1,8 @@
 #pragma once
 // PostgresCluster: a private PostgreSQL server for a test (initdb, pg_ctl) in a temporary folder,
 // reached only through a unix socket there, removed with the object. Under root its programs run as
-// `nobody`, who owns the folder (the server refuses root). NewDatabase gives a new database's URI.
+// `nobody`, who owns the folder (the server refuses root). NewDatabase gives a new database's URI;
+// Query runs psql on one ("SELECT count(*) FROM users" gives "3\n").
 
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ public:
     bool Start();  // false with Error() set, also when PostgreSQL is not installed
     const std::string& Error() const { return error_; }
     std::string NewDatabase();  // empty with Error() set on failure
+    std::string Query(const std::string& url, const std::string& sql) const;
 
 private:
     bool Run(std::vector<std::string> argv, bool asOwner);
