@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kTimelineRate = 44100;
 constexpr int kUnitSamples = static_cast<int>(VoiceProcessor::kChunkSamples);
+constexpr int kUnitMs = 10;
 // The longest delay the library takes (its far-end history); a larger one is clamped by it anyway.
 constexpr int kMaxDelayMs = 500;
 // The residual echo suppressor's strength: the low level keeps most of a voice that talks over
@@ -71,8 +72,14 @@ int EchoCanceller::Init()
         apm_.reset();
         return -1;
     }
+    if (!filter_.Init()) {
+        LOG(ERROR) << "echo filter init error";
+        apm_.reset();
+        return -1;
+    }
     cursor_ = INT64_MIN;
     echoPathMs_ = 0;
+    filter_.SetDelay(0);
     units_ = 0;
     return 0;
 }
@@ -84,7 +91,9 @@ void EchoCanceller::FollowEchoPath()
         return; // no echo heard (nothing played, or the microphone is off), or no clear one
     const int into = *path - echoPathMs_; // how far into the filter the echo lies
     if (into > kPathToleranceMs || into < kPathMarginMs / 2) {
-        echoPathMs_ = std::clamp(*path - kPathMarginMs, 0, kMaxDelayMs);
+        // Whole units: the filter then moves by whole partitions and keeps what it learnt.
+        echoPathMs_ = std::clamp(*path - kPathMarginMs, 0, kMaxDelayMs) / kUnitMs * kUnitMs;
+        filter_.SetDelay(echoPathMs_ / kUnitMs);
         LOG(INFO) << "echo path " << echoPathMs_ << " ms";
     }
 }
@@ -104,6 +113,7 @@ bool EchoCanceller::Restart(int64_t pos)
     converted_.clear();
     cursor_ = pos;
     path_ = EchoPathEstimator(); // the two signals' history no longer lines up
+    filter_.Reset();
     return true;
 }
 
@@ -137,6 +147,7 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
         units_ = 0;
         FollowEchoPath();
     }
+    filter_.Process(referenceFrame_->data_, unit.data_);
     lastDelayMs_ = static_cast<int>(
         std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_, 0, kMaxDelayMs));
     cursor_ += kUnitPositions;

@@ -17,7 +17,7 @@ packages=(
   libavcodec-dev libavformat-dev libavdevice-dev libavfilter-dev libswresample-dev libavutil-dev
   libpulse-dev libwebrtc-audio-processing-dev libgoogle-glog-dev libcurl4-openssl-dev libjsoncpp-dev
   libgtest-dev libgmock-dev
-  pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus sox libsox-fmt-mp3 ffmpeg
+  pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus sox libsox-fmt-mp3 ffmpeg espeak-ng
   xvfb xauth x11-utils imagemagick xcompmgr trayer
   libcpp-httplib-dev libsqlite3-dev libsodium-dev libssl-dev openssl curl
   libpq-dev postgresql

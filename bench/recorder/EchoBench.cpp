@@ -1,5 +1,6 @@
 // Echo cancellation of the microphone on the loopback rig (EchoRig: what "speaker" plays comes back
-// into the microphone 40 or 150 ms later, 6 dB weaker): microphone-only recordings of tamsu-record
+// into the microphone 40 or 150 ms later, 6 dB weaker), for speech, band-limited and white noise as
+// the far end: microphone-only recordings of tamsu-record
 // with --echo-cancel on against off, of the far end alone, the near end alone and both at once,
 // and one recording whose echo path changes in the middle. From the same runs: the CPU per
 // recorded second with and without the canceller.
@@ -9,6 +10,7 @@
 #include "BenchTable.h"
 #include "EchoRig.h"
 #include "MeasuredProcess.h"
+#include "Process.h"
 #include "SoundPlayer.h"
 #include "SoundServer.h"
 
@@ -16,6 +18,7 @@
 #include <cmath>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -24,9 +27,14 @@ constexpr int kTakeSeconds = 8;
 // The path change: from 40 to 150 ms at this second of a longer take.
 constexpr int kChangeTakeSeconds = 12;
 constexpr double kChangeAtSeconds = 5;
-// The far end: white noise (peak 0.3, -15 dBFS), the hardest case for a canceller (every band at
-// once); the near end: a 5 kHz tone of peak 0.1 (-23 dBFS), a voice the canceller must keep.
+// The far end: speech, noise in a telephone's band, or white noise (peak 0.3, -15 dBFS), the
+// hardest case for a canceller (every band at once); the near end: a 5 kHz tone of peak 0.1
+// (-23 dBFS), a voice the canceller must keep.
 constexpr double kFarAmplitude = 0.3;
+constexpr double kBandLowHz = 300, kBandHighHz = 3400;
+constexpr double kSpeechPeak = 0.5;
+constexpr const char* kSpeechText = "今天天气很好，下午可能会有小雨。我们明天早上九点在公司门口见面，然后一起去开会。"
+                                    "请大家准备好自己的材料，会议大概需要一个小时。";
 constexpr double kNearFreq = 5000;
 constexpr double kNearAmplitude = 0.1;
 // The last moments of a take are the stop: measured up to this much before its end.
@@ -116,8 +124,8 @@ std::string Seconds(double v) { return v < 0 ? "not converged" : BenchTable::For
 void RunEchoBench(const BenchContext& ctx)
 {
     BenchTable table("Echo cancellation, microphone only, MP3: --echo-cancel on against off",
-                     {"echo path", "ERLE after 2 s", "converged", "near end alone", "near end in double talk",
-                      "CPU on / off"});
+                     {"far end", "echo path", "ERLE after 2 s", "converged", "near end alone",
+                      "near end in double talk", "CPU on / off"});
     SoundPlayer far("speaker");
     SoundPlayer near("mic-feed");
     EchoRig rig;
@@ -126,8 +134,23 @@ void RunEchoBench(const BenchContext& ctx)
         table.Print(ctx.report);
         return;
     }
-    auto play = [&](bool farOn, bool nearOn) {
-        farOn ? far.PlayNoise(kFarAmplitude) : far.Open();
+    // The far ends: a voice when espeak-ng is there, noise in a telephone's band, white noise.
+    const std::string speech = ctx.folder + "/far-speech.wav";
+    const bool spoken = RunProcess({"espeak-ng", "-v", "cmn", "-w", speech, kSpeechText}).code == 0;
+    struct FarEnd {
+        const char* name;
+        std::function<bool()> play;
+    };
+    std::vector<FarEnd> farEnds;
+    if (spoken)
+        farEnds.push_back({"speech", [&] { return far.PlayFile(speech, kSpeechPeak); }});
+    else
+        table.AddNote("No speech: espeak-ng is not installed (scripts/setup.sh installs it).");
+    farEnds.push_back({"noise 300-3400 Hz", [&] { return far.PlayBandNoise(kBandLowHz, kBandHighHz, kFarAmplitude); }});
+    farEnds.push_back({"white noise", [&] { return far.PlayNoise(kFarAmplitude); }});
+
+    auto play = [&](const FarEnd* farEnd, bool nearOn) {
+        farEnd ? farEnd->play() : far.Open();
         nearOn ? near.PlayTone(kNearFreq, kNearAmplitude) : near.Open();
         std::this_thread::sleep_for(kSettle);
     };
@@ -136,59 +159,70 @@ void RunEchoBench(const BenchContext& ctx)
         table.Print(ctx.report);
     };
 
-    double offEchoDb40 = 0;
-    for (const int latency : {40, 150}) {
-        if (!rig.Start(latency))
-            return failed(BenchTable::Format("%d ms loopback", latency));
-        play(true, false);
-        const Take farOff = Record(ctx, false, kTakeSeconds), farOn = Record(ctx, true, kTakeSeconds);
-        play(false, true);
-        const Take nearOff = Record(ctx, false, kTakeSeconds), nearOn = Record(ctx, true, kTakeSeconds);
-        const auto talkOver = [&](bool echo) {
-            play(true, false);
-            bool joined = false;
-            return Record(ctx, echo, kTakeSeconds,
-                          OnceAfter(kNearJoinsSeconds, joined, [&] { return near.PlayTone(kNearFreq, kNearAmplitude); }));
-        };
-        const Take bothOff = talkOver(false), bothOn = talkOver(true);
-        if (!farOff.ok || !farOn.ok || !nearOff.ok || !nearOn.ok || !bothOff.ok || !bothOn.ok)
-            return failed(BenchTable::Format("%d ms", latency));
-        const double end = kTakeSeconds - kStopSeconds;
-        const double offDb = EchoDb(farOff.audio, kSettledSeconds, end);
-        if (latency == 40)
-            offEchoDb40 = offDb;
-        table.AddRow({BenchTable::Format("%d ms, %+.0f dB", latency, EchoRig::kEchoDb),
-                      Db(offDb - EchoDb(farOn.audio, kSettledSeconds, end)),
-                      Seconds(ConvergedAfter(farOn.audio, offDb, 0, end)),
-                      Db(NearDb(nearOn.audio, kSettledSeconds) - NearDb(nearOff.audio, kSettledSeconds)),
-                      Db(NearDb(bothOn.audio, kNearJoinsSeconds + 0.5) - NearDb(bothOff.audio, kNearJoinsSeconds + 0.5)),
-                      BenchTable::Format("%.1f / %.1f ms/s = %.2f", farOn.cpuPerSecond * 1000,
-                                         farOff.cpuPerSecond * 1000, farOn.cpuPerSecond / farOff.cpuPerSecond)});
-    }
+    for (const FarEnd& farEnd : farEnds) {
+        double offEchoDb40 = 0;
+        for (const int latency : {40, 150}) {
+            if (!rig.Start(latency))
+                return failed(BenchTable::Format("%d ms loopback", latency));
+            play(&farEnd, false);
+            const Take farOff = Record(ctx, false, kTakeSeconds), farOn = Record(ctx, true, kTakeSeconds);
+            play(nullptr, true);
+            const Take nearOff = Record(ctx, false, kTakeSeconds), nearOn = Record(ctx, true, kTakeSeconds);
+            const auto talkOver = [&](bool echo) {
+                play(&farEnd, false);
+                bool joined = false;
+                return Record(ctx, echo, kTakeSeconds, OnceAfter(kNearJoinsSeconds, joined, [&] {
+                                  return near.PlayTone(kNearFreq, kNearAmplitude);
+                              }));
+            };
+            const Take bothOff = talkOver(false), bothOn = talkOver(true);
+            if (!farOff.ok || !farOn.ok || !nearOff.ok || !nearOn.ok || !bothOff.ok || !bothOn.ok)
+                return failed(BenchTable::Format("%s, %d ms", farEnd.name, latency));
+            const double end = kTakeSeconds - kStopSeconds;
+            const double offDb = EchoDb(farOff.audio, kSettledSeconds, end);
+            if (latency == 40)
+                offEchoDb40 = offDb;
+            table.AddRow({farEnd.name, BenchTable::Format("%d ms, %+.0f dB", latency, EchoRig::kEchoDb),
+                          Db(offDb - EchoDb(farOn.audio, kSettledSeconds, end)),
+                          Seconds(ConvergedAfter(farOn.audio, offDb, 0, end)),
+                          Db(NearDb(nearOn.audio, kSettledSeconds) - NearDb(nearOff.audio, kSettledSeconds)),
+                          Db(NearDb(bothOn.audio, kNearJoinsSeconds + 0.5) -
+                             NearDb(bothOff.audio, kNearJoinsSeconds + 0.5)),
+                          BenchTable::Format("%.1f / %.1f ms/s = %.2f", farOn.cpuPerSecond * 1000,
+                                             farOff.cpuPerSecond * 1000, farOn.cpuPerSecond / farOff.cpuPerSecond)});
+        }
 
-    // The echo path changes during the recording: 40 ms, then 150 ms from kChangeAtSeconds on.
-    if (!rig.Start(40))
-        return failed("path change");
-    play(true, false);
-    bool changed = false;
-    const ProcessWatch watch = OnceAfter(kChangeAtSeconds, changed, [&] {
-        rig.Start(150);
-        return true;
-    });
-    const Take change = Record(ctx, true, kChangeTakeSeconds, watch);
+        // The echo path changes during the recording: 40 ms, then 150 ms from kChangeAtSeconds on.
+        if (!rig.Start(40))
+            return failed("path change");
+        play(&farEnd, false);
+        bool changed = false;
+        const ProcessWatch watch = OnceAfter(kChangeAtSeconds, changed, [&] {
+            rig.Start(150);
+            return true;
+        });
+        const Take change = Record(ctx, true, kChangeTakeSeconds, watch);
+        if (!change.ok || !changed)
+            return failed("path change");
+        table.AddRow({farEnd.name, "40 -> 150 ms at 5 s", "",
+                      Seconds(ConvergedAfter(change.audio, offEchoDb40, kChangeAtSeconds,
+                                             kChangeTakeSeconds - kStopSeconds)) +
+                          " after the change",
+                      "", "", ""});
+    }
     rig.Stop();
     far.Close();
     near.Close();
-    if (!change.ok || !changed)
-        return failed("path change");
-    table.AddRow({"40 -> 150 ms at 5 s", "", Seconds(ConvergedAfter(change.audio, offEchoDb40, kChangeAtSeconds, kChangeTakeSeconds - kStopSeconds)) +
-                  " after the change", "", "", ""});
+    if (!ctx.keepRecordings)
+        std::remove(speech.c_str());
 
     table.AddNote(BenchTable::Format(
         "Rig: EchoRig (module-loopback source=speaker.monitor sink=mic-feed latency_msec=N, its sink input at "
-        "%+.0f dB); far end: white noise of peak %.1f played into \"speaker\"; near end: %.0f Hz of peak %.1f played "
-        "into \"mic-feed\" (heard on \"mic\").",
-        EchoRig::kEchoDb, kFarAmplitude, kNearFreq, kNearAmplitude));
+        "%+.0f dB); far end played into \"speaker\": speech (espeak-ng -v cmn, peak %.1f), white noise of peak %.1f "
+        "band-passed to %.0f-%.0f Hz, or white noise of peak %.1f (the hardest case: every band at once); near end: "
+        "%.0f Hz of peak %.1f played into \"mic-feed\" (heard on \"mic\").",
+        EchoRig::kEchoDb, kSpeechPeak, kFarAmplitude, kBandLowHz, kBandHighHz, kFarAmplitude, kNearFreq,
+        kNearAmplitude));
     table.AddNote(BenchTable::Format(
         "Each take: %s --source mic --format mp3 --seconds %d --echo-cancel on|off --output DIR (left channel, "
         "from %.0f s to 0.5 s before the end). ERLE: level of everything but the %.0f Hz tone, off minus on, far end "

@@ -1,7 +1,8 @@
 // Echo cancellation without a sound server: which reference goes to the canceller with which
-// microphone unit, and the echo path measured from the two signals.
+// microphone unit, the echo path measured from the two signals, and the filter that learns it.
 
 #include "EchoCanceller.h"
+#include "EchoFilter.h"
 #include "EchoPathEstimator.h"
 #include "EchoReference.h"
 
@@ -100,6 +101,7 @@ TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
         {"40 ms", 1.5, 0.3, 40, 0, 40},
         {"150 ms under a voice", 1.5, 0.3, 150, 0.1, 150},
         {"half a second", 2, 0.3, 495, 0, 495},
+        {"150 ms as early as 40 ms", 0.7, 0.3, 150, 0, 150},
         {"less than half a second heard", 0.45, 0.3, 40, 0, -1},
         {"nothing played", 1.5, 0, 40, 0.1, -1},
         {"the microphone hears other noise", 1.5, 0.3, -1, 0, -1},
@@ -119,5 +121,62 @@ TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
         for (int i = 0; i < n; i += 320) // the canceller's units
             path.Add(&reference[i], &mic[i], std::min(320, n - i));
         EXPECT_NEAR(path.Estimate().value_or(-1), c.path, EchoPathEstimator::kBlockMs);
+    }
+}
+
+TEST(EchoCancellation, TheFilterTakesOutTheEchoItCoversAndKeepsTheRoomsVoice)
+{
+    // Far end: noise of peak 0.3; the microphone hears half of it echoMs later, from 1.2 s on
+    // movedMs later and a 5 kHz tone of peak tone with it; the filter starts delay blocks behind,
+    // from 1.7 s on movedDelay. Over the last 0.3 s of 2 s: how much of the echo is gone (at least minDrop,
+    // at most maxDrop dB), the tone's level kept within 1 dB.
+    const struct {
+        const char* name;
+        int echoMs, movedMs, delay, movedDelay;
+        double tone, minDrop, maxDrop;
+    } cases[] = {
+        {"40 ms", 40, 40, 0, 0, 0, 30, 200},
+        {"150 ms, the filter placed from 130 ms", 150, 150, 13, 13, 0, 30, 200},
+        {"outside the filter: left as it is", 150, 150, 0, 0, 0, -2, 1},
+        {"a voice joins the echo", 40, 40, 0, 0, 0.1, 15, 200},
+        {"the echo path moves: learnt anew", 40, 70, 0, 0, 0, 20, 200},
+        {"the filter moves: what it learnt is kept", 40, 40, 0, 2, 0, 30, 200},
+    };
+    constexpr int kRate = 32000, kBlock = EchoFilter::kBlock, kBlocks = 2 * kRate / kBlock;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EchoFilter filter;
+        ASSERT_TRUE(filter.Init());
+        filter.SetDelay(c.delay);
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> noise(-0.3, 0.3);
+        std::vector<int16_t> far(kBlocks * kBlock);
+        double echo = 0, left = 0, tone = 0;
+        for (int b = 0; b < kBlocks; ++b) {
+            int16_t* reference = &far[b * kBlock];
+            int16_t mic[kBlock];
+            for (int i = 0; i < kBlock; ++i) {
+                const int n = b * kBlock + i, lag = (n < 1.2 * kRate ? c.echoMs : c.movedMs) * kRate / 1000;
+                reference[i] = static_cast<int16_t>(noise(random) * 32767);
+                mic[i] = static_cast<int16_t>((n >= lag ? far[n - lag] / 2 : 0) +
+                                              (n < 1.2 * kRate ? 0 : c.tone * 32767 * std::sin(2 * M_PI * 5000 * n / kRate)));
+            }
+            if (b == kBlocks * 17 / 20)
+                filter.SetDelay(c.movedDelay);
+            const bool measured = b >= kBlocks * 17 / 20;
+            for (int i = 0; measured && i < kBlock; ++i)
+                echo += std::pow(mic[i] - c.tone * 32767 * std::sin(2 * M_PI * 5000 * (b * kBlock + i) / kRate), 2);
+            filter.Process(reference, mic);
+            for (int i = 0; measured && i < kBlock; ++i) {
+                const double t = 2 * M_PI * 5000 * (b * kBlock + i) / kRate;
+                tone += mic[i] * std::sin(t); // projection on the tone: amplitude * samples / 2
+                left += std::pow(mic[i] - c.tone * 32767 * std::sin(t), 2);
+            }
+        }
+        const double drop = 10 * std::log10(echo / std::max(left, 1.0));
+        EXPECT_GE(drop, c.minDrop);
+        EXPECT_LE(drop, c.maxDrop);
+        if (c.tone > 0)
+            EXPECT_NEAR(20 * std::log10(tone * 2 / (kBlocks * 3 / 20 * kBlock) / (c.tone * 32767)), 0, 1);
     }
 }

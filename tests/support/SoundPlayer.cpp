@@ -3,6 +3,7 @@
 #include "SoundServer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -17,7 +18,7 @@ constexpr const char* kSignalSeconds = "86400";
 // status lines are thrown away.
 constexpr const char* kPlayScript =
     R"(exec pacat -v --raw --device="$1" --format=float32le --rate="$2" --channels="$3" --latency-msec="$4" )"
-    R"(< <(exec sox -q -D -n -r "$2" -c "$3" -b 32 -e floating-point -t raw - "${@:5}") )"
+    R"(< <(exec sox -q -D "$5" -r "$2" -c "$3" -b 32 -e floating-point -t raw - "${@:6}") )"
     R"(2> >(grep -m1 -o --line-buffered "Stream started"; exec cat >/dev/null))";
 
 } // namespace
@@ -42,6 +43,17 @@ bool SoundPlayer::PlayNoise(double amplitude)
     return Play({"synth", kSignalSeconds, "whitenoise", "vol", std::to_string(amplitude)});
 }
 
+bool SoundPlayer::PlayBandNoise(double lowHz, double highHz, double amplitude)
+{
+    return Play({"synth", kSignalSeconds, "whitenoise", "vol", std::to_string(amplitude), "sinc",
+                 std::to_string(lowHz) + "-" + std::to_string(highHz)});
+}
+
+bool SoundPlayer::PlayFile(const std::string& path, double amplitude)
+{
+    return Play({"norm", std::to_string(20 * std::log10(amplitude)), "repeat", "100000"}, path);
+}
+
 bool SoundPlayer::PlayClicks(double intervalSeconds, double amplitude)
 {
     // 1 ms of amplitude, the rest of the interval silence, over and over.
@@ -49,7 +61,7 @@ bool SoundPlayer::PlayClicks(double intervalSeconds, double amplitude)
                  std::to_string(intervalSeconds - 0.001), "repeat", "1000000"});
 }
 
-bool SoundPlayer::Play(const std::vector<std::string>& effects)
+bool SoundPlayer::Play(const std::vector<std::string>& effects, const std::string& input)
 {
     Close();
     // pipewire-pulse plays a stream meant for a sink that is not there into the default sink
@@ -60,7 +72,7 @@ bool SoundPlayer::Play(const std::vector<std::string>& effects)
         return false;
     }
     std::vector<std::string> argv{"bash", "-c", kPlayScript, "bash", sink_, std::to_string(rate_),
-                                  std::to_string(channels_), kLatencyMs};
+                                  std::to_string(channels_), kLatencyMs, input};
     argv.insert(argv.end(), effects.begin(), effects.end());
     player_ = std::make_unique<Process>(argv);
     if (!player_->WaitForOutput("Stream started", kProcessLimit)) {

@@ -30,6 +30,10 @@ public:
     bool Open();                                  // silence
     bool PlayTone(double freq, double amplitude); // sine of peak amplitude 0..1 on every channel
     bool PlayNoise(double amplitude);             // white noise, uniform in [-amplitude, amplitude]
+    // White noise of that peak band-passed to [lowHz, highHz] (a telephone's band: 300-3400).
+    bool PlayBandNoise(double lowHz, double highHz, double amplitude);
+    // A sound file over and over, its peak at amplitude.
+    bool PlayFile(const std::string& path, double amplitude);
     // A 1 ms pulse of amplitude every intervalSeconds.
     bool PlayClicks(double intervalSeconds, double amplitude);
 
@@ -37,8 +41,8 @@ public:
     void Close() { player_.reset(); }
 
 private:
-    // Plays what sox makes with these effects (from its null input).
-    bool Play(const std::vector<std::string>& effects);
+    // Plays what sox makes with these effects from input (its null input: -n).
+    bool Play(const std::vector<std::string>& effects, const std::string& input = "-n");
 
     const std::string sink_;
     const int rate_;
