@@ -87,6 +87,8 @@ private:
     };
     bool Restart(int64_t pos); // the reference starts anew at pos
     void FollowEchoPath();
+    void FollowDrift();
+    void ShiftReference(int units); // the reference moved by whole units: the echo path with it
 
     EchoReference& reference_;
     std::unique_ptr<webrtc::AudioProcessing, ApDeleter> apm_;
@@ -101,4 +103,8 @@ private:
     EchoPathEstimator path_;
     EchoFilter filter_;
     int units_ = 0; // since the echo path was last looked at
+    int backlog_ = -1;     // converted reference kept after the first unit of a start (-1: none yet)
+    double drift_ = 0;     // samples a second the echo moves by against the reference
+    double lastLag_ = -1;  // where the filter's echo was at the last look (-1: nowhere)
+    int driftUnits_ = 0;   // since the drift was last looked at
 };

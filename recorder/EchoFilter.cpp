@@ -32,6 +32,9 @@ constexpr double kDivergedRatio = 1.5;
 // microphone must be louder than -60 dBFS (mean square of 16-bit samples) for them to count.
 constexpr double kLevelSmoothing = 0.05;
 constexpr double kAudibleLevel = 30.0 * 30.0;
+// The strongest tap of a learnt echo holds at least this share of the response's energy (a delay
+// between two samples spreads it over a few).
+constexpr double kMinPeakShare = 0.1;
 
 } // namespace
 
@@ -165,11 +168,38 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         for (int k = 0; k < kBins; ++k)
             w[k] += std::conj(x[k]) * sum_[k];
     }
-    // One partition a block back to an impulse response of one block (the second half of its
-    // time span is what the circular convolution would wrap).
+    // One partition a block back to an impulse response of one block (the second half of its time
+    // span is what the circular convolution would wrap). All of them every block cost three times
+    // the CPU and cancelled no more.
     Spectrum& w = weights_[constrained_];
     Inverse(w, time.data());
     std::fill(time.begin() + kBlock, time.end(), 0.0f);
     Forward(time.data(), w);
     constrained_ = (constrained_ + 1) % kPartitions;
+}
+
+double EchoFilter::PeakLag()
+{
+    if (!forwardFn_)
+        return -1;
+    std::vector<float> taps(kPartitions * kBlock);
+    for (int p = 0; p < kPartitions; ++p) {
+        Inverse(weights_[p], work_.data());
+        std::copy_n(work_.begin(), kBlock, taps.begin() + p * kBlock);
+    }
+    double energy = 0;
+    size_t peak = 0;
+    for (size_t i = 0; i < taps.size(); ++i) {
+        energy += static_cast<double>(taps[i]) * taps[i];
+        if (std::abs(taps[i]) > std::abs(taps[peak]))
+            peak = i;
+    }
+    // A peak that holds less than kMinPeakShare of the response is no clear echo.
+    const double top = static_cast<double>(taps[peak]) * taps[peak];
+    if (energy <= 0 || top < kMinPeakShare * energy || peak == 0 || peak + 1 >= taps.size())
+        return -1;
+    // The parabola through the peak and its neighbours places it between samples.
+    const double a = std::abs(taps[peak - 1]), b = std::abs(taps[peak]), c = std::abs(taps[peak + 1]);
+    const double bend = a - 2 * b + c;
+    return static_cast<double>(peak) + (bend < 0 ? 0.5 * (a - c) / bend : 0.0);
 }

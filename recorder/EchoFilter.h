@@ -47,6 +47,9 @@ public:
     // reference: the newest block of the system sound; mic: the block the microphone captured at
     // the same moment, its echo estimate taken out in place. Both kBlock samples, 16-bit scale.
     void Process(const int16_t* reference, int16_t* mic);
+    // Where the learnt echo is strongest, in samples (to a fraction of one) behind the filter's
+    // start; negative when nothing stands out (nothing learnt yet).
+    double PeakLag();
 
 private:
     using Spectrum = std::vector<std::complex<float>>;

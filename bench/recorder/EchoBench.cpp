@@ -35,6 +35,10 @@ constexpr double kBandLowHz = 300, kBandHighHz = 3400;
 constexpr double kSpeechPeak = 0.5;
 constexpr const char* kSpeechText = "今天天气很好，下午可能会有小雨。我们明天早上九点在公司门口见面，然后一起去开会。"
                                     "请大家准备好自己的材料，会议大概需要一个小时。";
+// The second voice, a near end that talks over the far end (peak 0.3, as loud as the echo).
+constexpr double kVoicePeak = 0.3;
+constexpr const char* kVoiceText = "Can you hear me now? I think the line is much better than yesterday, but there is "
+                                   "still a little delay when you talk.";
 constexpr double kNearFreq = 5000;
 constexpr double kNearAmplitude = 0.1;
 // The last moments of a take are the stop: measured up to this much before its end.
@@ -125,7 +129,7 @@ void RunEchoBench(const BenchContext& ctx)
 {
     BenchTable table("Echo cancellation, microphone only, MP3: --echo-cancel on against off",
                      {"far end", "echo path", "ERLE after 2 s", "converged", "near end alone",
-                      "near end in double talk", "CPU on / off"});
+                      "near end in double talk", "second voice in double talk", "CPU on / off"});
     SoundPlayer far("speaker");
     SoundPlayer near("mic-feed");
     EchoRig rig;
@@ -135,8 +139,9 @@ void RunEchoBench(const BenchContext& ctx)
         return;
     }
     // The far ends: a voice when espeak-ng is there, noise in a telephone's band, white noise.
-    const std::string speech = ctx.folder + "/far-speech.wav";
-    const bool spoken = RunProcess({"espeak-ng", "-v", "cmn", "-w", speech, kSpeechText}).code == 0;
+    const std::string speech = ctx.folder + "/far-speech.wav", voice = ctx.folder + "/near-voice.wav";
+    const bool spoken = RunProcess({"espeak-ng", "-v", "cmn", "-w", speech, kSpeechText}).code == 0 &&
+                        RunProcess({"espeak-ng", "-v", "en-us", "-w", voice, kVoiceText}).code == 0;
     struct FarEnd {
         const char* name;
         std::function<bool()> play;
@@ -178,6 +183,28 @@ void RunEchoBench(const BenchContext& ctx)
             const Take bothOff = talkOver(false), bothOn = talkOver(true);
             if (!farOff.ok || !farOn.ok || !nearOff.ok || !nearOn.ok || !bothOff.ok || !bothOn.ok)
                 return failed(BenchTable::Format("%s, %d ms", farEnd.name, latency));
+            // A second voice joins: its level alone without cancellation against what the take
+            // with both and cancellation holds beyond the far end's residue (the far-end take's).
+            std::string voiceDb = "no espeak-ng";
+            if (spoken) {
+                const auto voiceJoins = [&](bool withFar, bool echo) {
+                    play(withFar ? &farEnd : nullptr, false);
+                    bool joined = false;
+                    return Record(ctx, echo, kTakeSeconds, OnceAfter(kNearJoinsSeconds, joined, [&] {
+                                      return near.PlayFile(voice, kVoicePeak);
+                                  }));
+                };
+                const Take voiceOff = voiceJoins(false, false), voiceOn = voiceJoins(true, true);
+                if (!voiceOff.ok || !voiceOn.ok)
+                    return failed(BenchTable::Format("%s, %d ms, second voice", farEnd.name, latency));
+                const double from = kNearJoinsSeconds + 0.5, to = kTakeSeconds - kStopSeconds;
+                const auto power = [&](const DecodedAudio& a) {
+                    const double rms = Rms(a.left, a.IndexAt(from), a.IndexAt(to));
+                    return rms * rms;
+                };
+                voiceDb = Db(10 * std::log10(std::max(power(voiceOn.audio) - power(farOn.audio), 1e-20) /
+                                             std::max(power(voiceOff.audio), 1e-20)));
+            }
             const double end = kTakeSeconds - kStopSeconds;
             const double offDb = EchoDb(farOff.audio, kSettledSeconds, end);
             if (latency == 40)
@@ -188,6 +215,7 @@ void RunEchoBench(const BenchContext& ctx)
                           Db(NearDb(nearOn.audio, kSettledSeconds) - NearDb(nearOff.audio, kSettledSeconds)),
                           Db(NearDb(bothOn.audio, kNearJoinsSeconds + 0.5) -
                              NearDb(bothOff.audio, kNearJoinsSeconds + 0.5)),
+                          voiceDb,
                           BenchTable::Format("%.1f / %.1f ms/s = %.2f", farOn.cpuPerSecond * 1000,
                                              farOff.cpuPerSecond * 1000, farOn.cpuPerSecond / farOff.cpuPerSecond)});
         }
@@ -208,13 +236,15 @@ void RunEchoBench(const BenchContext& ctx)
                       Seconds(ConvergedAfter(change.audio, offEchoDb40, kChangeAtSeconds,
                                              kChangeTakeSeconds - kStopSeconds)) +
                           " after the change",
-                      "", "", ""});
+                      "", "", "", ""});
     }
     rig.Stop();
     far.Close();
     near.Close();
-    if (!ctx.keepRecordings)
+    if (!ctx.keepRecordings) {
         std::remove(speech.c_str());
+        std::remove(voice.c_str());
+    }
 
     table.AddNote(BenchTable::Format(
         "Rig: EchoRig (module-loopback source=speaker.monitor sink=mic-feed latency_msec=N, its sink input at "
@@ -229,7 +259,9 @@ void RunEchoBench(const BenchContext& ctx)
         "alone (goal at least %.0f dB). Converged: from then on every %.1f s window of the far-end take lies %.0f dB "
         "below the echo without cancellation (goal within 2 s). Near end: level of the %.0f Hz tone, on minus off "
         "(goals: within 2 dB alone, within 6 dB in double talk; in double talk the near end joins the far end "
-        "%.0f s into the take and is measured from 0.5 s later). CPU: user + system time of tamsu-record per recorded "
+        "%.0f s into the take and is measured from 0.5 s later). Second voice: espeak-ng -v en-us of peak 0.3 joining "
+        "as the tone does; its level with the far end and cancellation, less the far-end take's residue, against its "
+        "level alone without cancellation. CPU: user + system time of tamsu-record per recorded "
         "second, the far-end takes (goal: ratio below 2).",
         ctx.recordTool.c_str(), kTakeSeconds, kSettledSeconds, kNearFreq, kGoalErleDb, kWindowSeconds, kGoalErleDb,
         kNearFreq, kNearJoinsSeconds));

@@ -180,3 +180,48 @@ TEST(EchoCancellation, TheFilterTakesOutTheEchoItCoversAndKeepsTheRoomsVoice)
             EXPECT_NEAR(20 * std::log10(tone * 2 / (kBlocks * 3 / 20 * kBlock) / (c.tone * 32767)), 0, 1);
     }
 }
+
+TEST(EchoCancellation, TheReferenceKeepsPaceWithAnEchoThatDrifts)
+{
+    // Far end: noise up to 8 kHz (16000 random values a second, Lanczos-interpolated, so that it can
+    // be heard at any moment); the microphone hears half of it 40 ms later, and 60 us a second
+    // later still (the speakers' clock 60 ppm slow). What is left of the echo over the last of six
+    // seconds, the library left out (WatchedCanceller): the filter's work alone.
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> noise(-0.3, 0.3);
+    std::vector<double> values(7 * 16000);
+    for (double& v : values)
+        v = noise(random);
+    const auto far = [&](double t) {
+        const double x = t * 16000 + 8;
+        double v = 0;
+        for (int k = static_cast<int>(x) - 7; k <= static_cast<int>(x) + 8; ++k) {
+            const double d = M_PI * (x - k);
+            v += values[k] * (std::abs(d) < 1e-9 ? 1 : 8 * std::sin(d) * std::sin(d / 8) / (d * d));
+        }
+        return v;
+    };
+    EchoReference ref;
+    WatchedCanceller echo(ref);
+    ASSERT_EQ(echo.Init(), 0);
+    webrtc::AudioFrame unit;
+    std::vector<float> block(kUnit);
+    int16_t mic[320];
+    double heard = 0, left = 0;
+    for (int u = 0; u < 600; ++u) {
+        for (int i = 0; i < kUnit; ++i)
+            block[i] = static_cast<float>(far((u * kUnit + i) / 44100.0));
+        ref.Write(u * kUnit, block.data(), kUnit);
+        for (int i = 0; i < 320; ++i) {
+            const double t = (u * 320 + i) / 32000.0;
+            mic[i] = static_cast<int16_t>(0.5 * far(t - 0.040 - 60e-6 * t) * 32767);
+        }
+        unit.UpdateFrame(-1, 0, mic, 320, 32000, webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
+        ASSERT_EQ(echo.Process(unit, u * kUnit), 0);
+        for (int i = 0; u >= 500 && i < 320; ++i) {
+            heard += static_cast<double>(mic[i]) * mic[i];
+            left += static_cast<double>(unit.data_[i]) * unit.data_[i];
+        }
+    }
+    EXPECT_GT(10 * std::log10(heard / std::max(left, 1.0)), 25);
+}
