@@ -189,11 +189,11 @@ TEST(EchoCancellation, TheReferenceKeepsPaceWithAnEchoThatDrifts)
     // seconds, the library left out (WatchedCanceller): the filter's work alone.
     std::mt19937 random(5);
     std::uniform_real_distribution<double> noise(-0.3, 0.3);
-    std::vector<double> values(7 * 16000);
+    std::vector<double> values(8 * 16000);
     for (double& v : values)
         v = noise(random);
     const auto far = [&](double t) {
-        const double x = t * 16000 + 8;
+        const double x = t * 16000 + 1000; // from 1000 on: the echo reaches back before 0
         double v = 0;
         for (int k = static_cast<int>(x) - 7; k <= static_cast<int>(x) + 8; ++k) {
             const double d = M_PI * (x - k);
