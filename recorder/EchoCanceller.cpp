@@ -120,6 +120,8 @@ void EchoCanceller::ShiftReference(int units)
         return;
     echoPathMs_ = pathMs;
     filter_.SetDelay(echoPathMs_ / kUnitMs);
+    LOG(INFO) << "echo reference stepped " << units << " unit (drift " << drift_ << " samples/s), echo path "
+              << echoPathMs_ << " ms";
 }
 
 void EchoCanceller::FollowDrift()

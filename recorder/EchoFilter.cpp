@@ -1,5 +1,7 @@
 #include "EchoFilter.h"
 
+#include <glog/logging.h>
+
 extern "C" {
 #include <libavutil/tx.h>
 }
@@ -147,6 +149,7 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         for (auto& w : weights_)
             std::fill(w.begin(), w.end(), std::complex<float>());
         errorLevel_ = micLevel_;
+        LOG(INFO) << "echo filter diverged, starts afresh";
         return;
     }
     for (int i = 0; i < kBlock; ++i)
