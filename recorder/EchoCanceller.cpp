@@ -19,22 +19,6 @@ namespace {
 
 constexpr int kTimelineRate = 44100;
 constexpr int kUnitSamples = static_cast<int>(VoiceProcessor::kChunkSamples);
-constexpr int kUnitMs = 10;
-// The speakers' clock against the microphone's (or a sound server's rate control between them)
-// moves the echo by a sample or two a second, which a filter of its fixed place cannot follow at
-// high frequencies (white noise: 7 dB instead of 70): the drift is read from where the filter's echo
-// moves every half second and the reference resampled to keep pace; each reading corrects the
-// estimate by half of what it shows; at most 500 ppm, below 0.05 samples a second none. An echo
-// that moved further than kMaxDriftStep in one look moved place (another path, or the filter's peak
-// went to a neighbouring ripple of a band-limited echo): no drift is read from it.
-constexpr int kDriftUnits = 50;
-// Reference held back at a start (1 ms): what the drift may shrink before the reference steps a
-// unit back.
-constexpr size_t kCushion = 32;
-constexpr double kDriftGain = 0.5;
-constexpr double kMaxDrift = 16;
-constexpr double kMaxDriftStep = 8;
-constexpr double kMinDrift = 0.05;
 // The longest delay the library takes (its far-end history); a larger one is clamped by it anyway.
 constexpr int kMaxDelayMs = 500;
 // The residual echo suppressor's strength: the low level keeps most of a voice that talks over
@@ -87,14 +71,8 @@ int EchoCanceller::Init()
         apm_.reset();
         return -1;
     }
-    if (!filter_.Init()) {
-        LOG(ERROR) << "echo filter init error";
-        apm_.reset();
-        return -1;
-    }
     cursor_ = INT64_MIN;
     echoPathMs_ = 0;
-    filter_.SetDelay(0);
     units_ = 0;
     return 0;
 }
@@ -106,45 +84,9 @@ void EchoCanceller::FollowEchoPath()
         return; // no echo heard (nothing played, or the microphone is off), or no clear one
     const int into = *path - echoPathMs_; // how far into the filter the echo lies
     if (into > kPathToleranceMs || into < kPathMarginMs / 2) {
-        // Whole units: the filter then moves by whole partitions and keeps what it learnt.
-        echoPathMs_ = std::clamp(*path - kPathMarginMs, 0, kMaxDelayMs) / kUnitMs * kUnitMs;
-        filter_.SetDelay(echoPathMs_ / kUnitMs);
+        echoPathMs_ = std::clamp(*path - kPathMarginMs, 0, kMaxDelayMs);
         LOG(INFO) << "echo path " << echoPathMs_ << " ms";
     }
-}
-
-void EchoCanceller::ShiftReference(int units)
-{
-    const int pathMs = echoPathMs_ + units * kUnitMs;
-    if (pathMs < 0 || pathMs > kMaxDelayMs)
-        return;
-    echoPathMs_ = pathMs;
-    filter_.SetDelay(echoPathMs_ / kUnitMs);
-    LOG(INFO) << "echo reference stepped " << units << " unit (drift " << drift_ << " samples/s), echo path "
-              << echoPathMs_ << " ms";
-}
-
-void EchoCanceller::FollowDrift()
-{
-    const double peak = filter_.PeakLag();
-    if (peak < 0) {
-        lastLag_ = -1;
-        return;
-    }
-    // The echo's place behind the reference as given, in samples: it stays put while the
-    // reference keeps pace with the speakers' clock.
-    const double lag = filter_.Delay() * kUnitSamples + peak;
-    if (lastLag_ >= 0 && std::abs(lag - lastLag_) <= kMaxDriftStep) {
-        const double moved = (lag - lastLag_) * 1000.0 / (kDriftUnits * kUnitMs); // samples a second
-        drift_ = std::clamp(drift_ + kDriftGain * moved, -kMaxDrift, kMaxDrift);
-        // One sample more (or fewer) every so many: the reference stretched (or shrunk) by the drift.
-        if (std::abs(drift_) >= kMinDrift)
-            swr_set_compensation(toUnit_.get(), drift_ > 0 ? 1 : -1,
-                                 static_cast<int>(VoiceProcessor::kSampleRate / std::abs(drift_)));
-        else
-            swr_set_compensation(toUnit_.get(), 0, 0);
-    }
-    lastLag_ = lag;
 }
 
 bool EchoCanceller::Restart(int64_t pos)
@@ -162,11 +104,6 @@ bool EchoCanceller::Restart(int64_t pos)
     converted_.clear();
     cursor_ = pos;
     path_ = EchoPathEstimator(); // the two signals' history no longer lines up
-    filter_.Reset();
-    backlog_ = -1;
-    drift_ = 0;
-    lastLag_ = -1;
-    driftUnits_ = 0;
     return true;
 }
 
@@ -177,7 +114,8 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
     if ((cursor_ == INT64_MIN || std::llabs(pos - cursor_) > kSlackPositions) && !Restart(pos))
         return webrtc::AudioProcessing::kUnspecifiedError;
 
-    // The reference of the unit's span, converted to the unit's format.
+    // The reference of the unit's span, converted to the unit's format. The converter's own
+    // delay (a few samples) is made up by silence before the first unit after a start.
     reference_.WaitFor(cursor_ + kUnitPositions, kReferenceWait);
     reference_.Read(cursor_, kUnitPositions, read_.data());
     const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
@@ -187,36 +125,17 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
     uint8_t* out = reinterpret_cast<uint8_t*>(converted_.data() + had);
     const int got = swr_convert(toUnit_.get(), &out, room, &in, kUnitPositions);
     converted_.resize(had + static_cast<size_t>(std::max(got, 0)));
-    if (backlog_ < 0) {
-        // After a start: the converter's delay (a few samples) made up by silence, and kCushion
-        // more, so that a reference shrunk by a sample or two does not run short at once.
-        converted_.insert(converted_.begin(), kUnitSamples + kCushion - std::min<size_t>(converted_.size(), kUnitSamples), 0);
-    } else if (converted_.size() < static_cast<size_t>(kUnitSamples)) {
-        // Shrunk by the cushion: the reference steps a unit back, the echo path a unit shorter.
-        converted_.insert(converted_.begin(), kUnitSamples, 0);
-        ShiftReference(-1);
-    }
+    if (converted_.size() < static_cast<size_t>(kUnitSamples))
+        converted_.insert(converted_.begin(), kUnitSamples - converted_.size(), 0);
 
     referenceFrame_->UpdateFrame(-1, 0, converted_.data(), kUnitSamples, VoiceProcessor::kSampleRate,
                                  webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
     converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
-    if (backlog_ < 0)
-        backlog_ = static_cast<int>(converted_.size());
-    else if (converted_.size() >= static_cast<size_t>(backlog_ + kUnitSamples)) {
-        // Stretched by a unit: the reference steps a unit ahead, the echo path a unit longer.
-        converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
-        ShiftReference(1);
-    }
     lastReferencePos_ = cursor_;
     path_.Add(referenceFrame_->data_, unit.data_, kUnitSamples);
     if (++units_ >= kPathUnits) {
         units_ = 0;
         FollowEchoPath();
-    }
-    filter_.Process(referenceFrame_->data_, unit.data_);
-    if (++driftUnits_ >= kDriftUnits) {
-        driftUnits_ = 0;
-        FollowDrift();
     }
     lastDelayMs_ = static_cast<int>(
         std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_, 0, kMaxDelayMs));

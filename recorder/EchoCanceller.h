@@ -1,18 +1,15 @@
 #pragma once
 // EchoCanceller: takes the system sound out of the microphone, the sound the speakers played and
-// the microphone heard again through the air. Two stages: our own adaptive filter (EchoFilter)
-// learns the echo path and takes its estimate of the echo out, then the WebRTC library's echo
-// canceller (its normal filter: 48 ms of echo path, at its low suppression level) takes what is
-// left, its suppressor now finding little echo to suppress (left alone with a loud echo it took
-// 8-25 dB off a voice talking over the far end). Both get the reference of exactly the span each
-// microphone unit was captured in, just before that unit: both come from the sound server's
-// capture times (EchoReference), so the delay they are told is what the two positions differ by,
-// not a guess, plus the echo path: the time from what the sink played (its monitor) to what the
-// microphone heard of it, the sink's buffer and the room. That path is measured from the signals
-// themselves (EchoPathEstimator, over the last second, ten times a second); the delay told follows
-// it when the echo falls outside the library filter's first half. (The library's own delay
-// estimate reports nothing for its first five seconds, and its delay-agnostic mode follows only
-// after 15 s.)
+// the microphone heard again through the air. The WebRTC library's echo canceller (its normal
+// filter: 48 ms of echo path, at its low suppression level) gets the reference of exactly the span
+// each microphone unit was
+// captured in, just before that unit: both come from the sound server's capture times
+// (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
+// the echo path: the time from what the sink played (its monitor) to what the microphone heard of
+// it, the sink's buffer and the room. That path is measured from the signals themselves
+// (EchoPathEstimator, over the last second, four times a second); the delay told follows it when the
+// echo falls outside the filter's first half. (The library's own delay estimate reports nothing for
+// its first five seconds, and its delay-agnostic mode follows only after 15 s.)
 //
 // Units come in order; the reference is read on from where the last unit's ended while the
 // microphone's positions follow on (within kSlackPositions), and starts again at the unit's own
@@ -20,7 +17,6 @@
 //
 // Thread-safety: none; the microphone's capture worker owns it (through its VoiceProcessor).
 
-#include "EchoFilter.h"
 #include "EchoPathEstimator.h"
 
 #include <chrono>
@@ -46,9 +42,9 @@ public:
     // How long the microphone waits for the reference of its unit: the two streams' packets reach
     // their workers up to a packet (50 ms) and a wake-up (40 ms) apart.
     static constexpr std::chrono::milliseconds kReferenceWait{150};
-    // The echo path is looked at ten times a second (the estimate covers the last second: a
-    // changed path wins it within about half a second; a long path is found as early as 0.65 s).
-    static constexpr int kPathUnits = 10;
+    // The echo path is looked at four times a second (the estimate covers the last second: a
+    // changed path wins it within about half a second).
+    static constexpr int kPathUnits = 25;
     // The echo is kept this far into the filter (a path estimate is good to a block of 5 ms, the
     // sound of the echo path smears the echo over a few ms before its peak, and the room's
     // reverberation follows it), and followed when it lies outside [kPathMarginMs / 2,
@@ -87,8 +83,6 @@ private:
     };
     bool Restart(int64_t pos); // the reference starts anew at pos
     void FollowEchoPath();
-    void FollowDrift();
-    void ShiftReference(int units); // the reference moved by whole units: the echo path with it
 
     EchoReference& reference_;
     std::unique_ptr<webrtc::AudioProcessing, ApDeleter> apm_;
@@ -101,10 +95,5 @@ private:
     int lastDelayMs_ = 0;
     int echoPathMs_ = 0;
     EchoPathEstimator path_;
-    EchoFilter filter_;
     int units_ = 0; // since the echo path was last looked at
-    int backlog_ = -1;     // converted reference kept after the first unit of a start (-1: none yet)
-    double drift_ = 0;     // samples a second the echo moves by against the reference
-    double lastLag_ = -1;  // where the filter's echo was at the last look (-1: nowhere)
-    int driftUnits_ = 0;   // since the drift was last looked at
 };

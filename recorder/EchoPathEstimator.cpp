@@ -1,6 +1,5 @@
 #include "EchoPathEstimator.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -57,17 +56,16 @@ void EchoPathEstimator::Add(const int16_t* reference, const int16_t* mic, int sa
 
 std::optional<int> EchoPathEstimator::Estimate() const
 {
-    const int mic = static_cast<int>(mic_.size()), reference = static_cast<int>(reference_.size());
-    // Lag L compares the microphone's last blocks with the reference's L blocks earlier: over the
-    // whole window once the reference's history reaches that far, over what there is (at least
-    // kMinWindowBlocks) before, so that a long path is found as early as a short one.
+    const int window = static_cast<int>(mic_.size());
+    if (window < kMinWindowBlocks)
+        return std::nullopt;
+    // The microphone's window ends with the reference's history; lag L compares it with the
+    // reference L blocks earlier (lags the history does not reach yet are left out).
+    const int available = static_cast<int>(reference_.size()) - window;
     double best = kMinMatch;
     int bestLag = -1;
-    for (int lag = 0; lag <= kMaxLagBlocks; ++lag) {
-        const int window = std::min(mic, reference - lag);
-        if (window < kMinWindowBlocks)
-            break;
-        const double m = Match(mic_.data() + (mic - window), reference_.data() + (reference - lag - window), window);
+    for (int lag = 0; lag <= available; ++lag) {
+        const double m = Match(mic_.data(), reference_.data() + (available - lag), window);
         if (m > best) {
             best = m;
             bestLag = lag;
