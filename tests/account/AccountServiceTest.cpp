@@ -16,63 +16,54 @@ namespace {
 
 TEST(AccountChecksTest, LoginAndFormChecksInOrder)
 {
-    const QString phone = "13800138000";
+    const QString valid = "13800138000";
     const QString p32(32, 'p');
     const QString p33(33, 'p');
-    struct Case {
-        QString phone, password, confirmation, code, login, form;
-    };
-    const Case cases[] = {
+    // phone, password, confirmation, code, the login's check, the forms' check
+    const std::tuple<QString, QString, QString, QString, QString, QString> cases[] = {
         {"", "", "", "", "手机号不能为空!", "手机号不能为空!"},
         {"1380013800", "x", "x", "1", "非法的手机号!", "非法的手机号!"},
         {QString::fromUtf8("1380013800１"), "x", "x", "1", "手机号只能为数字!", "手机号只能为数字!"},
         {"13800/38000", "x", "x", "1", "手机号只能为数字!", "手机号只能为数字!"},
-        {phone, "", "x", "1", "密码不能为空!", "密码不能为空!"},
-        {phone, p33, p33, "1", "密码不能超过32位!", "密码不能超过32位!"},
-        {phone, p32, p32, "", "", "验证码不能为空!"},
-        {phone, "Secret", "secret", "1", "", "确认密码不一致!"},
-        {phone, p32, p32, "123456", "", ""},
+        {valid, "", "x", "1", "密码不能为空!", "密码不能为空!"},
+        {valid, p33, p33, "1", "密码不能超过32位!", "密码不能超过32位!"},
+        {valid, p32, p32, "", "", "验证码不能为空!"},
+        {valid, "Secret", "secret", "1", "", "确认密码不一致!"},
+        {valid, p32, p32, "123456", "", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.phone.toStdString() + " / " + c.password.toStdString());
-        EXPECT_EQ(CheckLoginInput(c.phone, c.password), c.login);
-        EXPECT_EQ(CheckFormInput(c.phone, c.password, c.confirmation, c.code), c.form);
+    for (const auto& [phone, password, confirmation, code, login, form] : cases) {
+        SCOPED_TRACE(phone.toStdString() + " / " + password.toStdString());
+        EXPECT_EQ(CheckLoginInput(phone, password), login);
+        EXPECT_EQ(CheckFormInput(phone, password, confirmation, code), form);
     }
 }
 
 TEST(AccountRepliesTest, LoginReplies)
 {
+    using enum LoginReply;
     const std::string data = R"("data":{"id":7,"mobilephone":"13800138000","last_login_ip":"127.0.0.1",)"
                              R"("last_login_time":"1700000000","register_time":1600000000})";
-    struct Case {
-        std::string reply;
-        LoginReply expected;
+    const std::pair<std::string, LoginReply> cases[] = {
+        {"{\"ret\":0," + data + "}", kSignedIn},
+        {"{" + data + "}", kSignedIn}, // a missing "ret" reads as 0
+        {R"({"ret":400002})", kRefused},
+        {"<html>", kUnparsable},
+        {R"({"ret":"0"})", kUnparsable},
+        {R"({"ret":0,"data":"13800138000"})", kUnparsable},
+        {R"({"ret":0,"data":{"id":"x7","mobilephone":"13800138000","last_login_time":1,"register_time":1}})", kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","register_time":1}})", kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","last_login_time":4294967296,"register_time":1}})", kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":"","last_login_time":1,"register_time":1}})", kUnparsable},
+        {R"({"ret":0,"data":{"id":7,"mobilephone":[1],"last_login_time":1,"register_time":1}})", kUnparsable},
     };
-    const Case cases[] = {
-        {"{\"ret\":0," + data + "}", LoginReply::kSignedIn},
-        {"{" + data + "}", LoginReply::kSignedIn}, // a missing "ret" reads as 0
-        {R"({"ret":400002})", LoginReply::kRefused},
-        {"<html>", LoginReply::kUnparsable},
-        {R"({"ret":"0"})", LoginReply::kUnparsable},
-        {R"({"ret":0,"data":"13800138000"})", LoginReply::kUnparsable},
-        {R"({"ret":0,"data":{"id":"x7","mobilephone":"13800138000","last_login_time":1,"register_time":1}})",
-         LoginReply::kUnparsable},
-        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","register_time":1}})", LoginReply::kUnparsable},
-        {R"({"ret":0,"data":{"id":7,"mobilephone":"13800138000","last_login_time":4294967296,"register_time":1}})",
-         LoginReply::kUnparsable},
-        {R"({"ret":0,"data":{"id":7,"mobilephone":"","last_login_time":1,"register_time":1}})",
-         LoginReply::kUnparsable},
-        {R"({"ret":0,"data":{"id":7,"mobilephone":[1],"last_login_time":1,"register_time":1}})",
-         LoginReply::kUnparsable},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reply);
+    for (const auto& [reply, expected] : cases) {
+        SCOPED_TRACE(reply);
         CurrentAccount account;
-        EXPECT_EQ(ReadLoginReply(c.reply, account), c.expected);
-        EXPECT_EQ(account.SignedIn(), c.expected == LoginReply::kSignedIn);
+        EXPECT_EQ(ReadLoginReply(reply, account), expected);
+        EXPECT_EQ(account.SignedIn(), expected == kSignedIn);
     }
     CurrentAccount account; // numbers as JSON numbers or numeric texts
-    ASSERT_EQ(ReadLoginReply("{\"ret\":0," + data + "}", account), LoginReply::kSignedIn);
+    ASSERT_EQ(ReadLoginReply("{\"ret\":0," + data + "}", account), kSignedIn);
     EXPECT_EQ(std::make_tuple(account.id, account.lastLoginIp, account.lastLoginTime, account.registerTime),
               std::make_tuple(7, std::string("127.0.0.1"), 1700000000, 1600000000));
 }
@@ -81,16 +72,9 @@ TEST(AccountRepliesTest, LoginReplies)
 // the dialogs' table).
 TEST(AccountRepliesTest, EveryWayThroughTheFormReplies)
 {
-    struct Case {
-        AccountForm form;
-        std::string reply;
-        QString text;
-        bool showAgain;
-        bool success;
-    };
     const auto R = AccountForm::kRegister;
     const auto F = AccountForm::kForgot;
-    const Case cases[] = {
+    const std::tuple<AccountForm, std::string, QString, bool, bool> cases[] = {  // form, reply, text, show again, success
         {F, R"({"ret":600001})", "验证码错误!", true, false},
         {R, R"({"ret":600002})", "验证码无效!", true, false},
         {F, R"({"ret":600003})", "验证码无效!", true, false},
@@ -99,10 +83,10 @@ TEST(AccountRepliesTest, EveryWayThroughTheFormReplies)
         {F, R"({"ret":400001})", "密码重置失败!", true, false},
         {F, "not json", "网络错误!", false, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reply + (c.form == R ? " register" : " forgot"));
-        const FormOutcome outcome = ReadFormReply(c.form, c.reply);
-        EXPECT_EQ(std::make_tuple(outcome.text, outcome.showAgain, outcome.success), std::make_tuple(c.text, c.showAgain, c.success));
+    for (const auto& [form, reply, text, showAgain, success] : cases) {
+        SCOPED_TRACE(reply + (form == R ? " register" : " forgot"));
+        const FormOutcome outcome = ReadFormReply(form, reply);
+        EXPECT_EQ(std::make_tuple(outcome.text, outcome.showAgain, outcome.success), std::make_tuple(text, showAgain, success));
     }
 }
 
@@ -114,32 +98,25 @@ TEST(AutoLoginTest, OutcomesOfTheStoredCredentialsAndALateResult)
     SetAccountServiceForTesting(std::move(owned));
     const std::string ok = R"({"ret":0,"data":{"id":3,"mobilephone":"13800138000","last_login_ip":"",)"
                            R"("last_login_time":1,"register_time":1}})";
-    struct Case {
-        const char* what;
-        std::string password; // stored
-        int result;
-        std::string reply;
-        size_t logins;
-        bool signedIn;
-    };
-    const Case cases[] = {
+    // what, the stored password, the login's result and reply, logins sent, signed in
+    const std::tuple<const char*, std::string, int, std::string, size_t, bool> cases[] = {
         // (No file at all reads as empty: CredentialsTest.)
         {"empty password", "", 0, ok, 0, false},
         {"signed in", "pw", 0, ok, 1, true},
         {"post failed", "pw", -1, ok, 1, false},
         {"refused", "pw", 0, R"({"ret":400002})", 1, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(SaveCredentials("13800138000", c.password));
+    for (const auto& [what, password, posted, reply, logins, signedIn] : cases) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(SaveCredentials("13800138000", password));
         ClearCurrentAccountPhone();
-        service->login = {c.result, c.reply};
+        service->login = {posted, reply};
         service->logins.clear();
         const AutoLoginResult result = RunAutoLogin();
-        EXPECT_EQ(service->logins.size(), c.logins);
-        EXPECT_EQ(result.signedIn, c.signedIn);
-        EXPECT_EQ(ApplyAutoLogin(result), c.signedIn);
-        EXPECT_EQ(IsSignedIn(), c.signedIn);
+        EXPECT_EQ(service->logins.size(), logins);
+        EXPECT_EQ(result.signedIn, signedIn);
+        EXPECT_EQ(ApplyAutoLogin(result), signedIn);
+        EXPECT_EQ(IsSignedIn(), signedIn);
     }
 
     // A sign-out while the login was under way: its result comes too late to count.

@@ -14,19 +14,14 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
+
 namespace {
 
 std::string ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("<missing>");
-}
-
-void WriteFile(const QString& path, const std::string& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
 
 // OpenSSL's AES-128-CBC with PKCS#7 under the program's key and vector, as a second opinion.
@@ -114,7 +109,7 @@ TEST_F(CredentialsTest, DamagedFilesGiveJsonParseErrOnly)
     }
     for (const auto& [what, bytes] : damaged) {
         SCOPED_TRACE(what);
-        WriteFile(path_, bytes);
+        ASSERT_TRUE(std::ofstream(path_.toStdString(), std::ios::binary | std::ios::trunc) << bytes);
         LogCapture log;
         const Credentials loaded = LoadCredentials();
         EXPECT_TRUE(loaded.account.empty() && loaded.password.empty());

@@ -4,7 +4,7 @@
 
 #include "AccountArea.h"
 #include "BackgroundCall.h"
-#include "DialogDriver.h"
+#include "BoxResponder.h"
 #include "Credentials.h"
 #include "CurrentAccount.h"
 #include "FakeAccountService.h"
@@ -16,14 +16,88 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
+
+// A BoxResponder that also closes every login dialog that shows, keeping the phone number it
+// was opened with.
+class Responder : public BoxResponder {
+public:
+    Responder()
+    {
+        onLook = [this] {
+            if (auto* login = VisibleWindow<LoginDialog>(); login && login != lastLogin_) {
+                lastLogin_ = login;
+                logins.push_back(login->FindControl<QLineEdit>("account")->text());
+                login->Close(0);
+            }
+        };
+    }
+    QStringList logins;
+
+private:
+    QPointer<QWidget> lastLogin_;
+};
+
+void Type(WindowImplBase* window, const char* name, const QString& text)
+{
+    auto* edit = window->FindControl<QLineEdit>(name);
+    ASSERT_TRUE(edit) << name;
+    edit->setText(text);
+}
+
+void Click(WindowImplBase* window, const char* name)
+{
+    auto* button = window->FindControl<QPushButton>(name);
+    ASSERT_TRUE(button) << name;
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Waits until a dialog's request has been answered (waiting() false, or the dialog gone) and the
+// answer's own consequences (a queued close) have run. True when the dialog is still shown.
+template <class Dialog, class Waiting>
+bool AwaitAnswer(const QPointer<Dialog>& dialog, Waiting waiting)
+{
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog || !(dialog->*waiting)(); }, kDeliveryTimeoutMs)) << "no answer";
+    QCoreApplication::processEvents();
+    return dialog && dialog->isVisible();
+}
+
+// A window with the main window's account area: "username", "login", "separator", "register".
+class AccountAreaWindow : public QWidget {
+public:
+    AccountAreaWindow()
+    {
+        auto* layout = new QHBoxLayout(this);
+        for (const char* name : {"username", "login", "separator", "register"}) {
+            auto* button = new QPushButton(QString::fromLatin1(name), this);
+            button->setObjectName(QString::fromLatin1(name));
+            button->setVisible(button->objectName() != "username");
+            layout->addWidget(button);
+        }
+        setGeometry(300, 200, 400, 100);
+        show();
+    }
+    // What the area shows: the signed-in phone alone, or "login separator register".
+    QString Shown() const
+    {
+        QStringList shown;
+        for (const QPushButton* button : findChildren<QPushButton*>())
+            if (button->isVisible())
+                shown << (button->objectName() == "username" ? button->text() : button->objectName());
+        return shown.join(' ');
+    }
+};
 
 const std::string kSignedInReply = R"({"ret":0,"data":{"id":9,"mobilephone":"13800138000","last_login_ip":"127.0.0.1",)"
                                    R"("last_login_time":1700000000,"register_time":1600000000}})";
@@ -51,48 +125,43 @@ protected:
 
 TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
 {
-    const QString phone = "13800138000";
+    const QString valid = "13800138000";
     const QString p32(32, 'p');
     const QString waiting = QString::fromUtf8(LoginDialog::kWaitingText);
-    struct Case {
-        QString phone, password;
-        FakeAccountService::Answer answer;
-        QString tip;      // "" = signed in, dialog closed; the waiting text: closed while waiting
-        bool sent;
-        bool unstorable = false; // a folder where the credentials file belongs
+    // phone, password, the service's answer, the tip ("": signed in, dialog closed; the waiting
+    // text: closed while waiting), sent, a folder where the credentials file belongs
+    const std::tuple<QString, QString, FakeAccountService::Answer, QString, bool, bool> cases[] = {
+        {"1380013800a", "pw", {}, "手机号只能为数字!", false, false},
+        {valid, p32, {-1, R"({"ret":400002})"}, "网络错误!", true, false},
+        {valid, p32, {0, "<html>busy</html>"}, "未知错误!", true, false},
+        {valid, p32, {0, R"({"ret":400002})"}, "账号或密码错误!", true, false},
+        {valid, p32, {0, kSignedInReply}, waiting, true, false}, // the answer is dropped
+        {valid, p32, {0, kSignedInReply}, "", true, true}, // signed in all the same, and told
+        {valid, p32, {0, kSignedInReply}, "", true, false},
     };
-    const Case cases[] = {
-        {"1380013800a", "pw", {}, "手机号只能为数字!", false},
-        {phone, p32, {-1, R"({"ret":400002})"}, "网络错误!", true},
-        {phone, p32, {0, "<html>busy</html>"}, "未知错误!", true},
-        {phone, p32, {0, R"({"ret":400002})"}, "账号或密码错误!", true},
-        {phone, p32, {0, kSignedInReply}, waiting, true}, // the answer is dropped
-        {phone, p32, {0, kSignedInReply}, "", true, true}, // signed in all the same, and told
-        {phone, p32, {0, kSignedInReply}, "", true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.phone.toStdString() + " " + c.answer.reply + (c.unstorable ? " unstorable" : ""));
+    for (const auto& [phone, password, answer, expectedTip, sent, unstorable] : cases) {
+        SCOPED_TRACE(phone.toStdString() + " " + answer.reply + (unstorable ? " unstorable" : ""));
         SignOut(&mainWindow_);
-        ASSERT_TRUE(!c.unstorable || QDir().mkpath(CredentialsFilePath()));
-        service_->login = c.answer;
+        ASSERT_TRUE(!unstorable || QDir().mkpath(CredentialsFilePath()));
+        service_->login = answer;
         service_->logins.clear();
         BoxResponder responder;
         QString tip;
         bool closed = false;
         WhenShown<LoginDialog>([&](LoginDialog* dialog) {
             QPointer<LoginDialog> alive(dialog);
-            Type(dialog, "account", c.phone);
-            Type(dialog, "password", c.password);
+            Type(dialog, "account", phone);
+            Type(dialog, "password", password);
             testing::internal::CaptureStdout();
             service_->Hold(true); // a service that accepts and does not answer yet
             Click(dialog, "loginBtn");
-            EXPECT_EQ(dialog->Waiting() && !dialog->FindControl<QPushButton>("loginBtn")->isEnabled(), c.sent);
-            if (c.tip != waiting)
+            EXPECT_EQ(dialog->Waiting() && !dialog->FindControl<QPushButton>("loginBtn")->isEnabled(), sent);
+            if (expectedTip != waiting)
                 service_->Hold(false);
-            closed = c.tip != waiting && !AwaitAnswer(alive, &LoginDialog::Waiting);
+            closed = expectedTip != waiting && !AwaitAnswer(alive, &LoginDialog::Waiting);
             const std::string out = testing::internal::GetCapturedStdout();
-            EXPECT_EQ(out.find(c.password.toStdString()), std::string::npos) << "password on standard output";
-            EXPECT_EQ(out.find("message: "), c.sent ? 0u : std::string::npos) << out;
+            EXPECT_EQ(out.find(password.toStdString()), std::string::npos) << "password on standard output";
+            EXPECT_EQ(out.find("message: "), sent ? 0u : std::string::npos) << out;
             if (!closed) {
                 tip = dialog->FindControl<QLabel>("errorTips")->text();
                 Click(dialog, "closebtn");
@@ -102,13 +171,13 @@ TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
         service_->Hold(false);
         WaitForBackgroundCalls();
         QCoreApplication::processEvents(); // an answer still on its way
-        EXPECT_EQ(IsSignedIn(), c.tip.isEmpty());
-        EXPECT_EQ(mainWindow_.Shown(), c.tip.isEmpty() ? phone : "login separator register");
-        EXPECT_EQ(tip, c.tip);
-        EXPECT_EQ(result, c.tip.isEmpty() ? 1 : 0);
-        EXPECT_EQ(responder.texts, c.unstorable ? QStringList{QString::fromUtf8(LoginDialog::kNotStoredText)} : QStringList());
-        EXPECT_EQ(service_->logins, c.sent ? std::vector<std::string>{(c.phone + "/" + c.password).toStdString()}
-                                           : std::vector<std::string>()) << "32 characters go out";
+        EXPECT_EQ(IsSignedIn(), expectedTip.isEmpty());
+        EXPECT_EQ(mainWindow_.Shown(), expectedTip.isEmpty() ? phone : "login separator register");
+        EXPECT_EQ(tip, expectedTip);
+        EXPECT_EQ(result, expectedTip.isEmpty() ? 1 : 0);
+        EXPECT_EQ(responder.texts, unstorable ? QStringList{QString::fromUtf8(LoginDialog::kNotStoredText)} : QStringList());
+        EXPECT_EQ(service_->logins, sent ? std::vector<std::string>{(phone + "/" + password).toStdString()}
+                                         : std::vector<std::string>()) << "32 characters go out";
         QDir().rmdir(CredentialsFilePath());
     }
     EXPECT_EQ(GetCurrentAccount().id, 9);
@@ -117,14 +186,8 @@ TEST_F(AccountDialogsTest, LoginChecksAndAnswers)
 
 TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
 {
-    struct Case {
-        std::string form;
-        FakeAccountService::Answer answer;
-        QString prompt;
-        bool cameBack;
-        bool login;
-    };
-    const Case cases[] = {
+    // form, the service's answer, prompts, the form came back, a login opened
+    const std::tuple<std::string, FakeAccountService::Answer, QString, bool, bool> cases[] = {
         // Every code's text is in the reply table of the unit tests; here what the dialog does.
         {"register", {0, R"({"ret":0})"}, "用户注册成功!", false, true},
         {"register", {0, R"({"ret":400001})"}, "该用户已注册过!", true, false},
@@ -133,40 +196,40 @@ TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
         {"forgot", {0, R"({"ret":0})"}, "密码重置成功!", false, true},
         {"forgot", {0, R"({"ret":123})"}, "密码重置失败!", true, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.form + " " + c.answer.reply);
-        service_->submit = c.answer;
-        service_->codeResult = c.answer.result;
+    for (const auto& [form, answer, prompt, expectCameBack, login] : cases) {
+        SCOPED_TRACE(form + " " + answer.reply);
+        service_->submit = answer;
+        service_->codeResult = answer.result;
         service_->submissions.clear();
         service_->codeRequests.clear();
         Responder responder;
         bool cameBack = false;
         WhenShown<AccountFormDialog>([&](AccountFormDialog* dialog) {
             QPointer<AccountFormDialog> alive(dialog);
-            Type(dialog, (c.form + "MobilePhone").c_str(), "1380013800/");
-            Click(dialog, (c.form + "VerifyCodeBtn").c_str()); // refused before it is sent
-            Type(dialog, (c.form + "MobilePhone").c_str(), "13800138000");
-            Click(dialog, (c.form + "VerifyCodeBtn").c_str());
-            Click(dialog, (c.form + "VerifyCodeBtn").c_str()); // while one is on its way: not sent
+            Type(dialog, (form + "MobilePhone").c_str(), "1380013800/");
+            Click(dialog, (form + "VerifyCodeBtn").c_str()); // refused before it is sent
+            Type(dialog, (form + "MobilePhone").c_str(), "13800138000");
+            Click(dialog, (form + "VerifyCodeBtn").c_str());
+            Click(dialog, (form + "VerifyCodeBtn").c_str()); // while one is on its way: not sent
             // A failed request is told at once and may be made again.
-            EXPECT_TRUE(c.answer.result == 0 || QTest::qWaitFor([&] { return !alive->CodeRequestRunning(); }, kDeliveryTimeoutMs));
-            Type(dialog, (c.form + "Pwd").c_str(), "Secret");
-            Type(dialog, (c.form + "ConfirmPwd").c_str(), "Secret");
-            Type(dialog, (c.form + "VerifyCode").c_str(), "123456");
+            EXPECT_TRUE(answer.result == 0 || QTest::qWaitFor([&] { return !alive->CodeRequestRunning(); }, kDeliveryTimeoutMs));
+            Type(dialog, (form + "Pwd").c_str(), "Secret");
+            Type(dialog, (form + "ConfirmPwd").c_str(), "Secret");
+            Type(dialog, (form + "VerifyCode").c_str(), "123456");
             service_->Hold(true);
-            Click(dialog, (c.form + "Btn").c_str());
-            EXPECT_TRUE(dialog->Submitting() && !dialog->FindControl<QPushButton>((c.form + "Btn").c_str())->isEnabled());
+            Click(dialog, (form + "Btn").c_str());
+            EXPECT_TRUE(dialog->Submitting() && !dialog->FindControl<QPushButton>((form + "Btn").c_str())->isEnabled());
             service_->Hold(false);
             if ((cameBack = AwaitAnswer(alive, &AccountFormDialog::Submitting)))
                 Click(dialog, "closebtn");
         });
-        c.form == "register" ? RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_)
-                             : RunModalDialog<ForgotDialog>(&mainWindow_, &mainWindow_);
+        form == "register" ? RunModalDialog<RegisterDialog>(&mainWindow_, &mainWindow_)
+                           : RunModalDialog<ForgotDialog>(&mainWindow_, &mainWindow_);
         WaitForBackgroundCalls();
-        EXPECT_EQ(responder.texts.join('|'), c.prompt);
+        EXPECT_EQ(responder.texts.join('|'), prompt);
         EXPECT_EQ(service_->codeRequests, std::vector<std::string>{"13800138000"});
-        EXPECT_EQ(cameBack, c.cameBack);
-        EXPECT_EQ(responder.logins, c.login ? QStringList{"13800138000"} : QStringList()) << "filled with the phone";
+        EXPECT_EQ(cameBack, expectCameBack);
+        EXPECT_EQ(responder.logins, login ? QStringList{"13800138000"} : QStringList()) << "filled with the phone";
         EXPECT_EQ(service_->submissions, std::vector<std::string>{"13800138000/Secret/123456"});
     }
 }

@@ -8,61 +8,37 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <chrono>
 #include <ctime>
+#include <tuple>
 
 namespace {
 
 // Seconds since the epoch of a UTC date and time.
-std::time_t Utc(int y, int mo, int d, int h, int mi, int s = 0)
+std::time_t Utc(int y, unsigned mo, unsigned d, int h, int mi, int s = 0)
 {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    return timegm(&tm);
+    using namespace std::chrono;
+    return system_clock::to_time_t(sys_days(year(y) / month(mo) / day(d)) + hours(h) + minutes(mi) + seconds(s));
 }
 
 class RecordingScheduleTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (const char* tz = std::getenv("TZ"))
-            savedTz_ = tz;
-        ::setenv("TZ", "Europe/Berlin", 1);
+        env_.Set("TZ", "Europe/Berlin");
         ::tzset();
     }
-    void TearDown() override
-    {
-        savedTz_.empty() ? ::unsetenv("TZ") : ::setenv("TZ", savedTz_.c_str(), 1);
-        ::tzset();
-    }
-    std::string savedTz_;
+    TestEnv env_;
 };
 
 TEST_F(RecordingScheduleTest, NextStartFollowsTheLocalClock)
 {
-    RecordingSchedule daily;
-    daily.enabled = true;
-    daily.repeat = RecordingSchedule::Repeat::kDaily;
-    daily.startSeconds = 8 * 3600; // 08:00
-    RecordingSchedule at0230 = daily;
-    at0230.startSeconds = 2 * 3600 + 30 * 60;
-    RecordingSchedule once = daily;
-    once.repeat = RecordingSchedule::Repeat::kOnce;
-    once.year = 2026, once.month = 3, once.day = 10;
-    RecordingSchedule off = daily;
-    off.enabled = false;
-
-    const struct {
-        const char* name;
-        const RecordingSchedule& schedule;
-        std::time_t from;
-        std::optional<std::time_t> want;
-    } cases[] = {
+    using Repeat = RecordingSchedule::Repeat;
+    const RecordingSchedule daily{.enabled = true, .repeat = Repeat::kDaily, .startSeconds = 8 * 3600}; // 08:00
+    const RecordingSchedule at0230{.enabled = true, .repeat = Repeat::kDaily, .startSeconds = 2 * 3600 + 30 * 60};
+    const RecordingSchedule once{.enabled = true, .startSeconds = 8 * 3600, .year = 2026, .month = 3, .day = 10};
+    const RecordingSchedule off{.repeat = Repeat::kDaily, .startSeconds = 8 * 3600};
+    const std::tuple<const char*, const RecordingSchedule&, std::time_t, std::optional<std::time_t>> cases[] = {
         {"later today", daily, Utc(2026, 3, 10, 6, 0), Utc(2026, 3, 10, 7, 0)}, // 08:00 CET = 07:00 UTC
         {"at that second", daily, Utc(2026, 3, 10, 7, 0), Utc(2026, 3, 10, 7, 0)},
         {"already past today", daily, Utc(2026, 3, 10, 7, 0, 1), Utc(2026, 3, 11, 7, 0)},
@@ -75,8 +51,8 @@ TEST_F(RecordingScheduleTest, NextStartFollowsTheLocalClock)
         {"once, missed", once, Utc(2026, 3, 10, 7, 0, 1), std::nullopt},
         {"off", off, Utc(2026, 3, 10, 6, 0), std::nullopt},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.schedule.NextStart(c.from), c.want) << c.name;
+    for (const auto& [name, schedule, from, want] : cases)
+        EXPECT_EQ(schedule.NextStart(from), want) << name;
 
     // Stop at a time of day: the first one after the start, also past midnight.
     RecordingSchedule night = daily;
@@ -87,14 +63,8 @@ TEST_F(RecordingScheduleTest, NextStartFollowsTheLocalClock)
 
 TEST_F(RecordingScheduleTest, StoredScheduleRoundTripsAlsoSwitchedOffAndADamagedOneStaysOff)
 {
-    TestEnv env;
-    RecordingSchedule stored;
-    stored.enabled = true;
-    stored.repeat = RecordingSchedule::Repeat::kOnce;
-    stored.startSeconds = 7 * 3600 + 30 * 60;
-    stored.year = 2026, stored.month = 12, stored.day = 8;
-    stored.stop = RecordingSchedule::Stop::kAtSize;
-    stored.sizeMb = 250;
+    RecordingSchedule stored{.enabled = true, .startSeconds = 7 * 3600 + 30 * 60, .year = 2026, .month = 12, .day = 8,
+                             .stop = RecordingSchedule::Stop::kAtSize, .sizeMb = 250};
     stored.Store();
     const RecordingSchedule loaded = RecordingSchedule::Load();
     EXPECT_TRUE(loaded.enabled);

@@ -6,6 +6,7 @@
 #include "HttpClient.h"
 #include "LocalServer.h"
 #include "LogCapture.h"
+#include "Process.h"
 #include "PublicAddress.h"
 #include "ServiceProcess.h"
 #include "TestEnv.h"
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <tuple>
 
 namespace {
 
@@ -35,24 +38,20 @@ protected:
 
 TEST_F(HttpClientTest, SuccessNeedsNoErrorA2xxStatusAndABody)
 {
-    const struct {
-        int status;
-        std::string body;
-        int result;
-    } cases[] = {
+    const std::tuple<int, std::string, int> cases[] = {  // status, body, result
         {200, R"({"ret":0})", 0}, {204, "", -1}, {200, "", -1}, {404, R"({"ret":0})", -1},
         {500, R"({"ret":0})", -1}, {302, R"({"ret":0})", -1},
     };
-    for (const auto& c : cases) {
+    for (const auto& [status, body, result] : cases) {
         LocalHttpServer server;
-        server.Http().Get("/r", Reply(c.status, c.body));
-        server.Http().Post("/r", Reply(c.status, c.body));
+        server.Http().Get("/r", Reply(status, body));
+        server.Http().Post("/r", Reply(status, body));
         server.Start();
         std::string got, posted;
-        EXPECT_EQ(ServiceGet(server.Url("/r"), got), c.result) << c.status;
-        EXPECT_EQ(ServicePostJson("{}", server.Url("/r"), posted), c.result) << c.status;
+        EXPECT_EQ(ServiceGet(server.Url("/r"), got), result) << status;
+        EXPECT_EQ(ServicePostJson("{}", server.Url("/r"), posted), result) << status;
         // A failed call keeps the body it received; callers must not read it as an answer.
-        EXPECT_EQ(got, c.status == 204 ? "" : c.body);
+        EXPECT_EQ(got, status == 204 ? "" : body);
         EXPECT_EQ(posted, got);
     }
 }
@@ -79,20 +78,28 @@ TEST_F(HttpClientTest, FailuresOfTransport)
     EXPECT_LE(reply.size(), kMaxReplyBytes);
 }
 
-// The public address through HTTPS, from tamsu-service with a private certificate: stored beside
-// the other keys once the certificate's authority is known (TAMSU_CA_FILE), never from an unknown one.
+// tamsu-service over HTTPS with a private certificate: the public address is stored beside the
+// other keys once the certificate's authority is known (TAMSU_CA_FILE), never from an unknown one;
+// the service takes TLS 1.2 or later only, even under an OpenSSL policy that would allow 1.0 and 1.1.
 TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
 {
     TestEnv env;
-    const std::string cert = env.MakeFolder("tls").toStdString() + "/cert.pem";
-    const std::string key = env.Root().toStdString() + "/tls/key.pem";
-    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
-                           "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1").c_str()), 0);
-    ServiceProcess service({"--tls-cert", cert, "--tls-key", key});
+    const std::string dir = env.MakeFolder("tls").toStdString();
+    const std::string cert = dir + "/cert.pem";
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj /CN=127.0.0.1 "
+                           "-addext subjectAltName=IP:127.0.0.1 -keyout " + dir + "/key.pem -out " + cert + " >/dev/null 2>&1").c_str()), 0);
+    std::ofstream(dir + "/weak.cnf") << "openssl_conf = c\n[c]\nssl_conf = s\n[s]\nsystem_default = d\n[d]\n"
+                                        "MinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n";
+    env.Set("OPENSSL_CONF", dir + "/weak.cnf"); // for the programs started here (this one read its policy at set-up)
+    ServiceProcess service({"--tls-cert", cert, "--tls-key", dir + "/key.pem"});
     ASSERT_TRUE(service.Start()) << service.Error();
-    setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);
+    for (const auto& [version, count] : {std::pair{"tls1_1", "0\n"}, {"tls1_2", "1\n"}}) {
+        EXPECT_EQ(RunProcess({"sh", "-c", "echo | openssl s_client -connect 127.0.0.1:" + std::to_string(service.Port()) + " -" + version +
+                                              " -cipher DEFAULT@SECLEVEL=0 2>&1 | grep -c 'Protocol *: TLSv1.2'"}).out, count) << version;
+    }
+    env.Set("TAMSU_SERVICE_URL", service.BaseUrl());
     for (const bool trusted : {false, true}) {
-        trusted ? setenv("TAMSU_CA_FILE", cert.c_str(), 1) : unsetenv("TAMSU_CA_FILE");
+        env.Set("TAMSU_CA_FILE", trusted ? cert : ""); // empty: none
         PublicAddressThread();
         QString address; // (that the other keys stay: the configuration store's tests)
         ReadConfigString(config::kSection, config::kUserRealIp, QString(), address, config::kUserRealIpCapacity);
@@ -100,6 +107,4 @@ TEST_F(HttpClientTest, PublicAddressIsStoredOnlyFromATrustedService)
     }
     std::string reply;
     EXPECT_EQ(ServicePostJson("{}", service.BaseUrl() + "/get_user_ip", reply), -1); // 405 over TLS, still checked
-    unsetenv("TAMSU_CA_FILE");
-    unsetenv("TAMSU_SERVICE_URL");
 }

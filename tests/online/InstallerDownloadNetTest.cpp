@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -77,10 +78,8 @@ protected:
 
 TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFolder)
 {
-    const std::string sha = QCryptographicHash::hash(QByteArray::fromStdString(payload_), QCryptographicHash::Sha256)
-                                .toHex()
-                                .toUpper()
-                                .toStdString();
+    const std::string sha =
+        QCryptographicHash::hash(QByteArray::fromStdString(payload_), QCryptographicHash::Sha256).toHex().toUpper().toStdString();
     // The release key and another one; signatures over the payload's statement and altered ones.
     ASSERT_GE(sodium_init(), 0);
     unsigned char publicKey[crypto_sign_PUBLICKEYBYTES], secretKey[crypto_sign_SECRETKEYBYTES];
@@ -92,30 +91,21 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
         return ReleaseStatement(version, file, size, sha).Sign(with ? with : secretKey);
     };
     const std::string good = sign("1.5.0", "a.deb", 2048);
-    const auto kComplete = DownloadOutcome::kComplete;
-    const auto kFailed = DownloadOutcome::kFailed;
-    const auto kUnverified = DownloadOutcome::kUnverified;
-    struct Case {
-        const char* what;
-        std::string url;
-        std::string sha;
-        int64_t size;
-        int cancelAt; // percent
-        DownloadOutcome outcome;
-        std::string kept; // the file's name when it is kept
-        std::string signature = {};
-        std::string key = {}; // the program's public key; empty: none built in
-    };
-    const Case cases[] = {
-        {"complete", server_.Url("/files/setup_1.5.0.exe"), sha, 2048, -1, kComplete, "setup_1.5.0.exe"},
-        {"hostile name", server_.Url("/files/x/.?name=../../x"), "", -1, -1, kComplete, kFallbackInstallerName},
-        {"cancelled", server_.Url("/files/a.deb"), "", -1, 50, DownloadOutcome::kCancelled, ""},
-        {"404", server_.Url("/missing/a.deb"), "", -1, -1, kFailed, ""},
-        {"no length", server_.Url("/chunked/a.deb"), "", -1, -1, kFailed, ""},
-        {"early end", server_.Url("/short/a.deb"), "", -1, -1, kFailed, ""},
-        {"other size", server_.Url("/files/a.deb"), "", 2000, -1, kFailed, ""},
-        {"other digest", server_.Url("/files/a.deb"), std::string(64, '0'), -1, -1, kUnverified, ""},
-        {"scheme", "file:///etc/hostname", "", -1, -1, kFailed, ""},
+    using enum DownloadOutcome;
+    // what, address, digest and size from the service (empty, -1: none), cancelled at percent,
+    // outcome, the name of the file kept (empty: none), signature, the program's public key
+    // (empty: none built in)
+    using Row = std::tuple<const char*, std::string, std::string, int64_t, int, DownloadOutcome, std::string, std::string, std::string>;
+    const Row cases[] = {
+        {"complete", server_.Url("/files/setup_1.5.0.exe"), sha, 2048, -1, kComplete, "setup_1.5.0.exe", "", ""},
+        {"hostile name", server_.Url("/files/x/.?name=../../x"), "", -1, -1, kComplete, kFallbackInstallerName, "", ""},
+        {"cancelled", server_.Url("/files/a.deb"), "", -1, 50, kCancelled, "", "", ""},
+        {"404", server_.Url("/missing/a.deb"), "", -1, -1, kFailed, "", "", ""},
+        {"no length", server_.Url("/chunked/a.deb"), "", -1, -1, kFailed, "", "", ""},
+        {"early end", server_.Url("/short/a.deb"), "", -1, -1, kFailed, "", "", ""},
+        {"other size", server_.Url("/files/a.deb"), "", 2000, -1, kFailed, "", "", ""},
+        {"other digest", server_.Url("/files/a.deb"), std::string(64, '0'), -1, -1, kUnverified, "", "", ""},
+        {"scheme", "file:///etc/hostname", "", -1, -1, kFailed, "", "", ""},
         {"signed", server_.Url("/files/a.deb"), sha, 2048, -1, kComplete, "a.deb", good, key},
         {"signed, no digest from the service", server_.Url("/files/a.deb"), "", -1, -1, kComplete, "a.deb", good, key},
         {"no signature", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", "", key},
@@ -124,25 +114,24 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
         {"other file", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", sign("1.5.0", "a.sh", 2048), key},
         {"other version", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", sign("1.5.1", "a.deb", 2048), key},
         {"not base64", server_.Url("/files/a.deb"), sha, 2048, -1, kUnverified, "", "*" + good.substr(1), key},
-        {"no key built in", server_.Url("/files/a.deb"), sha, 2048, -1, kComplete, "a.deb"},
+        {"no key built in", server_.Url("/files/a.deb"), sha, 2048, -1, kComplete, "a.deb", "", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, url, digest, size, cancelAt, outcome, kept, signature, builtInKey] : cases) {
+        SCOPED_TRACE(what);
         RecordingObserver observer;
-        observer.cancelAtPercent = c.cancelAt;
-        const DownloadResult result =
-            DownloadInstaller({c.url, folder_.string(), c.sha, c.size, "1.5.0", c.signature, c.key}, observer);
-        EXPECT_EQ(result.outcome, c.outcome) << result.error;
-        const bool ended = c.outcome == kComplete || c.outcome == DownloadOutcome::kCancelled;
+        observer.cancelAtPercent = cancelAt;
+        const DownloadResult result = DownloadInstaller({url, folder_.string(), digest, size, "1.5.0", signature, builtInKey}, observer);
+        EXPECT_EQ(result.outcome, outcome) << result.error;
+        const bool ended = outcome == kComplete || outcome == kCancelled;
         EXPECT_EQ(result.error.empty(), ended);
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), c.kept.empty() ? 0 : 1) << "a partial file is left behind";
-        if (!c.kept.empty()) {
-            EXPECT_EQ(result.filePath, (folder_ / c.kept).string());
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), kept.empty() ? 0 : 1) << "a partial file is left behind";
+        if (!kept.empty()) {
+            EXPECT_EQ(result.filePath, (folder_ / kept).string());
             EXPECT_EQ(fs::file_size(result.filePath), 2048u);
             EXPECT_EQ(observer.lastReceived, 2048);
         }
         if (ended) {
-            EXPECT_EQ(observer.percents, c.kept.empty() ? std::vector<int>{50} : (std::vector<int>{50, 100}));
+            EXPECT_EQ(observer.percents, kept.empty() ? std::vector<int>{50} : (std::vector<int>{50, 100}));
         }
         fs::remove_all(folder_);
         fs::create_directories(folder_);

@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <tuple>
 
 namespace {
 
@@ -122,14 +123,9 @@ protected:
 TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
 {
     const char* kClosedWhileWaiting = FeedbackDialog::kWaitingText;
-    struct Case {
-        const char* content;
-        bool signedIn;
-        const char* reply;
-        const char* tip;    // shown in the dialog (the waiting text: closed while waiting), or nullptr
-        const char* prompt; // shown after a submission, or nullptr
-    };
-    const Case cases[] = {
+    // content, signed in, reply, the tip shown in the dialog (the waiting text: closed while
+    // waiting), the prompt shown after a submission (nullptr: none)
+    const std::tuple<const char*, bool, const char*, const char*, const char*> cases[] = {
         {"  ", true, "", FeedbackDialog::kContentEmptyText, nullptr},
         {"没有声音", false, "", FeedbackDialog::kSignedOutText, nullptr},
         {"没有声音", true, R"({"ret":5})", nullptr, FeedbackDialog::kRejectedText},
@@ -138,13 +134,13 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
         {"没有声音", true, R"({"ret":0})", nullptr, FeedbackDialog::kSubmittedText},
     };
     QString draft; // what the next dialog should show: the last text not delivered
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.content) + "/" + c.reply);
-        if (c.signedIn)
+    for (const auto& [text, signedIn, reply, tip, prompt] : cases) {
+        SCOPED_TRACE(std::string(text) + "/" + reply);
+        if (signedIn)
             ApplyAccountReply([] { CurrentAccount a; a.mobilePhone = kPhone.toStdString(); return a; }());
         else
             ClearCurrentAccountPhone();
-        reply_ = c.reply;
+        reply_ = reply;
         const size_t before = Arrived();
         QPointer<FeedbackDialog> dialog = new FeedbackDialog(owner_);
         ASSERT_TRUE(dialog->Create(owner_, QString()));
@@ -152,30 +148,30 @@ TEST_F(OnlineDialogTest, FeedbackChecksAnswersAndKeepsUndeliveredText)
         auto* content = dialog->FindControl<QPlainTextEdit>("feedbackContent");
         auto* contact = dialog->FindControl<QLineEdit>("feedbackContact");
         EXPECT_EQ(content->toPlainText(), draft);
-        EXPECT_EQ(contact->text(), draft.isEmpty() && !c.signedIn ? QString() : kPhone) << "the account's phone";
-        content->setPlainText(QString::fromUtf8(c.content));
+        EXPECT_EQ(contact->text(), draft.isEmpty() && !signedIn ? QString() : kPhone) << "the account's phone";
+        content->setPlainText(QString::fromUtf8(text));
         contact->setText(kPhone);
         BoxResponder responder;
         Hold(true, false); // a service that accepts and does not answer yet
         QTest::mouseClick(dialog->FindControl<QPushButton>("feedbackBtn"), Qt::LeftButton);
-        EXPECT_EQ(dialog->Waiting() && !dialog->FindControl<QPushButton>("feedbackBtn")->isEnabled(), !c.tip || c.tip == kClosedWhileWaiting);
-        if (c.tip) {
-            EXPECT_EQ(dialog->FindControl<QLabel>("feedbackErrorTips")->text(), QString::fromUtf8(c.tip));
+        EXPECT_EQ(dialog->Waiting() && !dialog->FindControl<QPushButton>("feedbackBtn")->isEnabled(), !tip || tip == kClosedWhileWaiting);
+        if (tip) {
+            EXPECT_EQ(dialog->FindControl<QLabel>("feedbackErrorTips")->text(), QString::fromUtf8(tip));
             dialog->Close(0);
         }
-        Hold(c.tip == kClosedWhileWaiting, false); // the answer comes once the dialog is gone
+        Hold(tip == kClosedWhileWaiting, false); // the answer comes once the dialog is gone
         EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, kDeliveryTimeoutMs));
         Hold(false, false);
         WaitForBackgroundCalls();
         QCoreApplication::processEvents(); // an answer still on its way
-        EXPECT_EQ(responder.texts, c.prompt ? QStringList{QString::fromUtf8(c.prompt)} : QStringList());
-        ASSERT_EQ(Arrived(), before + (!c.tip || c.tip == kClosedWhileWaiting ? 1 : 0));
+        EXPECT_EQ(responder.texts, prompt ? QStringList{QString::fromUtf8(prompt)} : QStringList());
+        ASSERT_EQ(Arrived(), before + (!tip || tip == kClosedWhileWaiting ? 1 : 0));
         if (Arrived() > before) {
             std::lock_guard<std::mutex> lock(holdLock_);
             EXPECT_EQ(bodies_.back(), "application/json application/json;charset=UTF-8 {\n   \"contact\" : \"13800138000\",\n"
                                       "   \"content\" : \"\\u6ca1\\u6709\\u58f0\\u97f3\"\n}\n");
         }
-        draft = c.prompt == FeedbackDialog::kSubmittedText || c.tip == kClosedWhileWaiting ? QString() : QString::fromUtf8(c.content);
+        draft = prompt == FeedbackDialog::kSubmittedText || tip == kClosedWhileWaiting ? QString() : QString::fromUtf8(text);
     }
 }
 
@@ -184,14 +180,9 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
 {
     const QString offer = "发现新版本啦!\n新版本 1.5.0,当前版本 1.4.2";
     const QString folder = env_.DataHome() + "/TamsuCompress/Temp/";
-    struct Case {
-        Release release;
-        int status;
-        bool cancel;       // at half
-        QStringList texts; // what the user is told, in order
-        bool quits;
-    };
-    const Case cases[] = {
+    // the release offered, the status of the check's reply, cancelled at half, what the user is
+    // told (in order), the program quits
+    const std::tuple<Release, int, bool, QStringList, bool> cases[] = {
         {{"1.4.2", "a.deb", 0}, 200, false, {"没有发现新版本!"}, false},
         {{"1.5.0", "a.deb", 0}, 500, false, {"网络错误!"}, false},
         {{"1.5.0", "tamsu-recorder_1.5.0_amd64.deb", 0}, 200, false, {offer, "安装程序已打开,本程序将退出以完成升级。"}, true},
@@ -200,36 +191,36 @@ TEST_F(OnlineDialogTest, UpgradeCheckAlwaysAnswersAndSaysWhatFollows)
         {{"1.5.0", "held.deb", 0}, 200, true, {offer}, false},
         {{"1.5.0", "held.deb", 1}, 200, true, {offer, "此版本必须升级后才能使用,本程序将退出。"}, true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.release.version + " " + c.release.file + (c.release.forced ? " forced" : ""));
-        release_ = c.release;
-        status_ = c.status;
+    for (const auto& [release, status, cancel, texts, quits] : cases) {
+        SCOPED_TRACE(release.version + " " + release.file + (release.forced ? " forced" : ""));
+        release_ = release;
+        status_ = status;
         owner_->messages.clear();
         desktop_.opened.clear();
         BoxResponder responder;
-        if (c.cancel) { // (that nothing is left of the file: the downloader's own table)
+        if (cancel) { // (that nothing is left of the file: the downloader's own table)
             responder.onLook = [&] {
                 auto* download = VisibleWindow<DownloadDialog>();
-                auto* cancel = download ? download->FindControl<QPushButton>("cancel") : nullptr;
-                if (cancel && cancel->isEnabled() && download->FindControl<QProgressBar>("download-slider")->value() == 50)
-                    QTest::mouseClick(cancel, Qt::LeftButton);
+                auto* button = download ? download->FindControl<QPushButton>("cancel") : nullptr;
+                if (button && button->isEnabled() && download->FindControl<QProgressBar>("download-slider")->value() == 50)
+                    QTest::mouseClick(button, Qt::LeftButton);
             };
         }
-        Hold(true, c.cancel);
+        Hold(true, cancel);
         const size_t before = Arrived();
         StartUpgradeCheck(owner_);
         ASSERT_TRUE(QTest::qWaitFor([&] { return Arrived() == before + 1; }, kDeliveryTimeoutMs));
         EXPECT_TRUE(UpgradeCheckRunning()) << "returned while the service holds the request";
         StartUpgradeCheck(owner_); // one check at a time
-        Hold(false, c.cancel);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return responder.texts.size() == c.texts.size() && !UpgradeOfferOpen(); }, kDeliveryTimeoutMs));
+        Hold(false, cancel);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return responder.texts.size() == texts.size() && !UpgradeOfferOpen(); }, kDeliveryTimeoutMs));
         Hold(false, false);
         QCoreApplication::processEvents(); // the quit message
-        EXPECT_EQ(responder.texts, c.texts);
+        EXPECT_EQ(responder.texts, texts);
         EXPECT_EQ(Arrived(), before + 1);
-        EXPECT_EQ(owner_->messages, c.quits ? std::vector<unsigned>{1234} : std::vector<unsigned>{});
-        const QUrl installer = QUrl::fromLocalFile(folder + QString::fromStdString(c.release.file));
-        EXPECT_EQ(desktop_.opened, c.quits && !c.cancel ? std::vector<QUrl>{installer} : std::vector<QUrl>());
+        EXPECT_EQ(owner_->messages, quits ? std::vector<unsigned>{1234} : std::vector<unsigned>{});
+        const QUrl installer = QUrl::fromLocalFile(folder + QString::fromStdString(release.file));
+        EXPECT_EQ(desktop_.opened, quits && !cancel ? std::vector<QUrl>{installer} : std::vector<QUrl>());
     }
 
     // A background check's offer for a window that is gone is dropped.

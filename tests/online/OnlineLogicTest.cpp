@@ -12,23 +12,20 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 TEST(ServiceReplyTest, OnlyObjectsWithIntegerRetParse)
 {
-    struct Case {
-        const char* body;
-        bool parses;
-        int ret;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, bool, int> cases[] = {  // body, parses, ret
         {"", false, 0},           {"[1]", false, 0},           {"\"ok\"", false, 0},
         {"{\"ret\":\"0\"}", false, 0}, {"{\"ret\":1.5}", false, 0}, {"{\"ret\":[0]}", false, 0},
         {"{\"ret\":99999999999}", false, 0}, {"{\"ret\":0", false, 0},
         {"{}", true, 0},          {"{\"ret\":3}", true, 3},    {"{\"ret\":null,\"data\":1}", true, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& [body, parses, ret] : cases) {
         ServiceReply reply;
-        EXPECT_EQ(reply.Parse(c.body), c.parses) << c.body;
-        EXPECT_EQ(reply.Ret(), c.ret) << c.body;
+        EXPECT_EQ(reply.Parse(body), parses) << body;
+        EXPECT_EQ(reply.Ret(), ret) << body;
     }
 }
 
@@ -64,33 +61,26 @@ TEST(VersionTest, ComparedPartByPart)
 
 TEST(UpgradeReplyTest, RecordIsCheckedBeforeAnOffer)
 {
+    using enum UpgradeCheckResult;
     const std::string sha(64, 'a');
-    struct Case {
-        std::string data;
-        UpgradeCheckResult result;
-        int forced;
+    const std::tuple<std::string, UpgradeCheckResult, int> cases[] = {  // the reply's data, result, forced
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":1})", kNewer, 1},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":"1"})", kNewer, 1},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":"0","sha256":")" + sha + R"(","size":10})", kNewer, 0},
+        {R"({"app_version":"1.4.2","download_url":"http://h/a.deb","force_upgrade":0})", kNotNewer, 0},
+        {R"({"app_version":"1.4","download_url":"http://h/a.deb","force_upgrade":0})", kNoAnswer, 0},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb"})", kNoAnswer, 0},
+        {R"({"app_version":"1.5.0","download_url":"","force_upgrade":0})", kNoAnswer, 0},
+        {R"({"app_version":"1.5.0","download_url":"http://h/a","force_upgrade":0,"sha256":"zz"})", kNoAnswer, 0},
+        {R"("1.5.0")", kNoAnswer, 0},
     };
-    const Case cases[] = {
-        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":1})", UpgradeCheckResult::kNewer, 1},
-        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":"1"})", UpgradeCheckResult::kNewer, 1},
-        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb","force_upgrade":"0","sha256":")" + sha +
-             R"(","size":10})",
-         UpgradeCheckResult::kNewer, 0},
-        {R"({"app_version":"1.4.2","download_url":"http://h/a.deb","force_upgrade":0})", UpgradeCheckResult::kNotNewer, 0},
-        {R"({"app_version":"1.4","download_url":"http://h/a.deb","force_upgrade":0})", UpgradeCheckResult::kNoAnswer, 0},
-        {R"({"app_version":"1.5.0","download_url":"http://h/a.deb"})", UpgradeCheckResult::kNoAnswer, 0},
-        {R"({"app_version":"1.5.0","download_url":"","force_upgrade":0})", UpgradeCheckResult::kNoAnswer, 0},
-        {R"({"app_version":"1.5.0","download_url":"http://h/a","force_upgrade":0,"sha256":"zz"})",
-         UpgradeCheckResult::kNoAnswer, 0},
-        {R"("1.5.0")", UpgradeCheckResult::kNoAnswer, 0},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [data, result, forced] : cases) {
         UpgradeInfo info;
-        EXPECT_EQ(ReadUpgradeReply(R"({"ret":0,"data":)" + c.data + "}", info), c.result) << c.data;
-        EXPECT_EQ(info.forced, c.forced) << c.data;
+        EXPECT_EQ(ReadUpgradeReply(R"({"ret":0,"data":)" + data + "}", info), result) << data;
+        EXPECT_EQ(info.forced, forced) << data;
     }
     UpgradeInfo info;
-    EXPECT_EQ(ReadUpgradeReply(R"({"ret":200001})", info), UpgradeCheckResult::kNoAnswer);
+    EXPECT_EQ(ReadUpgradeReply(R"({"ret":200001})", info), kNoAnswer);
 }
 
 TEST(DownloadRulesTest, FileNamesStayInTheFolder)

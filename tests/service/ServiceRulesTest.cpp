@@ -202,19 +202,17 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
     ReleaseManifest releases(dir);
     Release release;
     std::string error;
-    EXPECT_EQ(releases.Current(release, error), ReleaseManifest::Status::kMissing);
+    using enum ReleaseManifest::Status;
+    EXPECT_EQ(releases.Current(release, error), kMissing);
     const std::pair<const char*, ReleaseManifest::Status> cases[] = {
-        {"{\"app_version\":\"1.5\",\"file\":\"a.deb\"}", ReleaseManifest::Status::kBroken},
-        {"{\"app_version\":\"1.5.0\",\"file\":\"missing.deb\"}", ReleaseManifest::Status::kBroken},
-        {"{\"app_version\":\"1.5.0\",\"file\":\"../a.deb\"}", ReleaseManifest::Status::kBroken},
-        {"{\"app_version\":\"1.5.0\"}", ReleaseManifest::Status::kBroken},
-        {"[1]", ReleaseManifest::Status::kBroken},
-        {"{\"app_version\":\"1.5.0\",\"download_url\":\"https://example.org/a.deb\",\"sha256\":\"AB\"}",
-         ReleaseManifest::Status::kBroken},
-        {"{\"app_version\":\"1.5.0\",\"download_url\":\"https://example.org/a.deb\",\"size\":7,"
-         "\"force_upgrade\":1}",
-         ReleaseManifest::Status::kOk},
-        {"{\"app_version\":\"1.6.0\",\"file\":\"a.deb\"}", ReleaseManifest::Status::kOk},
+        {"{\"app_version\":\"1.5\",\"file\":\"a.deb\"}", kBroken},
+        {"{\"app_version\":\"1.5.0\",\"file\":\"missing.deb\"}", kBroken},
+        {"{\"app_version\":\"1.5.0\",\"file\":\"../a.deb\"}", kBroken},
+        {"{\"app_version\":\"1.5.0\"}", kBroken},
+        {"[1]", kBroken},
+        {"{\"app_version\":\"1.5.0\",\"download_url\":\"https://example.org/a.deb\",\"sha256\":\"AB\"}", kBroken},
+        {"{\"app_version\":\"1.5.0\",\"download_url\":\"https://example.org/a.deb\",\"size\":7,\"force_upgrade\":1}", kOk},
+        {"{\"app_version\":\"1.6.0\",\"file\":\"a.deb\"}", kOk},
     };
     std::ofstream(dir + "/a.deb") << "abc";
     int written = 0;

@@ -22,6 +22,8 @@ public:
     QString ConfigFile() const { return DataHome() + "/TamsuAudioRecorder/Config/configure.ini"; }
     // A sub-folder of the root, created.
     QString MakeFolder(const QString& name) const;
+    // Sets an environment variable until this environment ends.
+    void Set(const char* name, const std::string& value);
 
 private:
     QString root_;
