@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sqlite3.h>
 
 namespace {
@@ -50,7 +49,7 @@ TEST(AccountNetTest, RegisterLoginResetLogin)
     TestEnv env;
     ServiceProcess service;
     ASSERT_TRUE(service.Start()) << service.Error();
-    ::setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);
+    env.Set("TAMSU_SERVICE_URL", service.BaseUrl());
 
     EXPECT_EQ(SubmitForm(service, AccountForm::kRegister, "first-Pass\"1"), "用户注册成功!");
     EXPECT_EQ(Login("first-Pass\"1"), LoginReply::kSignedIn);
@@ -59,11 +58,10 @@ TEST(AccountNetTest, RegisterLoginResetLogin)
     service.Stop();
     MoveCodesBack(service.DataDir(), 60);
     ASSERT_TRUE(service.Start()) << service.Error();
-    ::setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);
+    env.Set("TAMSU_SERVICE_URL", service.BaseUrl());
     EXPECT_EQ(SubmitForm(service, AccountForm::kForgot, "second-Pass"), "密码重置成功!");
     EXPECT_EQ(Login("first-Pass\"1"), LoginReply::kRefused);
     EXPECT_EQ(Login("second-Pass"), LoginReply::kSignedIn);
-    ::unsetenv("TAMSU_SERVICE_URL");
 }
 
 } // namespace

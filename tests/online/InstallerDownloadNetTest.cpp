@@ -29,11 +29,10 @@ class RecordingObserver : public DownloadObserver {
 public:
     bool Cancelled() override { return cancelAtPercent >= 0 && !percents.empty() && percents.back() >= cancelAtPercent; }
     void OnPercent(int percent) override { percents.push_back(percent); }
-    void OnTransferStats(int64_t received, int64_t, double) override { lastReceived = received; }
+    void OnTransferStats(int64_t, int64_t, double) override {}
 
     int cancelAtPercent = -1;
     std::vector<int> percents;
-    int64_t lastReceived = 0;
 };
 
 class InstallerDownloadTest : public testing::Test {
@@ -128,7 +127,6 @@ TEST_F(InstallerDownloadTest, OnlyAWholeVerifiedTransferIsKeptAndOnlyInsideTheFo
         if (!kept.empty()) {
             EXPECT_EQ(result.filePath, (folder_ / kept).string());
             EXPECT_EQ(fs::file_size(result.filePath), 2048u);
-            EXPECT_EQ(observer.lastReceived, 2048);
         }
         if (ended) {
             EXPECT_EQ(observer.percents, kept.empty() ? std::vector<int>{50} : (std::vector<int>{50, 100}));

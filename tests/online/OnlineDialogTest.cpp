@@ -66,14 +66,13 @@ protected:
             });
         });
         server_.Start();
-        setenv("TAMSU_SERVICE_URL", server_.Url("").c_str(), 1);
+        env_.Set("TAMSU_SERVICE_URL", server_.Url(""));
     }
     void TearDown() override
     {
         Hold(false, false);
         WaitForBackgroundCalls();
         ClearCurrentAccountPhone();
-        unsetenv("TAMSU_SERVICE_URL");
         delete owner_.data();
     }
     // A request to the service: recorded, then kept unanswered while held (at most 10 s, so that a
