@@ -29,26 +29,6 @@
 
 namespace {
 
-// A BoxResponder that also closes every login dialog that shows, keeping the phone number it
-// was opened with.
-class Responder : public BoxResponder {
-public:
-    Responder()
-    {
-        onLook = [this] {
-            if (auto* login = VisibleWindow<LoginDialog>(); login && login != lastLogin_) {
-                lastLogin_ = login;
-                logins.push_back(login->FindControl<QLineEdit>("account")->text());
-                login->Close(0);
-            }
-        };
-    }
-    QStringList logins;
-
-private:
-    QPointer<QWidget> lastLogin_;
-};
-
 void Type(WindowImplBase* window, const char* name, const QString& text)
 {
     auto* edit = window->FindControl<QLineEdit>(name);
@@ -201,7 +181,16 @@ TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
         service_->codeResult = answer.result;
         service_->submissions.clear();
         service_->codeRequests.clear();
-        Responder responder;
+        BoxResponder responder;
+        QStringList logins; // the phone of each login dialog that shows (closed at once)
+        QPointer<QWidget> lastLogin;
+        responder.onLook = [&] {
+            if (auto* dialog = VisibleWindow<LoginDialog>(); dialog && dialog != lastLogin) {
+                lastLogin = dialog;
+                logins.push_back(dialog->FindControl<QLineEdit>("account")->text());
+                dialog->Close(0);
+            }
+        };
         bool cameBack = false;
         WhenShown<AccountFormDialog>([&](AccountFormDialog* dialog) {
             QPointer<AccountFormDialog> alive(dialog);
@@ -228,7 +217,7 @@ TEST_F(AccountDialogsTest, EveryAnswerOfBothForms)
         EXPECT_EQ(responder.texts.join('|'), prompt);
         EXPECT_EQ(service_->codeRequests, std::vector<std::string>{"13800138000"});
         EXPECT_EQ(cameBack, expectCameBack);
-        EXPECT_EQ(responder.logins, login ? QStringList{"13800138000"} : QStringList()) << "filled with the phone";
+        EXPECT_EQ(logins, login ? QStringList{"13800138000"} : QStringList()) << "filled with the phone";
         EXPECT_EQ(service_->submissions, std::vector<std::string>{"13800138000/Secret/123456"});
     }
 }

@@ -49,11 +49,9 @@ protected:
                 r.status = 404;
                 r.set_content(R"({"ret":404})", "application/json");
             } else if (kind == "chunked") {
-                r.set_chunked_content_provider("application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
-                    if (offset == 0)
-                        sink.write(payload_.data(), payload_.size());
-                    else
-                        sink.done();
+                r.set_chunked_content_provider("application/octet-stream", [this](size_t, httplib::DataSink& sink) {
+                    sink.write(payload_.data(), payload_.size());
+                    sink.done();
                     return true;
                 });
             } else {

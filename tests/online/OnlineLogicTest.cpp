@@ -103,10 +103,9 @@ TEST(DownloadRulesTest, FileNamesStayInTheFolder)
 
 TEST(PublicAddressTest, OnlyShortPrintableAddressesAreStored)
 {
-    EXPECT_TRUE(IsStorablePublicAddress("203.0.113.7"));
-    EXPECT_TRUE(IsStorablePublicAddress("2001:db8::1"));
-    EXPECT_TRUE(IsStorablePublicAddress(std::string(kMaxPublicAddressChars, '1')));
-    for (const std::string& bad : {std::string(), std::string(kMaxPublicAddressChars + 1, '1'), std::string("1.2.3.4\n[x]"),
-                                  std::string("a b"), std::string("\xe4\xb8\xad")})
-        EXPECT_FALSE(IsStorablePublicAddress(bad)) << bad;
+    const std::pair<std::string, bool> cases[] = {{"203.0.113.7", true}, {"2001:db8::1", true},
+        {std::string(kMaxPublicAddressChars, '1'), true}, {std::string(kMaxPublicAddressChars + 1, '1'), false}, {"", false},
+        {"1.2.3.4\n[x]", false}, {"a b", false}, {"\xe4\xb8\xad", false}};
+    for (const auto& [address, storable] : cases)
+        EXPECT_EQ(IsStorablePublicAddress(address), storable) << address;
 }
