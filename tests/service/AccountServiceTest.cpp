@@ -7,12 +7,11 @@
 #include "PasswordHasher.h"
 #include "PostgresCluster.h"
 #include "SmsSender.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <regex>
@@ -51,10 +50,7 @@ class AccountServiceTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         ASSERT_GE(sodium_init(), 0);
-        char pattern[] = "/tmp/tamsu-accounts-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        url_ = "sqlite:" + dir_ + "/service.db";
+        url_ = "sqlite:" + env_.Root().toStdString() + "/service.db";
         if (GetParam() == "postgresql") {
             if (!cluster_) {
                 cluster_ = std::make_unique<PostgresCluster>();
@@ -66,11 +62,6 @@ protected:
         Reopen();
     }
     static void TearDownTestSuite() { cluster_.reset(); }
-    void TearDown() override {
-        accounts_.reset();
-        db_.reset();
-        std::filesystem::remove_all(dir_);
-    }
     // A restart of the service: the same file, a new connection.
     void Reopen() {
         accounts_.reset();
@@ -114,7 +105,7 @@ protected:
     }
 
     static inline std::unique_ptr<PostgresCluster> cluster_;  // one server for the suite, a database per test
-    std::string dir_;
+    TestEnv env_;  // (its folder outlives the database below)
     std::string url_;
     std::int64_t now_ = 1'700'000'000;
     FakeSms sms_;

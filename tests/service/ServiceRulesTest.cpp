@@ -9,21 +9,16 @@
 #include "ServiceOptions.h"
 #include "SqliteDatabase.h"
 #include "Statement.h"
+#include "TestEnv.h"
 #include "Transaction.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <tuple>
 
 namespace {
-
-std::string TempDir() {
-    char pattern[] = "/tmp/tamsu-service-rules-XXXXXX";
-    return mkdtemp(pattern) ? pattern : "";
-}
 
 std::string Repeat(const std::string& piece, int times) {
     std::string out;
@@ -164,7 +159,8 @@ TEST(ServiceRulesTest, CommandLine) {
 // keygen never overwrites and keeps the secret key private; a file that is not a whole secret key
 // (the public one, a cut or altered one) is refused with its name, never used to sign.
 TEST(ServiceRulesTest, ReleaseKeyFiles) {
-    const std::string dir = TempDir();
+    TestEnv env;
+    const std::string dir = env.Root().toStdString();
     std::string publicKey;
     std::string error;
     ASSERT_TRUE(ReleaseSigner::WriteKeyPair(dir + "/k", publicKey, error)) << error;
@@ -194,11 +190,11 @@ TEST(ServiceRulesTest, ReleaseKeyFiles) {
     external.appVersion = "1.5.0";
     external.sha256 = std::string(64, 'a');
     EXPECT_EQ(signer.Sign(external, "https://example.org/a.deb"), "");
-    std::filesystem::remove_all(dir);
 }
 
 TEST(ServiceRulesTest, ReleaseManifestStates) {
-    const std::string dir = TempDir();
+    TestEnv env;
+    const std::string dir = env.Root().toStdString();
     ReleaseManifest releases(dir);
     Release release;
     std::string error;
@@ -238,26 +234,23 @@ TEST(ServiceRulesTest, ReleaseManifestStates) {
     const std::pair<const char*, std::string> files[] = {
         {"out.deb", ""}, {"m.deb", ""}, {"in.deb", dir + "/a.deb"}, {"other.deb", dir + "/other.deb"}};
     for (const auto& [name, path] : files) EXPECT_EQ(releases.FilePath(name), path) << name;
-    std::filesystem::remove_all(dir);
 }
 
 // Writes that return their row still end their statement: the log is checkpointed and reused
 // instead of growing with every row (a 4 KiB row a page: 3000 rows are three checkpoints' worth).
 TEST(ServiceRulesTest, WriteAheadLogStaysBounded) {
-    const std::string dir = TempDir();
-    {
-        SqliteDatabase db(dir + "/service.db");
-        for (std::int64_t i = 1; i <= 3000; ++i) {
-            db.RunTransaction([&](Transaction& t) {
-                ASSERT_EQ(t.Prepare("INSERT INTO feedback (received_at, sender_address, contact, content) "
-                                    "VALUES (?, '', '', ?) RETURNING id")
-                              .Bind(1, i).Bind(2, std::string(4000, 'x')).RunReturningInt(),
-                          i);
-            });
-        }
-        EXPECT_LT(std::filesystem::file_size(dir + "/service.db-wal"), 6u * 1024 * 1024);
+    TestEnv env;
+    const std::string dir = env.Root().toStdString();
+    SqliteDatabase db(dir + "/service.db");
+    for (std::int64_t i = 1; i <= 3000; ++i) {
+        db.RunTransaction([&](Transaction& t) {
+            ASSERT_EQ(t.Prepare("INSERT INTO feedback (received_at, sender_address, contact, content) "
+                                "VALUES (?, '', '', ?) RETURNING id")
+                          .Bind(1, i).Bind(2, std::string(4000, 'x')).RunReturningInt(),
+                      i);
+        });
     }
-    std::filesystem::remove_all(dir);
+    EXPECT_LT(std::filesystem::file_size(dir + "/service.db-wal"), 6u * 1024 * 1024);
 }
 
 }  // namespace
