@@ -8,6 +8,7 @@
 #include "Process.h"
 #include "ReleaseStatement.h"
 #include "ServiceProcess.h"
+#include "TestEnv.h"
 #include "UpgradeCheck.h"
 
 #include <QCryptographicHash>
@@ -39,8 +40,6 @@ class InstallerDownloadTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        folder_ = fs::temp_directory_path() / ("tamsu-download-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
         // "missing": 404; "short": the announced length, then the connection ends early;
         // "chunked": no length; anything else: 2048 bytes in two writes of 1024.
         server_.Http().Get(R"(/(\w+)/(.*))", [this](const httplib::Request& req, httplib::Response& r) {
@@ -64,10 +63,10 @@ protected:
         });
         server_.Start();
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
     std::string payload_ = std::string(1024, 'a') + std::string(1024, 'b');
-    fs::path folder_;
+    TestEnv env_;
+    fs::path folder_ = env_.MakeFolder("download").toStdString();
     LocalHttpServer server_;
 };
 
@@ -145,10 +144,9 @@ TEST_F(InstallerDownloadTest, AReleaseSignedByTheServiceIsAccepted)
     ServiceProcess service({"--release-key", prefix + ".key"});
     ASSERT_TRUE(service.Start()) << service.Error();
     service.WriteReleaseManifest("1.5.0", "tamsu recorder_1.5.0.deb", payload_);
-    setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);
+    env_.Set("TAMSU_SERVICE_URL", service.BaseUrl());
     UpgradeInfo info;
     ASSERT_EQ(CheckForUpgrade(info), UpgradeCheckResult::kNewer);
-    unsetenv("TAMSU_SERVICE_URL");
     fs::create_directories(folder_ / "downloads");
     RecordingObserver observer;
     const DownloadResult result = DownloadInstaller(
