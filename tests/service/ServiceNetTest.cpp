@@ -2,6 +2,7 @@
 
 #include "Process.h"
 #include "ServiceProcess.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -293,14 +294,13 @@ TEST_F(ServiceNetTest, SlowClientsAndAStopWithRequestsInFlight) {
 
 // A full disk: what was acknowledged is stored, under its own id; the rest gets a JSON 500.
 TEST_F(ServiceNetTest, FullDiskNeverAcknowledgesALostWrite) {
-    char pattern[] = "/tmp/tamsu-full-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    TestEnv env;
+    const std::string disk = env.MakeFolder("disk").toStdString();
     if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", pattern, "tmpfs", 0, "size=2m") != 0) {
-        rmdir(pattern);
+        mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) {
         GTEST_SKIP() << "cannot mount a tmpfs (needs root)";
     }
-    const std::string data = std::string(pattern) + "/data";
+    const std::string data = disk + "/data";
     Begin({"--data", data});
     const std::string body = "{\"contact\":\"c\",\"content\":\"" + std::string(8000, 'x') + "\"}";
     std::set<std::int64_t> ids;
@@ -323,8 +323,7 @@ TEST_F(ServiceNetTest, FullDiskNeverAcknowledgesALostWrite) {
     std::set<std::int64_t> stored;
     for (const auto& id : Column(data + "/tamsu-service.db", "SELECT id FROM feedback")) stored.insert(std::stoll(id));
     EXPECT_EQ(stored, ids);
-    umount2(pattern, MNT_DETACH);
-    rmdir(pattern);
+    umount2(disk.c_str(), MNT_DETACH);
 }
 
 }  // namespace
