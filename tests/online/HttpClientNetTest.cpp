@@ -1,6 +1,7 @@
 // ServiceGet and ServicePostJson against local servers: what counts as success, what a failed
 // call leaves, the transport rules (schemes, reply cap), and TLS through the public address that
-// tamsu-service answers. (The headers and body a post sends: the feedback dialog's test.)
+// tamsu-service answers, with the service's own TLS floor. (The headers and body a post sends: the
+// feedback dialog's test.)
 
 #include "ConfigStore.h"
 #include "HttpClient.h"
