@@ -42,11 +42,12 @@ std::string Prop(const spa_dict* props, const char* key)
     return value ? value : "";
 }
 
-// An output port of channel from feeds an input port of channel to: the same channel, or a mono
-// one on either side (a mono program is heard on both sides, a mono recording hears both).
+// An output port of channel from feeds our input port of channel to: the same channel; one our
+// stereo stream has no port of (mono, a centre, a rear) feeds both (heard, if not where it was
+// meant). By the channels asked for (Connect), not the ports seen so far: they appear one by one.
 bool Feeds(const std::string& from, const std::string& to)
 {
-    return from == to || from.empty() || to.empty() || from == "MONO" || to == "MONO";
+    return from == to || (from != "FL" && from != "FR");
 }
 
 } // namespace
@@ -216,6 +217,7 @@ bool PipeWireProgramStream::Impl::Connect()
     }
     pw_stream_add_listener(stream, &streamListener, &kStreamEvents, this);
     // Float stereo in the graph's own rate (none asked): the lane converts to the recording's.
+    // (Feeds knows these two channels.)
     uint8_t buffer[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     spa_audio_info_raw info{};
@@ -292,7 +294,8 @@ void PipeWireProgramStream::Impl::Relink()
         if (!out.output || node == nodes.end() || !node->second.taken)
             continue;
         for (const auto& [inId, in] : ports) {
-            if (in.output || in.node != ownNode || !Feeds(out.channel, in.channel) || links.count({outId, inId}))
+            if (in.output || in.node != ownNode || !Feeds(out.channel, in.channel) ||
+                links.count({outId, inId}))
                 continue;
             pw_properties* props = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
             pw_properties_setf(props, PW_KEY_LINK_OUTPUT_NODE, "%u", out.node);
