@@ -50,6 +50,26 @@ bool Feeds(const std::string& from, const std::string& to)
     return from == to || (from != "FL" && from != "FR");
 }
 
+// Owners of PipeWire's objects.
+struct LoopFree {
+    void operator()(pw_thread_loop* loop) const { pw_thread_loop_destroy(loop); }
+};
+struct ContextFree {
+    void operator()(pw_context* context) const { pw_context_destroy(context); }
+};
+struct CoreFree {
+    void operator()(pw_core* core) const { pw_core_disconnect(core); }
+};
+struct RegistryFree {
+    void operator()(pw_registry* registry) const { pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry)); }
+};
+struct StreamFree {
+    void operator()(pw_stream* stream) const { pw_stream_destroy(stream); }
+};
+struct ProxyFree {
+    void operator()(pw_proxy* proxy) const { pw_proxy_destroy(proxy); } // a link goes with it (it does not linger)
+};
+
 } // namespace
 
 struct PipeWireProgramStream::Impl {
@@ -64,9 +84,10 @@ struct PipeWireProgramStream::Impl {
         std::string channel; // audio.channel
     };
     struct Link {
+        ~Link() { spa_hook_remove(&listener); } // before the proxy goes
         Impl* owner = nullptr;
         std::pair<uint32_t, uint32_t> ports; // output, input
-        pw_proxy* proxy = nullptr;
+        std::unique_ptr<pw_proxy, ProxyFree> proxy;
         spa_hook listener{};
     };
 
@@ -81,7 +102,6 @@ struct PipeWireProgramStream::Impl {
     void Disconnect(); // loop lock held
     void Relink();     // loop lock held
     void Unlink(uint32_t port); // loop lock held: the links from or to it go
-    void Drop(std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<Link>>::iterator it);
     void Process();
 
     static void OnCoreDone(void* self, uint32_t id, int seq);
@@ -100,14 +120,14 @@ struct PipeWireProgramStream::Impl {
     CaptureSource& lane;
     PulseContext& pulse;
 
-    pw_thread_loop* loop = nullptr;
-    pw_context* context = nullptr;
+    std::unique_ptr<pw_thread_loop, LoopFree> loop;
+    std::unique_ptr<pw_context, ContextFree> context;
     // The loop's lock.
-    pw_core* core = nullptr;
+    std::unique_ptr<pw_core, CoreFree> core;
     spa_hook coreListener{};
-    pw_registry* registry = nullptr;
+    std::unique_ptr<pw_registry, RegistryFree> registry;
     spa_hook registryListener{};
-    pw_stream* stream = nullptr;
+    std::unique_ptr<pw_stream, StreamFree> stream;
     spa_hook streamListener{};
     uint32_t ownNode = SPA_ID_INVALID;
     std::map<uint32_t, Node> nodes; // playback streams, by node id
@@ -131,25 +151,25 @@ bool PipeWireProgramStream::Impl::Start()
 {
     static std::once_flag init;
     std::call_once(init, [] { pw_init(nullptr, nullptr); });
-    loop = pw_thread_loop_new("pipewire-programs", nullptr);
+    loop.reset(pw_thread_loop_new("pipewire-programs", nullptr));
     if (!loop)
         return false;
-    context = pw_context_new(pw_thread_loop_get_loop(loop), nullptr, 0);
-    if (!context || pw_thread_loop_start(loop) < 0)
+    context.reset(pw_context_new(pw_thread_loop_get_loop(loop.get()), nullptr, 0));
+    if (!context || pw_thread_loop_start(loop.get()) < 0)
         return false;
-    pw_thread_loop_lock(loop);
+    pw_thread_loop_lock(loop.get());
     bool connected = Connect();
     // A round trip: the server answers (else libpulse records instead), and the registry has told
     // of every stream already playing, so that they join before the first samples.
     if (connected) {
-        syncSeq = pw_core_sync(core, PW_ID_CORE, 0);
+        syncSeq = pw_core_sync(core.get(), PW_ID_CORE, 0);
         timespec until{};
-        pw_thread_loop_get_time(loop, &until, std::chrono::nanoseconds(kConnectWait).count());
-        while (syncSeq >= 0 && !broken && pw_thread_loop_timed_wait_full(loop, &until) == 0) {
+        pw_thread_loop_get_time(loop.get(), &until, std::chrono::nanoseconds(kConnectWait).count());
+        while (syncSeq >= 0 && !broken && pw_thread_loop_timed_wait_full(loop.get(), &until) == 0) {
         }
         connected = syncSeq < 0 && !broken;
     }
-    pw_thread_loop_unlock(loop);
+    pw_thread_loop_unlock(loop.get());
     lastTryNs = NowNs();
     return connected;
 }
@@ -157,17 +177,13 @@ bool PipeWireProgramStream::Impl::Start()
 void PipeWireProgramStream::Impl::Stop()
 {
     if (loop) {
-        pw_thread_loop_lock(loop);
+        pw_thread_loop_lock(loop.get());
         Disconnect();
-        pw_thread_loop_unlock(loop);
-        pw_thread_loop_stop(loop);
+        pw_thread_loop_unlock(loop.get());
+        pw_thread_loop_stop(loop.get());
     }
-    if (context)
-        pw_context_destroy(context);
-    if (loop)
-        pw_thread_loop_destroy(loop);
-    loop = nullptr;
-    context = nullptr;
+    context.reset();
+    loop.reset();
 }
 
 bool PipeWireProgramStream::Impl::Connect()
@@ -196,26 +212,26 @@ bool PipeWireProgramStream::Impl::Connect()
     }();
     broken = false;
     // nullptr: the user's server (PIPEWIRE_REMOTE, PIPEWIRE_RUNTIME_DIR), the one pipewire-pulse serves.
-    core = pw_context_connect(context, nullptr, 0);
+    core.reset(pw_context_connect(context.get(), nullptr, 0));
     if (!core) {
         broken = true;
         return false;
     }
-    pw_core_add_listener(core, &coreListener, &kCoreEvents, this);
-    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    pw_core_add_listener(core.get(), &coreListener, &kCoreEvents, this);
+    registry.reset(pw_core_get_registry(core.get(), PW_VERSION_REGISTRY, 0));
     if (registry)
-        pw_registry_add_listener(registry, &registryListener, &kRegistryEvents, this);
+        pw_registry_add_listener(registry.get(), &registryListener, &kRegistryEvents, this);
     // Not linked by the session manager: the links are ours. Its ports take the graph's blocks as
     // they are (no latency asked: a request would shrink the block for every program).
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Production", PW_KEY_NODE_AUTOCONNECT, "false",
                                              PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
-    stream = pw_stream_new(core, kStreamName, props);
+    stream.reset(pw_stream_new(core.get(), kStreamName, props));
     if (!registry || !stream) {
         broken = true;
         return false;
     }
-    pw_stream_add_listener(stream, &streamListener, &kStreamEvents, this);
+    pw_stream_add_listener(stream.get(), &streamListener, &kStreamEvents, this);
     // Float stereo in the graph's own rate (none asked): the lane converts to the recording's.
     // (Feeds knows these two channels.)
     uint8_t buffer[512];
@@ -226,7 +242,7 @@ bool PipeWireProgramStream::Impl::Connect()
     info.position[0] = SPA_AUDIO_CHANNEL_FL;
     info.position[1] = SPA_AUDIO_CHANNEL_FR;
     const spa_pod* params[] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
-    if (pw_stream_connect(stream, PW_DIRECTION_INPUT, PW_ID_ANY, PW_STREAM_FLAG_MAP_BUFFERS, params, 1) < 0) {
+    if (pw_stream_connect(stream.get(), PW_DIRECTION_INPUT, PW_ID_ANY, PW_STREAM_FLAG_MAP_BUFFERS, params, 1) < 0) {
         broken = true;
         return false;
     }
@@ -235,22 +251,18 @@ bool PipeWireProgramStream::Impl::Connect()
 
 void PipeWireProgramStream::Impl::Disconnect()
 {
-    while (!links.empty())
-        Drop(links.begin());
+    links.clear();
     if (stream) {
         spa_hook_remove(&streamListener);
-        pw_stream_destroy(stream);
-        stream = nullptr;
+        stream.reset();
     }
     if (registry) {
         spa_hook_remove(&registryListener);
-        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
-        registry = nullptr;
+        registry.reset();
     }
     if (core) {
         spa_hook_remove(&coreListener);
-        pw_core_disconnect(core);
-        core = nullptr;
+        core.reset();
     }
     nodes.clear();
     ports.clear();
@@ -261,18 +273,11 @@ void PipeWireProgramStream::Impl::Disconnect()
     begun = false;
 }
 
-void PipeWireProgramStream::Impl::Drop(std::map<std::pair<uint32_t, uint32_t>, std::unique_ptr<Link>>::iterator it)
-{
-    spa_hook_remove(&it->second->listener);
-    pw_proxy_destroy(it->second->proxy); // the link goes with it (it does not linger)
-    links.erase(it);
-}
-
 void PipeWireProgramStream::Impl::Unlink(uint32_t port)
 {
     for (auto it = links.begin(); it != links.end();) {
         if (it->first.first == port || it->first.second == port)
-            Drop(it++);
+            it = links.erase(it);
         else
             ++it;
     }
@@ -303,7 +308,7 @@ void PipeWireProgramStream::Impl::Relink()
             pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", in.node);
             pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", inId);
             auto* proxy = static_cast<pw_proxy*>(pw_core_create_object(
-                core, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
+                core.get(), "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
             pw_properties_free(props);
             if (!proxy) {
                 LOG(ERROR) << "program sound: cannot link port " << outId << " of node " << out.node;
@@ -312,7 +317,7 @@ void PipeWireProgramStream::Impl::Relink()
             auto link = std::make_unique<Link>();
             link->owner = this;
             link->ports = {outId, inId};
-            link->proxy = proxy;
+            link->proxy.reset(proxy);
             pw_proxy_add_listener(proxy, &link->listener, &kLinkEvents, link.get());
             links.emplace(link->ports, std::move(link));
         }
@@ -325,7 +330,7 @@ void PipeWireProgramStream::Impl::OnCoreDone(void* self, uint32_t id, int seq)
     auto* me = static_cast<Impl*>(self);
     if (id == PW_ID_CORE && seq == me->syncSeq) {
         me->syncSeq = -1;
-        pw_thread_loop_signal(me->loop, false);
+        pw_thread_loop_signal(me->loop.get(), false);
     }
 }
 
@@ -338,7 +343,7 @@ void PipeWireProgramStream::Impl::OnCoreError(void* self, uint32_t id, int seq, 
     LOG(ERROR) << "program sound: PipeWire: " << (message ? message : "") << " (" << spa_strerror(res) << ")";
     if (res == -EPIPE) {
         me->broken = true; // the server went away
-        pw_thread_loop_signal(me->loop, false);
+        pw_thread_loop_signal(me->loop.get(), false);
     }
 }
 
@@ -404,7 +409,7 @@ void PipeWireProgramStream::Impl::OnStreamState(void* self, pw_stream_state, pw_
         return;
     }
     if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
-        const uint32_t node = pw_stream_get_node_id(me->stream);
+        const uint32_t node = pw_stream_get_node_id(me->stream.get());
         if (node != me->ownNode) {
             me->ownNode = node;
             LOG(INFO) << "program sound: PipeWire node " << node;
@@ -440,7 +445,7 @@ void PipeWireProgramStream::Impl::Process()
         return;
     const int64_t arrival = NowNs();
     pw_time time{};
-    pw_stream_get_time_n(stream, &time, sizeof time);
+    pw_stream_get_time_n(stream.get(), &time, sizeof time);
     const int64_t delayNs = time.rate.denom == 0 ? 0
         : time.delay * 1'000'000'000 * static_cast<int64_t>(time.rate.num) / static_cast<int64_t>(time.rate.denom);
     // A cycle that does not start where the last one ended (no stream was linked in between, or
@@ -450,7 +455,7 @@ void PipeWireProgramStream::Impl::Process()
         begun = false;
     }
     int64_t cycleFrames = 0;
-    while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
+    while (pw_buffer* b = pw_stream_dequeue_buffer(stream.get())) {
         const spa_data& d = b->buffer->datas[0];
         if (d.data && d.chunk && d.maxsize > 0) {
             const uint32_t offset = std::min(d.chunk->offset % d.maxsize, d.maxsize);
@@ -470,7 +475,7 @@ void PipeWireProgramStream::Impl::Process()
                 }
             }
         }
-        pw_stream_queue_buffer(stream, b);
+        pw_stream_queue_buffer(stream.get(), b);
     }
     if (!begun || cycleFrames == 0)
         return;
@@ -486,8 +491,7 @@ void PipeWireProgramStream::Impl::OnLinkRemoved(void* data)
     // PipeWire loop thread, lock held: the server ended a link of ours (its program's port went).
     auto* link = static_cast<Link*>(data);
     Impl* me = link->owner;
-    if (auto it = me->links.find(link->ports); it != me->links.end())
-        me->Drop(it);
+    me->links.erase(link->ports); // frees link
 }
 
 void PipeWireProgramStream::Impl::OnLinkError(void* data, int, int res, const char* message)
@@ -537,7 +541,7 @@ void PipeWireProgramStream::Maintain()
     if (const std::optional<float> gain = PulseProgramStream::SinkGain(state, sink))
         d.group.SetGain(kLane, *gain);
 
-    pw_thread_loop_lock(d.loop);
+    pw_thread_loop_lock(d.loop.get());
     const int64_t now = NowNs();
     if (d.broken && now - d.lastTryNs >= kRetryNs) {
         if (!d.lostLogged)
@@ -553,7 +557,7 @@ void PipeWireProgramStream::Maintain()
         }
     }
     const bool waiting = !d.choice.only.empty() && d.takenNodes == 0 && !d.broken;
-    pw_thread_loop_unlock(d.loop);
+    pw_thread_loop_unlock(d.loop.get());
     if (!d.choice.only.empty() && waiting != d.waitingLogged) {
         d.waitingLogged = waiting;
         LOG(INFO) << "program sound: \"" << d.choice.only << "\""
