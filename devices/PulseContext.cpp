@@ -431,6 +431,7 @@ void PulseContext::Impl::OnServerInfo(pa_context*, const pa_server_info* info, v
         if (ok) {
             self->pending.defaultSink = info->default_sink_name ? info->default_sink_name : "";
             self->pending.defaultSource = info->default_source_name ? info->default_source_name : "";
+            self->pending.serverName = info->server_name ? info->server_name : "";
         }
     } catch (...) {
         ok = false; // no exception crosses the library's C callback

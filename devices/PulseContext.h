@@ -73,10 +73,13 @@ struct PulseServerState {
     uint64_t generation = 0;    // Generation() at the time of the picture
     std::string defaultSink;    // empty when the server has none
     std::string defaultSource;  // empty when the server has none (may name a monitor)
+    std::string serverName;     // "pulseaudio", or "PulseAudio (on PipeWire 0.3.65)" from pipewire-pulse
     std::vector<PulseDevice> sinks;   // in the server's index order
     std::vector<PulseDevice> sources; // in the server's index order, monitors included
     std::vector<PulseSinkInput> sinkInputs; // other programs' playback streams (ours left out)
 
+    // The server is pipewire-pulse: PipeWire's own interface reaches the same streams.
+    bool OnPipeWire() const { return serverName.find("PipeWire") != std::string::npos; }
     // The device of that name in the picture, or nullptr.
     const PulseDevice* Find(PulseDirection direction, const std::string& name) const;
 };

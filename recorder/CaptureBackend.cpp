@@ -1,6 +1,8 @@
 #include "CaptureBackend.h"
 
+#include "PipeWireProgramStream.h"
 #include "PulseCaptureStream.h"
+#include "PulseContext.h"
 #include "PulseProgramStream.h"
 
 #include <chrono>
@@ -22,6 +24,12 @@ public:
     }
     std::unique_ptr<CaptureStream> OpenPrograms(const ProgramChoice& choice, SourceGroup& group) override
     {
+        // pipewire-pulse: PipeWire mixes the programs' streams into one of ours (a buffer per
+        // graph cycle, not a few hundred packets a second per stream); else, or when PipeWire
+        // cannot be reached, a monitor stream per playback stream.
+        if (PulseContext::Instance().Snapshot().OnPipeWire())
+            if (auto native = PipeWireProgramStream::Open(choice, group))
+                return native;
         return std::make_unique<PulseProgramStream>(choice, group);
     }
 };

@@ -83,6 +83,14 @@ void PulseProgramStream::Track(PulseCaptureStream* stream, bool reading)
     reading_.erase(std::remove(reading_.begin(), reading_.end(), stream), reading_.end());
 }
 
+std::optional<float> PulseProgramStream::SinkGain(const PulseServerState& state, uint32_t sink)
+{
+    for (const PulseDevice& device : state.sinks)
+        if (device.index == sink)
+            return device.mute ? 0.0f : static_cast<float>(pa_sw_volume_to_linear(pa_cvolume_avg(&device.volume)));
+    return std::nullopt;
+}
+
 void PulseProgramStream::Maintain()
 {
     const PulseServerState state = pulse_.Snapshot();
@@ -117,13 +125,11 @@ void PulseProgramStream::Maintain()
     loop_.Maintain();
     if (!loop_.Ready())
         return; // joins once the connection is there
-    // The system sound carries its device's volume; a stream of one playback stream does not, so
-    // its lane gets the volume of the sink it plays on (set before its first samples are mixed).
+    // Each lane gets the volume of the sink its stream plays on (set before its first samples are
+    // mixed).
     const auto takeVolume = [&](const PulseSinkInput& input) {
-        for (const PulseDevice& sink : state.sinks)
-            if (sink.index == input.sink)
-                group_.SetGain(input.index, sink.mute ? 0.0f : static_cast<float>(pa_sw_volume_to_linear(
-                                                                   pa_cvolume_avg(&sink.volume))));
+        if (const std::optional<float> gain = SinkGain(state, input.sink))
+            group_.SetGain(input.index, *gain);
     };
     int matching = 0;
     for (const PulseSinkInput& input : state.sinkInputs) {

@@ -25,10 +25,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class PulseCaptureStream;
 class PulseContext;
+struct PulseServerState;
 struct pa_mainloop_api;
 struct pa_time_event;
 struct timeval;
@@ -49,6 +51,11 @@ public:
 
     void Maintain() override;
     void Hurry() override;
+
+    // The gain of what plays on sink (linear, 0 when muted) in this picture: the system sound
+    // carries its device's volume, the sound of one playback stream does not. None when the sink
+    // is not listed.
+    static std::optional<float> SinkGain(const PulseServerState& state, uint32_t sink);
 
 private:
     static void OnReadTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self);

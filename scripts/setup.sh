@@ -15,7 +15,7 @@ packages=(
   qt6-translations-l10n
   fonts-noto-cjk
   libavcodec-dev libavformat-dev libavdevice-dev libavfilter-dev libswresample-dev libavutil-dev
-  libpulse-dev libwebrtc-audio-processing-dev libgoogle-glog-dev libcurl4-openssl-dev libjsoncpp-dev
+  libpulse-dev libpipewire-0.3-dev libwebrtc-audio-processing-dev libgoogle-glog-dev libcurl4-openssl-dev libjsoncpp-dev
   libgtest-dev libgmock-dev
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus sox libsox-fmt-mp3 ffmpeg espeak-ng
   xvfb xauth x11-utils imagemagick xcompmgr trayer

@@ -61,6 +61,7 @@ protected:
             AudioRecorder rec(&owner_);
             RecordingPlan plan = MakePlan(folder_, format, source, micPresent);
             plan.fileName = name + "." + format;
+            plan.programs = programs_;
             EXPECT_EQ(rec.Open(plan), 0);
             rec.Run();
             const Clock::time_point run = Clock::now();
@@ -93,6 +94,7 @@ protected:
     TestEnv env_;
     std::string folder_;
     SecondsLog owner_;
+    ProgramChoice programs_; // whose sound the takes record as the system sound (all by default)
     SoundPlayer speaker_{"speaker"};
     SoundPlayer mic_{"mic-feed"};
 };
