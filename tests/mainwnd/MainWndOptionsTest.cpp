@@ -207,12 +207,10 @@ TEST_F(MainWndOptionsTest, ProgramsFollowTheServerAndAreStoredByTheirLastingName
     auto* origin = Control<QComboBox>("record-audio-origin");
     auto* one = Control<QComboBox>("record-app");
     origin->setCurrentIndex(RecordOptionsPanel::kOneProgramEntry); // what it stores: the controls' table
-    {
-        BoxResponder boxes; // nothing plays: nothing to record
-        Click("recorder-start");
-        EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8(RecordOptionsPanel::kNoProgramText)});
-        EXPECT_EQ(window_->Recorder(), nullptr);
-    }
+    BoxResponder boxes; // nothing plays: nothing to record
+    Click("recorder-start");
+    EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8(RecordOptionsPanel::kNoProgramText)});
+    EXPECT_EQ(window_->Recorder(), nullptr);
     Process player({"bash", "-c", "exec pacat --client-name='Tamsu Player' --property=application.process.binary=tamsu-player "
                                   "--raw --device=speaker --format=s16le --rate=44100 --channels=2 </dev/zero"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return one->count() == 1; }, kDeliveryTimeoutMs));

@@ -1,11 +1,10 @@
 // The recorder controls of the main window: start, pause, resume, stop, the prompts of a start,
-// the window's reaction to the recorder's reports (elapsed time, levels). What the recorder writes:
+// the window's reaction to the recorder's reports (elapsed time). What the recorder writes:
 // its own tests. (Quitting while a recording runs: the tray's close test; a recording that stopped
 // itself, the prompt after recordings were recovered and waiting for sound: the desktop notices
 // test.)
 
 #include "AudioRecorder.h"
-#include "GifControl.h"
 #include "MainWndTestSupport.h"
 #include "RecordingPlan.h"
 #include "SoundServer.h"
@@ -14,7 +13,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -39,8 +37,6 @@ protected:
         };
         for (const auto& [name, visible] : rows)
             EXPECT_EQ(Control<QWidget>(name)->isVisible(), visible) << name;
-        for (const char* gif : {"recorder-working", "recorder-status-working"})
-            EXPECT_EQ(GifControl::IsPlaying(Control<QLabel>(gif)), recording) << gif;
         const char* info = idle ? CMainWnd::kInfoReady : recording ? CMainWnd::kInfoRecording : CMainWnd::kInfoPaused;
         EXPECT_EQ(Control<QLabel>("recorder-info")->text(), QString::fromUtf8(info));
         EXPECT_EQ(window_->Recorder() != nullptr, !idle);
@@ -84,6 +80,13 @@ TEST_F(MainWndRecordTest, StartPauseResumeStopRecordsIntoANamedFile)
     QCoreApplication::sendPostedEvents(window_); // the posted messages, now
     EXPECT_EQ(Progress(), CMainWnd::kProgressZero);
     EXPECT_EQ(boxes.texts, QStringList());
+
+    // The idle meters read the devices only while the window is on screen (while recording:
+    // ExpectView); which levels they read: the monitor's own tests.
+    window_->showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->Meters().Monitoring(); }, kDeliveryTimeoutMs));
+    window_->showNormal();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return window_->Meters().Monitoring(); }, kDeliveryTimeoutMs));
 }
 
 // The window's reaction to each outcome of the plan (which outcome for which devices and
@@ -127,28 +130,6 @@ TEST_F(MainWndRecordTest, ARefusedStartPromptsAndRecordsNothing)
         CloseWindow();
         QDir(DefaultFolder()).removeRecursively();
     }
-}
-
-// Which levels the monitor reads from the server: its own tests. Here who moves the meters: the
-// monitor while idle and on screen (while recording: ExpectView), the recorder's reports otherwise
-// (-1: none, disabled).
-TEST_F(MainWndRecordTest, MetersFollowTheMonitorOnScreenAndTheReportsOtherwise)
-{
-    SetConfig("voice-source", "2");
-    OpenWindow();
-    const auto monitoring = [this] { return window_->Meters().Monitoring(); };
-    EXPECT_TRUE(monitoring());
-    window_->showMinimized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !monitoring(); }, kDeliveryTimeoutMs)) << "polls while minimised";
-    auto* mic = Control<QProgressBar>("mic-level");
-    auto* sys = Control<QProgressBar>("sys-level");
-    window_->PostRecorderLevels(-1.0f, 0.5f);
-    window_->PostRecorderLevels(1.0f, -1.0f); // the microphone's back, the system sound gone
-    QCoreApplication::sendPostedEvents(window_); // the posted messages, now
-    EXPECT_TRUE(mic->isEnabled() && mic->value() == mic->maximum());
-    EXPECT_TRUE(!sys->isEnabled() && sys->value() == sys->minimum());
-    window_->showNormal();
-    EXPECT_TRUE(QTest::qWaitFor(monitoring, kDeliveryTimeoutMs));
 }
 
 } // namespace

@@ -80,14 +80,14 @@ void MainWndTest::Click(const char* name)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-QString MainWndTest::Config(const char* key)
+QString Config(const char* key)
 {
     QString value;
     ReadConfigString(config::kSection, key, QString(), value, 1024);
     return value;
 }
 
-void MainWndTest::SetConfig(const char* key, const QString& value)
+void SetConfig(const char* key, const QString& value)
 {
     ASSERT_TRUE(WriteConfigString(config::kSection, key, value));
 }

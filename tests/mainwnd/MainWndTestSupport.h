@@ -19,6 +19,9 @@
 // Answers the next folder chooser, which must be "选择保存目录" opening at start: accepts folder
 // (typed in), or cancels when folder is empty.
 void ChooseFolderInNextDialog(const QString& folder, const QString& start);
+// The stored value of key in the program's section ("" when not stored); storing one.
+QString Config(const char* key);
+void SetConfig(const char* key, const QString& value);
 
 class MainWndTest : public SoundServerTest {
 protected:
@@ -36,9 +39,6 @@ protected:
         return window_ ? window_->FindControl<T>(name) : nullptr;
     }
     QString DefaultFolder() const { return env_->Root() + "/home/Documents/" + QString::fromUtf8("TAMSU电脑录音"); }
-
-    static QString Config(const char* key);
-    static void SetConfig(const char* key, const QString& value);
 
     std::unique_ptr<TestEnv> env_;
     QPointer<CMainWnd> window_;

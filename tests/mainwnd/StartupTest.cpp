@@ -4,6 +4,7 @@
 
 #include "InstanceServer.h"
 #include "LogCleanup.h"
+#include "Process.h"
 #include "SingleInstance.h"
 #include "TestEnv.h"
 
@@ -11,14 +12,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -36,54 +37,42 @@ protected:
         QFile file(LogFolder() + "/" + LogFiles().value(0));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
-
-    void Start(QProcess& process, const QStringList& arguments = {})
+    // The program's command line with args, in this test's folders (TestEnv's and the runtime
+    // folder) on Qt's offscreen platform.
+    std::vector<std::string> Program(std::vector<std::string> args = {}) const
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment(); // TestEnv's folders
-        environment.insert("XDG_RUNTIME_DIR", runtime_);
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        if (!environment.contains("TAMSU_SKIN_DIR"))
-            environment.insert("TAMSU_SKIN_DIR", TAMSU_TEST_SKIN_DIR);
-        process.setProcessEnvironment(environment);
-        process.start(TAMSU_RECORDER_PATH, arguments);
-        ASSERT_TRUE(process.waitForStarted(kProgramTimeoutMs)) << process.errorString().toStdString();
-    }
-    // Runs the program to its end; its exit code (-1000 when it crashed or did not end).
-    int Run(QProcess& process, const QStringList& arguments = {})
-    {
-        Start(process, arguments);
-        if (!process.waitForFinished(kProgramTimeoutMs) || process.exitStatus() != QProcess::NormalExit)
-            return -1000;
-        return process.exitCode();
+        args.insert(args.begin(), {"env", "XDG_RUNTIME_DIR=" + runtime_.toStdString(), "QT_QPA_PLATFORM=offscreen",
+                                   "TAMSU_SKIN_DIR=" TAMSU_TEST_SKIN_DIR, TAMSU_RECORDER_PATH});
+        return args;
     }
 
     TestEnv env_;
     const QString runtime_ = env_.MakeFolder("run");
-    QProcess first_; // killed, if still running, when the test ends
-    QProcess second_;
 };
 
 TEST_F(StartupTest, SecondStartBringsTheFirstForwardAndEndsWithoutALog)
 {
-    Start(first_);
+    Process first(Program());
     // The first instance is up once its window listens.
     ASSERT_TRUE(QTest::qWaitFor([this] { return QFileInfo::exists(runtime_ + "/TamsuAudioRecorder"); },
                                 kProgramTimeoutMs));
     ASSERT_EQ(LogFiles().size(), 1);
     EXPECT_TRUE(QFileInfo::exists(runtime_ + "/TamsuAudioRecorderProcessMutex"));
 
-    EXPECT_EQ(Run(second_), 0);
+    const Process::Result second = RunProcess(Program());
+    EXPECT_TRUE(second.exited && second.code == 0) << second.code << second.err;
     EXPECT_EQ(LogFiles().size(), 1) << "the second start wrote a log file";
     EXPECT_TRUE(QTest::qWaitFor([this] { return LogText().contains("window brought to the front for a second start"); },
                                 kProgramTimeoutMs))
         << LogText().toStdString();
-    EXPECT_EQ(first_.state(), QProcess::Running) << "the first instance must go on";
+    siginfo_t ended{};
+    EXPECT_EQ(::waitid(P_PID, first.Pid(), &ended, WEXITED | WNOHANG | WNOWAIT), 0);
+    EXPECT_EQ(ended.si_pid, 0) << "the first instance must go on";
 
     // Asked to end (as a session's end does), the first one closes its window and ends with 0.
-    first_.terminate();
-    ASSERT_TRUE(first_.waitForFinished(kProgramTimeoutMs));
-    EXPECT_EQ(first_.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(first_.exitCode(), 0);
+    first.Signal(SIGTERM);
+    const Process::Result run = first.Finish(kProcessLimit);
+    EXPECT_TRUE(run.exited && run.code == 0) << run.code << run.err;
     EXPECT_TRUE(LogText().contains("TamsuAudioRecorder ended"));
 }
 
@@ -93,35 +82,36 @@ TEST_F(StartupTest, SecondStartWhileTheFirstHasNoWindowEndsQuietly)
     // no window listens yet.
     SingleInstance holder;
     ASSERT_TRUE(holder.Acquire(runtime_ + "/TamsuAudioRecorderProcessMutex"));
-    EXPECT_EQ(Run(second_, {"--quit-after-show"}), 0);
-    EXPECT_TRUE(second_.readAllStandardOutput().isEmpty()) << "the second start showed a window";
+    const Process::Result second = RunProcess(Program({"--quit-after-show"}));
+    EXPECT_TRUE(second.exited && second.code == 0) << second.code << second.err;
+    EXPECT_TRUE(second.out.empty()) << "the second start showed a window";
     EXPECT_TRUE(LogFiles().isEmpty());
 }
 
-TEST_F(StartupTest, LogFilesOfEarlierDaysAreRemovedAtStart)
+TEST_F(StartupTest, LogFolderThatCannotBeListedEndsWithMinusOneLogsOfEarlierDaysAreRemoved)
 {
+    ASSERT_TRUE(QDir().mkpath(env_.DataHome() + "/TamsuAudioRecorder"));
+    ASSERT_TRUE(QFile(LogFolder()).open(QIODevice::WriteOnly)); // a file where the folder should be
+    const Process::Result refused = RunProcess(Program({"--quit-after-show"}));
+    EXPECT_TRUE(refused.exited && refused.code == 255) << refused.code << refused.err; // -1 as an exit status
+    EXPECT_TRUE(refused.out.empty()) << "a window was shown";
+    ASSERT_TRUE(QFile::remove(LogFolder()));
+
     const QString current = "log." + TodayLogDate() + "-000001.123";
     ASSERT_TRUE(QDir().mkpath(LogFolder() + "/log.20200101-folder"));
     for (const QString& name : {current, QString("log.20200101-120000.123"), QString("a.txt"),
                                 QString("log.20200101-folder/inside")})
         ASSERT_TRUE(QFile(LogFolder() + "/" + name).open(QIODevice::WriteOnly)) << name.toStdString();
 
-    EXPECT_EQ(Run(first_, {"--quit-after-show"}), 0);
-    EXPECT_TRUE(first_.readAllStandardOutput().contains("main window shown "));
+    const Process::Result run = RunProcess(Program({"--quit-after-show"}));
+    EXPECT_TRUE(run.exited && run.code == 0) << run.code << run.err;
+    EXPECT_NE(run.out.find("main window shown "), std::string::npos);
     EXPECT_TRUE(QFileInfo::exists(LogFolder() + "/log.20200101-folder/inside")) << "folders are left alone";
     const QStringList files = LogFiles(); // today's old file and this run's own log
     ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
     EXPECT_TRUE(files.contains(current));
     for (const QString& name : files)
         EXPECT_TRUE(name.startsWith("log." + TodayLogDate() + "-")) << name.toStdString();
-}
-
-TEST_F(StartupTest, LogFolderThatCannotBeListedEndsWithMinusOne)
-{
-    ASSERT_TRUE(QDir().mkpath(env_.DataHome() + "/TamsuAudioRecorder"));
-    ASSERT_TRUE(QFile(LogFolder()).open(QIODevice::WriteOnly)); // a file where the folder should be
-    EXPECT_EQ(Run(first_, {"--quit-after-show"}), 255); // -1 as an exit status
-    EXPECT_TRUE(first_.readAllStandardOutput().isEmpty()) << "a window was shown";
 }
 
 // The window's instance socket: only a second start's request brings the window forward; lines

@@ -1,5 +1,6 @@
 // Which files are recordings, their size and duration texts, the elapsed time, and the probe.
 
+#include "FileBytes.h"
 #include "MediaProbe.h"
 #include "RecordingFiles.h"
 #include "RecordingText.h"
@@ -59,8 +60,8 @@ TEST(RecordingFilesTest, ProbeAndSizeOfGoodAndBadFiles)
     EXPECT_NEAR(ProbeMediaDuration(wav), 3.5, 0.01);
     EXPECT_EQ(RecordingFileSize(wav), 44 + 3.5 * 44100 * 4);
 
-    ASSERT_TRUE(WriteTextFile(dir.filePath("text.mp3"), "not a recording at all"));
-    ASSERT_TRUE(WriteTextFile(dir.filePath("empty.wav"), ""));
+    WriteBytes(dir.filePath("text.mp3").toStdString(), "not a recording at all");
+    WriteBytes(dir.filePath("empty.wav").toStdString(), "");
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.mp3"));
     for (const char* name : {"text.mp3", "empty.wav", "folder.mp3", "missing.wav"})
         EXPECT_EQ(ProbeMediaDuration(dir.filePath(name)), -1) << name;

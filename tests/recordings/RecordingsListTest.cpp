@@ -2,6 +2,7 @@
 // recording, their order, ids and texts, a change of folder, and the three buttons of an entry
 // (which reach their own entry's file).
 
+#include "FileBytes.h"
 #include "RecordingFilesForTest.h"
 #include "RecordingsList.h"
 #include "TestEnv.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-// How long a test waits for the scan's results.
 constexpr int kScanTimeoutMs = 20000;
 
 // A window that shows the main window's skin and holds only the recordings list.
@@ -79,7 +79,6 @@ protected:
         element->findChild<QAbstractButton*>(button)->click();
     }
     QListWidget* List() const { return window_->FindControl<QListWidget>("audio-record-list"); }
-    // The file names of the rows, top to bottom.
     QStringList Rows() const
     {
         QStringList names;
@@ -106,14 +105,22 @@ protected:
     QStringList played_, revealed_, questions_, prompts_;
 };
 
-TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTexts)
+// Only the folder scanned last is listed (a scan of the one before, still running, adds nothing),
+// newest first with its texts; a recording of that folder goes on top, one made elsewhere is not listed.
+TEST_F(RecordingsListTest, TheLastFolderScannedIsListedNewestFirstWithItsTexts)
 {
+    const QString old = env_.MakeFolder("old");
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(WriteSilentWav(old + QStringLiteral("/rec-%1.wav").arg(i), 0.1));
     ASSERT_TRUE(WriteSilentWav(Path("a.mp3"), 1, 3));
     ASSERT_TRUE(WriteSilentWav(Path("b.WAV"), 3.5, 1));
-    ASSERT_TRUE(WriteTextFile(Path("c.Mp3"), "x") && WriteTextFile(Path("d.txt"), "x"));
+    WriteBytes(Path("c.Mp3").toStdString(), "x");
+    WriteBytes(Path("d.txt").toStdString(), "x");
     ASSERT_TRUE(QDir(dir_).mkdir("x.mp3")); // made now: the newest
     ASSERT_TRUE(QDir(dir_).mkpath("a-分轨/麦克风.mp3")); // a take's tracks are not takes
+    window_->list.StartScan(old); // still running when the folder changes
     Scan(dir_);
+    QTest::qWait(0); // whatever the old scan had queued
 
     EXPECT_EQ(Rows(), QStringList({"x.mp3", "b.WAV", "a.mp3"}));
     ExpectListMatchesEntries();
@@ -123,6 +130,10 @@ TEST_F(RecordingsListTest, ScanListsTheRecordingsNewestFirstWithTheirTexts)
             EXPECT_EQ(Text(id, "fileSizeLabel") + " " + Text(id, "durationLabel"), figures) << entry.fileName.toStdString();
         }
     }
+    ASSERT_TRUE(WriteSilentWav(Path("newest.wav"), 1, 0));
+    EXPECT_GE(window_->list.AddRecordingItem(dir_, "newest.wav"), 0);
+    EXPECT_EQ(window_->list.AddRecordingItem(old, "rec-0.wav"), -1);
+    EXPECT_EQ(Rows(), QStringList({"newest.wav", "x.mp3", "b.WAV", "a.mp3"}));
 }
 
 TEST_F(RecordingsListTest, ARecordingThatEndsDuringTheScanGetsOneEntryAndAnIdOfItsOwn)
@@ -148,26 +159,6 @@ TEST_F(RecordingsListTest, ARecordingThatEndsDuringTheScanGetsOneEntryAndAnIdOfI
     EXPECT_EQ(window_->list.Entries().size(), kFiles + 1u);
     // A recording whose file is gone is not listed.
     EXPECT_EQ(window_->list.AddRecordingItem(dir_, "gone.wav"), -1);
-}
-
-TEST_F(RecordingsListTest, AnotherFolderIsListedAloneAtOnceAndTheOldScanAddsNothing)
-{
-    const QString old = env_.MakeFolder("old");
-    const QString chosen = env_.MakeFolder("new");
-    for (int i = 0; i < 40; ++i)
-        ASSERT_TRUE(WriteSilentWav(old + QStringLiteral("/rec-%1.wav").arg(i), 0.1));
-    ASSERT_TRUE(WriteSilentWav(chosen + "/earlier.mp3", 1, 10));
-    ASSERT_TRUE(WriteSilentWav(chosen + "/later.wav", 1, 5));
-    window_->list.StartScan(old); // still running when the folder changes
-    Scan(chosen);
-    QTest::qWait(0); // whatever the old scan had queued
-    EXPECT_EQ(Rows(), QStringList({"later.wav", "earlier.mp3"}));
-
-    // A recording of the folder shown goes on top; one made elsewhere is not listed.
-    ASSERT_TRUE(WriteSilentWav(chosen + "/newest.wav", 1, 0));
-    EXPECT_GE(window_->list.AddRecordingItem(chosen, "newest.wav"), 0);
-    EXPECT_EQ(window_->list.AddRecordingItem(old, "rec-0.wav"), -1);
-    EXPECT_EQ(Rows(), QStringList({"newest.wav", "later.wav", "earlier.mp3"}));
 }
 
 TEST_F(RecordingsListTest, DeleteNamesTheFileMovesItToTheTrashOrSaysWhyNot)

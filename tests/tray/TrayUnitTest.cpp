@@ -3,6 +3,7 @@
 
 #include "CloseBehaviour.h"
 #include "ConfigStore.h"
+#include "FileBytes.h"
 #include "MenuPlacement.h"
 #include "OutputFolderChoice.h"
 #include "PlatformChoice.h"
@@ -109,22 +110,19 @@ TEST(OutputFolderTest, WriteProbeLeavesTheFolderAsItWasAndRefusesWhatCannotBeWri
     TestEnv env;
     const QString folder = env.MakeFolder("out");
     // A file of the user's under the probe's name survives unchanged.
-    QFile mine(folder + "/" + kWriteProbeName);
-    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
-    mine.write("keep me");
-    mine.close();
+    const QString mine = folder + "/" + kWriteProbeName;
+    WriteBytes(mine.toStdString(), "keep me");
     QString error;
     EXPECT_TRUE(ProbeFolderWritable(folder, &error)) << error.toStdString();
-    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
-    EXPECT_EQ(mine.readAll(), QByteArray("keep me"));
+    EXPECT_EQ(ReadBytes(mine.toStdString()), "keep me");
     EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList{kWriteProbeName});
 
-    ASSERT_TRUE(QFile::remove(mine.fileName()));
+    ASSERT_TRUE(QFile::remove(mine));
     EXPECT_TRUE(ProbeFolderWritable(folder));
     EXPECT_TRUE(QDir(folder).isEmpty()) << "the probe was left behind";
 
-    for (const QString& refused : {QString("/proc"), mine.fileName(), folder + "/missing", QString()}) {
+    for (const QString& refused : {QString("/proc"), mine, folder + "/missing", QString()}) {
         EXPECT_FALSE(ProbeFolderWritable(refused, &error)) << refused.toStdString();
         EXPECT_FALSE(error.isEmpty());
     }

@@ -26,18 +26,17 @@ namespace {
 
 // The window the icon belongs to: hands the icon's callbacks back to it as the main window does,
 // and records every other message posted to it.
-class TrayOwner : public WindowImplBase {
+class TrayOwner : public MessageRecorderWindow {
 public:
     TrayOwner() : tray(*this) {}
-    QString GetWindowClassName() const override { return "TrayOwner"; }
-    QString GetSkinFile() override { return "PromptBox.xml"; }
-    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t, std::intptr_t lParam, bool& handled) override
+    std::intptr_t HandleCustomMessage(unsigned msg, std::uintptr_t w, std::intptr_t lParam, bool& handled) override
     {
-        handled = msg == TrayIcon::kMsgTrayCallback ? tray.HandleCallback(lParam) : (messages.push_back(msg), true);
+        if (msg != TrayIcon::kMsgTrayCallback)
+            return MessageRecorderWindow::HandleCustomMessage(msg, w, lParam, handled);
+        handled = tray.HandleCallback(lParam);
         return 0;
     }
     TrayIcon tray;
-    std::vector<unsigned> messages;
 };
 
 class TrayTest : public testing::Test {
@@ -106,12 +105,10 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     EXPECT_EQ(outputDir->toolTip(), defaultFolder);
     EXPECT_TRUE(QFileInfo(defaultFolder).isDir());
     EXPECT_TRUE(dialog->FindControl<QAbstractButton>("window-close-exit")->isChecked());
-    QFile config(env_.ConfigFile());
-    EXPECT_FALSE(config.exists() && config.size() > 0 && QString(config.readAll()).contains("output-dir"));
+    EXPECT_EQ(ReadBytes(env_.ConfigFile().toStdString()).find("output-dir"), std::string::npos);
 
     // The close options write 1 and 0 as they become selected; voice activation as it is checked
     // and unchecked.
-    QString value;
     const struct {
         const char* option;
         const char* key;
@@ -120,8 +117,7 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
                   {"voice-activation", config::kVoiceActivation, "1"}, {"voice-activation", config::kVoiceActivation, "0"}};
     for (const auto& [option, key, stored] : clicks) {
         QTest::mouseClick(dialog->FindControl<QAbstractButton>(option), Qt::LeftButton);
-        ReadConfigString(config::kSection, key, QString(), value, 16);
-        EXPECT_EQ(value, stored) << option;
+        EXPECT_EQ(Config(key), stored) << option;
     }
 
     // A folder nobody may write to: refused.
@@ -130,6 +126,7 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
     EXPECT_EQ(boxes.texts, QStringList{QString::fromUtf8("该目录没有写入权限!")});
     EXPECT_EQ(FolderPathField::Folder(outputDir), defaultFolder);
+    QString value;
     EXPECT_FALSE(ReadConfigString(config::kSection, config::kOutputDir, QString(), value, 260));
 
     // A writable folder: shown and stored (no probe left in it: the probe's own test).
@@ -138,8 +135,7 @@ TEST_F(TrayTest, SettingsStoreEachChangeAndRefuseWhatCannotBeKept)
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("choose-dir"), Qt::LeftButton);
     EXPECT_EQ(FolderPathField::Folder(outputDir), chosen);
     EXPECT_EQ(changes, QStringList{chosen}) << "the window is not told";
-    ReadConfigString(config::kSection, config::kOutputDir, QString(), value, 260);
-    EXPECT_EQ(value, chosen);
+    EXPECT_EQ(Config(config::kOutputDir), chosen);
 
     // "open-dir" opens the folder; without a program for it, and once it has gone, it says so.
     QTest::mouseClick(dialog->FindControl<QAbstractButton>("open-dir"), Qt::LeftButton);
