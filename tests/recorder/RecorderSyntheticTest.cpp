@@ -16,6 +16,7 @@
 #include <QFile>
 
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -67,15 +68,6 @@ private:
     std::string folder_;
     int64_t recorded_ = 0;
 };
-
-// Seconds 1, 2, ... up to the whole seconds of samples, each once, in order.
-void ExpectSecondsInOrder(const std::vector<int64_t>& seconds, size_t samples)
-{
-    std::vector<int64_t> want;
-    for (int64_t s = 1; s <= static_cast<int64_t>(samples / kRate); ++s)
-        want.push_back(s);
-    EXPECT_EQ(seconds, want);
-}
 
 class RecorderSynthetic : public testing::Test {
 protected:
@@ -134,7 +126,9 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
         EXPECT_GE(static_cast<int64_t>(audio.left.size()), want);
         EXPECT_LT(static_cast<int64_t>(audio.left.size()), want + frame);
         EXPECT_LT(Rms(audio.left), 1e-6);
-        ExpectSecondsInOrder(s.owner.Seconds(), audio.left.size());
+        std::vector<int64_t> seconds(audio.left.size() / kRate); // 1, 2, ... each once, in order
+        std::iota(seconds.begin(), seconds.end(), 1);
+        EXPECT_EQ(s.owner.Seconds(), seconds);
         if (std::string(c.format) == "wav") {
             EXPECT_EQ(audio.left.size() % kWavFrame, 0u);
             EXPECT_EQ(ExpectWavSizesMatchFile(path), audio.left.size());
@@ -163,12 +157,8 @@ TEST_F(RecorderSynthetic, OpenFailsCleanlyWhereNoFileCanBeWritten)
     for (const auto& [folder, fileName] : {std::pair{env_.Root().toStdString() + "/missing/folder", "a.wav"},
                                            std::pair{folder_, "no-extension"}}) {
         AudioRecorder rec(nullptr);
-        RecordingPlan plan;
-        plan.folder = folder;
-        plan.fileName = fileName;
-        plan.format = "wav";
-        plan.silent = true;
-        EXPECT_LT(rec.Open(plan), 0) << folder << "/" << fileName;
+        EXPECT_LT(rec.Open({.folder = folder, .fileName = fileName, .format = "wav", .silent = true}), 0)
+            << folder << "/" << fileName;
         EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/" + fileName)));
         // A second Open on the same recorder is refused too.
         EXPECT_LT(rec.Open(MakePlan(folder_, "wav")), 0);

@@ -13,13 +13,13 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace {
 
 PlanOverrides InFolder(const QTemporaryDir& dir)
 {
-    PlanOverrides o;
-    o.folder = dir.path().toStdString();
-    return o;
+    return {.folder = dir.path().toStdString()};
 }
 
 } // namespace
@@ -48,12 +48,9 @@ TEST(RecordingPlan, EveryKeyOutOfItsRangeGivesItsDefault)
             const PlanOutcome out = ResolveRecordingPlan(InFolder(dir), {true, true}, 0);
             ASSERT_EQ(out.refusal, PlanRefusal::kNone);
             const RecordingPlan& p = out.plan;
-            EXPECT_EQ(p.noiseSuppression, defaults.noiseSuppression);
-            EXPECT_EQ(p.gainControl, defaults.gainControl);
-            EXPECT_EQ(p.source, defaults.source);
-            EXPECT_EQ(p.silent, defaults.silent);
-            EXPECT_EQ(p.micGainDb, defaults.micGainDb);
-            EXPECT_EQ(p.format, "mp3");
+            EXPECT_EQ(std::tie(p.noiseSuppression, p.gainControl, p.source, p.silent, p.micGainDb, p.format),
+                      std::tie(defaults.noiseSuppression, defaults.gainControl, defaults.source, defaults.silent,
+                               defaults.micGainDb, defaults.format));
             // Not stored: the first quality; damaged: 128 kbit/s.
             EXPECT_EQ(p.bitRate, std::string(c.key) == config::kVoiceBitrateIndex ? 128000 : kBitRates[0]);
         }
@@ -72,11 +69,8 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
         int source;
         bool micMissing, echo;
     };
-    PlanOverrides mic, system, silentMic, echoOn;
-    echoOn.echoCancel = true;
-    mic.source = silentMic.source = kMicrophone;
-    system.source = kSystemSound;
-    silentMic.silent = true;
+    const PlanOverrides mic{.source = kMicrophone}, system{.source = kSystemSound},
+        silentMic{.source = kMicrophone, .silent = true}, echoOn{.echoCancel = true};
     using R = PlanRefusal;
     const std::pair<const char*, const char*> echoStored{config::kEchoCheck, "1"};
     const Case cases[] = {
@@ -135,14 +129,8 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
 TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)
 {
     TestEnv env;
-    std::tm local{};
-    local.tm_year = 2021 - 1900;
-    local.tm_mon = 0;
-    local.tm_mday = 2;
-    local.tm_hour = 3;
-    local.tm_min = 4;
-    local.tm_sec = 5;
-    local.tm_isdst = -1;
+    std::tm local{
+        .tm_sec = 5, .tm_min = 4, .tm_hour = 3, .tm_mday = 2, .tm_mon = 0, .tm_year = 2021 - 1900, .tm_isdst = -1};
     const std::time_t at = std::mktime(&local);
     EXPECT_EQ(RecordingFileName(at, "mp3"), "新录音-20210102030405.mp3");
 
