@@ -80,7 +80,7 @@ TEST_F(VolumeTest, WithoutAMicrophoneOrAnyDeviceEveryAnswerIsNone)
     EXPECT_EQ(volume, 7u);
     EXPECT_FALSE(SetMicVolume(false, 10));
     ASSERT_TRUE(SoundServer::RemoveAllDevices());
-    EXPECT_EQ(ExpectNoDevice(), ""); // the server answered: no failure text
+    ExpectNoDevice();
 }
 
 } // namespace

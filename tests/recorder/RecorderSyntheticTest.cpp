@@ -31,14 +31,13 @@ constexpr int64_t kStep = 10 * kMs;         // the fake clock moves in steps of 
 // test waits (real time) until the recorder has written up to a second less.
 class Session {
 public:
-    explicit Session(const std::string& folder) : folder_(folder) { backend.SetNow(kOpenAt); }
-
-    int Open(const std::string& format, bool voiceActivated)
+    // Opens a recorder of format into folder; its result in opened.
+    Session(const std::string& folder, const std::string& format, bool voiceActivated)
     {
-        rec = std::make_unique<AudioRecorder>(&owner, &backend);
-        RecordingPlan plan = MakePlan(folder_, format);
+        backend.SetNow(kOpenAt);
+        RecordingPlan plan = MakePlan(folder, format);
         plan.voiceActivated = voiceActivated;
-        return rec->Open(plan);
+        opened = rec->Open(plan);
     }
     void Advance(int64_t ns)
     {
@@ -61,11 +60,11 @@ public:
 
     SyntheticBackend backend;
     SecondsLog owner;
-    std::unique_ptr<AudioRecorder> rec;
+    std::unique_ptr<AudioRecorder> rec = std::make_unique<AudioRecorder>(&owner, &backend);
+    int opened = -1;
     int64_t now = kOpenAt;
 
 private:
-    std::string folder_;
     int64_t recorded_ = 0;
 };
 
@@ -103,8 +102,8 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Session s(folder_);
-        ASSERT_EQ(s.Open(c.format, c.voiceActivated), 0);
+        Session s(folder_, c.format, c.voiceActivated);
+        ASSERT_EQ(s.opened, 0);
         EXPECT_EQ(s.backend.Opened(), 0);
         for (const Step& step : c.steps) {
             if (step.op == 'R')
@@ -157,8 +156,12 @@ TEST_F(RecorderSynthetic, OpenFailsCleanlyWhereNoFileCanBeWritten)
     for (const auto& [folder, fileName] : {std::pair{env_.Root().toStdString() + "/missing/folder", "a.wav"},
                                            std::pair{folder_, "no-extension"}}) {
         AudioRecorder rec(nullptr);
-        EXPECT_LT(rec.Open({.folder = folder, .fileName = fileName, .format = "wav", .silent = true}), 0)
-            << folder << "/" << fileName;
+        RecordingPlan plan;
+        plan.folder = folder;
+        plan.fileName = fileName;
+        plan.format = "wav";
+        plan.silent = true;
+        EXPECT_LT(rec.Open(plan), 0) << folder << "/" << fileName;
         EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/" + fileName)));
         // A second Open on the same recorder is refused too.
         EXPECT_LT(rec.Open(MakePlan(folder_, "wav")), 0);

@@ -45,8 +45,11 @@ private:
 inline RecordingPlan MakePlan(const std::string& folder, const std::string& format, int source = kBoth,
                               bool micPresent = true)
 {
-    RecordingPlan p =
-        ResolveRecordingPlan({.format = format, .source = source, .folder = folder}, {true, micPresent}, 0).plan;
+    PlanOverrides o;
+    o.folder = folder;
+    o.format = format;
+    o.source = source;
+    RecordingPlan p = ResolveRecordingPlan(o, {true, micPresent}, 0).plan;
     p.folder = folder;
     p.fileName = "rec." + format;
     return p;

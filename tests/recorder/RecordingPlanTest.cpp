@@ -19,7 +19,9 @@ namespace {
 
 PlanOverrides InFolder(const QTemporaryDir& dir)
 {
-    return {.folder = dir.path().toStdString()};
+    PlanOverrides o;
+    o.folder = dir.path().toStdString();
+    return o;
 }
 
 } // namespace
@@ -69,8 +71,11 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
         int source;
         bool micMissing, echo;
     };
-    const PlanOverrides mic{.source = kMicrophone}, system{.source = kSystemSound},
-        silentMic{.source = kMicrophone, .silent = true}, echoOn{.echoCancel = true};
+    PlanOverrides mic, system, silentMic, echoOn;
+    echoOn.echoCancel = true;
+    mic.source = silentMic.source = kMicrophone;
+    system.source = kSystemSound;
+    silentMic.silent = true;
     using R = PlanRefusal;
     const std::pair<const char*, const char*> echoStored{config::kEchoCheck, "1"};
     const Case cases[] = {
@@ -129,8 +134,14 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
 TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)
 {
     TestEnv env;
-    std::tm local{
-        .tm_sec = 5, .tm_min = 4, .tm_hour = 3, .tm_mday = 2, .tm_mon = 0, .tm_year = 2021 - 1900, .tm_isdst = -1};
+    std::tm local{};
+    local.tm_year = 2021 - 1900;
+    local.tm_mon = 0;
+    local.tm_mday = 2;
+    local.tm_hour = 3;
+    local.tm_min = 4;
+    local.tm_sec = 5;
+    local.tm_isdst = -1;
     const std::time_t at = std::mktime(&local);
     EXPECT_EQ(RecordingFileName(at, "mp3"), "新录音-20210102030405.mp3");
 

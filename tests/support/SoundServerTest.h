@@ -22,7 +22,8 @@ protected:
     }
     void TearDown() override
     {
-        if (SoundServer::Available())
+        if (SoundServer::Available()) {
             EXPECT_TRUE(SoundServer::Reset());
+        }
     }
 };
