@@ -34,12 +34,10 @@ TEST(NoServer, EveryDeviceFunctionAnswersNoDeviceWithoutHanging)
     ::setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
 
     LevelMonitor levels;
-    std::string printed;
     EXPECT_LT(SecondsOf([&] {
-        printed = ExpectNoDevice();
+        ExpectNoDevice();
         levels.Start();
     }), kNoServerBoundSeconds);
-    EXPECT_EQ(printed, "CoCreateInstance Failed!/nCoCreateInstance Failed!/n");
     float mic = 0, system = 0;
     levels.Levels(mic, system);
     EXPECT_EQ(std::to_string(mic) + " " + std::to_string(system), "-1.000000 -1.000000");

@@ -11,11 +11,7 @@ namespace {
 
 PulseSinkInput Stream(const char* appName, const char* binary, const char* icon = "")
 {
-    PulseSinkInput s;
-    s.appName = appName;
-    s.binary = binary;
-    s.iconName = icon;
-    return s;
+    return {.appName = appName, .binary = binary, .iconName = icon};
 }
 
 TEST(PlayingProgramsTest, ProgramsByTheirLastingNameWithTheStoredOnesKept)

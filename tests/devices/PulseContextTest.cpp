@@ -56,12 +56,10 @@ TEST_F(PulseContextTest, AHungServerCostsOneBoundedWaitThenCallsAnswerAtOnce)
     } resume{server};
 
     EXPECT_LT(SecondsOf([&] { EXPECT_FALSE(pulse.Refresh().connected); }), kNoServerBoundSeconds);
-    std::string printed;
     EXPECT_LT(SecondsOf([&] {
-        printed = ExpectNoDevice();
+        ExpectNoDevice();
         EXPECT_FALSE(pulse.SetMute(PulseDirection::kRender, 0, true));
     }), kAtOnceBoundSeconds);
-    EXPECT_EQ(printed, "GetCount Failed!/nGetCount Failed!/n");
     EXPECT_TRUE(pulse.Snapshot().connected); // kept: streams on it are not dropped for a slow server
 
     ::kill(server, SIGCONT);

@@ -33,23 +33,17 @@ int64_t PosOf(int64_t ns)
     return std::llround(static_cast<double>(ns - kEpochNs) * kRate / kSecond);
 }
 
+const CaptureSource::Options kMono{
+    .outFormat = AV_SAMPLE_FMT_FLT, .outRate = kRate, .outChannels = 1, .epochNs = kEpochNs};
+
 // One source as the recorder builds it (in mono: the channels play no part in the timing), read
 // the way the recorder reads it: up to the last arrival less the allowance of a late source; the
 // clicks found in it.
 struct Lane {
     explicit Lane(const SyntheticDeviceSpec& spec)
-        : fifo(AV_SAMPLE_FMT_FLT, 1, 6 * kRate), source(Options(), fifo), device(spec, kEpochNs)
+        : fifo(AV_SAMPLE_FMT_FLT, 1, 6 * kRate), source(kMono, fifo), device(spec, kEpochNs)
     {
         EXPECT_TRUE(source.Begin(spec.format, spec.latencyNs));
-    }
-    static CaptureSource::Options Options()
-    {
-        CaptureSource::Options o;
-        o.outFormat = AV_SAMPLE_FMT_FLT;
-        o.outChannels = 1;
-        o.outRate = kRate;
-        o.epochNs = kEpochNs;
-        return o;
     }
     void ReadUpTo(int64_t pos)
     {
@@ -64,11 +58,13 @@ struct Lane {
             readPos += n;
         }
     }
-    std::vector<int64_t> Expected() const
+    // Where the clicks captured belong, but for those captured in [quietFrom, quietTo).
+    std::vector<int64_t> Expected(int64_t quietFrom = 0, int64_t quietTo = 0) const
     {
         std::vector<int64_t> out;
         for (const int64_t t : device.CapturedClicks())
-            out.push_back(PosOf(t));
+            if (t < quietFrom || t >= quietTo)
+                out.push_back(PosOf(t));
         return out;
     }
 
@@ -104,13 +100,9 @@ void Play(const std::vector<Lane*>& lanes, int64_t untilNs)
 
 SyntheticDeviceSpec Spec(int format, int rate, int channels, int packetFrames, int64_t latencyNs, int64_t jitterNs)
 {
-    SyntheticDeviceSpec s;
-    s.format = {format, rate, channels};
-    s.packetFrames = packetFrames;
-    s.latencyNs = latencyNs;
-    s.jitterNs = jitterNs;
-    s.clickOriginNs = kEpochNs + 100 * kMs;
-    return s;
+    return {.format = {format, rate, channels}, .packetFrames = packetFrames, .latencyNs = latencyNs,
+            .jitterNs = jitterNs, .clickOriginNs = kEpochNs + 100 * kMs,
+            .holdFromNs = kEpochNs}; // (a hold is empty until a test sets holdToNs)
 }
 
 } // namespace
@@ -133,9 +125,9 @@ TEST(CaptureSource, SourcesWithDifferentPacketsAndDelaysLineUp)
         SCOPED_TRACE(c.name);
         c.b.seed = 2;
         c.a.serverBlockFrames = c.b.serverBlockFrames = 256;
+        c.a.holdToNs = kEpochNs + c.holdA;
+        c.b.holdToNs = kEpochNs + c.holdB;
         Lane a(c.a), b(c.b);
-        a.device.Hold(kEpochNs, kEpochNs + c.holdA);
-        b.device.Hold(kEpochNs, kEpochNs + c.holdB);
         Play({&a, &b}, kEpochNs + 20 * kSecond);
         // Aligned from the first click on: the placement never has to catch up.
         const int64_t settled = PosOf(kEpochNs);
@@ -176,33 +168,29 @@ TEST(CaptureSource, StallsAndHolesLeaveSilenceAndKeepTheRestInPlace)
     constexpr int64_t kFrom = kEpochNs + 3 * kSecond, kTo = kEpochNs + 5 * kSecond;
     struct Case {
         const char* name;
-        bool suspend; // capture stops (else: delivery stops, the packets queue up)
+        int64_t suspendTo, holdTo; // from kFrom: capture stops, or delivery stops and the packets queue up
         int holePacket;
         int64_t quietFrom, quietTo; // clicks captured here are not expected (a found one must be in place)
     } cases[] = {
-        {"device suspended 2 s", true, -1, kFrom, kTo},
-        {"delivery stalled 2 s", false, -1, kFrom - 100 * kMs, kTo}, // what was held may be missing
-        {"a hole", false, 41, kEpochNs + 2050 * kMs, kEpochNs + 2100 * kMs}, // (the click at 2.06 s)
+        {"device suspended 2 s", kTo, 0, -1, kFrom, kTo},
+        {"delivery stalled 2 s", 0, kTo, -1, kFrom - 100 * kMs, kTo}, // what was held may be missing
+        {"a hole", 0, 0, 41, kEpochNs + 2050 * kMs, kEpochNs + 2100 * kMs}, // (the click at 2.06 s)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SyntheticDeviceSpec spec = Spec(AV_SAMPLE_FMT_S32, 44100, 2, 2205, 20 * kMs, 0);
         spec.clickPeriodNs = 70 * kMs;
+        spec.suspendFromNs = spec.holdFromNs = kFrom;
+        spec.suspendToNs = c.suspendTo;
+        spec.holdToNs = c.holdTo;
         Lane lane(spec);
         lane.holePacket = c.holePacket;
-        if (c.holePacket < 0)
-            c.suspend ? lane.device.Suspend(kFrom, kTo) : lane.device.Hold(kFrom, kTo);
         Play({&lane}, kEpochNs + 8 * kSecond);
-        std::vector<int64_t> expected, captured;
-        for (const int64_t t : lane.device.CapturedClicks()) {
-            captured.push_back(PosOf(t));
-            if (t < c.quietFrom || t >= c.quietTo)
-                expected.push_back(PosOf(t));
-        }
-        const ClickMatch m = MatchClicks(lane.clicks, expected, kSamplesPerMs, INT64_MIN, lane.readPos);
+        const ClickMatch m = MatchClicks(lane.clicks, lane.Expected(c.quietFrom, c.quietTo), kSamplesPerMs, INT64_MIN,
+                                         lane.readPos);
         EXPECT_GE(m.expected, 70);
         EXPECT_EQ(m.missing, 0);
-        EXPECT_EQ(MatchClicks(lane.clicks, captured, kSamplesPerMs, INT64_MIN, lane.readPos).stray, 0)
+        EXPECT_EQ(MatchClicks(lane.clicks, lane.Expected(), kSamplesPerMs, INT64_MIN, lane.readPos).stray, 0)
             << "sound out of place";
     }
 }
@@ -214,7 +202,7 @@ TEST(CaptureWorker, PacketsFromTheLoopThreadArriveWholeAndInOrder)
     constexpr int64_t kTotal = 20 * kRate;
     constexpr int kPeriod = 1000; // the sine's period, in samples
     SampleFifo fifo(AV_SAMPLE_FMT_FLT, 1, static_cast<int>(kTotal) + kRate);
-    CaptureSource source(Lane::Options(), fifo);
+    CaptureSource source(kMono, fifo);
     {
         CaptureWorker worker(source);
         worker.Begin({AV_SAMPLE_FMT_FLT, kRate, 1}, 0);

@@ -36,11 +36,6 @@ protected:
         std::vector<double> stepsDoneAt; // seconds after Run at which each step had finished
     };
 
-    void SetUp() override
-    {
-        SoundServerTest::SetUp();
-        folder_ = env_.MakeFolder("out").toStdString();
-    }
     void TearDown() override
     {
         speaker_.Close();
@@ -92,7 +87,7 @@ protected:
     }
 
     TestEnv env_;
-    std::string folder_;
+    std::string folder_ = env_.MakeFolder("out").toStdString();
     SecondsLog owner_;
     ProgramChoice programs_; // whose sound the takes record as the system sound (all by default)
     SoundPlayer speaker_{"speaker"};

@@ -16,6 +16,7 @@
 #include <QFile>
 
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -30,14 +31,13 @@ constexpr int64_t kStep = 10 * kMs;         // the fake clock moves in steps of 
 // test waits (real time) until the recorder has written up to a second less.
 class Session {
 public:
-    explicit Session(const std::string& folder) : folder_(folder) { backend.SetNow(kOpenAt); }
-
-    int Open(const std::string& format, bool voiceActivated)
+    // Opens a recorder of format into folder; its result in opened.
+    Session(const std::string& folder, const std::string& format, bool voiceActivated)
     {
-        rec = std::make_unique<AudioRecorder>(&owner, &backend);
-        RecordingPlan plan = MakePlan(folder_, format);
+        backend.SetNow(kOpenAt);
+        RecordingPlan plan = MakePlan(folder, format);
         plan.voiceActivated = voiceActivated;
-        return rec->Open(plan);
+        opened = rec->Open(plan);
     }
     void Advance(int64_t ns)
     {
@@ -60,22 +60,13 @@ public:
 
     SyntheticBackend backend;
     SecondsLog owner;
-    std::unique_ptr<AudioRecorder> rec;
+    std::unique_ptr<AudioRecorder> rec = std::make_unique<AudioRecorder>(&owner, &backend);
+    int opened = -1;
     int64_t now = kOpenAt;
 
 private:
-    std::string folder_;
     int64_t recorded_ = 0;
 };
-
-// Seconds 1, 2, ... up to the whole seconds of samples, each once, in order.
-void ExpectSecondsInOrder(const std::vector<int64_t>& seconds, size_t samples)
-{
-    std::vector<int64_t> want;
-    for (int64_t s = 1; s <= static_cast<int64_t>(samples / kRate); ++s)
-        want.push_back(s);
-    EXPECT_EQ(seconds, want);
-}
 
 class RecorderSynthetic : public testing::Test {
 protected:
@@ -111,8 +102,8 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Session s(folder_);
-        ASSERT_EQ(s.Open(c.format, c.voiceActivated), 0);
+        Session s(folder_, c.format, c.voiceActivated);
+        ASSERT_EQ(s.opened, 0);
         EXPECT_EQ(s.backend.Opened(), 0);
         for (const Step& step : c.steps) {
             if (step.op == 'R')
@@ -134,7 +125,9 @@ TEST_F(RecorderSynthetic, SilentModeFollowsTheClock)
         EXPECT_GE(static_cast<int64_t>(audio.left.size()), want);
         EXPECT_LT(static_cast<int64_t>(audio.left.size()), want + frame);
         EXPECT_LT(Rms(audio.left), 1e-6);
-        ExpectSecondsInOrder(s.owner.Seconds(), audio.left.size());
+        std::vector<int64_t> seconds(audio.left.size() / kRate); // 1, 2, ... each once, in order
+        std::iota(seconds.begin(), seconds.end(), 1);
+        EXPECT_EQ(s.owner.Seconds(), seconds);
         if (std::string(c.format) == "wav") {
             EXPECT_EQ(audio.left.size() % kWavFrame, 0u);
             EXPECT_EQ(ExpectWavSizesMatchFile(path), audio.left.size());

@@ -50,7 +50,6 @@ TEST_F(RecorderVoiceSound, NoiseSuppressionAndGainControlTakeEffect)
     const double plainDb = RmsDb(plain.left, from, to);
     const double suppressedDb = RmsDb(suppressed.left, from, to);
     EXPECT_LT(suppressedDb, plainDb - 10.0) << "white noise only " << plainDb - suppressedDb << " dB weaker";
-    RecordProperty("noise_suppression_db", std::to_string(plainDb - suppressedDb));
 
     ASSERT_TRUE(mic_.PlayTone(1000, 0.02)); // a quiet voice, -37 dBFS
     const DecodedAudio quiet = RecordMic("quiet-plain");
@@ -60,7 +59,6 @@ TEST_F(RecorderVoiceSound, NoiseSuppressionAndGainControlTakeEffect)
     const double gain = RmsDb(louder.left, from, to) - RmsDb(quiet.left, from, to);
     EXPECT_GT(gain, 10.0);
     EXPECT_GT(PowerShare(louder.left, kRate, 1000, from, to), 0.8) << "the voice is no longer a tone";
-    RecordProperty("gain_control_db", std::to_string(gain));
 }
 
 // Voice activation from the stored settings (1 s of silence pauses): 1 s quiet, 1.5 s tone, 2 s
@@ -74,7 +72,6 @@ TEST_F(RecorderVoiceSound, VoiceActivationKeepsTheVoicedStretches)
     const auto tone = [this](double hz) { return [this, hz](AudioRecorder&) { ASSERT_TRUE(speaker_.PlayTone(hz, 0.25)); }; };
     const auto quiet = [this](AudioRecorder&) { ASSERT_TRUE(speaker_.Open()); }; // silence
     const Take take = Record(kSystemSound, "wav", {{1000, tone(440)}, {1500, quiet}, {2000, tone(660)}, {1000, quiet}}, 500);
-    WriteConfigString("global", "voice-activation", "0");
 
     const std::vector<std::pair<double, double>> spans = LoudSpans(take.audio.left, kRate, -30);
     ASSERT_EQ(spans.size(), 2u) << take.audio.Seconds() << " s";

@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace {
 
 PlanOverrides InFolder(const QTemporaryDir& dir)
@@ -48,12 +50,9 @@ TEST(RecordingPlan, EveryKeyOutOfItsRangeGivesItsDefault)
             const PlanOutcome out = ResolveRecordingPlan(InFolder(dir), {true, true}, 0);
             ASSERT_EQ(out.refusal, PlanRefusal::kNone);
             const RecordingPlan& p = out.plan;
-            EXPECT_EQ(p.noiseSuppression, defaults.noiseSuppression);
-            EXPECT_EQ(p.gainControl, defaults.gainControl);
-            EXPECT_EQ(p.source, defaults.source);
-            EXPECT_EQ(p.silent, defaults.silent);
-            EXPECT_EQ(p.micGainDb, defaults.micGainDb);
-            EXPECT_EQ(p.format, "mp3");
+            EXPECT_EQ(std::make_tuple(p.noiseSuppression, p.gainControl, p.source, p.silent, p.micGainDb, p.format),
+                      std::make_tuple(defaults.noiseSuppression, defaults.gainControl, defaults.source, defaults.silent,
+                                      defaults.micGainDb, defaults.format));
             // Not stored: the first quality; damaged: 128 kbit/s.
             EXPECT_EQ(p.bitRate, std::string(c.key) == config::kVoiceBitrateIndex ? 128000 : kBitRates[0]);
         }
@@ -136,12 +135,7 @@ TEST(RecordingPlan, FileNameIsTheLocalTimeOfTheStartAndFolderMustBeWritable)
 {
     TestEnv env;
     std::tm local{};
-    local.tm_year = 2021 - 1900;
-    local.tm_mon = 0;
-    local.tm_mday = 2;
-    local.tm_hour = 3;
-    local.tm_min = 4;
-    local.tm_sec = 5;
+    ASSERT_NE(strptime("2021-01-02 03:04:05", "%Y-%m-%d %H:%M:%S", &local), nullptr);
     local.tm_isdst = -1;
     const std::time_t at = std::mktime(&local);
     EXPECT_EQ(RecordingFileName(at, "mp3"), "新录音-20210102030405.mp3");

@@ -31,10 +31,6 @@ struct Op {
     int count;
     std::vector<Span> expect; // reads only
 };
-struct Case {
-    const char* name;
-    std::vector<Op> ops;
-};
 
 Op W(int64_t pos, int count) { return {false, pos, count, {}}; }
 Op R(int64_t pos, int count, std::vector<Span> expect) { return {true, pos, count, std::move(expect)}; }
@@ -43,7 +39,7 @@ Op R(int64_t pos, int count, std::vector<Span> expect) { return {true, pos, coun
 
 TEST(SampleFifo, SamplesLandWhereTheyWereCaptured)
 {
-    const Case cases[] = {
+    const std::pair<const char*, std::vector<Op>> cases[] = {
         {"gap read as silence", {W(0, 50), W(70, 30), R(0, 100, {{0, 50}, {-1, 20}, {1, 30}})}},
         {"overlap head dropped", {W(0, 50), W(30, 40), R(0, 70, {{0, 50}, {1, 20}})}},
         {"late samples dropped",
@@ -59,12 +55,12 @@ TEST(SampleFifo, SamplesLandWhereTheyWereCaptured)
     constexpr int kOffset = 3; // reads land this far into the buffer
     for (const AVSampleFormat format : {AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P}) {
         const bool planar = format == AV_SAMPLE_FMT_S32P;
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (planar ? " (planar)" : " (packed)"));
+        for (const auto& [name, ops] : cases) {
+            SCOPED_TRACE(std::string(name) + (planar ? " (planar)" : " (packed)"));
             SampleFifo fifo(format, 2, kCapacity);
             EXPECT_EQ(fifo.EndPos(), SampleFifo::kNoPosition);
             int writes = 0;
-            for (const Op& op : c.ops) {
+            for (const Op& op : ops) {
                 // Channel ch of sample i at plane/index: planar plane ch index i, packed plane 0 index 2i+ch.
                 std::vector<int32_t> buf(static_cast<size_t>(2 * (op.count + kOffset)), 7);
                 int32_t* l = buf.data();

@@ -60,11 +60,8 @@ Spans Written(const std::vector<Stretch>& take, const VoiceGate::Settings& setti
 
 TEST(VoiceGateTest, WritesTheVoicedStretchesWithPreRollAndTail)
 {
-    VoiceGate::Settings standard; // -40 dBFS, 0.2 s, 0.5 s before, 3 s of silence, 0.5 s after
-    VoiceGate::Settings shortSilence = standard;
-    shortSilence.silenceSeconds = 1;
-    VoiceGate::Settings lowThreshold = standard;
-    lowThreshold.thresholdDb = -50;
+    const VoiceGate::Settings standard; // -40 dBFS, 0.2 s, 0.5 s before, 3 s of silence, 0.5 s after
+    const VoiceGate::Settings shortSilence{.silenceSeconds = 1}, lowThreshold{.thresholdDb = -50};
 
     const struct {
         const char* name;

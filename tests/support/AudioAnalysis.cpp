@@ -23,24 +23,20 @@ double GoertzelPower(const std::vector<float>& s, int rate, double freq, size_t 
     end = ClampEnd(s, end);
     if (begin >= end || rate <= 0)
         return 0.0;
-    size_t n = end - begin;
-    double w = 2.0 * kPi * freq / rate;
-    double coeff = 2.0 * std::cos(w);
+    const size_t n = end - begin;
+    const double w = 2.0 * kPi * freq / rate, coeff = 2.0 * std::cos(w);
     double s1 = 0.0, s2 = 0.0, windowSum = 0.0;
     for (size_t i = 0; i < n; ++i) {
-        double hann = n > 1 ? 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n - 1)) : 1.0;
+        const double hann = n > 1 ? 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n - 1)) : 1.0;
         windowSum += hann;
-        double s0 = hann * s[begin + i] + coeff * s1 - s2;
+        const double s0 = hann * s[begin + i] + coeff * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
-    // |X(freq)|^2 of the windowed block.
-    double re = s1 - s2 * std::cos(w);
-    double im = s2 * std::sin(w);
-    double magnitude = std::sqrt(re * re + im * im);
-    // A sine of amplitude A gives |X| = A * windowSum / 2: amplitude = 2|X| / windowSum, power = A^2 / 2.
-    double amplitude = 2.0 * magnitude / windowSum;
-    return amplitude * amplitude / 2.0;
+    // |X(freq)|^2 of the windowed block; a sine of amplitude A gives |X| = A * windowSum / 2, and
+    // its power is A^2 / 2.
+    const double re = s1 - s2 * std::cos(w), im = s2 * std::sin(w);
+    return 2.0 * (re * re + im * im) / (windowSum * windowSum);
 }
 
 } // namespace
@@ -87,13 +83,12 @@ double Rms(const std::vector<float>& s, size_t begin, size_t end)
 
 double RmsDb(const std::vector<float>& s, size_t begin, size_t end)
 {
-    double rms = Rms(s, begin, end);
-    return rms > 0.0 ? std::max(kSilenceDb, 20.0 * std::log10(rms)) : kSilenceDb;
+    return std::max(kSilenceDb, 20.0 * std::log10(Rms(s, begin, end))); // (log10(0) is -inf)
 }
 
 double TonePower(const std::vector<float>& s, int rate, double freq, size_t begin, size_t end)
 {
-    end = std::min(end, s.size());
+    end = ClampEnd(s, end);
     if (begin >= end)
         return 0.0;
     // The pieces of TonePower; a remainder shorter than half a piece joins the piece before it.

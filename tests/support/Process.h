@@ -1,13 +1,8 @@
 #pragma once
 // Process: one program a test runs (pactl, tamsu-record, tamsu-service, ffmpeg, a shell), found
 // through PATH when its name has no slash. Its standard output is read through a pipe, its
-// standard error too unless errFile names a file to append it to.
-//
-//   Process::Result r = RunProcess({"pactl", "info"});         // to its end
-//   Process tool({TAMSU_RECORD_TOOL, "--seconds", "600"});    // or step by step
-//   tool.WaitForOutput("00:00:04\n", kLimit); tool.Signal(SIGKILL); tool.Finish(kLimit);
-//
-// A program still running when the object goes is killed. Used from one thread.
+// standard error too unless errFile names a file to append it to. A program still running when
+// the object goes is killed. Used from one thread.
 
 #include <sys/types.h>
 

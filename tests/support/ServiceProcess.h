@@ -1,19 +1,9 @@
 #pragma once
 // ServiceProcess: runs the built tamsu-service for a test, on 127.0.0.1 with a free port and a
-// temporary data folder of its own (removed at destruction).
-//
-//   ServiceProcess service;                       // or ServiceProcess service({"--tls-cert", c, "--tls-key", k});
-//   ASSERT_TRUE(service.Start()) << service.Error();
-//   setenv("TAMSU_SERVICE_URL", service.BaseUrl().c_str(), 1);   // "http://127.0.0.1:<port>"
-//   service.WriteReleaseManifest("1.5.0", "tamsu-recorder_1.5.0_amd64.deb", std::string(2048, 'x'));
-//   ... the program asks for a code ...
-//   const std::string code = service.LatestCode("13800138000");  // from <data>/sms-outbox.log
-//   service.Stop(); service.Start();               // a restart keeps the data folder (new port)
-//
-// Link tamsu_servicesupport; it builds tamsu-service first. Start returns once the service has
-// bound its port (it accepts connections from then on). The service's own log is
+// temporary data folder of its own (removed at destruction; a restart by Stop and Start keeps it,
+// on a new port). Start returns once the service has bound its port. The service's own log is
 // DataDir() + "/logs/service.log"; its standard error goes to DataDir() + "/stderr.log".
-// Not thread-safe: one test thread drives it.
+// Link tamsu_servicesupport; it builds tamsu-service first. One test thread drives it.
 
 #include <sys/types.h>
 

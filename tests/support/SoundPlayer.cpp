@@ -24,14 +24,9 @@ constexpr const char* kPlayScript =
 } // namespace
 
 SoundPlayer::SoundPlayer(std::string sink, int rate, int channels)
-    : sink_(std::move(sink)), rate_(rate), channels_(channels)
-{
-}
+    : sink_(std::move(sink)), rate_(rate), channels_(channels) {}
 
-bool SoundPlayer::Open()
-{
-    return Play({"synth", kSignalSeconds, "sine", "0"});
-}
+bool SoundPlayer::Open() { return Play({"synth", kSignalSeconds, "sine", "0"}); }
 
 bool SoundPlayer::PlayTone(double freq, double amplitude)
 {

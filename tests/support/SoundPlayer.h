@@ -2,11 +2,6 @@
 // SoundPlayer: plays a signal into one sink of the private sound server (the one PULSE_SERVER
 // names) until Close, another signal or destruction: sox makes it, pacat plays it.
 //
-//   SoundPlayer speaker("speaker");
-//   ASSERT_TRUE(speaker.PlayTone(440, 0.5));
-//   ... record ...
-//   speaker.Close();
-//
 // An idle null sink renders up to 2 s ahead, and a stream that joins it is heard only after that
 // stretch (a recorder on its monitor gets no data meanwhile). So a Play call returns only once the
 // server has started the stream (pacat's "Stream started"): from then on the signal reaches the

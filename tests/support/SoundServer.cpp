@@ -39,6 +39,26 @@ std::pair<std::filesystem::path, std::string> ScriptServer()
     return {};
 }
 
+// Waits (up to 5 s) until the program's connection lists every sink and source the server has.
+bool WaitForDevices()
+{
+    // PipeWire answers each client from its own copy of the graph, which takes up a new node a
+    // moment after pactl returns.
+    std::vector<std::string> names;
+    for (const char* kind : {"sinks", "sources"})
+        for (const auto& [index, name] : SoundServer::List(kind).value_or(SoundServer::Listing{}))
+            names.push_back(name);
+    for (int i = 0; i < kWaitTries; ++i) {
+        const PulseServerState state = PulseContext::Instance().Refresh();
+        if (state.connected && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+                return state.Find(PulseDirection::kRender, name) || state.Find(PulseDirection::kCapture, name);
+            }))
+            return true;
+        std::this_thread::sleep_for(kWaitStep);
+    }
+    return false;
+}
+
 } // namespace
 
 bool SoundServer::Restartable() { return !ScriptServer().first.empty(); }
@@ -89,25 +109,6 @@ int SoundServer::LoadModule(const std::string& module, const std::vector<std::st
     command.insert(command.end(), args.begin(), args.end());
     std::string out; // the new module's index
     return Pactl(command, &out) == 0 && !out.empty() && WaitForDevices() ? std::atoi(out.c_str()) : -1;
-}
-
-bool SoundServer::WaitForDevices()
-{
-    // PipeWire answers each client from its own copy of the graph, which takes up a new node a
-    // moment after pactl returns.
-    std::vector<std::string> names;
-    for (const char* kind : {"sinks", "sources"})
-        for (const auto& [index, name] : List(kind).value_or(Listing{}))
-            names.push_back(name);
-    for (int i = 0; i < kWaitTries; ++i) {
-        const PulseServerState state = PulseContext::Instance().Refresh();
-        if (state.connected && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
-                return state.Find(PulseDirection::kRender, name) || state.Find(PulseDirection::kCapture, name);
-            }))
-            return true;
-        std::this_thread::sleep_for(kWaitStep);
-    }
-    return false;
 }
 
 bool SoundServer::RemoveAllDevices()

@@ -39,8 +39,6 @@ public:
     // Waits (up to 5 s) until the program's connection to the server names sink and source as its
     // defaults.
     static bool WaitForDefaults(const std::string& sink, const std::string& source);
-    // Waits (up to 5 s) until the program's connection lists every sink and source the server has.
-    static bool WaitForDevices();
     // Removes every sink and every capture device: the server then has no default sink and no
     // default source.
     static bool RemoveAllDevices();

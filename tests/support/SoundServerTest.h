@@ -7,8 +7,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 class SoundServerTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        if (!SoundServer::Available()) {
+            if (std::getenv("CI"))
+                GTEST_FAIL() << "the private sound server is not running (scripts/sound-server.sh)";
+            GTEST_SKIP() << "no private sound server: eval \"$(scripts/sound-server.sh start build)\" first";
+        }
+        ASSERT_TRUE(SoundServer::Reset());
+    }
+    void TearDown() override
+    {
+        if (SoundServer::Available()) {
+            EXPECT_TRUE(SoundServer::Reset());
+        }
+    }
 };

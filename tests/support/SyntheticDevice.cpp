@@ -22,24 +22,12 @@ SyntheticDevice::SyntheticDevice(const SyntheticDeviceSpec& spec, int64_t startN
 {
 }
 
-void SyntheticDevice::Suspend(int64_t fromNs, int64_t toNs)
-{
-    suspendFrom_ = fromNs;
-    suspendTo_ = toNs;
-}
-
-void SyntheticDevice::Hold(int64_t fromNs, int64_t toNs)
-{
-    holdFrom_ = fromNs;
-    holdTo_ = toNs;
-}
-
 SyntheticDevice::Packet& SyntheticDevice::Peek()
 {
     if (pending_)
         return next_;
-    if (timeNs_ >= suspendFrom_ && timeNs_ < suspendTo_)
-        timeNs_ = static_cast<double>(suspendTo_);
+    if (timeNs_ >= spec_.suspendFromNs && timeNs_ < spec_.suspendToNs)
+        timeNs_ = static_cast<double>(spec_.suspendToNs);
     const int n = spec_.packetFrames;
     const int channels = spec_.format.channels;
     const auto format = static_cast<AVSampleFormat>(spec_.format.sampleFormat);
@@ -47,36 +35,30 @@ SyntheticDevice::Packet& SyntheticDevice::Peek()
     next_.frames = n;
     next_.data.assign(static_cast<size_t>(n) * channels * bytes, 0);
     nextClicks_.clear();
+    const int16_t s16 = static_cast<int16_t>(spec_.clickLevel * 32767);
+    const int32_t s32 = static_cast<int32_t>(spec_.clickLevel * 2147483647.0);
+    const void* click = format == AV_SAMPLE_FMT_S16 ? static_cast<const void*>(&s16)
+                        : format == AV_SAMPLE_FMT_S32 ? static_cast<const void*>(&s32) : &spec_.clickLevel;
     const double first = timeNs_ - dtNs_ / 2;
     const double firstClick = std::ceil((first - spec_.clickOriginNs) / spec_.clickPeriodNs);
     int64_t k = std::max<int64_t>(0, static_cast<int64_t>(firstClick));
     for (;; ++k) {
-        const int64_t click = spec_.clickOriginNs + k * spec_.clickPeriodNs;
-        const auto at = static_cast<int64_t>(std::llround((click - timeNs_) / dtNs_));
+        const int64_t t = spec_.clickOriginNs + k * spec_.clickPeriodNs;
+        const auto at = static_cast<int64_t>(std::llround((t - timeNs_) / dtNs_));
         if (at >= n)
             break;
         if (at < 0)
             continue;
-        nextClicks_.push_back(click);
-        for (int c = 0; c < channels; ++c) {
-            uint8_t* p = next_.data.data() + (static_cast<size_t>(at) * channels + c) * bytes;
-            if (format == AV_SAMPLE_FMT_S16) {
-                const auto v = static_cast<int16_t>(spec_.clickLevel * 32767);
-                std::memcpy(p, &v, sizeof v);
-            } else if (format == AV_SAMPLE_FMT_S32) {
-                const auto v = static_cast<int32_t>(spec_.clickLevel * 2147483647.0);
-                std::memcpy(p, &v, sizeof v);
-            } else {
-                std::memcpy(p, &spec_.clickLevel, sizeof(float));
-            }
-        }
+        nextClicks_.push_back(t);
+        for (int c = 0; c < channels; ++c)
+            std::memcpy(next_.data.data() + (static_cast<size_t>(at) * channels + c) * bytes, click, bytes);
     }
     std::uniform_int_distribution<int64_t> delay(0, spec_.jitterNs);
     timeNs_ += n * dtNs_;
     next_.endNs = timeNs_;
     int64_t arrival = static_cast<int64_t>(timeNs_) + spec_.latencyNs + delay(random_);
-    if (arrival >= holdFrom_ && arrival < holdTo_)
-        arrival = holdTo_;
+    if (arrival >= spec_.holdFromNs && arrival < spec_.holdToNs)
+        arrival = spec_.holdToNs;
     arrival = std::max(arrival, lastArrival_);
     lastArrival_ = arrival;
     next_.arrivalNs = arrival;
@@ -116,25 +98,15 @@ void FindClicks(const float* s, size_t n, int64_t first, float threshold, int sp
     }
 }
 
-namespace {
-
-// Distance from p to the nearest of the sorted v (INT64_MAX for an empty v).
-int64_t Nearest(const std::vector<int64_t>& v, int64_t p)
-{
-    const auto it = std::lower_bound(v.begin(), v.end(), p);
-    int64_t d = INT64_MAX;
-    if (it != v.end())
-        d = *it - p;
-    if (it != v.begin())
-        d = std::min(d, p - *(it - 1));
-    return d;
-}
-
-} // namespace
-
 ClickMatch MatchClicks(const std::vector<int64_t>& found, const std::vector<int64_t>& expected, int64_t tol,
                        int64_t from, int64_t to)
 {
+    // Distance from p to the nearest of the sorted v (INT64_MAX for an empty v).
+    const auto Nearest = [](const std::vector<int64_t>& v, int64_t p) {
+        const auto it = std::lower_bound(v.begin(), v.end(), p);
+        const int64_t after = it != v.end() ? *it - p : INT64_MAX;
+        return it != v.begin() ? std::min(after, p - *(it - 1)) : after;
+    };
     ClickMatch m;
     for (const int64_t e : expected) {
         if (e < from || e >= to)

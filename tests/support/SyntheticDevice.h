@@ -24,6 +24,8 @@ struct SyntheticDeviceSpec {
     int64_t clickOriginNs = 0;          // the clicks sound at origin + k * period, k >= 0
     int64_t clickPeriodNs = 250'000'000;
     uint32_t seed = 1;
+    int64_t suspendFromNs = -1, suspendToNs = -1; // captures nothing then; its sample count goes on after
+    int64_t holdFromNs = -1, holdToNs = -1;       // packets due then arrive together at its end
 };
 
 class SyntheticDevice {
@@ -37,11 +39,6 @@ public:
 
     // Captures from startNs on.
     SyntheticDevice(const SyntheticDeviceSpec& spec, int64_t startNs);
-
-    // Captures nothing in [fromNs, toNs); its sample count goes on at toNs.
-    void Suspend(int64_t fromNs, int64_t toNs);
-    // Packets due in [fromNs, toNs) arrive together at toNs.
-    void Hold(int64_t fromNs, int64_t toNs);
 
     int64_t NextArrival() { return Peek().arrivalNs; }
     Packet Take();
@@ -61,7 +58,6 @@ private:
     int64_t lastArrival_ = 0;
     int64_t takenFrames_ = 0;
     double takenEndNs_ = 0; // true time just after the last sample taken
-    int64_t suspendFrom_ = -1, suspendTo_ = -1, holdFrom_ = -1, holdTo_ = -1;
     bool pending_ = false;
     Packet next_;
     std::vector<int64_t> clicks_;
