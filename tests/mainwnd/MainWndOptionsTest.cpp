@@ -73,8 +73,9 @@ TEST_F(MainWndOptionsTest, StoredValuesOrTheDefaultsAreShownAndShowingWritesNoth
                 SetConfig(row.key, row.stored);
         OpenWindow();
         for (const Row& row : rows) {
-            if (row.control)
+            if (row.control) {
                 EXPECT_EQ(Shown(Control<QWidget>(row.control)), row.shown) << row.key << "=" << (row.stored ? row.stored : "");
+            }
             EXPECT_EQ(Config(row.key), row.stored ? row.stored : "") << row.key << " rewritten";
         }
         EXPECT_EQ(FolderPathField::Folder(Control<QLineEdit>("save-path-eidt")), DefaultFolder());

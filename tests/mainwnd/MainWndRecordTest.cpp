@@ -117,8 +117,9 @@ TEST_F(MainWndRecordTest, ARefusedStartPromptsAndRecordsNothing)
         SCOPED_TRACE(c.prompt);
         SetConfig("output-dir", c.folder);
         SetConfig("voice-source", c.source);
-        if (c.unload)
+        if (c.unload) {
             ASSERT_EQ(SoundServer::Pactl({"unload-module", c.unload}), 0);
+        }
         OpenWindow();
         BoxResponder boxes;
         Click("recorder-start"); // the prompt opens inside it
