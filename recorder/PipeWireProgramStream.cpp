@@ -17,6 +17,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -354,8 +355,9 @@ void PipeWireProgramStream::Impl::OnGlobal(void* self, uint32_t id, uint32_t, co
     auto* me = static_cast<Impl*>(self);
     if (std::strcmp(type, PW_TYPE_INTERFACE_Port) == 0) {
         Port port;
+        // (strtoul: a malformed id must not throw through PipeWire's C callback)
         const std::string node = Prop(props, PW_KEY_NODE_ID);
-        port.node = node.empty() ? SPA_ID_INVALID : static_cast<uint32_t>(std::stoul(node));
+        port.node = node.empty() ? SPA_ID_INVALID : static_cast<uint32_t>(std::strtoul(node.c_str(), nullptr, 10));
         port.output = Prop(props, PW_KEY_PORT_DIRECTION) == "out";
         port.channel = Prop(props, PW_KEY_AUDIO_CHANNEL);
         if (Prop(props, PW_KEY_PORT_MONITOR) == "true")
