@@ -44,7 +44,7 @@ public:
     static constexpr std::chrono::milliseconds kReferenceWait{150};
     // The echo path is looked at four times a second (the estimate covers the last second: a
     // changed path wins it within about half a second).
-    static constexpr int kPathUnits = 25;
+    static constexpr int kPathUnits = 5;
     // The echo is kept this far into the filter (a path estimate is good to a block of 5 ms, the
     // sound of the echo path smears the echo over a few ms before its peak, and the room's
     // reverberation follows it), and followed when it lies outside [kPathMarginMs / 2,
@@ -94,6 +94,7 @@ private:
     int64_t lastReferencePos_ = INT64_MIN;
     int lastDelayMs_ = 0;
     int echoPathMs_ = 0;
+    int shiftMs_ = 0; // of the path: the reference is read this much earlier than the unit's span
     EchoPathEstimator path_;
     int units_ = 0; // since the echo path was last looked at
 };
