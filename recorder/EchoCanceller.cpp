@@ -78,6 +78,7 @@ int EchoCanceller::Init()
     }
     cursor_ = INT64_MIN;
     echoPathMs_ = shiftMs_ = 0;
+    candidateMs_ = kNoCandidate;
     units_ = 0;
     return 0;
 }
@@ -85,11 +86,17 @@ int EchoCanceller::Init()
 void EchoCanceller::FollowEchoPath()
 {
     const std::optional<int> found = path_.Estimate(shiftMs_);
-    if (!found)
+    if (!found) {
+        candidateMs_ = kNoCandidate;
         return; // no echo heard (nothing played, or the microphone is off), or no clear one
+    }
     const int path = *found + shiftMs_;  // the estimate is against the shifted reference
     const int into = path - echoPathMs_; // how far into the filter the echo lies
-    if (into > kPathToleranceMs || into < kPathMarginMs / 2) {
+    // A path is followed when two looks in a row find it (a chance match seldom holds), and only
+    // where it moves the echo in the filter.
+    const bool again = std::abs(path - candidateMs_) <= EchoPathEstimator::kBlockMs;
+    candidateMs_ = path;
+    if (again && (into > kPathToleranceMs || (into < kPathMarginMs / 2 && echoPathMs_ > 0))) {
         echoPathMs_ = std::clamp(path - kPathMarginMs, 0, kMaxDelayMs);
         const int shift = std::max(echoPathMs_ - kToldDelayMs, 0);
         if (shift != shiftMs_)

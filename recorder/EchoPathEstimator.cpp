@@ -76,7 +76,9 @@ std::optional<int> EchoPathEstimator::Estimate(int earliestMs) const
         if (window < kMinWindowBlocks)
             continue;
         const int micEnd = held - std::max(-lag, 0), referenceEnd = held - std::max(lag, 0);
-        const double m = Match(mic_.data() + (micEnd - window), reference_.data() + (referenceEnd - window), window);
+        // Chance matches grow as the window shrinks (one over its square root): so does the bar.
+        const double m = Match(mic_.data() + (micEnd - window), reference_.data() + (referenceEnd - window), window) *
+                         std::sqrt(static_cast<double>(window) / kWindowBlocks);
         if (m > best) {
             best = m;
             path = lag * kBlockMs;

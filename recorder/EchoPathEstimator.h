@@ -29,7 +29,8 @@ public:
     static constexpr int kWindowBlocks = 200;
     static constexpr int kMinWindowBlocks = 100;
     // A match this close (normalised correlation of the levels) is an echo: two unrelated signals
-    // of a second match by about 0.07 (one over the square root of the blocks) by chance.
+    // of a second match by about 0.07 (one over the square root of the blocks) by chance; over
+    // half a second the bar is higher by the square root of two.
     static constexpr double kMinMatch = 0.35;
 
     EchoPathEstimator();
