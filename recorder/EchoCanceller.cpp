@@ -25,6 +25,11 @@ constexpr int kMaxDelayMs = 500;
 // the far end (moderate took about 8 dB more off it, high 30 dB more) and leaves the echo as far
 // down as the others once the filter has converged.
 constexpr auto kSuppression = webrtc::EchoCancellation::kLowSuppression;
+// The delay the library is told once the echo path is known; the reference is given shifted by
+// the rest of the path. The library moves its own far-end buffer only after a changed delay has
+// held for about a quarter second, so a path followed by the delay alone reached its filter late;
+// shifted here, the echo lands where it lay before the moment the path is followed.
+constexpr int kToldDelayMs = 10;
 
 } // namespace
 
@@ -72,19 +77,31 @@ int EchoCanceller::Init()
         return -1;
     }
     cursor_ = INT64_MIN;
-    echoPathMs_ = 0;
+    echoPathMs_ = shiftMs_ = 0;
+    candidateMs_ = kNoCandidate;
     units_ = 0;
     return 0;
 }
 
 void EchoCanceller::FollowEchoPath()
 {
-    const std::optional<int> path = path_.Estimate();
-    if (!path)
+    const std::optional<int> found = path_.Estimate(shiftMs_);
+    if (!found) {
+        candidateMs_ = kNoCandidate;
         return; // no echo heard (nothing played, or the microphone is off), or no clear one
-    const int into = *path - echoPathMs_; // how far into the filter the echo lies
-    if (into > kPathToleranceMs || into < kPathMarginMs / 2) {
-        echoPathMs_ = std::clamp(*path - kPathMarginMs, 0, kMaxDelayMs);
+    }
+    const int path = *found + shiftMs_;  // the estimate is against the shifted reference
+    const int into = path - echoPathMs_; // how far into the filter the echo lies
+    // A path is followed when two looks in a row find it (a chance match seldom holds), and only
+    // where it moves the echo in the filter.
+    const bool again = std::abs(path - candidateMs_) <= EchoPathEstimator::kBlockMs;
+    candidateMs_ = path;
+    if (again && (into > kPathToleranceMs || (into < kPathMarginMs / 2 && echoPathMs_ > 0))) {
+        echoPathMs_ = std::clamp(path - kPathMarginMs, 0, kMaxDelayMs);
+        const int shift = std::max(echoPathMs_ - kToldDelayMs, 0);
+        if (shift != shiftMs_)
+            path_ = EchoPathEstimator(); // its history of the reference no longer lines up
+        shiftMs_ = shift;
         LOG(INFO) << "echo path " << echoPathMs_ << " ms";
     }
 }
@@ -116,8 +133,9 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
 
     // The reference of the unit's span, converted to the unit's format. The converter's own
     // delay (a few samples) is made up by silence before the first unit after a start.
-    reference_.WaitFor(cursor_ + kUnitPositions, kReferenceWait);
-    reference_.Read(cursor_, kUnitPositions, read_.data());
+    const int64_t from = cursor_ - static_cast<int64_t>(shiftMs_) * kTimelineRate / 1000;
+    reference_.WaitFor(from + kUnitPositions, kReferenceWait);
+    reference_.Read(from, kUnitPositions, read_.data());
     const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
     const int room = swr_get_out_samples(toUnit_.get(), kUnitPositions);
     const size_t had = converted_.size();
@@ -131,14 +149,14 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
     referenceFrame_->UpdateFrame(-1, 0, converted_.data(), kUnitSamples, VoiceProcessor::kSampleRate,
                                  webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
     converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
-    lastReferencePos_ = cursor_;
+    lastReferencePos_ = from;
     path_.Add(referenceFrame_->data_, unit.data_, kUnitSamples);
     if (++units_ >= kPathUnits) {
         units_ = 0;
         FollowEchoPath();
     }
     lastDelayMs_ = static_cast<int>(
-        std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_, 0, kMaxDelayMs));
+        std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_ - shiftMs_, 0, kMaxDelayMs));
     cursor_ += kUnitPositions;
     return Cancel(*referenceFrame_, unit, lastDelayMs_);
 }

@@ -7,9 +7,11 @@
 // (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
 // the echo path: the time from what the sink played (its monitor) to what the microphone heard of
 // it, the sink's buffer and the room. That path is measured from the signals themselves
-// (EchoPathEstimator, over the last second, four times a second); the delay told follows it when the
-// echo falls outside the filter's first half. (The library's own delay estimate reports nothing for
-// its first five seconds, and its delay-agnostic mode follows only after 15 s.)
+// (EchoPathEstimator, over the last second, twenty times a second) and followed when the echo
+// falls outside the filter's first half: the reference is then given shifted by the path (the
+// library is told a small constant delay; it follows a changed delay only after it has held for a
+// quarter second). (The library's own delay estimate reports nothing for its first five seconds,
+// and its delay-agnostic mode follows only after 15 s.)
 //
 // Units come in order; the reference is read on from where the last unit's ended while the
 // microphone's positions follow on (within kSlackPositions), and starts again at the unit's own
@@ -42,9 +44,9 @@ public:
     // How long the microphone waits for the reference of its unit: the two streams' packets reach
     // their workers up to a packet (50 ms) and a wake-up (40 ms) apart.
     static constexpr std::chrono::milliseconds kReferenceWait{150};
-    // The echo path is looked at four times a second (the estimate covers the last second: a
+    // The echo path is looked at twenty times a second (the estimate covers the last second: a
     // changed path wins it within about half a second).
-    static constexpr int kPathUnits = 25;
+    static constexpr int kPathUnits = 5;
     // The echo is kept this far into the filter (a path estimate is good to a block of 5 ms, the
     // sound of the echo path smears the echo over a few ms before its peak, and the room's
     // reverberation follows it), and followed when it lies outside [kPathMarginMs / 2,
@@ -94,6 +96,9 @@ private:
     int64_t lastReferencePos_ = INT64_MIN;
     int lastDelayMs_ = 0;
     int echoPathMs_ = 0;
+    int shiftMs_ = 0; // of the path: the reference is read this much earlier than the unit's span
+    static constexpr int kNoCandidate = -100000;
+    int candidateMs_ = kNoCandidate; // the path the last look found
     EchoPathEstimator path_;
     int units_ = 0; // since the echo path was last looked at
 };

@@ -2,7 +2,8 @@
 // EchoPathEstimator: how long the microphone hears the system sound after it was captured (the
 // sink's buffer, the speakers, the air), from the two signals themselves: the level of every 5 ms
 // of the microphone against the level of the reference's 5 ms blocks up to half a second earlier,
-// over the last second (half a second at the start). The lag at which the two levels rise and fall together is the echo path.
+// over the last second (at the start, over what the history holds, from half a second on). The lag
+// at which the two levels rise and fall together is the echo path.
 // A voice or noise of the room's own that the reference does not hold only weakens the match; a
 // match that is not clear gives no estimate.
 //
@@ -23,11 +24,13 @@ public:
     static constexpr int kBlockMs = 5;
     // Paths up to half a second (far beyond a desktop's speakers and buffers).
     static constexpr int kMaxLagBlocks = 100;
-    // The levels of the last second are compared; from half a second on, what there is.
+    // The levels of the last second are compared; from half a second on, what there is (for each
+    // lag: a path of 150 ms is found as early as one of 40 ms).
     static constexpr int kWindowBlocks = 200;
     static constexpr int kMinWindowBlocks = 100;
     // A match this close (normalised correlation of the levels) is an echo: two unrelated signals
-    // of a second match by about 0.07 (one over the square root of the blocks) by chance.
+    // of a second match by about 0.07 (one over the square root of the blocks) by chance; over
+    // half a second the bar is higher by the square root of two.
     static constexpr double kMinMatch = 0.35;
 
     EchoPathEstimator();
@@ -36,12 +39,13 @@ public:
     // each at 32000 Hz; any count, in order.
     void Add(const int16_t* reference, const int16_t* mic, int samples);
     // The echo path in ms over the last second, when one is clear; nothing before half a second
-    // of microphone has been added or without a clear echo (no far end, headphones, the near end
-    // alone).
-    std::optional<int> Estimate() const;
+    // of microphone (and the path) has been added or without a clear echo (no far end, headphones,
+    // the near end alone). A reference given already shifted by some of the path lets the echo
+    // come before it when the path shrank: paths down to -earliestMs are looked for.
+    std::optional<int> Estimate(int earliestMs = 0) const;
 
 private:
-    // Levels (energy) of the blocks so far: the reference's go back kMaxLagBlocks further.
+    // Levels (energy) of the blocks so far, a window and kMaxLagBlocks of each.
     std::vector<double> reference_;
     std::vector<double> mic_;
     double referenceSum_ = 0, micSum_ = 0; // the block being filled

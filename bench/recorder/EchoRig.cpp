@@ -6,13 +6,17 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <vector>
 
-bool EchoRig::Start(int latencyMs)
+bool EchoRig::Start(int latencyMs, bool drifting)
 {
     Stop();
-    module_ = SoundServer::LoadModule("module-loopback", {"source=speaker.monitor", "sink=mic-feed",
-                                                          "latency_msec=" + std::to_string(latencyMs),
-                                                          "source_dont_move=true", "sink_dont_move=true"});
+    std::vector<std::string> args = {"source=speaker.monitor", "sink=mic-feed",
+                                     "latency_msec=" + std::to_string(latencyMs), "source_dont_move=true",
+                                     "sink_dont_move=true"};
+    if (!drifting)
+        args.push_back("adjust_time=0");
+    module_ = SoundServer::LoadModule("module-loopback", args);
     if (module_ < 0)
         return false;
     // The loopback's playback stream: the sink input the module owns.

@@ -89,16 +89,19 @@ TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
 TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
 {
     // Far end: noise of peak 0.3 (none: silence); echo: half of it echoMs later (-1: other noise);
-    // near end: a 5 kHz tone of peak near. The path found, or none (-1).
+    // near end: a 5 kHz tone of peak near; the reference given shiftMs late. The path found
+    // (against the given reference), or none (-1).
     const struct {
         const char* name;
         double seconds, far;
         int echoMs;
         double near;
         int path;
+        int shiftMs = 0;
     } cases[] = {
         {"40 ms", 1.5, 0.3, 40, 0, 40},
-        {"150 ms under a voice", 1.5, 0.3, 150, 0.1, 150},
+        {"150 ms under a voice, found as early as 40 ms", 0.7, 0.3, 150, 0.1, 150},
+        {"the path shrank below the reference's shift", 1.5, 0.3, 40, 0, -60, 100},
         {"half a second", 2, 0.3, 495, 0, 495},
         {"less than half a second heard", 0.45, 0.3, 40, 0, -1},
         {"nothing played", 1.5, 0, 40, 0.1, -1},
@@ -108,16 +111,17 @@ TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
         SCOPED_TRACE(c.name);
         std::mt19937 random(7);
         std::uniform_real_distribution<double> noise(-c.far, c.far);
-        const int n = static_cast<int>(c.seconds * 32000), lag = c.echoMs * 32;
-        std::vector<int16_t> reference(n), mic(n);
+        const int n = static_cast<int>(c.seconds * 32000), lag = c.echoMs * 32, shift = c.shiftMs * 32;
+        std::vector<int16_t> far(n), reference(n), mic(n);
         for (int i = 0; i < n; ++i) {
-            reference[i] = static_cast<int16_t>(noise(random) * 32767);
-            const double echo = c.echoMs < 0 ? noise(random) : i >= lag ? reference[i - lag] / 65534.0 : 0;
+            far[i] = static_cast<int16_t>(noise(random) * 32767);
+            reference[i] = i >= shift ? far[i - shift] : 0;
+            const double echo = c.echoMs < 0 ? noise(random) : i >= lag ? far[i - lag] / 65534.0 : 0;
             mic[i] = static_cast<int16_t>((echo + c.near * std::sin(2 * M_PI * 5000 * i / 32000)) * 16383);
         }
         EchoPathEstimator path;
         for (int i = 0; i < n; i += 320) // the canceller's units
             path.Add(&reference[i], &mic[i], std::min(320, n - i));
-        EXPECT_NEAR(path.Estimate().value_or(-1), c.path, EchoPathEstimator::kBlockMs);
+        EXPECT_NEAR(path.Estimate(c.shiftMs).value_or(-1), c.path, EchoPathEstimator::kBlockMs);
     }
 }

@@ -48,9 +48,8 @@ TEST_F(RecorderEchoSound, FarEndSuppressedNearEndKept)
     const DecodedAudio off = record("0");
     const DecodedAudio on = record("1");
 
-    // The far end once the canceller has converged: it finds the echo path after about 1.3 s and
-    // is converged 2-2.5 s in on an idle machine, up to 3 s in on a loaded one; the near end
-    // after the turn.
+    // The far end once the canceller has converged: it finds the echo path 0.6-1.2 s in and is
+    // converged about half a second later (more on a loaded machine); the near end after the turn.
     const double erle = EchoDb(off, 3.2, 4.8) - EchoDb(on, 3.2, 4.8);
     EXPECT_GT(erle, 20) << "far end only " << erle << " dB weaker";
     const double near = ToneDb(on, kNear, 5.5, 8) - ToneDb(off, kNear, 5.5, 8);
