@@ -19,13 +19,11 @@ namespace {
 constexpr int kUnit = EchoCanceller::kUnitPositions;
 
 // Records what the canceller is given instead of cancelling.
-class WatchedCanceller : public EchoCanceller {
-public:
+struct WatchedCanceller : EchoCanceller {
     using EchoCanceller::EchoCanceller;
     float referenceLevel = 0; // the middle of the last reference unit, -1..1
     int delayMs = -1;
 
-protected:
     int Cancel(webrtc::AudioFrame& reference, webrtc::AudioFrame&, int delay) override
     {
         referenceLevel = reference.data_[reference.samples_per_channel_ * 3 / 4] / 32768.0f;
@@ -39,9 +37,8 @@ float Mark(int64_t block) { return static_cast<float>(block % 90 + 1) / 100; }
 
 void WriteBlocks(EchoReference& ref, int64_t first, int64_t count)
 {
-    std::vector<float> block(kUnit);
     for (int64_t k = first; k < first + count; ++k) {
-        block.assign(kUnit, Mark(k));
+        const std::vector<float> block(kUnit, Mark(k));
         ref.Write(k * kUnit, block.data(), kUnit);
     }
 }
@@ -55,10 +52,8 @@ TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
     WriteBlocks(ref, 120, 10); // the system sound stalled from block 20 to 120
     WatchedCanceller echo(ref);
     ASSERT_EQ(echo.Init(), 0);
-    webrtc::AudioFrame unit;
-    unit.samples_per_channel_ = 320;
-    unit.sample_rate_hz_ = 32000;
-    unit.num_channels_ = 1;
+    webrtc::AudioFrame unit; // 10 ms at 32 kHz, mono
+    unit.UpdateFrame(0, 0, nullptr, 320, 32000, webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown);
 
     const struct {
         const char* name;

@@ -2,19 +2,13 @@
 // apart by their application names), the recorder takes the first only, and that program is
 // restarted halfway through the take.
 
-#include "AudioAnalysis.h"
-#include "AudioRecorder.h"
+#include "RecorderSoundFixture.h"
+
 #include "Process.h"
 #include "PulseContext.h"
-#include "RecorderTestUtil.h"
-#include "SoundServerTest.h"
-#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,50 +42,27 @@ bool Listed(const std::string& name)
 // A sine of amplitude 0.4 (as PlayAs plays it) at full volume: its TonePower in dB.
 constexpr double kPlayedDb = -10.97;
 
-double ToneDb(const DecodedAudio& a, double freq, double from, double to)
-{
-    return 10 * std::log10(TonePower(a.left, a.sampleRate, freq, a.IndexAt(from), a.IndexAt(to)) + 1e-20);
-}
-
-class ProgramSoundTest : public SoundServerTest {
+class ProgramSoundTest : public RecorderSoundFixture {
 protected:
     // Two programs play: "tamsu-test-chosen" at 440 Hz and "tamsu-test-other" at 1 kHz. Records 4 s
-    // of those the choice takes; midway() runs after 2 s (midwayDone_: when it returned, in seconds
-    // since the take started).
-    void Record(const ProgramChoice& choice, const std::function<void()>& midway)
+    // of those programs_ takes into take_ (midway() runs after 2 s).
+    void RecordTwoPrograms(const std::function<void(AudioRecorder&)>& midway)
     {
-        TestEnv env;
-        const std::string folder = env.MakeFolder("out").toStdString();
         chosen_ = PlayAs("tamsu-test-chosen", 440);
         other_ = PlayAs("tamsu-test-other", 1000);
         ASSERT_TRUE(chosen_ && other_ && Listed("tamsu-test-chosen") && Listed("tamsu-test-other"));
-        RecordingPlan plan = MakePlan(folder, "wav", kSystemSound);
-        plan.programs = choice;
-        SecondsLog owner;
-        {
-            AudioRecorder rec(&owner);
-            ASSERT_EQ(rec.Open(plan), 0);
-            rec.Run();
-            const auto start = std::chrono::steady_clock::now();
-            SleepMs(2000);
-            midway();
-            midwayDone_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            SleepMs(2000);
-            rec.Stop();
-        }
-        ASSERT_TRUE(DecodeAudioFile(folder + "/rec.wav", a_));
+        take_ = Record(kSystemSound, "wav", {{2000, midway}}, 2000);
     }
 
     std::unique_ptr<Process> chosen_, other_;
-    DecodedAudio a_;
-    double midwayDone_ = 0;
+    Take take_;
+    const DecodedAudio& a_ = take_.audio;
 };
 
 TEST_F(ProgramSoundTest, RecordsTheChosenProgramOnlyAndFollowsItsRestart)
 {
-    ProgramChoice choice;
-    choice.only = "tamsu-test-chosen";
-    Record(choice, [this] {
+    programs_.only = "tamsu-test-chosen";
+    RecordTwoPrograms([this](AudioRecorder&) {
         chosen_.reset(); // its stream ends ...
         chosen_ = PlayAs("tamsu-test-chosen", 440); // ... and a new one begins
         EXPECT_TRUE(chosen_);
@@ -109,10 +80,9 @@ TEST_F(ProgramSoundTest, RecordsTheChosenProgramOnlyAndFollowsItsRestart)
 // Every program but the excluded one, at its level; one that starts playing midway joins.
 TEST_F(ProgramSoundTest, LeavesTheExcludedProgramOutAndTakesOneThatStartsLater)
 {
-    ProgramChoice choice;
-    choice.excluded = {"tamsu-test-other"};
+    programs_.excluded = {"tamsu-test-other"};
     std::unique_ptr<Process> late;
-    Record(choice, [&late] {
+    RecordTwoPrograms([&late](AudioRecorder&) {
         late = PlayAs("tamsu-test-late", 700); // returns once the server plays it
         EXPECT_TRUE(late);
     });
@@ -124,7 +94,7 @@ TEST_F(ProgramSoundTest, LeavesTheExcludedProgramOutAndTakesOneThatStartsLater)
     while (joined < end && ToneDb(a_, 700, joined, joined + 0.1) < kPlayedDb - 6)
         joined += 0.1;
     EXPECT_GT(joined, 1.5) << "the late program is heard before it started";
-    EXPECT_LT(joined, midwayDone_ + 0.5);
+    EXPECT_LT(joined, take_.stepsDoneAt.at(0) + 0.5); // no later than 0.5 s after it started
 }
 
 } // namespace

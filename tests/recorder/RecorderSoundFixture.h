@@ -36,6 +36,16 @@ protected:
         std::vector<double> stepsDoneAt; // seconds after Run at which each step had finished
     };
 
+    // Pauses for pauseMs, afterMs after the step before.
+    static Step PauseStep(int afterMs, int pauseMs)
+    {
+        return {afterMs, [pauseMs](AudioRecorder& rec) {
+                    rec.Pause();
+                    SleepMs(pauseMs);
+                    rec.Run();
+                }};
+    }
+
     void TearDown() override
     {
         speaker_.Close();

@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -46,17 +47,14 @@ TEST(SourceGroupTest, MixesTheStreamsThatArePlaying)
         SCOPED_TRACE(c.name);
         int64_t now = 0;
         SampleFifo out(AV_SAMPLE_FMT_FLTP, 2, kRate * 6);
-        CaptureSource::Options options;
-        options.outFormat = AV_SAMPLE_FMT_FLTP;
-        SourceGroup group(options, out, [&now] { return now; });
+        SourceGroup group({.outFormat = AV_SAMPLE_FMT_FLTP}, out, [&now] { return now; });
         for (int packet = 0; packet <= 40; ++packet) {
             now = packet * kPacketNs; // a stream joins before its first sample is captured
-            for (size_t id = 0; id < c.lanes.size(); ++id) {
+            for (size_t id = 0; id < c.lanes.size(); ++id)
                 if (packet == c.lanes[id].firstPacket) {
                     group.Join(static_cast<uint32_t>(id)).Begin({AV_SAMPLE_FMT_FLT, kRate, 2}, 0);
                     group.SetGain(static_cast<uint32_t>(id), c.lanes[id].gain);
                 }
-            }
             now += kPacketNs; // the packet's last sample was captured just now
             for (size_t id = 0; id < c.lanes.size(); ++id) {
                 const Lane& lane = c.lanes[id];
@@ -72,10 +70,8 @@ TEST(SourceGroupTest, MixesTheStreamsThatArePlaying)
         uint8_t* planes[] = {reinterpret_cast<uint8_t*>(left.data()), reinterpret_cast<uint8_t*>(right.data())};
         EXPECT_EQ(out.Read(planes, 0, static_cast<int>(left.size()), static_cast<int64_t>(c.from * kRate)),
                   static_cast<int>(left.size()));
-        size_t i = 0;
-        while (i < left.size() && std::fabs(left[i] - c.expected) < 1e-4f)
-            ++i;
-        EXPECT_EQ(i, left.size()) << left[i] << " at " << c.from + static_cast<double>(i) / kRate << " s";
+        const auto off = std::find_if(left.begin(), left.end(), [&](float v) { return std::fabs(v - c.expected) >= 1e-4f; });
+        EXPECT_EQ(off, left.end()) << *off << " at " << c.from + double(off - left.begin()) / kRate << " s";
         EXPECT_EQ(group.Lanes(), c.lanesLeft);
     }
 }
