@@ -29,13 +29,13 @@ run_ctest() { # build-dir label-regex
   ctest --test-dir "$dir" --output-on-failure --no-tests=ignore "$@" || status=1
 }
 
-echo "== tests (default build)"
+echo "== tests (default build) (at ${SECONDS} s)"
 run_ctest build -j 1
 
 # The audio tests labelled "pipewire" once more, against a private PipeWire server (pipewire-pulse
 # serves them through the same libpulse calls). Its environment stays inside the subshell: the
 # sanitizer runs below talk to the PulseAudio server again.
-echo "== sound tests on PipeWire (default build)"
+echo "== sound tests on PipeWire (default build) (at ${SECONDS} s)"
 if pipewire_env=$(scripts/sound-server.sh start build --pipewire); then
   ( eval "$pipewire_env"; ctest --test-dir build --output-on-failure --no-tests=ignore -L pipewire -j 1 ) || status=1
 else
@@ -43,17 +43,18 @@ else
 fi
 scripts/sound-server.sh stop build --pipewire
 
-echo "== address and undefined-behaviour sanitizers"
+echo "== address and undefined-behaviour sanitizers (at ${SECONDS} s)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_ctest build-asan -L 'unit|net' -j 1
 
-echo "== thread sanitizer"
+echo "== thread sanitizer (at ${SECONDS} s)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp" \
   run_ctest build-tsan -L 'unit|audio|net' -j 1
 
+echo "== done in ${SECONDS} s"
 if [ $status -ne 0 ]; then echo "Some tests failed."; else echo "All tests passed."; fi
 exit $status
