@@ -7,17 +7,19 @@
 
 #include <chrono>
 
+int64_t MonotonicNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 namespace {
 
 // The sound server's streams; arrival times on the monotonic clock (the server's own clock).
 class SoundServerBackend : public CaptureBackend {
 public:
-    int64_t NowNs() override
-    {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
+    int64_t NowNs() override { return MonotonicNowNs(); }
     std::unique_ptr<CaptureStream> Open(CaptureKind kind, CaptureSource& source) override
     {
         return std::make_unique<PulseCaptureStream>(kind, source);

@@ -11,6 +11,9 @@
 class CaptureSource;
 class SourceGroup;
 
+// Now on the monotonic clock, the clock the sound server's arrival times are read on (nanoseconds).
+int64_t MonotonicNowNs();
+
 enum class CaptureKind {
     kSystemSound, // what the default playback device plays
     kMicrophone,  // the default capture device

@@ -30,13 +30,6 @@ namespace {
 constexpr uint32_t kLane = 0;
 constexpr const char* kStreamName = "TAMSU program sound";
 
-int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 std::string Prop(const spa_dict* props, const char* key)
 {
     const char* value = props ? spa_dict_lookup(props, key) : nullptr;
@@ -171,7 +164,7 @@ bool PipeWireProgramStream::Impl::Start()
         connected = syncSeq < 0 && !broken;
     }
     pw_thread_loop_unlock(loop.get());
-    lastTryNs = NowNs();
+    lastTryNs = MonotonicNowNs();
     return connected;
 }
 
@@ -445,7 +438,7 @@ void PipeWireProgramStream::Impl::Process()
     // mixed by PipeWire; placed and mixed into the group right here.
     if (!stream || frameBytes == 0 || format.rate <= 0)
         return;
-    const int64_t arrival = NowNs();
+    const int64_t arrival = MonotonicNowNs();
     pw_time time{};
     pw_stream_get_time_n(stream.get(), &time, sizeof time);
     const int64_t delayNs = time.rate.denom == 0 ? 0
@@ -544,7 +537,7 @@ void PipeWireProgramStream::Maintain()
         d.group.SetGain(kLane, *gain);
 
     pw_thread_loop_lock(d.loop.get());
-    const int64_t now = NowNs();
+    const int64_t now = MonotonicNowNs();
     if (d.broken && now - d.lastTryNs >= kRetryNs) {
         if (!d.lostLogged)
             LOG(INFO) << "program sound: PipeWire connection lost";

@@ -11,7 +11,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -54,13 +53,6 @@ int DeliveredFormat(CaptureKind kind, const CaptureSource* program)
 pa_sample_format_t PulseFormat(int format)
 {
     return format == AV_SAMPLE_FMT_S16 ? PA_SAMPLE_S16LE : format == AV_SAMPLE_FMT_FLT ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S32LE;
-}
-
-int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // The device a kind records from in this picture of the server; empty when there is none.
@@ -309,7 +301,7 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
     // Sound server's main loop thread, loop lock held. Owns the CaptureSource's stream side while
     // this stream exists.
     auto* me = static_cast<PulseCaptureStream*>(self);
-    const int64_t arrival = NowNs();
+    const int64_t arrival = MonotonicNowNs();
     const size_t frameBytes = pa_frame_size(pa_stream_get_sample_spec(stream));
     ++me->reads_;
     while (pa_stream_readable_size(stream) > 0) {
@@ -335,7 +327,7 @@ void PulseCaptureStream::OnRead(pa_stream* stream, size_t, void* self)
         pa_stream_drop(stream);
     }
     me->AskTiming(arrival);
-    me->longestReadNs_ = std::max(me->longestReadNs_, NowNs() - arrival);
+    me->longestReadNs_ = std::max(me->longestReadNs_, MonotonicNowNs() - arrival);
 }
 
 void PulseCaptureStream::AskTiming(int64_t nowNs)
@@ -357,7 +349,7 @@ void PulseCaptureStream::Read(std::vector<uint8_t>& staging)
     // and drop are called.
     if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
         return;
-    const int64_t arrival = NowNs();
+    const int64_t arrival = MonotonicNowNs();
     ++reads_;
     // Whether the stream is suspended cannot change during this call: nothing of the server is
     // taken in meanwhile.
@@ -400,7 +392,7 @@ void PulseCaptureStream::Read(std::vector<uint8_t>& staging)
     }
     handOver();
     AskTiming(arrival);
-    longestReadNs_ = std::max(longestReadNs_, NowNs() - arrival);
+    longestReadNs_ = std::max(longestReadNs_, MonotonicNowNs() - arrival);
 }
 
 void PulseCaptureStream::Hurry()

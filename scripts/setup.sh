@@ -10,7 +10,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build pkg-config g++
+  cmake ninja-build pkg-config g++ lld
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-qpa-plugins libqt6uitools6 libqt6opengl6-dev libgl-dev
   qt6-translations-l10n
   fonts-noto-cjk

@@ -43,15 +43,16 @@ else
 fi
 scripts/sound-server.sh stop build --pipewire
 
+# The sanitizer builds build only the tests they run (and what those tests start), not the rest.
 echo "== address and undefined-behaviour sanitizers (at ${SECONDS} s)"
 cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs"
+cmake --build --preset asan -j "$jobs" --target tamsu_tests_unit tamsu_tests_net
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_ctest build-asan -L 'unit|net' -j 1
 
 echo "== thread sanitizer (at ${SECONDS} s)"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$jobs"
+cmake --build --preset tsan -j "$jobs" --target tamsu_tests_unit tamsu_tests_audio tamsu_tests_net
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp" \
   run_ctest build-tsan -L 'unit|audio|net' -j 1
 

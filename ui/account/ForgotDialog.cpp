@@ -2,13 +2,13 @@
 
 namespace {
 
-const AccountFormDialog::Names kNames{
+const AccountFormDialog::Names kForgotNames{
     "找回密码",         "Forgot.xml",       "forgotMobilePhone", "forgotVerifyCodeBtn", "forgotPwd",
     "forgotConfirmPwd", "forgotVerifyCode", "forgotErrorTips",   "forgotBtn"};
 
 } // namespace
 
 ForgotDialog::ForgotDialog(QWidget* parent, QWidget* mainWindow)
-    : AccountFormDialog(mainWindow, AccountForm::kForgot, kNames)
+    : AccountFormDialog(mainWindow, AccountForm::kForgot, kForgotNames)
 {
 }

@@ -10,8 +10,8 @@
 namespace {
 
 // The notice's box: both texts in one line.
-constexpr int kPromptWidth = 250;
-constexpr int kPromptHeight = 100;
+constexpr int kNoticeWidth = 250;
+constexpr int kNoticeHeight = 100;
 
 } // namespace
 
@@ -21,6 +21,6 @@ bool OpenWithDesktop(QWidget* parent, const QUrl& url)
         return true;
     LOG(ERROR) << "nothing on this desktop opens \"" << url.toString().toStdString() << "\"";
     PromptBoxDialog::Show(parent, QString::fromUtf8(url.isLocalFile() ? kNoProgramText : kNoBrowserText),
-                          kPromptWidth, kPromptHeight);
+                          kNoticeWidth, kNoticeHeight);
     return false;
 }

@@ -17,8 +17,8 @@
 namespace {
 
 // The refusal's notice box: the text in one line.
-constexpr int kPromptWidth = 200;
-constexpr int kPromptHeight = 100;
+constexpr int kRefusalWidth = 200;
+constexpr int kRefusalHeight = 100;
 // Suffix mkostemp replaces with a unique text.
 constexpr const char* kUniqueSuffix = ".XXXXXX";
 
@@ -90,6 +90,6 @@ bool AcceptOutputFolder(QWidget* parent, const QString& folder)
         return false;
     }
     LOG(ERROR) << "settings: folder \"" << folder.toStdString() << "\" refused: " << why.toStdString();
-    PromptBoxDialog::Show(parent, QString::fromUtf8(kFolderNotWritableText), kPromptWidth, kPromptHeight);
+    PromptBoxDialog::Show(parent, QString::fromUtf8(kFolderNotWritableText), kRefusalWidth, kRefusalHeight);
     return false;
 }

@@ -14,11 +14,11 @@
 
 namespace {
 
-constexpr const char* kService = "org.freedesktop.FileManager1";
-constexpr const char* kObjectPath = "/org/freedesktop/FileManager1";
-constexpr const char* kInterface = "org.freedesktop.FileManager1";
+constexpr const char* kFileManagerService = "org.freedesktop.FileManager1";
+constexpr const char* kFileManagerPath = "/org/freedesktop/FileManager1";
+constexpr const char* kFileManagerInterface = "org.freedesktop.FileManager1";
 // A file manager that is started for the call needs a moment; after this the folder opens instead.
-constexpr int kCallTimeoutMs = 5000;
+constexpr int kRevealTimeoutMs = 5000;
 
 } // namespace
 
@@ -30,10 +30,10 @@ void RevealInFileManager(const QString& path, QWidget* parent)
         OpenWithDesktop(parent, QUrl::fromLocalFile(folder));
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kObjectPath),
-                                                       QLatin1String(kInterface), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kFileManagerService), QLatin1String(kFileManagerPath),
+                                                       QLatin1String(kFileManagerInterface), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), parent);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kRevealTimeoutMs), parent);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, parent, [folder, parent](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         if (w->isError()) {
