@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kSize = 2 * EchoFilter::kBlock; // each transform spans the last two blocks
 constexpr int kBins = kSize / 2 + 1;
-constexpr int kHistory = EchoFilter::kMaxShiftBlocks + EchoFilter::kPartitions;
+constexpr int kHistoryBlocks = EchoFilter::kMaxShiftBlocks + EchoFilter::kPartitions;
 // The step of the adaptation: all of what each block's error says, normalised by the far end's
 // power over the whole filter (half of it took twice as long: 2 s to 25 dB on white noise).
 constexpr float kStep = 1.0f;
@@ -45,7 +45,7 @@ void EchoFilter::TxDeleter::operator()(AVTXContext* tx) const
 }
 
 EchoFilter::EchoFilter()
-    : history_(kHistory, Spectrum(kBins)), blocks_(kHistory, std::vector<float>(kBlock)),
+    : history_(kHistoryBlocks, Spectrum(kBins)), blocks_(kHistoryBlocks, std::vector<float>(kBlock)),
       weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), time_(kSize), work_(kSize), spectrum_(kBins),
       sum_(kBins)
 {
@@ -91,7 +91,7 @@ void EchoFilter::ForgetReference()
 
 const EchoFilter::Spectrum& EchoFilter::At(int lag) const
 {
-    return history_[(newest_ - lag + kHistory) % kHistory];
+    return history_[(newest_ - lag + kHistoryBlocks) % kHistoryBlocks];
 }
 
 void EchoFilter::Realign(int shiftBlocks)
@@ -104,9 +104,9 @@ void EchoFilter::Realign(int shiftBlocks)
     }
     // The block given next follows the one shiftBlocks back in the history (given earlier) or
     // one never given (later: the blocks in between are not known, silence).
-    newest_ = (newest_ - shiftBlocks + kHistory) % kHistory;
+    newest_ = (newest_ - shiftBlocks + kHistoryBlocks) % kHistoryBlocks;
     for (int lag = 0; lag < -shiftBlocks; ++lag) {
-        const int slot = (newest_ - lag + kHistory) % kHistory;
+        const int slot = (newest_ - lag + kHistoryBlocks) % kHistoryBlocks;
         std::fill(history_[slot].begin(), history_[slot].end(), std::complex<float>());
         std::fill(blocks_[slot].begin(), blocks_[slot].end(), 0.0f);
     }
@@ -143,7 +143,7 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     // The reference's newest spectrum, over its last two blocks.
     std::vector<float>& time = work_;
     std::copy(blocks_[newest_].begin(), blocks_[newest_].end(), time.begin());
-    newest_ = (newest_ + 1) % kHistory;
+    newest_ = (newest_ + 1) % kHistoryBlocks;
     for (int i = 0; i < kBlock; ++i)
         blocks_[newest_][i] = time[kBlock + i] = reference[i];
     Forward(time.data(), history_[newest_]);
