@@ -71,17 +71,6 @@ struct ThreadWindow {
     }
 };
 
-// The last non-empty line of text.
-std::string LastLine(const std::string& text)
-{
-    const size_t end = text.find_last_not_of("\r\n");
-    if (end == std::string::npos)
-        return {};
-    const size_t newline = text.find_last_of('\n', end);
-    const size_t begin = newline == std::string::npos ? 0 : newline + 1;
-    return text.substr(begin, end - begin + 1);
-}
-
 } // namespace
 
 double CpuComparison::Series::Median(double Sample::*field) const

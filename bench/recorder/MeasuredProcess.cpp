@@ -156,3 +156,13 @@ ProcessCost MeasuredProcess::Run(const ProcessWatch& watch) const
     cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return cost;
 }
+
+std::string LastLine(const std::string& text)
+{
+    const size_t end = text.find_last_not_of("\r\n");
+    if (end == std::string::npos)
+        return {};
+    const size_t newline = text.find_last_of('\n', end);
+    const size_t begin = newline == std::string::npos ? 0 : newline + 1;
+    return text.substr(begin, end - begin + 1);
+}

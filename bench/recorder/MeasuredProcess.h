@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+// The last line of what a command printed that is not empty (the recorder prints its file there).
+std::string LastLine(const std::string& text);
+
 struct ProcessCost {
     bool started = false;
     int exitCode = -1;       // -1 when it did not exit normally

@@ -42,15 +42,6 @@ std::unique_ptr<Process> Play(const std::string& name, int freq)
     return p->WaitForOutput("Stream started", kProcessLimit) ? std::move(p) : nullptr;
 }
 
-std::string LastLine(const std::string& text)
-{
-    const size_t end = text.find_last_not_of('\n');
-    if (end == std::string::npos)
-        return {};
-    const size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
-}
-
 double ToneDb(const DecodedAudio& a, double freq, double from, double to)
 {
     return 10 * std::log10(TonePower(a.left, a.sampleRate, freq, a.IndexAt(from), a.IndexAt(to)) + 1e-20);
