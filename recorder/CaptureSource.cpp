@@ -283,10 +283,18 @@ int64_t CaptureSource::PlacedStart() const
 
 void CaptureSource::Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs)
 {
-    latencyNs_ = std::clamp<int64_t>(latencyNs, 0, kGapNs);
+    const int64_t latency = std::clamp<int64_t>(latencyNs, -kGapNs, kGapNs);
+    const bool earlier = latency < latencyNs_ - kSettledNs;
+    latencyNs_ = std::min(latencyNs_, latency);
     if (!begun_ || !anchored_ || framesWritten < segmentBase_)
         return; // nothing of this segment yet
-    clock_.Add(atNs, atNs - av_rescale(framesWritten - segmentBase_, 1'000'000'000, format_.rate) - latencyNs_);
+    if (earlier && holding_) {
+        // The packets' bounds so far were too early (a monitor's lead, known only now): the held
+        // packets' bounds are gathered anew, from this report on.
+        clock_.Reset();
+        heldLowest_ = INT64_MAX;
+    }
+    clock_.Add(atNs, atNs - av_rescale(framesWritten - segmentBase_, 1'000'000'000, format_.rate) - latency);
 }
 
 void CaptureSource::Deliver(const void* data, int frames, int64_t arrivalNs)

@@ -74,7 +74,9 @@ public:
     // arrivalNs.
     void Deliver(const void* data, int frames, int64_t arrivalNs);
     // The server's timing report: framesWritten samples of the stream (counted from Begin) were
-    // captured by atNs, latencyNs before they reached the stream.
+    // captured by atNs, latencyNs before they reached the stream. A sink's monitor reaches the
+    // stream before it plays (the sink renders ahead): its latency is negative, and from then on
+    // the packets' arrivals count with the lowest latency reported.
     void Timing(int64_t atNs, int64_t framesWritten, int64_t latencyNs);
     // The stream ended; the next packets come with a new Begin.
     void End();

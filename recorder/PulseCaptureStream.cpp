@@ -425,7 +425,9 @@ void PulseCaptureStream::OnTiming(pa_stream* stream, int success, void* self)
     const auto written = static_cast<int64_t>(info->write_index / pa_frame_size(pa_stream_get_sample_spec(stream)));
     if (written < me->beginFrames_)
         return;
-    const int64_t latency = static_cast<int64_t>(info->source_usec) * 1000;
+    // A monitor's samples play sink_usec after the sink wrote them into the stream (the sink
+    // renders ahead of its playback by that much): they are heard then, like the microphone.
+    const int64_t latency = (static_cast<int64_t>(info->source_usec) - static_cast<int64_t>(info->sink_usec)) * 1000;
     if (me->worker_)
         me->worker_->Timing(at, written - me->beginFrames_, latency);
     else

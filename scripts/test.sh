@@ -29,6 +29,19 @@ run_ctest() { # build-dir label-regex
   ctest --test-dir "$dir" --output-on-failure --no-tests=ignore "$@" || status=1
 }
 
+# The sanitizer builds build only the tests they run (and what those tests start), not the rest.
+# They compile at the lowest priority while the default build's tests run: most of those wait on
+# the sound server's clock, and the tests take the processors whenever they want them.
+sanitizer_log="$top/build/sanitizer-builds.log"
+(
+  renice -n 19 "$BASHPID" >/dev/null
+  cmake --preset asan >/dev/null &&
+    cmake --build --preset asan -j "$jobs" --target tamsu_tests_unit tamsu_tests_net &&
+    cmake --preset tsan >/dev/null &&
+    cmake --build --preset tsan -j "$jobs" --target tamsu_tests_unit tamsu_tests_audio tamsu_tests_net
+) >"$sanitizer_log" 2>&1 &
+builds=$!
+
 echo "== tests (default build) (at ${SECONDS} s)"
 run_ctest build -j 1
 
@@ -43,16 +56,18 @@ else
 fi
 scripts/sound-server.sh stop build --pipewire
 
-# The sanitizer builds build only the tests they run (and what those tests start), not the rest.
+echo "== sanitizer builds (at ${SECONDS} s)"
+if ! wait "$builds"; then
+  tail -n 40 "$sanitizer_log"
+  echo "The sanitizer builds failed (all of it: $sanitizer_log)."
+  exit 1
+fi
+
 echo "== address and undefined-behaviour sanitizers (at ${SECONDS} s)"
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs" --target tamsu_tests_unit tamsu_tests_net
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_ctest build-asan -L 'unit|net' -j 1
 
 echo "== thread sanitizer (at ${SECONDS} s)"
-cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$jobs" --target tamsu_tests_unit tamsu_tests_audio tamsu_tests_net
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp" \
   run_ctest build-tsan -L 'unit|audio|net' -j 1
 

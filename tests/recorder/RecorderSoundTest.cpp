@@ -82,14 +82,7 @@ TEST_F(RecorderSound, MixedSourcesStayAlignedAcrossAPause)
         for (const auto& [o, at] : offsets)
             EXPECT_LT(std::abs(o - median), 0.003)
                 << "the click at " << at << " s " << o * 1000 << " ms off, the others " << median * 1000;
-        // PulseAudio's remap source (the microphone here) passes each render block of the speaker on
-        // one block after its monitor and reports no latency for it, so the microphone arrives up to a
-        // block (about 10 ms with the players' latency) late; the recorder sees only what arrives.
-        // PipeWire passes both at once.
-        std::string info;
-        SoundServer::Pactl({"info"}, &info);
-        const double bound = info.find("PipeWire") != std::string::npos ? 0.003 : 0.015;
-        EXPECT_LT(std::abs(median), bound) << "microphone " << median * 1000 << " ms off";
+        EXPECT_LT(std::abs(median), 0.003) << "microphone " << median * 1000 << " ms off";
     }
 }
 
