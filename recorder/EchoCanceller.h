@@ -1,9 +1,12 @@
 #pragma once
 // EchoCanceller: takes the system sound out of the microphone, the sound the speakers played and
-// the microphone heard again through the air. The WebRTC library's echo canceller (its normal
-// filter: 48 ms of echo path, at its low suppression level) gets the reference of exactly the span
-// each microphone unit was
-// captured in, just before that unit: both come from the sound server's capture times
+// the microphone heard again through the air. Two stages: our own adaptive filter (EchoFilter)
+// learns the echo path and takes its estimate of the echo out (on a rig of one clock 30-60 dB),
+// then the WebRTC library's echo canceller (its normal filter: 48 ms of echo path, at its low
+// suppression level) takes what is left: what a linear model cannot hold (a laptop's speakers
+// distort), the moments before the filter has learnt a new path. Both get the reference of exactly
+// the span each microphone unit was captured in, just before that unit: both come from the sound
+// server's capture times
 // (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
 // the echo path: the time from what the sink played (its monitor) to what the microphone heard of
 // it, the sink's buffer and the room. That path is measured from the signals themselves
@@ -15,10 +18,12 @@
 //
 // Units come in order; the reference is read on from where the last unit's ended while the
 // microphone's positions follow on (within kSlackPositions), and starts again at the unit's own
-// position after a jump of the microphone (a stall, a new device, a resumed stream).
+// position after a jump of the microphone (a stall, a new device, a resumed stream); the filter
+// keeps its model then.
 //
 // Thread-safety: none; the microphone's capture worker owns it (through its VoiceProcessor).
 
+#include "EchoFilter.h"
 #include "EchoPathEstimator.h"
 
 #include <chrono>
@@ -99,6 +104,8 @@ private:
     int shiftMs_ = 0; // of the path: the reference is read this much earlier than the unit's span
     static constexpr int kNoCandidate = -100000;
     int candidateMs_ = kNoCandidate; // the path the last look found
+    int heldMs_ = kNoCandidate;      // the path last followed
     EchoPathEstimator path_;
+    EchoFilter filter_;
     int units_ = 0; // since the echo path was last looked at
 };

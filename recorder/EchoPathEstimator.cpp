@@ -63,13 +63,13 @@ void EchoPathEstimator::Add(const int16_t* reference, const int16_t* mic, int sa
     }
 }
 
-std::optional<int> EchoPathEstimator::Estimate(int earliestMs) const
+std::optional<int> EchoPathEstimator::Estimate(int earliestMs, std::optional<int> heldMs) const
 {
     // The microphone's blocks against the reference's L blocks earlier (a negative L: later),
     // over a second where the history reaches that far, else over what it holds (at least half a
     // second): a path is found about half a second after the echo is first heard, however long.
     const int held = static_cast<int>(mic_.size());
-    double best = kMinMatch;
+    double best = kMinMatch, heldMatch = 0;
     std::optional<int> path;
     for (int lag = -std::clamp(earliestMs / kBlockMs, 0, kMaxLagBlocks); lag <= kMaxLagBlocks; ++lag) {
         const int window = std::min(kWindowBlocks, held - std::abs(lag));
@@ -79,10 +79,12 @@ std::optional<int> EchoPathEstimator::Estimate(int earliestMs) const
         // Chance matches grow as the window shrinks (one over its square root): so does the bar.
         const double m = Match(mic_.data() + (micEnd - window), reference_.data() + (referenceEnd - window), window) *
                          std::sqrt(static_cast<double>(window) / kWindowBlocks);
+        if (heldMs && std::abs(lag * kBlockMs - *heldMs) <= kBlockMs)
+            heldMatch = std::max(heldMatch, m);
         if (m > best) {
             best = m;
             path = lag * kBlockMs;
         }
     }
-    return path;
+    return path && heldMatch >= kHoldShare * best ? heldMs : path;
 }

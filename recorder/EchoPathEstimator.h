@@ -32,6 +32,8 @@ public:
     // of a second match by about 0.07 (one over the square root of the blocks) by chance; over
     // half a second the bar is higher by the square root of two.
     static constexpr double kMinMatch = 0.35;
+    // A path held is kept while its match is at least this share of the best.
+    static constexpr double kHoldShare = 0.8;
 
     EchoPathEstimator();
 
@@ -42,7 +44,10 @@ public:
     // of microphone (and the path) has been added or without a clear echo (no far end, headphones,
     // the near end alone). A reference given already shifted by some of the path lets the echo
     // come before it when the path shrank: paths down to -earliestMs are looked for.
-    std::optional<int> Estimate(int earliestMs = 0) const;
+    // A path held so far (heldMs, against the reference as given) is kept while it matches nearly
+    // as well as the best: a voice in the room weakens every match, and a far end of even rhythm
+    // (speech) then matches as well a syllable or two away.
+    std::optional<int> Estimate(int earliestMs = 0, std::optional<int> heldMs = std::nullopt) const;
 
 private:
     // Levels (energy) of the blocks so far, a window and kMaxLagBlocks of each.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -84,8 +85,8 @@ TEST(EchoCancellation, EachMicrophoneUnitGetsTheReferenceOfItsOwnSpan)
 TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
 {
     // Far end: noise of peak 0.3 (none: silence); echo: half of it echoMs later (-1: other noise);
-    // near end: a 5 kHz tone of peak near; the reference given shiftMs late. The path found
-    // (against the given reference), or none (-1).
+    // near end: a 5 kHz tone of peak near; the reference given shiftMs late; the path held so far.
+    // The path found (against the given reference), or none (-1).
     const struct {
         const char* name;
         double seconds, far;
@@ -93,11 +94,14 @@ TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
         double near;
         int path;
         int shiftMs = 0;
+        std::optional<int> held = std::nullopt;
     } cases[] = {
         {"40 ms", 1.5, 0.3, 40, 0, 40},
         {"150 ms under a voice, found as early as 40 ms", 0.7, 0.3, 150, 0.1, 150},
         {"the path shrank below the reference's shift", 1.5, 0.3, 40, 0, -60, 100},
         {"half a second", 2, 0.3, 495, 0, 495},
+        {"a path held that matches as well is kept", 1.5, 0.3, 40, 0, 45, 0, 45},
+        {"a path held that no longer matches is left", 1.5, 0.3, 150, 0, 150, 0, 40},
         {"less than half a second heard", 0.45, 0.3, 40, 0, -1},
         {"nothing played", 1.5, 0, 40, 0.1, -1},
         {"the microphone hears other noise", 1.5, 0.3, -1, 0, -1},
@@ -117,6 +121,77 @@ TEST(EchoCancellation, TheEchoPathIsMeasuredWhenAnEchoIsClear)
         EchoPathEstimator path;
         for (int i = 0; i < n; i += 320) // the canceller's units
             path.Add(&reference[i], &mic[i], std::min(320, n - i));
-        EXPECT_NEAR(path.Estimate(c.shiftMs).value_or(-1), c.path, EchoPathEstimator::kBlockMs);
+        EXPECT_NEAR(path.Estimate(c.shiftMs, c.held).value_or(-1), c.path, EchoPathEstimator::kBlockMs);
+    }
+}
+
+TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
+{
+    // Far end: noise up to 8 kHz (16000 random values a second, Lanczos-interpolated, so that it
+    // can be heard at any moment); the microphone hears half of it echoMs later (movedMs from 3 s
+    // on) and from 3 s on a 5 kHz tone of peak tone. Through the canceller with the library left
+    // out (WatchedCanceller): how much of the echo is gone over the last of six seconds (at least
+    // minDrop, at most maxDrop dB), the tone kept within 1 dB.
+    const struct {
+        const char* name;
+        int echoMs, movedMs;
+        double tone, minDrop, maxDrop;
+    } cases[] = {
+        {"40 ms", 40, 40, 0, 30, 200},
+        {"150 ms: the path found, the reference shifted", 150, 150, 0, 30, 200},
+        {"beyond half a second: left as it is", 600, 600, 0, -2, 1},
+        {"the path moves from 40 to 150 ms", 40, 150, 0, 25, 200},
+        {"the path moves from 150 to 40 ms", 150, 40, 0, 25, 200},
+        {"a voice joins: kept, most of the echo still out", 40, 40, 0.1, 10, 200},
+    };
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> noise(-0.3, 0.3);
+    std::vector<double> values(8 * 16000);
+    for (double& v : values)
+        v = noise(random);
+    const auto far = [&](double t) {
+        const double x = t * 16000 + 16000; // from a second on: the echo reaches back before 0
+        double v = 0;
+        for (int k = static_cast<int>(x) - 7; k <= static_cast<int>(x) + 8; ++k) {
+            const double d = M_PI * (x - k);
+            v += values[k] * (std::abs(d) < 1e-9 ? 1 : 8 * std::sin(d) * std::sin(d / 8) / (d * d));
+        }
+        return v;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EchoReference ref;
+        WatchedCanceller echo(ref);
+        ASSERT_EQ(echo.Init(), 0);
+        webrtc::AudioFrame unit;
+        std::vector<float> block(kUnit);
+        int16_t mic[320];
+        double heard = 0, left = 0, tone = 0;
+        for (int u = 0; u < 600; ++u) {
+            for (int i = 0; i < kUnit; ++i)
+                block[i] = static_cast<float>(far((u * kUnit + i) / 44100.0));
+            ref.Write(u * kUnit, block.data(), kUnit);
+            for (int i = 0; i < 320; ++i) {
+                const double t = (u * 320 + i) / 32000.0;
+                const double lag = (t < 3 ? c.echoMs : c.movedMs) / 1000.0;
+                mic[i] = static_cast<int16_t>(
+                    (0.5 * far(t - lag) + (t < 3 ? 0 : c.tone * std::sin(2 * M_PI * 5000 * t))) * 32767);
+            }
+            unit.UpdateFrame(-1, 0, mic, 320, 32000, webrtc::AudioFrame::kNormalSpeech,
+                             webrtc::AudioFrame::kVadUnknown, 1);
+            ASSERT_EQ(echo.Process(unit, u * kUnit), 0);
+            for (int i = 0; u >= 500 && i < 320; ++i) {
+                const double sine = std::sin(2 * M_PI * 5000 * (u * 320 + i) / 32000.0), near = c.tone * 32767 * sine;
+                heard += std::pow(mic[i] - near, 2);
+                left += std::pow(unit.data_[i] - near, 2);
+                tone += unit.data_[i] * sine; // the tone's amplitude times half the samples
+            }
+        }
+        const double drop = 10 * std::log10(heard / std::max(left, 1.0));
+        EXPECT_GE(drop, c.minDrop);
+        EXPECT_LE(drop, c.maxDrop);
+        if (c.tone > 0) {
+            EXPECT_NEAR(20 * std::log10(tone / 16000 / (c.tone * 32767)), 0, 1);
+        }
     }
 }

@@ -1,0 +1,206 @@
+#include "EchoFilter.h"
+
+#include <glog/logging.h>
+
+extern "C" {
+#include <libavutil/tx.h>
+}
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kSize = 2 * EchoFilter::kBlock; // each transform spans the last two blocks
+constexpr int kBins = kSize / 2 + 1;
+constexpr int kHistoryBlocks = EchoFilter::kMaxShiftBlocks + EchoFilter::kPartitions;
+// The step of the adaptation: all of what each block's error says, normalised by the far end's
+// power over the whole filter (half of it took twice as long: 2 s to 25 dB on white noise).
+constexpr float kStep = 1.0f;
+// The far end's power per frequency follows each block by this much (about 100 ms of memory).
+constexpr float kPowerSmoothing = 0.1f;
+// The error of one frequency counts at most with a tenth of the far end's power there: more than
+// that is mostly the room's own sound (a voice), which the model cannot and must not learn (a voice
+// joining the echo left 10 dB of it with the far end's full power as the limit, 19 dB with a
+// tenth; a hundredth relearnt a moved echo path too slowly).
+constexpr float kMaxErrorRatio = 0.1f;
+// Far-end power below that of noise at about -60 dBFS (16-bit samples of 30) barely moves the
+// model: there is no echo to learn from.
+constexpr float kQuietPower = kSize * 30.0f * 30.0f;
+// Output this much stronger than the input shows a model that adds echo (the path changed under
+// it): it starts afresh and the block passes as it came.
+constexpr double kDivergedRatio = 1.5;
+// The levels compared for that follow each block by this much (about 200 ms of memory), and the
+// microphone must be louder than -60 dBFS (mean square of 16-bit samples) for them to count.
+constexpr double kLevelSmoothing = 0.05;
+constexpr double kAudibleLevel = 30.0 * 30.0;
+// The share of the microphone's level the output keeps at most while the model holds the echo.
+constexpr double kCancellingRatio = 0.1;
+
+} // namespace
+
+void EchoFilter::TxDeleter::operator()(AVTXContext* tx) const
+{
+    av_tx_uninit(&tx);
+}
+
+EchoFilter::EchoFilter()
+    : history_(kHistoryBlocks, Spectrum(kBins)), blocks_(kHistoryBlocks, std::vector<float>(kBlock)),
+      weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), time_(kSize), work_(kSize), spectrum_(kBins),
+      sum_(kBins)
+{
+}
+
+EchoFilter::~EchoFilter() = default;
+
+bool EchoFilter::Init()
+{
+    const float one = 1.0f, inverseScale = 1.0f / kSize;
+    AVTXContext* forward = nullptr;
+    AVTXContext* inverse = nullptr;
+    av_tx_fn forwardFn = nullptr, inverseFn = nullptr;
+    const int f = av_tx_init(&forward, &forwardFn, AV_TX_FLOAT_RDFT, 0, kSize, &one, AV_TX_UNALIGNED);
+    forward_.reset(forward);
+    const int i = av_tx_init(&inverse, &inverseFn, AV_TX_FLOAT_RDFT, 1, kSize, &inverseScale, AV_TX_UNALIGNED);
+    inverse_.reset(inverse);
+    if (f < 0 || i < 0 || !forward || !inverse)
+        return false;
+    forwardFn_ = forwardFn;
+    inverseFn_ = inverseFn;
+    Reset();
+    return true;
+}
+
+void EchoFilter::Reset()
+{
+    for (auto& w : weights_)
+        std::fill(w.begin(), w.end(), std::complex<float>());
+    ForgetReference();
+    std::fill(farPower_.begin(), farPower_.end(), 0.0f);
+    constrained_ = 0;
+    micLevel_ = errorLevel_ = 0;
+}
+
+void EchoFilter::ForgetReference()
+{
+    for (auto& h : history_)
+        std::fill(h.begin(), h.end(), std::complex<float>());
+    for (auto& b : blocks_)
+        std::fill(b.begin(), b.end(), 0.0f);
+}
+
+const EchoFilter::Spectrum& EchoFilter::At(int lag) const
+{
+    return history_[(newest_ - lag + kHistoryBlocks) % kHistoryBlocks];
+}
+
+void EchoFilter::Realign(int shiftBlocks)
+{
+    if (shiftBlocks == 0)
+        return;
+    if (std::abs(shiftBlocks) >= kMaxShiftBlocks) {
+        Reset();
+        return;
+    }
+    // The block given next follows the one shiftBlocks back in the history (given earlier) or
+    // one never given (later: the blocks in between are not known, silence).
+    newest_ = (newest_ - shiftBlocks + kHistoryBlocks) % kHistoryBlocks;
+    for (int lag = 0; lag < -shiftBlocks; ++lag) {
+        const int slot = (newest_ - lag + kHistoryBlocks) % kHistoryBlocks;
+        std::fill(history_[slot].begin(), history_[slot].end(), std::complex<float>());
+        std::fill(blocks_[slot].begin(), blocks_[slot].end(), 0.0f);
+    }
+    // Partition p now covers the lag partition p + shiftBlocks covered.
+    std::vector<Spectrum> moved(kPartitions, Spectrum(kBins));
+    for (int p = 0; p < kPartitions; ++p)
+        if (p + shiftBlocks >= 0 && p + shiftBlocks < kPartitions)
+            moved[p].swap(weights_[p + shiftBlocks]);
+    weights_.swap(moved);
+}
+
+bool EchoFilter::Cancelling() const
+{
+    return micLevel_ > kAudibleLevel && errorLevel_ < kCancellingRatio * micLevel_;
+}
+
+void EchoFilter::Forward(const float* time, Spectrum& out)
+{
+    std::copy_n(time, kSize, time_.data());
+    forwardFn_(forward_.get(), out.data(), time_.data(), sizeof(std::complex<float>));
+}
+
+void EchoFilter::Inverse(const Spectrum& in, float* time)
+{
+    spectrum_ = in; // the inverse transform overwrites its input
+    inverseFn_(inverse_.get(), time, spectrum_.data(), sizeof(float));
+}
+
+void EchoFilter::Process(const int16_t* reference, int16_t* mic)
+{
+    if (!forwardFn_)
+        return;
+
+    // The reference's newest spectrum, over its last two blocks.
+    std::vector<float>& time = work_;
+    std::copy(blocks_[newest_].begin(), blocks_[newest_].end(), time.begin());
+    newest_ = (newest_ + 1) % kHistoryBlocks;
+    for (int i = 0; i < kBlock; ++i)
+        blocks_[newest_][i] = time[kBlock + i] = reference[i];
+    Forward(time.data(), history_[newest_]);
+    const Spectrum& first = At(0);
+    for (int k = 0; k < kBins; ++k)
+        farPower_[k] += kPowerSmoothing * (std::norm(first[k]) - farPower_[k]);
+
+    // The echo estimate and the error.
+    std::fill(sum_.begin(), sum_.end(), std::complex<float>());
+    for (int p = 0; p < kPartitions; ++p) {
+        const Spectrum& x = At(p);
+        const Spectrum& w = weights_[p];
+        for (int k = 0; k < kBins; ++k)
+            sum_[k] += w[k] * x[k];
+    }
+    Inverse(sum_, time.data());
+    double micEnergy = 0, errorEnergy = 0;
+    float* error = time.data() + kBlock; // the estimate's valid half, then the error in its place
+    for (int i = 0; i < kBlock; ++i) {
+        error[i] = mic[i] - error[i];
+        micEnergy += static_cast<double>(mic[i]) * mic[i];
+        errorEnergy += static_cast<double>(error[i]) * error[i];
+    }
+    micLevel_ += kLevelSmoothing * (micEnergy / kBlock - micLevel_);
+    errorLevel_ += kLevelSmoothing * (errorEnergy / kBlock - errorLevel_);
+    if (errorLevel_ > kDivergedRatio * micLevel_ && micLevel_ > kAudibleLevel) {
+        for (auto& w : weights_)
+            std::fill(w.begin(), w.end(), std::complex<float>());
+        errorLevel_ = micLevel_;
+        LOG(INFO) << "echo filter diverged, starts afresh";
+        return;
+    }
+    for (int i = 0; i < kBlock; ++i)
+        mic[i] = static_cast<int16_t>(std::clamp(std::lround(error[i]), -32768L, 32767L));
+
+    // The adaptation: each partition moves along its reference's share of the error.
+    std::fill(time.begin(), time.begin() + kBlock, 0.0f);
+    Forward(time.data(), sum_);
+    for (int k = 0; k < kBins; ++k) {
+        const float errorPower = std::norm(sum_[k]);
+        const float limit = kMaxErrorRatio * farPower_[k];
+        if (errorPower > limit)
+            sum_[k] *= std::sqrt(limit / errorPower);
+        sum_[k] *= kStep / (kPartitions * farPower_[k] + kQuietPower);
+    }
+    for (int p = 0; p < kPartitions; ++p) {
+        const Spectrum& x = At(p);
+        Spectrum& w = weights_[p];
+        for (int k = 0; k < kBins; ++k)
+            w[k] += std::conj(x[k]) * sum_[k];
+    }
+    // One partition a block back to an impulse response of one block (the second half of its time
+    // span is what the circular convolution would wrap). All of them every block cost three times
+    // the CPU and cancelled no more.
+    Spectrum& w = weights_[constrained_];
+    Inverse(w, time.data());
+    std::fill(time.begin() + kBlock, time.end(), 0.0f);
+    Forward(time.data(), w);
+    constrained_ = (constrained_ + 1) % kPartitions;
+}

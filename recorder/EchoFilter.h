@@ -1,0 +1,80 @@
+#pragma once
+// EchoFilter: the linear part of the echo canceller, a model of the echo path (speakers, room,
+// microphone) learnt from the system sound and the microphone, whose estimate of the echo is taken
+// out of the microphone before the WebRTC library sees it. The library's residual suppressor then
+// has little echo left to find, and a voice that talks over the far end keeps its level (the
+// suppressor, left to cancel a loud echo itself, takes 5-12 dB off such a voice).
+//
+// A partitioned-block frequency-domain adaptive filter: 10 ms blocks (one microphone unit),
+// kPartitions of them (80 ms of echo path behind the reference as given), normalised per frequency
+// by the far end's power, the error of each frequency clipped to a tenth of the far end's power
+// there (a voice in the room that the far end cannot explain moves the model only a little), one
+// partition's time constraint per block in turn. The canceller gives the reference already shifted
+// by most of the echo path, so the echo lies in the filter's first half; when it shifts the
+// reference by whole blocks more or less, Realign keeps what was learnt where both placements
+// overlap.
+//
+// Thread-safety: none; used by one EchoCanceller.
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct AVTXContext;
+
+class EchoFilter {
+public:
+    // One block: 10 ms at 32000 Hz, the microphone's unit.
+    static constexpr int kBlock = 320;
+    // 80 ms of echo path: the loudest part of a room's echo, the placement's uncertainty (the path
+    // is found to 5 ms and kept 20-30 ms in) and, before any path is found, a short path whole.
+    static constexpr int kPartitions = 8;
+    // The reference's blocks kept beyond the filter: a shift of the reference by up to this many
+    // blocks keeps the model.
+    static constexpr int kMaxShiftBlocks = 50;
+
+    EchoFilter();
+    ~EchoFilter();
+    EchoFilter(const EchoFilter&) = delete;
+    EchoFilter& operator=(const EchoFilter&) = delete;
+
+    // Sets up the transforms; false when the FFT library refused.
+    bool Init();
+    // Forgets the model and the reference heard so far.
+    void Reset();
+    // Forgets the reference heard so far and keeps the model: the reference starts anew (the
+    // microphone's stream resumed), the room is the same.
+    void ForgetReference();
+    // The reference is given from now on shiftBlocks blocks earlier (negative: later) than so far:
+    // the echo moves that much closer to the filter's start, and the model with it.
+    void Realign(int shiftBlocks);
+    // reference: the newest block of the system sound; mic: the block the microphone captured at
+    // the same moment, its echo estimate taken out in place. Both kBlock samples, 16-bit scale.
+    void Process(const int16_t* reference, int16_t* mic);
+    // The model takes at least 10 dB of what the microphone hears out: the echo lies in the filter.
+    bool Cancelling() const;
+
+private:
+    using Spectrum = std::vector<std::complex<float>>;
+    struct TxDeleter {
+        void operator()(AVTXContext* tx) const;
+    };
+    void Forward(const float* time, Spectrum& out);
+    void Inverse(const Spectrum& in, float* time);
+    const Spectrum& At(int lag) const;
+
+    std::unique_ptr<AVTXContext, TxDeleter> forward_, inverse_;
+    void (*forwardFn_)(AVTXContext*, void*, void*, ptrdiff_t) = nullptr;
+    void (*inverseFn_)(AVTXContext*, void*, void*, ptrdiff_t) = nullptr;
+    std::vector<Spectrum> history_;           // spectra of the reference's blocks, newest at newest_
+    std::vector<std::vector<float>> blocks_;  // the same blocks as samples (each transform spans two)
+    int newest_ = 0;
+    std::vector<Spectrum> weights_; // one per partition
+    std::vector<float> farPower_;   // smoothed power of the reference
+    int constrained_ = 0;           // the partition constrained next
+    double micLevel_ = 0, errorLevel_ = 0; // smoothed mean squares of the block in and out
+    // Scratch.
+    std::vector<float> time_, work_;
+    Spectrum spectrum_, sum_;
+};
