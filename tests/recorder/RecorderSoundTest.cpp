@@ -6,6 +6,7 @@
 #include "RecorderSoundFixture.h"
 
 #include "ConfigStore.h"
+#include "FileBytes.h"
 #include "Process.h"
 #include "RecordingTracks.h"
 #include "SoundServer.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 #include <utility>
@@ -133,6 +135,25 @@ TEST_F(RecorderSound, SeparateTracksHoldOneSourceEachAsLongAsTheMixAlsoAfterACra
     const std::string tracks = RecordingTracks::FolderOf(recovered[2]) + "/";
     EXPECT_EQ(recovered, (std::vector<std::string>{tracks + "系统声音.wav", tracks + "麦克风.wav", recovered[2]}));
     expectTracks(recovered[2], "wav", kRate);
+    EXPECT_GE(mixSeconds, 2.0);
+
+    // A full disk stops the take: the mix and both tracks are whole files of one length (within samples).
+    const std::string disk = env_.MakeFolder("disk").toStdString(), kept = env_.MakeFolder("kept").toStdString();
+    const Process::Result full = RunOnTmpfs(1536 * 1024, disk, kept, {TAMSU_RECORD_TOOL, "--source", "both",
+        "--split-tracks", "--format", "wav", "--seconds", "60", "--output", disk});
+    if (full.code == 125)
+        GTEST_SKIP() << "no tmpfs for the full disk: " << full.err;
+    EXPECT_EQ(full.code, 1) << full.err;
+    EXPECT_NE(full.err.find("磁盘空间不足，录音已停止"), std::string::npos) << full.err;
+    std::string mix;
+    for (const auto& entry : std::filesystem::directory_iterator(kept))
+        if (entry.path().extension() == ".wav")
+            mix = entry.path().string();
+    ASSERT_FALSE(mix.empty()) << "no recording kept from the full disk";
+    for (const std::string name : {RecordingTracks::kSystemSoundName, RecordingTracks::kMicrophoneName})
+        ExpectWavSizesMatchFile(RecordingTracks::FolderOf(mix) + "/" + name + ".wav");
+    ExpectWavSizesMatchFile(mix);
+    expectTracks(mix, "wav", 1024);
     EXPECT_GE(mixSeconds, 2.0);
 }
 

@@ -135,3 +135,21 @@ Process::Result RunProcess(std::vector<std::string> argv, std::chrono::milliseco
 {
     return Process(std::move(argv)).Finish(limit);
 }
+
+Process::Result RunOnTmpfs(int bytes, const std::string& disk, const std::string& kept,
+                           const std::vector<std::string>& args)
+{
+    // The mount goes with the namespace: the script copies what was written before it ends.
+    static constexpr const char* kOnTmpfs = R"(mount -t tmpfs -o size="$1" tmpfs "$2" || exit 125
+disk=$2 kept=$3
+shift 3
+"$@"
+status=$?
+cp -r "$disk"/* "$kept"/ 2>/dev/null
+exit $status)";
+    std::vector<std::string> command{"unshare", "--mount", "sh", "-c", kOnTmpfs, "sh", std::to_string(bytes), disk, kept};
+    if (::geteuid() != 0)
+        command.insert(command.begin() + 1, {"--user", "--map-root-user"});
+    command.insert(command.end(), args.begin(), args.end());
+    return RunProcess(command);
+}

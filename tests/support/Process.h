@@ -51,3 +51,9 @@ private:
 inline constexpr std::chrono::milliseconds kProcessLimit{60000};
 
 Process::Result RunProcess(std::vector<std::string> argv, std::chrono::milliseconds limit = kProcessLimit);
+
+// Runs args on a tmpfs of bytes mounted on disk, in a mount namespace of their own (a user
+// namespace too unless root); what they wrote there (folders too) is copied into kept. Exit 125:
+// no tmpfs could be mounted; else the exit status of args.
+Process::Result RunOnTmpfs(int bytes, const std::string& disk, const std::string& kept,
+                           const std::vector<std::string>& args);

@@ -23,33 +23,10 @@
 
 namespace {
 
-// Mounts a tmpfs of $1 bytes on $2 in the mount namespace it runs in, runs the rest of its
-// arguments there, then copies what they wrote into $3 (the mount goes with the namespace).
-// Exit 125: no mount; else the exit status of the command.
-constexpr const char* kOnTmpfs = R"(mount -t tmpfs -o size="$1" tmpfs "$2" || exit 125
-disk=$2 kept=$3
-shift 3
-"$@"
-status=$?
-cp "$disk"/* "$kept"/ 2>/dev/null
-exit $status)";
-
 std::vector<std::string> ToolArgs(std::vector<std::string> args)
 {
     args.insert(args.begin(), TAMSU_RECORD_TOOL);
     return args;
-}
-
-// Runs args on a tmpfs of bytes mounted on disk, in a mount namespace of their own (a user
-// namespace too unless root); what they wrote there is copied into kept.
-Process::Result RunOnTmpfs(int bytes, const std::string& disk, const std::string& kept,
-                           const std::vector<std::string>& args)
-{
-    std::vector<std::string> command{"unshare", "--mount", "sh", "-c", kOnTmpfs, "sh", std::to_string(bytes), disk, kept};
-    if (::geteuid() != 0)
-        command.insert(command.begin() + 1, {"--user", "--map-root-user"});
-    command.insert(command.end(), args.begin(), args.end());
-    return RunProcess(command);
 }
 
 // The folder's only file, named on the last line of text when there is one: 44.1 kHz stereo
