@@ -133,7 +133,7 @@ PlanOutcome ResolveRecordingPlan(const PlanOverrides& overrides, const AudioDevi
     plan.voiceSilenceSeconds = std::clamp(
         overrides.voiceSilenceSeconds.value_or(Checked(config::kVoiceActivationSilence, 3, 1, static_cast<int>(kMaxSilenceSeconds))),
         kMinSilenceSeconds, kMaxSilenceSeconds);
-    const bool echoWanted = overrides.echoCancel.value_or(Checked(config::kEchoCheck, 0, 0, 1) != 0);
+    const bool echoWanted = overrides.echoCancel.value_or(Checked(config::kEchoCheck, 1, 0, 1) != 0);
     const bool tracksWanted = overrides.splitTracks.value_or(Checked(config::kSplitTracks, 0, 0, 1) != 0);
 
     // The devices: silence needs none.

@@ -271,7 +271,7 @@ std::string RecordUsage()
            "  --output DIR              folder of the file, created when missing (the program's\n"
            "                            output folder)\n"
            "  --echo-cancel on|off      take the system sound's echo out of the microphone (MP3,\n"
-           "                            not on headphones; stored \"echo-check\", off when not stored)\n"
+           "                            not on headphones; stored \"echo-check\", on when not stored)\n"
            "  --split-tracks            with --source both: also each source in a file of its own,\n"
            "                            in the folder NAME-分轨 beside the file (麦克风.EXT and\n"
            "                            系统声音.EXT; stored \"split-tracks\")\n"

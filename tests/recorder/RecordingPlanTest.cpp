@@ -79,12 +79,12 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
     using R = PlanRefusal;
     const std::pair<const char*, const char*> echoStored{config::kEchoCheck, "1"};
     const Case cases[] = {
-        {"both, all devices (echo cancellation off unless stored)", {}, {}, {true, true}, R::kNone, kBoth, false, false},
+        {"both, all devices (echo cancellation on unless stored off)", {}, {}, {true, true}, R::kNone, kBoth, false, true},
         {"both without a microphone: system sound only", {}, {}, {true, false}, R::kNone, kSystemSound, true, false},
         {"both without a speaker", {}, {}, {false, true}, R::kNoSpeaker, kBoth, false, false},
         {"stored microphone without one", {{config::kVoiceSource, "1"}}, {}, {true, false}, R::kNoMicrophone,
          kMicrophone, false, false},
-        {"microphone needs no speaker (then no echo either)", {echoStored}, mic, {false, true}, R::kNone, kMicrophone,
+        {"microphone needs no speaker (then no echo either)", {}, mic, {false, true}, R::kNone, kMicrophone,
          false, false},
         {"microphone alone: the speaker is its echo's reference", {echoStored}, mic, {true, true}, R::kNone,
          kMicrophone, false, true},
@@ -93,8 +93,9 @@ TEST(RecordingPlan, StoredSettingsOverridesAndDevices)
         {"silence needs no device", {}, silentMic, {false, false}, R::kNone, kMicrophone, false, false},
         {"stored silence needs no device", {{config::kAudioMuteCheck, "1"}}, {}, {false, false}, R::kNone, kBoth,
          false, false},
-        {"headphones: no echo to cancel", {echoStored}, {}, {true, true, true}, R::kNone, kBoth, false, false},
+        {"headphones: no echo to cancel", {}, {}, {true, true, true}, R::kNone, kBoth, false, false},
         {"echo cancellation stored on", {echoStored}, {}, {true, true}, R::kNone, kBoth, false, true},
+        {"echo cancellation stored off", {{config::kEchoCheck, "0"}}, {}, {true, true}, R::kNone, kBoth, false, false},
         {"echo override beats the stored off", {{config::kEchoCheck, "0"}}, echoOn, {true, true}, R::kNone, kBoth,
          false, true},
     };

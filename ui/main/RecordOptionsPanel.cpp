@@ -185,8 +185,8 @@ void RecordOptionsPanel::Initialise()
         agc_->setChecked(ReadInt(config::kAgcCheck) != 0);
     if (noise_)
         noise_->setChecked(ReadInt(config::kNoiseCheck) != 0);
-    if (echo_) // off unless switched on
-        echo_->setChecked(ReadConfigInt(config::kSection, config::kEchoCheck, 0) != 0);
+    if (echo_) // on unless switched off
+        echo_->setChecked(ReadConfigInt(config::kSection, config::kEchoCheck, 1) != 0);
     if (tracks_)
         tracks_->setChecked(ReadInt(config::kSplitTracks) != 0);
 
