@@ -115,10 +115,9 @@ void EchoCanceller::FollowEchoPath()
         // Whole units: the filter then moves by whole blocks and keeps what it learnt.
         echoPathMs_ = std::clamp(path - kPathMarginMs, 0, kMaxDelayMs) / kUnitMs * kUnitMs;
         const int shift = std::max(echoPathMs_ - kToldDelayMs, 0);
-        if (shift != shiftMs_) {
+        if (shift != shiftMs_)
             path_ = EchoPathEstimator(); // its history of the reference no longer lines up
-            filter_.Realign((shift - shiftMs_) / kUnitMs);
-        }
+        filter_.Realign((shift - shiftMs_) / kUnitMs);
         shiftMs_ = shift;
         heldMs_ = path;
         LOG(INFO) << "echo path " << echoPathMs_ << " ms";

@@ -36,6 +36,12 @@ constexpr double kLevelSmoothing = 0.05;
 constexpr double kAudibleLevel = 30.0 * 30.0;
 // The share of the microphone's level the output keeps at most while the model holds the echo.
 constexpr double kCancellingRatio = 0.1;
+// A model seeded from the blocks heard so far starts as one echo at the delay where the microphone
+// follows the reference most closely, when that echo alone explains at least this share of what the
+// microphone heard there (on a rig of one delay 0.99; a voice or noise of the room's own lowers it).
+constexpr double kMinSeedShare = 0.25;
+// The seeded echo between two samples: a sinc windowed over this many samples each side.
+constexpr int kSeedHalfWidth = 16;
 
 } // namespace
 
@@ -46,7 +52,7 @@ void EchoFilter::TxDeleter::operator()(AVTXContext* tx) const
 
 EchoFilter::EchoFilter()
     : history_(kHistoryBlocks, Spectrum(kBins)), blocks_(kHistoryBlocks, std::vector<float>(kBlock)),
-      weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), time_(kSize), work_(kSize), spectrum_(kBins),
+      weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), heard_(kHistoryBlocks, std::vector<float>(kBlock)), time_(kSize), work_(kSize), spectrum_(kBins),
       sum_(kBins)
 {
 }
@@ -87,6 +93,8 @@ void EchoFilter::ForgetReference()
         std::fill(h.begin(), h.end(), std::complex<float>());
     for (auto& b : blocks_)
         std::fill(b.begin(), b.end(), 0.0f);
+    known_ = kHistoryBlocks; // silence, as far as the model is concerned
+    heardCount_ = 0;
 }
 
 const EchoFilter::Spectrum& EchoFilter::At(int lag) const
@@ -96,8 +104,6 @@ const EchoFilter::Spectrum& EchoFilter::At(int lag) const
 
 void EchoFilter::Realign(int shiftBlocks)
 {
-    if (shiftBlocks == 0)
-        return;
     if (std::abs(shiftBlocks) >= kMaxShiftBlocks) {
         Reset();
         return;
@@ -116,6 +122,80 @@ void EchoFilter::Realign(int shiftBlocks)
         if (p + shiftBlocks >= 0 && p + shiftBlocks < kPartitions)
             moved[p].swap(weights_[p + shiftBlocks]);
     weights_.swap(moved);
+    known_ = shiftBlocks > 0 ? std::max(known_ - shiftBlocks, 0) : std::min(known_ - shiftBlocks, kHistoryBlocks);
+    // A model that did not hold the echo learnt only the room's noise (the echo lay outside it):
+    // it starts from what the blocks heard so far say.
+    if (!Cancelling())
+        Seed();
+}
+
+void EchoFilter::Seed()
+{
+    for (auto& w : weights_)
+        std::fill(w.begin(), w.end(), std::complex<float>());
+    // The reference and the microphone of the blocks heard so far (the microphone's block of age a
+    // was heard with the reference block newest_ - a), each as one run of samples.
+    const int blocks = std::min(heardCount_, known_);
+    constexpr int kSpan = kPartitions * kBlock; // the delays the model covers
+    if (blocks * kBlock < 2 * kSpan)
+        return;
+    const int n = blocks * kBlock;
+    std::vector<float> ref(static_cast<size_t>(n)), heard(static_cast<size_t>(n));
+    for (int age = blocks - 1, at = 0; age >= 0; --age, at += kBlock) {
+        std::copy_n(blocks_[(newest_ - age + kHistoryBlocks) % kHistoryBlocks].begin(), kBlock, ref.begin() + at);
+        std::copy_n(heard_[(heardNewest_ - age + kHistoryBlocks) % kHistoryBlocks].begin(), kBlock, heard.begin() + at);
+    }
+    // The microphone's samples from kSpan on against the reference d samples earlier: the gain of
+    // one echo at d (least squares) and the share of the microphone's energy it explains.
+    double heardEnergy = 0, refEnergy = 0;
+    for (int t = kSpan; t < n; ++t) {
+        heardEnergy += static_cast<double>(heard[t]) * heard[t];
+        refEnergy += static_cast<double>(ref[t]) * ref[t];
+    }
+    std::vector<double> gain(kSpan);
+    int best = -1;
+    double bestShare = kMinSeedShare;
+    for (int d = 0; d < kSpan; ++d) {
+        if (d > 0) // the reference's window moves one sample back
+            refEnergy += static_cast<double>(ref[kSpan - d]) * ref[kSpan - d] -
+                         static_cast<double>(ref[n - d]) * ref[n - d];
+        double dot = 0;
+        const float* r = ref.data() + kSpan - d;
+        for (int t = 0; t < n - kSpan; ++t)
+            dot += heard[kSpan + t] * r[t];
+        gain[d] = refEnergy > 0 ? dot / refEnergy : 0;
+        const double share = refEnergy > 0 && heardEnergy > 0 ? gain[d] * dot / heardEnergy : 0;
+        if (share > bestShare) {
+            bestShare = share;
+            best = d;
+        }
+    }
+    if (best < 1 || best >= kSpan - 1)
+        return;
+    // Between samples: the top of the parabola through the gains around the best delay, and a
+    // windowed sinc of that delay as the model's impulse response.
+    const double before = gain[best - 1], at = gain[best], after = gain[best + 1];
+    const double curve = before - 2 * at + after;
+    const double fraction = curve != 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0;
+    const double top = at - 0.25 * (before - after) * fraction;
+    std::vector<float> response(kSpan);
+    for (int j = -kSeedHalfWidth; j <= kSeedHalfWidth; ++j) {
+        const int tap = best + j;
+        if (tap < 0 || tap >= kSpan)
+            continue;
+        const double x = (j - fraction) * M_PI;
+        const double sinc = std::abs(x) < 1e-9 ? 1.0 : std::sin(x) / x;
+        const double window = 0.5 + 0.5 * std::cos(x / (kSeedHalfWidth + 1));
+        response[tap] = static_cast<float>(top * sinc * window);
+    }
+    std::vector<float>& time = work_;
+    for (int p = 0; p < kPartitions; ++p) {
+        std::copy_n(response.begin() + p * kBlock, kBlock, time.begin());
+        std::fill(time.begin() + kBlock, time.end(), 0.0f);
+        Forward(time.data(), weights_[p]);
+    }
+    errorLevel_ = micLevel_; // until the blocks to come show what the seed takes out
+    LOG(INFO) << "echo filter seeded: one echo " << best << " samples in, explaining " << bestShare;
 }
 
 bool EchoFilter::Cancelling() const
@@ -150,6 +230,10 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     const Spectrum& first = At(0);
     for (int k = 0; k < kBins; ++k)
         farPower_[k] += kPowerSmoothing * (std::norm(first[k]) - farPower_[k]);
+    known_ = std::min(known_ + 1, kHistoryBlocks);
+    heardNewest_ = (heardNewest_ + 1) % kHistoryBlocks;
+    std::copy_n(mic, kBlock, heard_[heardNewest_].begin());
+    heardCount_ = std::min(heardCount_ + 1, kHistoryBlocks);
 
     // The echo estimate and the error.
     std::fill(sum_.begin(), sum_.end(), std::complex<float>());

@@ -12,7 +12,10 @@
 // partition's time constraint per block in turn. The canceller gives the reference already shifted
 // by most of the echo path, so the echo lies in the filter's first half; when it shifts the
 // reference by whole blocks more or less, Realign keeps what was learnt where both placements
-// overlap.
+// overlap. Such a filter needs one to two seconds of speech to learn an echo from nothing (each
+// block moves each partition by an eighth of what it says); so when the path is found and the model
+// does not hold the echo yet, it is seeded at once from the last half second heard: the one delay
+// (to a fraction of a sample) and gain that explain most of the microphone, learnt on from there.
 //
 // Thread-safety: none; used by one EchoCanceller.
 
@@ -47,7 +50,8 @@ public:
     // microphone's stream resumed), the room is the same.
     void ForgetReference();
     // The reference is given from now on shiftBlocks blocks earlier (negative: later) than so far:
-    // the echo moves that much closer to the filter's start, and the model with it.
+    // the echo moves that much closer to the filter's start, and the model with it. Called when the
+    // echo path was found (or moved); a model that did not hold the echo then is seeded anew.
     void Realign(int shiftBlocks);
     // reference: the newest block of the system sound; mic: the block the microphone captured at
     // the same moment, its echo estimate taken out in place. Both kBlock samples, 16-bit scale.
@@ -63,6 +67,10 @@ private:
     void Forward(const float* time, Spectrum& out);
     void Inverse(const Spectrum& in, float* time);
     const Spectrum& At(int lag) const;
+    // The model as the one echo that explains most of the blocks heard so far (nothing when none
+    // explains enough): converged at once on a clear echo, where learning from a second of speech
+    // took one to two seconds.
+    void Seed();
 
     std::unique_ptr<AVTXContext, TxDeleter> forward_, inverse_;
     void (*forwardFn_)(AVTXContext*, void*, void*, ptrdiff_t) = nullptr;
@@ -70,6 +78,9 @@ private:
     std::vector<Spectrum> history_;           // spectra of the reference's blocks, newest at newest_
     std::vector<std::vector<float>> blocks_;  // the same blocks as samples (each transform spans two)
     int newest_ = 0;
+    int known_ = 0; // blocks back from newest_ that hold the reference as now aligned (or silence)
+    std::vector<std::vector<float>> heard_; // the microphone's blocks as heard, newest at heardNewest_
+    int heardNewest_ = 0, heardCount_ = 0;
     std::vector<Spectrum> weights_; // one per partition
     std::vector<float> farPower_;   // smoothed power of the reference
     int constrained_ = 0;           // the partition constrained next
