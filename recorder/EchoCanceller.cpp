@@ -48,7 +48,8 @@ void EchoCanceller::SwrDeleter::operator()(SwrContext* s) const
 }
 
 EchoCanceller::EchoCanceller(EchoReference& reference)
-    : reference_(reference), referenceFrame_(std::make_unique<webrtc::AudioFrame>()), read_(kUnitPositions)
+    : reference_(reference), referenceFrame_(std::make_unique<webrtc::AudioFrame>()), read_(kUnitPositions),
+      filtered_(kUnitSamples)
 {
 }
 
@@ -86,6 +87,7 @@ int EchoCanceller::Init()
         return -1;
     }
     cursor_ = INT64_MIN;
+    wasHolding_ = false;
     echoPathMs_ = shiftMs_ = 0;
     candidateMs_ = heldMs_ = kNoCandidate;
     units_ = 0;
@@ -107,11 +109,12 @@ void EchoCanceller::FollowEchoPath()
     const bool again = std::abs(path - candidateMs_) <= EchoPathEstimator::kBlockMs;
     candidateMs_ = path;
     // A filter that takes most of the echo out knows where it is: a match outside the filter is
-    // then chance (on noise the levels match now and then at a lag far off), and a path that really
-    // changed leaves the echo in the output within a fifth of a second. Inside, the placement moves
-    // with what was learnt.
+    // then chance (on noise the levels match now and then at a lag far off; a voice in the room
+    // makes them match less and lets chance win more often), and a path that really changed leaves
+    // the echo in the output (and lets the filter let go) within a fifth of a second. Inside, the
+    // placement moves with what was learnt.
     const bool inFilter = path - shiftMs_ >= 0 && path - shiftMs_ < EchoFilter::kPartitions * kUnitMs;
-    if (again && (inFilter || !filter_.Cancelling()) && (into > kPathToleranceMs || (into < kPathMarginMs / 2 && echoPathMs_ > 0))) {
+    if (again && (inFilter || !(filter_.Cancelling() || filter_.Holding())) && (into > kPathToleranceMs || (into < kPathMarginMs / 2 && echoPathMs_ > 0))) {
         // Whole units: the filter then moves by whole blocks and keeps what it learnt.
         echoPathMs_ = std::clamp(path - kPathMarginMs, 0, kMaxDelayMs) / kUnitMs * kUnitMs;
         const int shift = std::max(echoPathMs_ - kToldDelayMs, 0);
@@ -176,7 +179,26 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
     lastDelayMs_ = static_cast<int>(
         std::clamp<int64_t>((pos - cursor_) * 1000 / kTimelineRate + echoPathMs_ - shiftMs_, 0, kMaxDelayMs));
     cursor_ += kUnitPositions;
+    // While our filter holds the echo, the library's output is not taken: its suppressor, told of
+    // echo wherever the far end is loud, would take a voice that talks over it down by 5-9 dB in
+    // those bands, where the filter has left only a residue 30 dB down. It still sees every unit,
+    // so that it is ready when the filter lets go (a new path, a model started afresh). A change
+    // either way fades over the unit.
+    const bool holding = filter_.Holding();
+    if (holding || wasHolding_)
+        std::copy_n(unit.data_, kUnitSamples, filtered_.begin());
     const int result = Cancel(*referenceFrame_, unit, lastDelayMs_);
+    if (holding || wasHolding_) {
+        for (int i = 0; i < kUnitSamples; ++i) {
+            const float ours = holding == wasHolding_ ? 1.0f
+                               : holding          ? (i + 1.0f) / kUnitSamples
+                                                  : 1.0f - (i + 1.0f) / kUnitSamples;
+            unit.data_[i] = static_cast<int16_t>(std::lround(ours * filtered_[i] + (1 - ours) * unit.data_[i]));
+        }
+        if (holding != wasHolding_)
+            LOG(INFO) << (holding ? "echo filter holds the echo" : "echo filter lets go of the echo");
+    }
+    wasHolding_ = holding;
     // A path followed from here on: the reference of this unit was read where the last path put it.
     if (++units_ >= kPathUnits) {
         units_ = 0;

@@ -4,7 +4,9 @@
 // learns the echo path and takes its estimate of the echo out (on a rig of one clock 30-60 dB),
 // then the WebRTC library's echo canceller (its normal filter: 48 ms of echo path, at its low
 // suppression level) takes what is left: what a linear model cannot hold (a laptop's speakers
-// distort), the moments before the filter has learnt a new path. Both get the reference of exactly
+// distort), the moments before the filter has learnt a new path. Once the filter takes 30 dB out
+// on its own (EchoFilter::Holding), its output is taken as it is: the library's suppressor would
+// take a voice talking over the far end down for the little echo left. Both get the reference of exactly
 // the span each microphone unit was captured in, just before that unit: both come from the sound
 // server's capture times
 // (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
@@ -97,6 +99,8 @@ private:
     std::unique_ptr<webrtc::AudioFrame> referenceFrame_;
     std::vector<float> read_;        // one unit of the reference as read
     std::vector<int16_t> converted_; // converted reference not yet given to the library
+    std::vector<int16_t> filtered_;  // the unit after our filter, before the library
+    bool wasHolding_ = false;        // the last unit was our filter's output alone
     int64_t cursor_ = INT64_MIN;     // next reference position to read; INT64_MIN: start anew
     int64_t lastReferencePos_ = INT64_MIN;
     int lastDelayMs_ = 0;

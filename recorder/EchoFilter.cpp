@@ -36,6 +36,11 @@ constexpr double kLevelSmoothing = 0.05;
 constexpr double kAudibleLevel = 30.0 * 30.0;
 // The share of the microphone's level the output keeps at most while the model holds the echo.
 constexpr double kCancellingRatio = 0.1;
+// ... and at most once (30 dB) for the model to be trusted with the echo on its own.
+constexpr double kHoldingRatio = 0.001;
+// The share of its estimate a model that holds the echo may find inverted in its output (the
+// smoothed product of the two against the estimate's level) before it is no longer trusted.
+constexpr double kMismatchShare = 0.3;
 // A model seeded from the blocks heard so far starts as one echo at the delay where the microphone
 // follows the reference most closely, when that echo alone explains at least this share of what the
 // microphone heard there (on a rig of one delay 0.99; a voice or noise of the room's own lowers it).
@@ -84,7 +89,8 @@ void EchoFilter::Reset()
     ForgetReference();
     std::fill(farPower_.begin(), farPower_.end(), 0.0f);
     constrained_ = 0;
-    micLevel_ = errorLevel_ = 0;
+    micLevel_ = errorLevel_ = estimateLevel_ = alikeLevel_ = 0;
+    holding_ = false;
 }
 
 void EchoFilter::ForgetReference()
@@ -125,7 +131,7 @@ void EchoFilter::Realign(int shiftBlocks)
     known_ = shiftBlocks > 0 ? std::max(known_ - shiftBlocks, 0) : std::min(known_ - shiftBlocks, kHistoryBlocks);
     // A model that did not hold the echo learnt only the room's noise (the echo lay outside it):
     // it starts from what the blocks heard so far say.
-    if (!Cancelling())
+    if (!Cancelling() && !holding_)
         Seed();
 }
 
@@ -195,6 +201,7 @@ void EchoFilter::Seed()
         Forward(time.data(), weights_[p]);
     }
     errorLevel_ = micLevel_; // until the blocks to come show what the seed takes out
+    holding_ = false;
     LOG(INFO) << "echo filter seeded: one echo " << best << " samples in, explaining " << bestShare;
 }
 
@@ -244,24 +251,39 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
             sum_[k] += w[k] * x[k];
     }
     Inverse(sum_, time.data());
-    double micEnergy = 0, errorEnergy = 0;
+    double micEnergy = 0, errorEnergy = 0, estimateEnergy = 0, alike = 0;
     float* error = time.data() + kBlock; // the estimate's valid half, then the error in its place
     for (int i = 0; i < kBlock; ++i) {
-        error[i] = mic[i] - error[i];
+        const float estimate = error[i];
+        error[i] = mic[i] - estimate;
         micEnergy += static_cast<double>(mic[i]) * mic[i];
         errorEnergy += static_cast<double>(error[i]) * error[i];
+        estimateEnergy += static_cast<double>(estimate) * estimate;
+        alike += static_cast<double>(estimate) * error[i];
     }
     micLevel_ += kLevelSmoothing * (micEnergy / kBlock - micLevel_);
     errorLevel_ += kLevelSmoothing * (errorEnergy / kBlock - errorLevel_);
+    estimateLevel_ += kLevelSmoothing * (estimateEnergy / kBlock - estimateLevel_);
+    alikeLevel_ += kLevelSmoothing * (alike / kBlock - alikeLevel_);
+    // A model that holds the echo lets go when the output carries its estimate inverted: it takes
+    // out an echo the room no longer makes (the path moved). A voice in the room is unrelated to
+    // the estimate and leaves it holding.
+    if (holding_ && estimateLevel_ > kAudibleLevel && alikeLevel_ < -kMismatchShare * estimateLevel_) {
+        holding_ = false;
+        LOG(INFO) << "echo filter no longer matches the room";
+    }
     if (errorLevel_ > kDivergedRatio * micLevel_ && micLevel_ > kAudibleLevel) {
         for (auto& w : weights_)
             std::fill(w.begin(), w.end(), std::complex<float>());
         errorLevel_ = micLevel_;
+        holding_ = false;
         LOG(INFO) << "echo filter diverged, starts afresh";
         return;
     }
     for (int i = 0; i < kBlock; ++i)
         mic[i] = static_cast<int16_t>(std::clamp(std::lround(error[i]), -32768L, 32767L));
+    if (micLevel_ > kAudibleLevel && errorLevel_ < kHoldingRatio * micLevel_)
+        holding_ = true;
 
     // The adaptation: each partition moves along its reference's share of the error.
     std::fill(time.begin(), time.begin() + kBlock, 0.0f);

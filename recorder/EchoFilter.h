@@ -58,6 +58,10 @@ public:
     void Process(const int16_t* reference, int16_t* mic);
     // The model takes at least 10 dB of what the microphone hears out: the echo lies in the filter.
     bool Cancelling() const;
+    // The model has taken at least 30 dB out since it was last seeded or started afresh, and the
+    // room has not changed under it since: it holds the echo, also while a voice in the room makes
+    // the output louder again (double talk).
+    bool Holding() const { return holding_; }
 
 private:
     using Spectrum = std::vector<std::complex<float>>;
@@ -85,6 +89,8 @@ private:
     std::vector<float> farPower_;   // smoothed power of the reference
     int constrained_ = 0;           // the partition constrained next
     double micLevel_ = 0, errorLevel_ = 0; // smoothed mean squares of the block in and out
+    double estimateLevel_ = 0, alikeLevel_ = 0; // of the echo estimate, and its product with the output
+    bool holding_ = false;
     // Scratch.
     std::vector<float> time_, work_;
     Spectrum spectrum_, sum_;
