@@ -123,7 +123,8 @@ bool CaptureSource::Begin(const CaptureFormat& format, int64_t latencyNs)
     if (processing_) {
         if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kProcessingRate, &in,
                                 static_cast<AVSampleFormat>(format.sampleFormat), format.rate, 0, nullptr) < 0 ||
-            !swr || swr_init(swr) < 0) {
+            !swr || av_opt_set_double(swr, "cutoff", VoiceProcessor::kResampleCutoff, 0) < 0 ||
+            swr_init(swr) < 0) {
             swr_free(&swr);
             LOG(ERROR) << "swr init error";
             return false;

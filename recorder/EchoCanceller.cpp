@@ -10,6 +10,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libswresample/swresample.h>
+#include <libavutil/opt.h>
 }
 
 #include <algorithm>
@@ -25,9 +26,9 @@ constexpr int kMaxDelayMs = 500;
 // The residual echo suppressor's strength: the low level keeps most of a voice that talks over
 // the far end (moderate took about 8 dB more off it, high 30 dB more). Not off: with our filter
 // alone a path found late or a wrong one leaves the whole echo (9-13 dB instead of 30-60 on the
-// rig), and a laptop's distorting speakers leave what no linear filter takes; the price is a
-// narrow-band voice over a far end loud in the same band (a 5 kHz tone over speech 5-8 dB weaker,
-// over white noise up to 16 dB; a second voice 0-2.4 dB).
+// rig), and a laptop's distorting speakers leave what no linear filter takes; the price, until
+// our filter holds the echo, is a narrow-band voice over a far end loud in the same band (a 5 kHz
+// tone over speech 5-8 dB weaker, over white noise up to 16 dB; a second voice 0-2.4 dB).
 constexpr auto kSuppression = webrtc::EchoCancellation::kLowSuppression;
 // The delay the library is told once the echo path is known; the reference is given shifted by
 // the rest of the path. The library moves its own far-end buffer only after a changed delay has
@@ -114,7 +115,9 @@ void EchoCanceller::FollowEchoPath()
     // the echo in the output (and lets the filter let go) within a fifth of a second. Inside, the
     // placement moves with what was learnt.
     const bool inFilter = path - shiftMs_ >= 0 && path - shiftMs_ < EchoFilter::kPartitions * kUnitMs;
-    if (again && (inFilter || !(filter_.Cancelling() || filter_.Holding())) && (into > kPathToleranceMs || (into < kPathMarginMs / 2 && echoPathMs_ > 0))) {
+    const bool heldByFilter = filter_.Cancelling() || filter_.Holding();
+    const bool outsideMargins = into > kPathToleranceMs || (into < kPathMarginMs / 2 && echoPathMs_ > 0);
+    if (again && (inFilter || !heldByFilter) && outsideMargins) {
         // Whole units: the filter then moves by whole blocks and keeps what it learnt.
         echoPathMs_ = std::clamp(path - kPathMarginMs, 0, kMaxDelayMs) / kUnitMs * kUnitMs;
         const int shift = std::max(echoPathMs_ - kToldDelayMs, 0);
@@ -133,7 +136,8 @@ bool EchoCanceller::Restart(int64_t pos)
     SwrContext* swr = nullptr;
     if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, VoiceProcessor::kSampleRate, &mono, AV_SAMPLE_FMT_FLT,
                             kTimelineRate, 0, nullptr) < 0 ||
-        !swr || swr_init(swr) < 0) {
+        !swr || av_opt_set_double(swr, "cutoff", VoiceProcessor::kResampleCutoff, 0) < 0 ||
+        swr_init(swr) < 0) {
         swr_free(&swr);
         LOG(ERROR) << "echo reference swr init error";
         return false;
