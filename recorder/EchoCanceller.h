@@ -6,17 +6,16 @@
 // suppression level) takes what is left: what a linear model cannot hold (a laptop's speakers
 // distort), the moments before the filter has learnt a new path. Once the filter takes 30 dB out
 // on its own (EchoFilter::Holding), its output is taken as it is: the library's suppressor would
-// take a voice talking over the far end down for the little echo left. Both get the reference of exactly
-// the span each microphone unit was captured in, just before that unit: both come from the sound
-// server's capture times
-// (EchoReference), so the delay it is told is what the two positions differ by, not a guess, plus
-// the echo path: the time from what the sink played (its monitor) to what the microphone heard of
-// it, the sink's buffer and the room. That path is measured from the signals themselves
-// (EchoPathEstimator, over the last second, twenty times a second) and followed when the echo
-// falls outside the filter's first half: the reference is then given shifted by the path (the
-// library is told a small constant delay; it follows a changed delay only after it has held for a
-// quarter second). (The library's own delay estimate reports nothing for its first five seconds,
-// and its delay-agnostic mode follows only after 15 s.)
+// take a voice talking over the far end down for the little echo left. Both get the reference of
+// exactly the span each microphone unit was captured in, just before that unit: both come from
+// the sound server's capture times (EchoReference), so the delay it is told is what the two
+// positions differ by, not a guess, plus the echo path: the time from what the sink played (its
+// monitor) to what the microphone heard of it, the sink's buffer and the room. That path is
+// measured from the signals themselves (EchoPathEstimator, over the last second, twenty times a
+// second) and followed when the echo falls outside the filter's first half: the reference is then
+// given shifted by the path (the library is told a small constant delay; it follows a changed
+// delay only after it has held for a quarter second). (The library's own delay estimate reports
+// nothing for its first five seconds, and its delay-agnostic mode follows only after 15 s.)
 //
 // Units come in order; the reference is read on from where the last unit's ended while the
 // microphone's positions follow on (within kSlackPositions), and starts again at the unit's own

@@ -57,8 +57,8 @@ void EchoFilter::TxDeleter::operator()(AVTXContext* tx) const
 
 EchoFilter::EchoFilter()
     : history_(kHistoryBlocks, Spectrum(kBins)), blocks_(kHistoryBlocks, std::vector<float>(kBlock)),
-      weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), heard_(kHistoryBlocks, std::vector<float>(kBlock)), time_(kSize), work_(kSize), spectrum_(kBins),
-      sum_(kBins)
+      weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), heard_(kHistoryBlocks, std::vector<float>(kBlock)),
+      time_(kSize), work_(kSize), spectrum_(kBins), sum_(kBins)
 {
 }
 
@@ -122,12 +122,13 @@ void EchoFilter::Realign(int shiftBlocks)
         std::fill(history_[slot].begin(), history_[slot].end(), std::complex<float>());
         std::fill(blocks_[slot].begin(), blocks_[slot].end(), 0.0f);
     }
-    // Partition p now covers the lag partition p + shiftBlocks covered.
-    std::vector<Spectrum> moved(kPartitions, Spectrum(kBins));
-    for (int p = 0; p < kPartitions; ++p)
-        if (p + shiftBlocks >= 0 && p + shiftBlocks < kPartitions)
-            moved[p].swap(weights_[p + shiftBlocks]);
-    weights_.swap(moved);
+    // Partition p now covers the lag partition p + shiftBlocks covered; the lags new to the model
+    // start empty.
+    const int moved = std::min(std::abs(shiftBlocks), kPartitions);
+    const auto empty = shiftBlocks > 0 ? weights_.end() - moved : weights_.begin();
+    std::rotate(weights_.begin(), shiftBlocks > 0 ? weights_.begin() + moved : weights_.end() - moved, weights_.end());
+    for (auto w = empty; w != empty + moved; ++w)
+        std::fill(w->begin(), w->end(), std::complex<float>());
     known_ = shiftBlocks > 0 ? std::max(known_ - shiftBlocks, 0) : std::min(known_ - shiftBlocks, kHistoryBlocks);
     // A model that did not hold the echo learnt only the room's noise (the echo lay outside it):
     // it starts from what the blocks heard so far say.

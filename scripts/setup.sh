@@ -21,7 +21,7 @@ packages=(
   xvfb xauth x11-utils imagemagick xcompmgr trayer
   libcpp-httplib-dev libsqlite3-dev libsodium-dev libssl-dev openssl curl
   libpq-dev postgresql
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file procps
 )
 # Login units of the sound servers (systemd user units, enabled globally by their packages).
 sound_units=(pulseaudio.socket pulseaudio.service pipewire.socket pipewire.service

@@ -18,7 +18,15 @@ cmake --build --preset default -j "$jobs"
 export CI=${CI:-1}
 server_env=""
 stop_server() { "$top/scripts/sound-server.sh" stop build >/dev/null 2>&1 || true; }
-trap stop_server EXIT
+# The sanitizer builds below run in the background: a run that ends early (an error of this
+# script's own, an interrupt) stops them with their compilers.
+builds=""
+kill_tree() { local child; for child in $(pgrep -P "$1"); do kill_tree "$child"; done; kill "$1" 2>/dev/null || true; }
+cleanup() {
+  if [ -n "$builds" ] && kill -0 "$builds" 2>/dev/null; then kill_tree "$builds"; fi
+  stop_server
+}
+trap cleanup EXIT
 if [ -x scripts/sound-server.sh ]; then
   server_env=$(scripts/sound-server.sh start build)
   eval "$server_env"
