@@ -130,16 +130,22 @@ void EchoFilter::Realign(int shiftBlocks)
     for (auto w = empty; w != empty + moved; ++w)
         std::fill(w->begin(), w->end(), std::complex<float>());
     known_ = shiftBlocks > 0 ? std::max(known_ - shiftBlocks, 0) : std::min(known_ - shiftBlocks, kHistoryBlocks);
-    // A model that did not hold the echo learnt only the room's noise (the echo lay outside it):
-    // it starts from what the blocks heard so far say.
-    if (!Cancelling() && !holding_)
+    // A model that did not take the echo out learnt only the room's noise (the echo lay outside
+    // it): it starts from what the blocks heard so far say. One that takes some of it out (a short
+    // path, learnt for a moment before it was found) is replaced when the seed explains more.
+    if (!holding_)
         Seed();
 }
 
 void EchoFilter::Seed()
 {
-    for (auto& w : weights_)
-        std::fill(w.begin(), w.end(), std::complex<float>());
+    // What the model leaves of the microphone now; nothing learnt when it does not cancel.
+    double left = 1;
+    if (Cancelling())
+        left = errorLevel_ / micLevel_;
+    else
+        for (auto& w : weights_)
+            std::fill(w.begin(), w.end(), std::complex<float>());
     // The reference and the microphone of the blocks heard so far (the microphone's block of age a
     // was heard with the reference block newest_ - a), each as one run of samples.
     const int blocks = std::min(heardCount_, known_);
@@ -177,7 +183,7 @@ void EchoFilter::Seed()
             best = d;
         }
     }
-    if (best < 1 || best >= kSpan - 1)
+    if (best < 1 || best >= kSpan - 1 || 1 - bestShare >= left)
         return;
     // Between samples: the top of the parabola through the gains around the best delay, and a
     // windowed sinc of that delay as the model's impulse response.
@@ -201,8 +207,8 @@ void EchoFilter::Seed()
         std::fill(time.begin() + kBlock, time.end(), 0.0f);
         Forward(time.data(), weights_[p]);
     }
-    errorLevel_ = micLevel_; // until the blocks to come show what the seed takes out
-    holding_ = false;
+    // What the seed should leave, until the blocks to come show it (never enough to hold the echo).
+    errorLevel_ = std::max(1 - bestShare, 10 * kHoldingRatio) * micLevel_;
     LOG(INFO) << "echo filter seeded: one echo " << best << " samples in, explaining " << bestShare;
 }
 

@@ -71,9 +71,9 @@ private:
     void Forward(const float* time, Spectrum& out);
     void Inverse(const Spectrum& in, float* time);
     const Spectrum& At(int lag) const;
-    // The model as the one echo that explains most of the blocks heard so far (nothing when none
-    // explains enough): converged at once on a clear echo, where learning from a second of speech
-    // took one to two seconds.
+    // The model as the one echo that explains most of the blocks heard so far, when it explains
+    // more than the model does: converged at once on a clear echo, where learning from a second of
+    // speech took one to two seconds.
     void Seed();
 
     std::unique_ptr<AVTXContext, TxDeleter> forward_, inverse_;
