@@ -88,7 +88,7 @@ int EchoCanceller::Init()
         return -1;
     }
     cursor_ = INT64_MIN;
-    wasHolding_ = false;
+    wasHolding_ = splice_ = false;
     echoPathMs_ = shiftMs_ = 0;
     candidateMs_ = heldMs_ = kNoCandidate;
     units_ = 0;
@@ -121,8 +121,10 @@ void EchoCanceller::FollowEchoPath()
         // Whole units: the filter then moves by whole blocks and keeps what it learnt.
         echoPathMs_ = std::clamp(path - kPathMarginMs, 0, kMaxDelayMs) / kUnitMs * kUnitMs;
         const int shift = std::max(echoPathMs_ - kToldDelayMs, 0);
-        if (shift != shiftMs_)
+        if (shift != shiftMs_) {
             path_ = EchoPathEstimator(); // its history of the reference no longer lines up
+            splice_ = true;
+        }
         filter_.Realign((shift - shiftMs_) / kUnitMs);
         shiftMs_ = shift;
         heldMs_ = path;
@@ -130,7 +132,7 @@ void EchoCanceller::FollowEchoPath()
     }
 }
 
-bool EchoCanceller::Restart(int64_t pos)
+bool EchoCanceller::NewConverter()
 {
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     SwrContext* swr = nullptr;
@@ -144,6 +146,29 @@ bool EchoCanceller::Restart(int64_t pos)
     }
     toUnit_.reset(swr);
     converted_.clear();
+    return true;
+}
+
+bool EchoCanceller::Splice(int64_t from)
+{
+    if (!NewConverter())
+        return false;
+    // The unit before, converted and dropped: the converter's own delay is filled with what came
+    // before, and its output goes on as if it had always read from here (no click in the reference
+    // for the filter to learn from: a click cost a model that held the echo 20 dB for a second).
+    reference_.Read(from - kUnitPositions, kUnitPositions, read_.data());
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
+    converted_.resize(static_cast<size_t>(std::max(swr_get_out_samples(toUnit_.get(), kUnitPositions), 0)));
+    uint8_t* out = reinterpret_cast<uint8_t*>(converted_.data());
+    swr_convert(toUnit_.get(), &out, static_cast<int>(converted_.size()), &in, kUnitPositions);
+    converted_.clear();
+    return true;
+}
+
+bool EchoCanceller::Restart(int64_t pos)
+{
+    if (!NewConverter())
+        return false;
     if (cursor_ != INT64_MIN)
         LOG(INFO) << "echo reference starts anew, the microphone moved by " << pos - cursor_ << " positions";
     cursor_ = pos;
@@ -162,6 +187,11 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
     // The reference of the unit's span, converted to the unit's format. The converter's own
     // delay (a few samples) is made up by silence before the first unit after a start.
     const int64_t from = cursor_ - static_cast<int64_t>(shiftMs_) * kTimelineRate / 1000;
+    if (splice_) {
+        splice_ = false;
+        if (!Splice(from))
+            return webrtc::AudioProcessing::kUnspecifiedError;
+    }
     reference_.WaitFor(from + kUnitPositions, kReferenceWait);
     reference_.Read(from, kUnitPositions, read_.data());
     const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());

@@ -89,7 +89,9 @@ private:
     struct SwrDeleter {
         void operator()(SwrContext* s) const;
     };
-    bool Restart(int64_t pos); // the reference starts anew at pos
+    bool NewConverter();
+    bool Restart(int64_t pos);     // the reference starts anew at pos
+    bool Splice(int64_t from);     // the reference is read from here on, where the shift now puts it
     void FollowEchoPath();
 
     EchoReference& reference_;
@@ -100,6 +102,7 @@ private:
     std::vector<int16_t> converted_; // converted reference not yet given to the library
     std::vector<int16_t> filtered_;  // the unit after our filter, before the library
     bool wasHolding_ = false;        // the last unit was our filter's output alone
+    bool splice_ = false;            // the shift changed: the next unit's reference is spliced on
     int64_t cursor_ = INT64_MIN;     // next reference position to read; INT64_MIN: start anew
     int64_t lastReferencePos_ = INT64_MIN;
     int lastDelayMs_ = 0;

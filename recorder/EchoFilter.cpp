@@ -47,6 +47,17 @@ constexpr double kMismatchShare = 0.3;
 constexpr double kMinSeedShare = 0.25;
 // The seeded echo between two samples: a sinc windowed over this many samples each side.
 constexpr int kSeedHalfWidth = 16;
+// The fewest microphone blocks a seed is found from (40 ms: one clear peak on speech or noise).
+constexpr int kMinSeedBlocks = 4;
+// A block shows the echo moved within the model (the sound server moved one stream by part of its
+// processing block, 11.6 ms on a PipeWire graph) when the model cancelled until then, the block keeps
+// at least this share of the microphone, and its output follows its estimate inverted at least this
+// closely (correlation; the old echo taken out where the room no longer makes it: about 0.7, a voice
+// in the room, unrelated to the estimate, well under 0.2) ...
+constexpr double kMovedKeptShare = 0.25;
+constexpr double kMovedInvertedShare = 0.5;
+// ... in this many blocks in a row (one block is what a voice starting in the room can look like).
+constexpr int kMovedBlocks = 2;
 
 } // namespace
 
@@ -57,7 +68,7 @@ void EchoFilter::TxDeleter::operator()(AVTXContext* tx) const
 
 EchoFilter::EchoFilter()
     : history_(kHistoryBlocks, Spectrum(kBins)), blocks_(kHistoryBlocks, std::vector<float>(kBlock)),
-      weights_(kPartitions, Spectrum(kBins)), farPower_(kBins), heard_(kHistoryBlocks, std::vector<float>(kBlock)),
+      heard_(kHistoryBlocks, std::vector<float>(kBlock)), weights_(kPartitions, Spectrum(kBins)), farPower_(kBins),
       time_(kSize), work_(kSize), spectrum_(kBins), sum_(kBins)
 {
 }
@@ -91,6 +102,13 @@ void EchoFilter::Reset()
     constrained_ = 0;
     micLevel_ = errorLevel_ = estimateLevel_ = alikeLevel_ = 0;
     holding_ = false;
+    ForgetMove();
+}
+
+void EchoFilter::ForgetMove()
+{
+    suspects_ = movedBlocks_ = 0;
+    movedMicEnergy_ = movedErrorEnergy_ = 0;
 }
 
 void EchoFilter::ForgetReference()
@@ -101,6 +119,7 @@ void EchoFilter::ForgetReference()
         std::fill(b.begin(), b.end(), 0.0f);
     known_ = kHistoryBlocks; // silence, as far as the model is concerned
     heardCount_ = 0;
+    ForgetMove();
 }
 
 const EchoFilter::Spectrum& EchoFilter::At(int lag) const
@@ -110,6 +129,7 @@ const EchoFilter::Spectrum& EchoFilter::At(int lag) const
 
 void EchoFilter::Realign(int shiftBlocks)
 {
+    ForgetMove();
     if (std::abs(shiftBlocks) >= kMaxShiftBlocks) {
         Reset();
         return;
@@ -133,12 +153,8 @@ void EchoFilter::Realign(int shiftBlocks)
     // A model that did not take the echo out learnt only the room's noise (the echo lay outside
     // it): it starts from what the blocks heard so far say. One that takes some of it out (a short
     // path, learnt for a moment before it was found) is replaced when the seed explains more.
-    if (!holding_)
-        Seed();
-}
-
-void EchoFilter::Seed()
-{
+    if (holding_)
+        return;
     // What the model leaves of the microphone now; nothing learnt when it does not cancel.
     double left = 1;
     if (Cancelling())
@@ -146,24 +162,30 @@ void EchoFilter::Seed()
     else
         for (auto& w : weights_)
             std::fill(w.begin(), w.end(), std::complex<float>());
-    // The reference and the microphone of the blocks heard so far (the microphone's block of age a
-    // was heard with the reference block newest_ - a), each as one run of samples.
-    const int blocks = std::min(heardCount_, known_);
-    constexpr int kSpan = kPartitions * kBlock; // the delays the model covers
-    if (blocks * kBlock < 2 * kSpan)
+    Seed(std::min(heardCount_, known_) - kPartitions, left);
+}
+
+void EchoFilter::Seed(int blocks, double left)
+{
+    // The microphone's last blocks and the reference behind them, reaching the model's span further
+    // back (the microphone's block of age a was heard with the reference block newest_ - a), each
+    // as one run of samples.
+    blocks = std::min({blocks, heardCount_, known_ - kPartitions});
+    if (blocks < kMinSeedBlocks)
         return;
+    constexpr int kSpan = kPartitions * kBlock; // the delays the model covers
     const int n = blocks * kBlock;
-    std::vector<float> ref(static_cast<size_t>(n)), heard(static_cast<size_t>(n));
-    for (int age = blocks - 1, at = 0; age >= 0; --age, at += kBlock) {
+    std::vector<float> ref(static_cast<size_t>(n + kSpan)), heard(static_cast<size_t>(n));
+    for (int age = blocks + kPartitions - 1, at = 0; age >= 0; --age, at += kBlock)
         std::copy_n(blocks_[(newest_ - age + kHistoryBlocks) % kHistoryBlocks].begin(), kBlock, ref.begin() + at);
+    for (int age = blocks - 1, at = 0; age >= 0; --age, at += kBlock)
         std::copy_n(heard_[(heardNewest_ - age + kHistoryBlocks) % kHistoryBlocks].begin(), kBlock, heard.begin() + at);
-    }
-    // The microphone's samples from kSpan on against the reference d samples earlier: the gain of
-    // one echo at d (least squares) and the share of the microphone's energy it explains.
+    // The microphone's samples against the reference d samples earlier: the gain of one echo at d
+    // (least squares) and the share of the microphone's energy it explains.
     double heardEnergy = 0, refEnergy = 0;
-    for (int t = kSpan; t < n; ++t) {
+    for (int t = 0; t < n; ++t) {
         heardEnergy += static_cast<double>(heard[t]) * heard[t];
-        refEnergy += static_cast<double>(ref[t]) * ref[t];
+        refEnergy += static_cast<double>(ref[kSpan + t]) * ref[kSpan + t];
     }
     std::vector<double> gain(kSpan);
     int best = -1;
@@ -171,11 +193,11 @@ void EchoFilter::Seed()
     for (int d = 0; d < kSpan; ++d) {
         if (d > 0) // the reference's window moves one sample back
             refEnergy += static_cast<double>(ref[kSpan - d]) * ref[kSpan - d] -
-                         static_cast<double>(ref[n - d]) * ref[n - d];
+                         static_cast<double>(ref[kSpan + n - d]) * ref[kSpan + n - d];
         double dot = 0;
         const float* r = ref.data() + kSpan - d;
-        for (int t = 0; t < n - kSpan; ++t)
-            dot += heard[kSpan + t] * r[t];
+        for (int t = 0; t < n; ++t)
+            dot += heard[t] * r[t];
         gain[d] = refEnergy > 0 ? dot / refEnergy : 0;
         const double share = refEnergy > 0 && heardEnergy > 0 ? gain[d] * dot / heardEnergy : 0;
         if (share > bestShare) {
@@ -268,6 +290,26 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         estimateEnergy += static_cast<double>(estimate) * estimate;
         alike += static_cast<double>(estimate) * error[i];
     }
+    // The echo moved within the model (the reference or the microphone slipped against the other):
+    // its estimate, now wrong, is left out, and after a few blocks the model is seeded from what
+    // was heard since. The blocks learnt one by one took half a second to cancel again.
+    if (movedBlocks_ > 0) {
+        ++movedBlocks_;
+    } else if ((suspects_ > 0 || Cancelling()) && estimateEnergy > kAudibleLevel * kBlock &&
+               errorEnergy > kMovedKeptShare * micEnergy &&
+               alike < -kMovedInvertedShare * std::sqrt(estimateEnergy * errorEnergy)) {
+        if (++suspects_ >= kMovedBlocks) {
+            movedBlocks_ = suspects_;
+            holding_ = false;
+            LOG(INFO) << "echo filter: the echo moved within the model";
+        }
+    } else {
+        suspects_ = 0;
+    }
+    if (movedBlocks_ > 0) {
+        movedMicEnergy_ += micEnergy;
+        movedErrorEnergy_ += errorEnergy;
+    }
     micLevel_ += kLevelSmoothing * (micEnergy / kBlock - micLevel_);
     errorLevel_ += kLevelSmoothing * (errorEnergy / kBlock - errorLevel_);
     estimateLevel_ += kLevelSmoothing * (estimateEnergy / kBlock - estimateLevel_);
@@ -278,6 +320,13 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     if (holding_ && estimateLevel_ > kAudibleLevel && alikeLevel_ < -kMismatchShare * estimateLevel_) {
         holding_ = false;
         LOG(INFO) << "echo filter no longer matches the room";
+    }
+    if (movedBlocks_ > 0) { // the block passes as it came and teaches the model nothing
+        if (movedBlocks_ >= kMinSeedBlocks) {
+            Seed(movedBlocks_, movedMicEnergy_ > 0 ? movedErrorEnergy_ / movedMicEnergy_ : 1.0);
+            ForgetMove();
+        }
+        return;
     }
     if (errorLevel_ > kDivergedRatio * micLevel_ && micLevel_ > kAudibleLevel) {
         for (auto& w : weights_)

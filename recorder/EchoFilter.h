@@ -16,6 +16,9 @@
 // block moves each partition by an eighth of what it says); so when the path is found and the model
 // does not hold the echo yet, it is seeded at once from the last half second heard: the one delay
 // (to a fraction of a sample) and gain that explain most of the microphone, learnt on from there.
+// When the echo jumps within the model (the sound server moved one stream against the other by part
+// of its processing block), the output shows the old estimate inverted: the model is then left out
+// for a few blocks and seeded from them.
 //
 // Thread-safety: none; used by one EchoCanceller.
 
@@ -71,10 +74,12 @@ private:
     void Forward(const float* time, Spectrum& out);
     void Inverse(const Spectrum& in, float* time);
     const Spectrum& At(int lag) const;
-    // The model as the one echo that explains most of the blocks heard so far, when it explains
-    // more than the model does: converged at once on a clear echo, where learning from a second of
-    // speech took one to two seconds.
-    void Seed();
+    // The model as the one echo that explains most of the microphone's last blocks (at least four),
+    // when it explains more than the model does (left: the share of them the model leaves):
+    // converged at once on a clear echo, where learning from a second of speech took one to two
+    // seconds.
+    void Seed(int blocks, double left);
+    void ForgetMove();
 
     std::unique_ptr<AVTXContext, TxDeleter> forward_, inverse_;
     void (*forwardFn_)(AVTXContext*, void*, void*, ptrdiff_t) = nullptr;
@@ -91,6 +96,9 @@ private:
     double micLevel_ = 0, errorLevel_ = 0; // smoothed mean squares of the block in and out
     double estimateLevel_ = 0, alikeLevel_ = 0; // of the echo estimate, and its product with the output
     bool holding_ = false;
+    // Blocks in a row that look as if the echo moved within the model, and blocks since it did.
+    int suspects_ = 0, movedBlocks_ = 0;
+    double movedMicEnergy_ = 0, movedErrorEnergy_ = 0; // since then, and what the model left of it
     // Scratch.
     std::vector<float> time_, work_;
     Spectrum spectrum_, sum_;
