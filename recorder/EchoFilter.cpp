@@ -58,6 +58,10 @@ constexpr double kMovedKeptShare = 0.25;
 constexpr double kMovedInvertedShare = 0.5;
 // ... in this many blocks in a row (one block is what a voice starting in the room can look like).
 constexpr int kMovedBlocks = 2;
+// A model that cancelled learns nothing from this many blocks in a row that it suddenly does not fit.
+constexpr int kMisfitBlocksUntaught = 10;
+// A move not seeded within this many blocks is left to the model to learn.
+constexpr int kMaxMovedBlocks = 30;
 
 } // namespace
 
@@ -107,8 +111,7 @@ void EchoFilter::Reset()
 
 void EchoFilter::ForgetMove()
 {
-    suspects_ = movedBlocks_ = 0;
-    movedMicEnergy_ = movedErrorEnergy_ = 0;
+    suspects_ = movedBlocks_ = misfitRun_ = 0;
 }
 
 void EchoFilter::ForgetReference()
@@ -165,14 +168,14 @@ void EchoFilter::Realign(int shiftBlocks)
     Seed(std::min(heardCount_, known_) - kPartitions, left);
 }
 
-void EchoFilter::Seed(int blocks, double left)
+bool EchoFilter::Seed(int blocks, double left)
 {
     // The microphone's last blocks and the reference behind them, reaching the model's span further
     // back (the microphone's block of age a was heard with the reference block newest_ - a), each
     // as one run of samples.
     blocks = std::min({blocks, heardCount_, known_ - kPartitions});
     if (blocks < kMinSeedBlocks)
-        return;
+        return false;
     constexpr int kSpan = kPartitions * kBlock; // the delays the model covers
     const int n = blocks * kBlock;
     std::vector<float> ref(static_cast<size_t>(n + kSpan)), heard(static_cast<size_t>(n));
@@ -206,7 +209,7 @@ void EchoFilter::Seed(int blocks, double left)
         }
     }
     if (best < 1 || best >= kSpan - 1 || 1 - bestShare >= left)
-        return;
+        return false;
     // Between samples: the top of the parabola through the gains around the best delay, and a
     // windowed sinc of that delay as the model's impulse response.
     const double before = gain[best - 1], at = gain[best], after = gain[best + 1];
@@ -232,6 +235,7 @@ void EchoFilter::Seed(int blocks, double left)
     // What the seed should leave, until the blocks to come show it (never enough to hold the echo).
     errorLevel_ = std::max(1 - bestShare, 10 * kHoldingRatio) * micLevel_;
     LOG(INFO) << "echo filter seeded: one echo " << best << " samples in, explaining " << bestShare;
+    return true;
 }
 
 bool EchoFilter::Cancelling() const
@@ -292,23 +296,35 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     }
     // The echo moved within the model (the reference or the microphone slipped against the other):
     // its estimate, now wrong, is left out, and after a few blocks the model is seeded from what
-    // was heard since. The blocks learnt one by one took half a second to cancel again.
-    if (movedBlocks_ > 0) {
+    // was heard since (the blocks learnt one by one took half a second to cancel again). A model
+    // that fits again before that saw a glitch (a few ms of other sound in one stream) and stays.
+    const bool misfit = errorEnergy > kMovedKeptShare * micEnergy;
+    const bool fitted = Cancelling(); // until this block
+    // A model that cancelled until now and suddenly does not learns nothing from the next blocks: a
+    // glitch in one stream, a voice starting in the room or the echo moving (which is seeded) would
+    // each undo in a block or two what was learnt (20 dB, a second to learn again). After a while
+    // the model learns again (a lasting change of the room, a voice that goes on).
+    misfitRun_ = misfit ? misfitRun_ + 1 : 0;
+    if (misfitRun_ == 1)
+        fittedBeforeMisfit_ = fitted;
+    bool teach = !(misfit && fittedBeforeMisfit_ && misfitRun_ <= kMisfitBlocksUntaught);
+    if (movedBlocks_ > 0 && errorEnergy < kCancellingRatio * micEnergy) {
+        holding_ = heldBeforeMove_;
+        ForgetMove();
+        teach = false; // the block may still hold the end of the glitch
+        LOG(INFO) << "echo filter: the echo is back where it was";
+    } else if (movedBlocks_ > 0) {
         ++movedBlocks_;
-    } else if ((suspects_ > 0 || Cancelling()) && estimateEnergy > kAudibleLevel * kBlock &&
-               errorEnergy > kMovedKeptShare * micEnergy &&
+    } else if ((suspects_ > 0 || fitted) && estimateEnergy > kAudibleLevel * kBlock && misfit &&
                alike < -kMovedInvertedShare * std::sqrt(estimateEnergy * errorEnergy)) {
         if (++suspects_ >= kMovedBlocks) {
-            movedBlocks_ = suspects_;
+            movedBlocks_ = 1; // the blocks since the first, in which it may have moved halfway
+            heldBeforeMove_ = holding_;
             holding_ = false;
             LOG(INFO) << "echo filter: the echo moved within the model";
         }
     } else {
         suspects_ = 0;
-    }
-    if (movedBlocks_ > 0) {
-        movedMicEnergy_ += micEnergy;
-        movedErrorEnergy_ += errorEnergy;
     }
     micLevel_ += kLevelSmoothing * (micEnergy / kBlock - micLevel_);
     errorLevel_ += kLevelSmoothing * (errorEnergy / kBlock - errorLevel_);
@@ -322,10 +338,13 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         LOG(INFO) << "echo filter no longer matches the room";
     }
     if (movedBlocks_ > 0) { // the block passes as it came and teaches the model nothing
-        if (movedBlocks_ >= kMinSeedBlocks) {
-            Seed(movedBlocks_, movedMicEnergy_ > 0 ? movedErrorEnergy_ / movedMicEnergy_ : 1.0);
+        // Seeded from the last few blocks as soon as they show one clear echo that explains more
+        // than the model (the sound server's move often comes with a glitch of a few ms, which
+        // a seed must not learn); at the longest as long as a path takes to be found.
+        const bool seeded = movedBlocks_ >= kMinSeedBlocks &&
+                            Seed(kMinSeedBlocks, micEnergy > 0 ? errorEnergy / micEnergy : 1.0);
+        if (seeded || movedBlocks_ >= kMaxMovedBlocks)
             ForgetMove();
-        }
         return;
     }
     if (errorLevel_ > kDivergedRatio * micLevel_ && micLevel_ > kAudibleLevel) {
@@ -340,6 +359,8 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         mic[i] = static_cast<int16_t>(std::clamp(std::lround(error[i]), -32768L, 32767L));
     if (micLevel_ > kAudibleLevel && errorLevel_ < kHoldingRatio * micLevel_)
         holding_ = true;
+    if (!teach)
+        return;
 
     // The adaptation: each partition moves along its reference's share of the error.
     std::fill(time.begin(), time.begin() + kBlock, 0.0f);

@@ -77,8 +77,8 @@ private:
     // The model as the one echo that explains most of the microphone's last blocks (at least four),
     // when it explains more than the model does (left: the share of them the model leaves):
     // converged at once on a clear echo, where learning from a second of speech took one to two
-    // seconds.
-    void Seed(int blocks, double left);
+    // seconds. False when the model stays as it was.
+    bool Seed(int blocks, double left);
     void ForgetMove();
 
     std::unique_ptr<AVTXContext, TxDeleter> forward_, inverse_;
@@ -98,7 +98,9 @@ private:
     bool holding_ = false;
     // Blocks in a row that look as if the echo moved within the model, and blocks since it did.
     int suspects_ = 0, movedBlocks_ = 0;
-    double movedMicEnergy_ = 0, movedErrorEnergy_ = 0; // since then, and what the model left of it
+    bool heldBeforeMove_ = false;
+    int misfitRun_ = 0;              // blocks in a row the model did not fit
+    bool fittedBeforeMisfit_ = false; // it cancelled before them
     // Scratch.
     std::vector<float> time_, work_;
     Spectrum spectrum_, sum_;

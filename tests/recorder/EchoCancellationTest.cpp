@@ -140,6 +140,7 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         double tone, minDrop, maxDrop;
         int fromUnit = 500, units = 100;
         bool library = false;
+        int glitchUnit = -1; // from here, 35 ms of what the microphone heard a second before
     } cases[] = {
         {"150 ms: out as soon as the path is found (0.7 s)", 150, 150, 0, 30, 200, 80, 50},
         {"40 ms", 40, 40, 0, 30, 200},
@@ -151,6 +152,8 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
          25, 200, 320, 20},
         {"the echo slips 15 ms deeper and is followed: the reference spliced on without a click", 40, 55, 0, 45, 200,
          350, 250},
+        {"35 ms of other sound in the microphone's stream (a glitch): the model kept", 40, 40, 0, 40, 200, 405, 60,
+         false, 400},
         {"a voice joins: kept, most of the echo still out", 40, 40, 0.1, 10, 200},
         {"the same with the library: its suppressor is left out while the filter holds the echo", 40, 40, 0.1, 10,
          200, 500, 100, true},
@@ -185,7 +188,9 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
             ref.Write(u * kUnit, block.data(), kUnit);
             for (int i = 0; i < 320; ++i) {
                 const double t = (u * 320 + i) / 32000.0;
-                const double lag = (t < 3 ? c.echoMs : c.movedMs) / 1000.0;
+                const bool glitch = c.glitchUnit >= 0 && u * 320 + i >= c.glitchUnit * 320 &&
+                                    u * 320 + i < c.glitchUnit * 320 + 35 * 32;
+                const double lag = (t < 3 ? c.echoMs : c.movedMs) / 1000.0 + (glitch ? 1 : 0);
                 mic[i] = static_cast<int16_t>(
                     (0.5 * far(t - lag) + (t < 3 ? 0 : c.tone * std::sin(2 * M_PI * 5000 * t))) * 32767);
             }
