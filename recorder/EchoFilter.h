@@ -80,6 +80,8 @@ private:
     // seconds. False when the model stays as it was.
     bool Seed(int blocks, double left);
     void ForgetMove();
+    // The block out: the error, or (error null) the microphone as it came.
+    void Emit(int16_t* mic, const float* error);
 
     std::unique_ptr<AVTXContext, TxDeleter> forward_, inverse_;
     void (*forwardFn_)(AVTXContext*, void*, void*, ptrdiff_t) = nullptr;
@@ -99,6 +101,7 @@ private:
     // Blocks in a row that look as if the echo moved within the model, and blocks since it did.
     int suspects_ = 0, movedBlocks_ = 0;
     bool heldBeforeMove_ = false;
+    float gain_ = 1.0f; // of the last block out
     int misfitRun_ = 0;              // blocks in a row the model did not fit
     bool fittedBeforeMisfit_ = false; // it cancelled before them
     // Scratch.

@@ -150,6 +150,7 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         {"the path moves from 150 to 40 ms", 150, 40, 0, 25, 200},
         {"the echo slips by 12 ms within the model (the graph moved a stream): out again within 0.2 s", 40, 52, 0,
          25, 200, 320, 20},
+        {"the same: while it is out of place, the output is taken down", 40, 52, 0, 12, 200, 300, 20},
         {"the echo slips 15 ms deeper and is followed: the reference spliced on without a click", 40, 55, 0, 45, 200,
          350, 250},
         {"35 ms of other sound in the microphone's stream (a glitch): the model kept", 40, 40, 0, 40, 200, 405, 60,
