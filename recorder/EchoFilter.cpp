@@ -58,7 +58,9 @@ constexpr double kMovedKeptShare = 0.25;
 constexpr double kMovedInvertedShare = 0.5;
 // ... in this many blocks in a row (one block is what a voice starting in the room can look like).
 constexpr int kMovedBlocks = 2;
-// A model that cancelled learns nothing from this many blocks in a row that it suddenly does not fit.
+// A model that took at least 20 dB out ...
+constexpr double kFittedRatio = 0.01;
+// ... learns nothing from this many blocks in a row that it suddenly does not fit.
 constexpr int kMisfitBlocksUntaught = 10;
 // The gain of the output while the echo is out of place (-20 dB).
 constexpr float kMovedGain = 0.1f;
@@ -344,7 +346,9 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     // was heard since (the blocks learnt one by one took half a second to cancel again). A model
     // that fits again before that saw a glitch (a few ms of other sound in one stream) and stays.
     const bool misfit = errorEnergy > kMovedKeptShare * micEnergy;
-    const bool fitted = Cancelling(); // until this block
+    // The model took the echo well out until this block (a model still learning misses now and
+    // then by more, and must learn from those blocks most).
+    const bool fitted = micLevel_ > kAudibleLevel && errorLevel_ < kFittedRatio * micLevel_;
     // A model that cancelled until now and suddenly does not learns nothing from the next blocks: a
     // glitch in one stream, a voice starting in the room or the echo moving (which is seeded) would
     // each undo in a block or two what was learnt (20 dB, a second to learn again). After a while
