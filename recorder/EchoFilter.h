@@ -17,8 +17,10 @@
 // does not hold the echo yet, it is seeded at once from the last half second heard: the one delay
 // (to a fraction of a sample) and gain that explain most of the microphone, learnt on from there.
 // When the echo jumps within the model (the sound server moved one stream against the other by part
-// of its processing block), the output shows the old estimate inverted: the model is then left out
-// for a few blocks and seeded from them.
+// of its processing block), the output shows the old estimate inverted: the block is then taken
+// down 20 dB and the model seeded from the next few blocks; when it fits again before that, it was
+// a glitch of a few ms and the model stays. A model that took the echo well out learns nothing from
+// the first blocks it suddenly misses (a glitch, a voice starting in the room).
 //
 // Thread-safety: none; used by one EchoCanceller.
 
