@@ -377,8 +377,11 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     }
     micLevel_ += kLevelSmoothing * (micEnergy / kBlock - micLevel_);
     errorLevel_ += kLevelSmoothing * (errorEnergy / kBlock - errorLevel_);
-    estimateLevel_ += kLevelSmoothing * (estimateEnergy / kBlock - estimateLevel_);
-    alikeLevel_ += kLevelSmoothing * (alike / kBlock - alikeLevel_);
+    // A move or a glitch is no sign that the room changed: it does not count against holding.
+    if (suspects_ == 0 && movedBlocks_ == 0) {
+        estimateLevel_ += kLevelSmoothing * (estimateEnergy / kBlock - estimateLevel_);
+        alikeLevel_ += kLevelSmoothing * (alike / kBlock - alikeLevel_);
+    }
     // A model that holds the echo lets go when the output carries its estimate inverted: it takes
     // out an echo the room no longer makes (the path moved). A voice in the room is unrelated to
     // the estimate and leaves it holding.
