@@ -192,7 +192,10 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
         if (!Splice(from))
             return webrtc::AudioProcessing::kUnspecifiedError;
     }
-    reference_.WaitFor(from + kUnitPositions, kReferenceWait);
+    const bool there = reference_.WaitFor(from + kUnitPositions, kReferenceWait);
+    if (there != referenceThere_)
+        LOG(INFO) << (there ? "echo reference caught up" : "echo reference late: the unit gets silence");
+    referenceThere_ = there;
     reference_.Read(from, kUnitPositions, read_.data());
     const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
     const int room = swr_get_out_samples(toUnit_.get(), kUnitPositions);

@@ -103,6 +103,7 @@ private:
     std::vector<int16_t> filtered_;  // the unit after our filter, before the library
     bool wasHolding_ = false;        // the last unit was our filter's output alone
     bool splice_ = false;            // the shift changed: the next unit's reference is spliced on
+    bool referenceThere_ = true;     // the last unit's reference was written in time
     int64_t cursor_ = INT64_MIN;     // next reference position to read; INT64_MIN: start anew
     int64_t lastReferencePos_ = INT64_MIN;
     int lastDelayMs_ = 0;
