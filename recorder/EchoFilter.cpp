@@ -345,6 +345,7 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     // its estimate, now wrong, is left out, and after a few blocks the model is seeded from what
     // was heard since (the blocks learnt one by one took half a second to cancel again). A model
     // that fits again before that saw a glitch (a few ms of other sound in one stream) and stays.
+    // The move may come after a few blocks that fit nothing (a stream that lost a block: silence).
     const bool misfit = errorEnergy > kMovedKeptShare * micEnergy;
     // The model took the echo well out until this block (a model still learning misses now and
     // then by more, and must learn from those blocks most).
@@ -364,7 +365,7 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         LOG(INFO) << "echo filter: the echo is back where it was";
     } else if (movedBlocks_ > 0) {
         ++movedBlocks_;
-    } else if ((suspects_ > 0 || fitted) && estimateEnergy > kAudibleLevel * kBlock && misfit &&
+    } else if ((suspects_ > 0 || fittedBeforeMisfit_) && estimateEnergy > kAudibleLevel * kBlock && misfit &&
                alike < -kMovedInvertedShare * std::sqrt(estimateEnergy * errorEnergy)) {
         if (++suspects_ >= kMovedBlocks) {
             movedBlocks_ = 1; // the blocks since the first, in which it may have moved halfway

@@ -141,6 +141,7 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         int fromUnit = 500, units = 100;
         bool library = false;
         int glitchUnit = -1; // from here, 35 ms of what the microphone heard a second before
+        int referenceGapMs = 0; // the system sound has this much silence at 3 s and goes on later by as much
     } cases[] = {
         {"150 ms: out as soon as the path is found (0.7 s)", 150, 150, 0, 30, 200, 80, 50},
         {"40 ms", 40, 40, 0, 30, 200},
@@ -153,6 +154,8 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         {"the same: while it is out of place, the output is taken down", 40, 52, 0, 12, 200, 300, 20},
         {"the echo slips 15 ms deeper and is followed: the reference spliced on without a click", 40, 55, 0, 45, 200,
          350, 250},
+        {"the system sound slips 23 ms behind at 3 s, after silence: seeded again within 0.3 s", 40, 40, 0, 25, 200, 330,
+         20, false, -1, 23},
         {"35 ms of other sound in the microphone's stream (a glitch): the model kept", 40, 40, 0, 40, 200, 405, 60,
          false, 400},
         {"a voice joins: kept, most of the echo still out", 40, 40, 0.1, 10, 200},
@@ -184,8 +187,10 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         int16_t mic[320];
         double heard = 0, left = 0, tone = 0;
         for (int u = 0; u < 600; ++u) {
-            for (int i = 0; i < kUnit; ++i)
-                block[i] = static_cast<float>(far((u * kUnit + i) / 44100.0));
+            for (int i = 0; i < kUnit; ++i) {
+                const double t = (u * kUnit + i) / 44100.0, gap = c.referenceGapMs / 1000.0;
+                block[i] = t < 3 ? static_cast<float>(far(t)) : t < 3 + gap ? 0.0f : static_cast<float>(far(t - gap));
+            }
             ref.Write(u * kUnit, block.data(), kUnit);
             for (int i = 0; i < 320; ++i) {
                 const double t = (u * 320 + i) / 32000.0;
