@@ -165,15 +165,45 @@ bool EchoCanceller::Splice(int64_t from)
     return true;
 }
 
+void EchoCanceller::ConvertUnit(int64_t from)
+{
+    reference_.Read(from, kUnitPositions, read_.data());
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
+    const int room = swr_get_out_samples(toUnit_.get(), kUnitPositions);
+    const size_t had = converted_.size();
+    converted_.resize(had + static_cast<size_t>(std::max(room, 0)));
+    uint8_t* out = reinterpret_cast<uint8_t*>(converted_.data() + had);
+    const int got = swr_convert(toUnit_.get(), &out, room, &in, kUnitPositions);
+    converted_.resize(had + static_cast<size_t>(std::max(got, 0)));
+    if (converted_.size() < static_cast<size_t>(kUnitSamples))
+        converted_.insert(converted_.begin(), kUnitSamples - converted_.size(), 0);
+    referenceFrame_->UpdateFrame(-1, 0, converted_.data(), kUnitSamples, VoiceProcessor::kSampleRate,
+                                 webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
+    converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
+}
+
 bool EchoCanceller::Restart(int64_t pos)
 {
-    if (!NewConverter())
-        return false;
-    if (cursor_ != INT64_MIN)
+    const bool moved = cursor_ != INT64_MIN;
+    if (moved)
         LOG(INFO) << "echo reference starts anew, the microphone moved by " << pos - cursor_ << " positions";
     cursor_ = pos;
     path_ = EchoPathEstimator(); // the two signals' history no longer lines up
     filter_.ForgetReference();   // the echo path is where it was
+    if (!moved)
+        return NewConverter();
+    // The reference before the new place is there: the model's history is read back from it, so
+    // that a model that held the echo cancels from the first unit on (it started from silence and
+    // let 80 ms of echo through).
+    const int64_t from = pos - static_cast<int64_t>(shiftMs_) * kTimelineRate / 1000 -
+                         EchoFilter::kPartitions * kUnitPositions;
+    splice_ = false;
+    if (!Splice(from))
+        return false;
+    for (int unit = 0; unit < EchoFilter::kPartitions; ++unit) {
+        ConvertUnit(from + unit * kUnitPositions);
+        filter_.Prime(referenceFrame_->data_);
+    }
     return true;
 }
 
@@ -196,20 +226,7 @@ int EchoCanceller::Process(webrtc::AudioFrame& unit, int64_t pos)
     if (there != referenceThere_)
         LOG(INFO) << (there ? "echo reference caught up" : "echo reference late: the unit gets silence");
     referenceThere_ = there;
-    reference_.Read(from, kUnitPositions, read_.data());
-    const uint8_t* in = reinterpret_cast<const uint8_t*>(read_.data());
-    const int room = swr_get_out_samples(toUnit_.get(), kUnitPositions);
-    const size_t had = converted_.size();
-    converted_.resize(had + static_cast<size_t>(std::max(room, 0)));
-    uint8_t* out = reinterpret_cast<uint8_t*>(converted_.data() + had);
-    const int got = swr_convert(toUnit_.get(), &out, room, &in, kUnitPositions);
-    converted_.resize(had + static_cast<size_t>(std::max(got, 0)));
-    if (converted_.size() < static_cast<size_t>(kUnitSamples))
-        converted_.insert(converted_.begin(), kUnitSamples - converted_.size(), 0);
-
-    referenceFrame_->UpdateFrame(-1, 0, converted_.data(), kUnitSamples, VoiceProcessor::kSampleRate,
-                                 webrtc::AudioFrame::kNormalSpeech, webrtc::AudioFrame::kVadUnknown, 1);
-    converted_.erase(converted_.begin(), converted_.begin() + kUnitSamples);
+    ConvertUnit(from);
     lastReferencePos_ = from;
     path_.Add(referenceFrame_->data_, unit.data_, kUnitSamples);
     filter_.Process(referenceFrame_->data_, unit.data_);

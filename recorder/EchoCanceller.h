@@ -92,6 +92,7 @@ private:
     bool NewConverter();
     bool Restart(int64_t pos);     // the reference starts anew at pos
     bool Splice(int64_t from);     // the reference is read from here on, where the shift now puts it
+    void ConvertUnit(int64_t from); // one unit of the reference from there into referenceFrame_
     void FollowEchoPath();
 
     EchoReference& reference_;

@@ -302,11 +302,10 @@ void EchoFilter::Inverse(const Spectrum& in, float* time)
     inverseFn_(inverse_.get(), time, spectrum_.data(), sizeof(float));
 }
 
-void EchoFilter::Process(const int16_t* reference, int16_t* mic)
+void EchoFilter::Prime(const int16_t* reference)
 {
     if (!forwardFn_)
         return;
-
     // The reference's newest spectrum, over its last two blocks.
     std::vector<float>& time = work_;
     std::copy(blocks_[newest_].begin(), blocks_[newest_].end(), time.begin());
@@ -318,6 +317,15 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     for (int k = 0; k < kBins; ++k)
         farPower_[k] += kPowerSmoothing * (std::norm(first[k]) - farPower_[k]);
     known_ = std::min(known_ + 1, kHistoryBlocks);
+}
+
+void EchoFilter::Process(const int16_t* reference, int16_t* mic)
+{
+    if (!forwardFn_)
+        return;
+
+    Prime(reference);
+    std::vector<float>& time = work_;
     heardNewest_ = (heardNewest_ + 1) % kHistoryBlocks;
     std::copy_n(mic, kBlock, heard_[heardNewest_].begin());
     heardCount_ = std::min(heardCount_ + 1, kHistoryBlocks);

@@ -54,6 +54,9 @@ public:
     // Forgets the reference heard so far and keeps the model: the reference starts anew (the
     // microphone's stream resumed), the room is the same.
     void ForgetReference();
+    // A block of the reference that came before the microphone's next block, given without one
+    // (the history after ForgetReference, read back).
+    void Prime(const int16_t* reference);
     // The reference is given from now on shiftBlocks blocks earlier (negative: later) than so far:
     // the echo moves that much closer to the filter's start, and the model with it. Called when the
     // echo path was found (or moved); a model that did not hold the echo then is seeded anew.

@@ -142,6 +142,7 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         bool library = false;
         int glitchUnit = -1; // from here, 35 ms of what the microphone heard a second before
         int referenceGapMs = 0; // the system sound has this much silence at 3 s and goes on later by as much
+        int micJumpMs = 0;      // the microphone loses this much at 3 s and is placed on by as much
     } cases[] = {
         {"150 ms: out as soon as the path is found (0.7 s)", 150, 150, 0, 30, 200, 80, 50},
         {"40 ms", 40, 40, 0, 30, 200},
@@ -156,6 +157,8 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
          350, 250},
         {"the system sound slips 23 ms behind at 3 s, after silence: seeded again within 0.3 s", 40, 40, 0, 25, 200, 330,
          20, false, -1, 23},
+        {"the microphone loses 140 ms and is placed on by as much: the model cancels on at once", 40, 40, 0, 40, 200,
+         300, 20, false, -1, 0, 140},
         {"35 ms of other sound in the microphone's stream (a glitch): the model kept", 40, 40, 0, 40, 200, 405, 60,
          false, 400},
         {"a voice joins: kept, most of the echo still out", 40, 40, 0.1, 10, 200},
@@ -186,14 +189,21 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
         std::vector<float> block(kUnit);
         int16_t mic[320];
         double heard = 0, left = 0, tone = 0;
-        for (int u = 0; u < 600; ++u) {
+        const auto writeReference = [&](int w) {
             for (int i = 0; i < kUnit; ++i) {
-                const double t = (u * kUnit + i) / 44100.0, gap = c.referenceGapMs / 1000.0;
+                const double t = (w * kUnit + i) / 44100.0, gap = c.referenceGapMs / 1000.0;
                 block[i] = t < 3 ? static_cast<float>(far(t)) : t < 3 + gap ? 0.0f : static_cast<float>(far(t - gap));
             }
-            ref.Write(u * kUnit, block.data(), kUnit);
+            ref.Write(w * kUnit, block.data(), kUnit);
+        };
+        constexpr int kAhead = 20; // units of the reference written ahead of the microphone
+        for (int w = 0; w < kAhead; ++w)
+            writeReference(w);
+        for (int u = 0; u < 600; ++u) {
+            writeReference(u + kAhead);
+            const int64_t jump = u >= 300 ? c.micJumpMs * 441 / 10 : 0;
             for (int i = 0; i < 320; ++i) {
-                const double t = (u * 320 + i) / 32000.0;
+                const double t = (u * 320 + i) / 32000.0 + jump / 44100.0;
                 const bool glitch = c.glitchUnit >= 0 && u * 320 + i >= c.glitchUnit * 320 &&
                                     u * 320 + i < c.glitchUnit * 320 + 35 * 32;
                 const double lag = (t < 3 ? c.echoMs : c.movedMs) / 1000.0 + (glitch ? 1 : 0);
@@ -202,7 +212,7 @@ TEST(EchoCancellation, TheEchoIsTakenOutAndTheRoomsVoiceKept)
             }
             unit.UpdateFrame(-1, 0, mic, 320, 32000, webrtc::AudioFrame::kNormalSpeech,
                              webrtc::AudioFrame::kVadUnknown, 1);
-            ASSERT_EQ(echo.Process(unit, u * kUnit), 0);
+            ASSERT_EQ(echo.Process(unit, u * kUnit + jump), 0);
             for (int i = 0; u >= c.fromUnit && u < c.fromUnit + c.units && i < 320; ++i) {
                 const double sine = std::sin(2 * M_PI * 5000 * (u * 320 + i) / 32000.0), near = c.tone * 32767 * sine;
                 heard += std::pow(mic[i] - near, 2);
