@@ -366,7 +366,9 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
     if (misfitRun_ == 1)
         fittedBeforeMisfit_ = fitted;
     bool teach = !(misfit && fittedBeforeMisfit_ && misfitRun_ <= kMisfitBlocksUntaught);
-    if (movedBlocks_ > 0 && errorEnergy < kCancellingRatio * micEnergy) {
+    if (movedBlocks_ > 0 && (errorEnergy < kCancellingRatio * micEnergy || estimateEnergy <= kAudibleLevel * kBlock)) {
+        // The old model fits again (a glitch), or the far end fell silent (no move to judge: its echo
+        // had ended before the reference did).
         holding_ = heldBeforeMove_;
         ForgetMove();
         teach = false; // the block may still hold the end of the glitch
@@ -405,6 +407,8 @@ void EchoFilter::Process(const int16_t* reference, int16_t* mic)
         // a seed must not learn); at the longest as long as a path takes to be found.
         const bool seeded = movedBlocks_ >= kMinSeedBlocks &&
                             Seed(kMinSeedBlocks, micEnergy > 0 ? errorEnergy / micEnergy : 1.0);
+        if (!seeded && movedBlocks_ >= kMaxMovedBlocks)
+            holding_ = heldBeforeMove_; // nothing was learnt meanwhile: the model is as it was
         if (seeded || movedBlocks_ >= kMaxMovedBlocks)
             ForgetMove();
         return;
